@@ -1,0 +1,38 @@
+# Front door: `make demo` imports the examples into a demo area, `make test`
+# runs every test, plainly and under the sanitizers.
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE ?= cmake
+
+.PHONY: all build test test-plain test-asan fuzz demo clean
+
+all: build
+
+build:
+	$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	$(CMAKE) --build build -j $(JOBS)
+
+test-plain: build
+	cd build && ctest --output-on-failure -j $(JOBS)
+
+test-asan:
+	$(CMAKE) -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DTEILIMP_SANITIZE=ON
+	$(CMAKE) --build build/asan -j $(JOBS)
+	cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+# The fuzz targets, each run for FUZZ_SECONDS (skipped without clang).
+FUZZ_SECONDS ?= 60
+fuzz:
+	@if command -v clang++ >/dev/null 2>&1; then \
+	  $(CMAKE) -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DTEILIMP_SANITIZE=ON -DTEILIMP_FUZZ=ON && \
+	  $(CMAKE) --build build/fuzz -j $(JOBS) && \
+	  sh fuzz/run.sh build/fuzz $(FUZZ_SECONDS); \
+	else echo "clang++ not found: fuzzing skipped"; fi
+
+test: test-plain test-asan fuzz
+
+demo: build
+	sh examples/demo.sh
+
+clean:
+	rm -rf build

@@ -1,0 +1,271 @@
+// Operating-system layer: the one place that knows which system the program
+// runs on. Everything above it names files the way the user typed them
+// (drive letter, colon, backslashes) and receives Windows-style error codes,
+// so the rest of the program behaves the same on every system.
+//
+// POSIX rules (posix/platform_posix.cpp):
+//  - Drive letter L: is the directory named by TEILIMP_DRIVE_<L>. A path on an
+//    unmapped drive does not exist; such a drive has no root (type 1) and no
+//    free space.
+//  - "\" and "/" both separate path components. A component that does not
+//    exist under its exact name is matched case-insensitively (ASCII and the
+//    code page 1252 letters); a new file keeps the case given.
+//  - Wildcards * and ? in the last component, matched case-insensitively;
+//    a search returns entries in ascending order of their upper-cased names.
+//  - No 8.3 alternate names; file times are last-write times.
+//  - Temporary directory: TMP, TEMP, TMPDIR, then /tmp.
+//  - Command interpreter: /bin/sh -c.
+//  - Console: code page 850 bytes, converted to UTF-8 when the locale's
+//    character set is UTF-8; lines end in LF (CR LF on Windows).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace teilimp::platform {
+
+// Windows system error codes, used on every platform.
+enum : uint32_t {
+    kErrNone = 0,
+    kErrFileNotFound = 2,
+    kErrPathNotFound = 3,
+    kErrAccessDenied = 5,
+    kErrInvalidHandle = 6,
+    kErrNoMoreFiles = 18,
+    kErrWriteProtect = 19,
+    kErrGenFailure = 31,
+    kErrSharingViolation = 32,
+    kErrFileExists = 80,
+    kErrInvalidParameter = 87,
+    kErrDiskFull = 112,
+    kErrInvalidName = 123,
+    kErrAlreadyExists = 183,
+};
+
+// File attribute bits (as Windows reports them).
+enum : uint32_t {
+    kAttrReadOnly = 0x01,
+    kAttrHidden = 0x02,
+    kAttrSystem = 0x04,
+    kAttrDirectory = 0x10,
+    kAttrArchive = 0x20,
+    kAttrNormal = 0x80,
+    kAttrInvalid = 0xFFFFFFFFu,
+};
+
+// ---------------------------------------------------------------- files
+
+enum class OpenMode {
+    Read,       // existing file, read only
+    ReadWrite,  // existing file, read and write, positioned at its start
+    Create,     // create or open for writing; NOT truncated: call truncate()
+                // (or write a new file and rename it) so that a failed open
+                // never destroys the old contents
+    CreateNew,  // create a file that must not exist (atomic test and create)
+};
+
+// An open file. Move-only; the destructor closes it. `native` is a file
+// descriptor on POSIX and a HANDLE on Windows.
+struct File {
+    intptr_t native = -1;
+
+    File() = default;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    ~File();
+
+    bool is_open() const { return native != -1; }
+};
+
+// Opens `path`. On failure the returned File is not open and *error (if
+// given) holds the system code (2, 3, 5, 80, ...).
+File open_file(std::string_view path, OpenMode mode, uint32_t* error = nullptr);
+
+// Reads up to n bytes at the current position. Returns the count read
+// (0 at end of file) or -1 on error.
+int64_t read_bytes(File& f, void* buf, size_t n);
+// Reads exactly n bytes; false on error or end of file before n bytes.
+bool read_exact(File& f, void* buf, size_t n);
+// Writes all n bytes; false on any failure (also a short write).
+bool write_all(File& f, const void* buf, size_t n);
+// Writes text followed by the system's line end (LF, CR LF on Windows).
+bool write_line(File& f, std::string_view text);
+// Moves to the start of the file.
+bool rewind_file(File& f);
+bool seek_file(File& f, int64_t offset);
+// Cuts the file at `length` bytes.
+bool truncate_file(File& f, int64_t length);
+// Size of an open file, -1 on error.
+int64_t file_size(File& f);
+// Flushes the file's data to the disk (fsync / FlushFileBuffers).
+bool flush_file(File& f);
+// Closes; false if the close reported an error (the handle is gone either way).
+bool close_file(File& f);
+// Closes and deletes the file by its path (the path it was opened with).
+bool close_and_delete(File& f, std::string_view path);
+
+// Reads a whole file into `out`. Returns 0 or the system code.
+uint32_t read_whole_file(std::string_view path, std::string& out);
+
+// ----------------------------------------------------- path operations
+// Each returns 0 on success, else the system code.
+
+// Copies src over dst (an existing, writable dst is replaced).
+uint32_t copy_file(std::string_view src, std::string_view dst);
+uint32_t delete_file(std::string_view path);
+// Renames; fails if `to` exists.
+uint32_t rename_file(std::string_view from, std::string_view to);
+// Renames, atomically replacing `to` if it exists.
+uint32_t replace_file(std::string_view from, std::string_view to);
+// Flushes a directory's entries to disk (after a rename); no-op where the
+// system has no such operation.
+uint32_t sync_directory(std::string_view dir);
+uint32_t make_directory(std::string_view path);
+// Removes an empty directory.
+uint32_t remove_directory(std::string_view path);
+// Removes a directory and everything below it, following no links.
+uint32_t remove_tree(std::string_view path);
+// Creates a new directory private to this process (mode 0700) below `parent`
+// with a unique name starting with `prefix`; `out` receives its path.
+uint32_t make_private_directory(std::string_view parent, std::string_view prefix,
+                                std::string& out);
+
+// Attribute bits of the file, or kAttrInvalid (*error set) if unreadable.
+uint32_t get_attributes(std::string_view path, uint32_t* error = nullptr);
+// Sets the attributes (only the read-only bit has an effect on POSIX).
+uint32_t set_attributes(std::string_view path, uint32_t attributes);
+bool exists(std::string_view path);
+
+// Short (8.3) form of a path; empty where the system has none (POSIX).
+std::string short_path_name(std::string_view path);
+
+// The path as the system names it: on POSIX the mapped, case-resolved
+// native path ("" for an unmapped drive); on Windows the path unchanged.
+std::string native_path(std::string_view path);
+
+// --------------------------------------------------------------- times
+
+// A file time: 100-nanosecond intervals since 1601-01-01 UTC (FILETIME).
+using FileTime = int64_t;
+
+struct CalendarTime {
+    int year = 0;     // full year
+    int month = 0;    // 1..12
+    int day = 0;      // 1..31
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int millisecond = 0;
+    int weekday = 0;  // 0 = Sunday .. 6 = Saturday
+};
+
+CalendarTime local_now();
+// Converts a file time to local calendar fields; false if it can't.
+bool file_time_to_local(FileTime t, CalendarTime& out);
+// The current time as a FileTime.
+FileTime file_time_now();
+// Sets a file's last-write time; 0 or the system code.
+uint32_t set_file_time(std::string_view path, FileTime t);
+// Seconds since 1970-01-01 UTC of local calendar fields read as standard
+// time (mktime with the daylight-saving flag 0).
+int64_t mktime_standard(const CalendarTime& t);
+
+// ---------------------------------------------------------- directories
+
+struct FindEntry {
+    std::string long_name;
+    std::string short_name;  // 8.3 alternate name, empty if none
+    uint32_t attributes = 0;
+    uint64_t size = 0;
+    FileTime write_time = 0;
+    FileTime creation_time = 0;  // 0 where unknown
+};
+
+// An open directory search. Move-only; the destructor closes it.
+struct FindHandle {
+    intptr_t native = -1;  // Windows HANDLE; POSIX: index into the entry list
+    void* state = nullptr; // POSIX: the sorted list of matches
+
+    FindHandle() = default;
+    FindHandle(const FindHandle&) = delete;
+    FindHandle& operator=(const FindHandle&) = delete;
+    FindHandle(FindHandle&& other) noexcept;
+    FindHandle& operator=(FindHandle&& other) noexcept;
+    ~FindHandle();
+
+    bool is_open() const;
+};
+
+// Starts a search on a pattern (wildcards in the last component). Returns 0
+// with the first entry, or the system code: 18 (none), 2 (no match in an
+// existing directory, as Windows reports it), 3 (no such directory), ...
+uint32_t find_first(std::string_view pattern, FindHandle& h, FindEntry& e);
+// Next entry: 0, 18 when no more, 6 when `h` is not open.
+uint32_t find_next(FindHandle& h, FindEntry& e);
+void find_close(FindHandle& h);
+
+// -------------------------------------------------------------- drives
+
+// GetDriveTypeA's values: 0 unknown, 1 no root directory, 2 removable,
+// 3 fixed, 4 remote, 5 CD-ROM, 6 RAM disk. `root` is like "F:\".
+uint32_t drive_type(std::string_view root);
+// GetDiskFreeSpaceA's figures; 0 or the system code.
+uint32_t disk_free_space(std::string_view root, uint32_t& sectorsPerCluster,
+                         uint32_t& bytesPerSector, uint32_t& freeClusters,
+                         uint32_t& totalClusters);
+
+// ----------------------------------------------------------- text, env
+
+// Upper/lower case of one byte in the ANSI code page (1252 on POSIX).
+unsigned char upper_ansi(unsigned char c);
+unsigned char lower_ansi(unsigned char c);
+
+// Reads an environment variable; false if it is not set.
+bool get_env(std::string_view name, std::string& value);
+// The directory for temporary files ("" if none).
+std::string temp_directory();
+
+// --------------------------------------------------------- process, console
+
+void sleep_ms(uint32_t ms);
+// Runs a command line through the command interpreter; its exit status.
+int run_command(std::string_view commandLine);
+
+// Writes code page 850 text to standard output (converted as the console
+// needs), without / with the system's line end.
+void console_write(std::string_view cp850);
+void console_line(std::string_view cp850);
+void console_flush();
+// Reads one line from standard input without its line end, cut to maxLen
+// bytes; false at end of input.
+bool console_read_line(std::string& line, size_t maxLen);
+
+// Writes a line to standard error (diagnostics).
+void error_line(std::string_view text);
+
+// ------------------------------------------------------------ test hooks
+// Switches for tests. The program reads them from the environment once:
+//  TEILIMP_FAULT_AT=k   the k-th counted file operation fails
+//  TEILIMP_CRASH_AT=k   the process kills itself at the k-th counted file
+//                       operation, before doing it (crash tests)
+//  TEILIMP_SLEEP_SCALE=x  every pause lasts x times as long (0: no pause)
+// Counted operations: open/create, write, flush, close, truncate, rename,
+// replace, delete, copy, make/remove directory, set attributes/time.
+namespace test {
+void set_fault_at(int64_t k);         // 0 switches fault injection off
+void set_crash_at(int64_t k);         // 0 switches it off
+int64_t file_ops_counted();           // counted operations so far
+void reset_file_ops();                // counter back to 0
+void set_sleep_scale(double scale);
+// Console output goes to *sink instead of standard output (nullptr: back).
+void capture_console(std::string* sink);
+// Console input is read from `text` instead of standard input
+// (std::nullopt-like: pass nullptr to go back to standard input).
+void feed_console(const std::string* text);
+}  // namespace test
+
+}  // namespace teilimp::platform

@@ -1,0 +1,48 @@
+// Reading one EPN file into a piece: its name and its byte image.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace teilimp::reader {
+
+// Statuses of epn_read (0 = success).
+enum : int32_t {
+    kEpnOk = 0,
+    kEpnNoPerimeterTable = 1,
+    kEpnNoInternalTable = 2,
+    kEpnCannotOpen = 3,
+    kEpnBadHeaderOrTrailer = 4,
+    kEpnBadPieceKind = 5,
+    kEpnNoSizeTable = 6,
+    kEpnNoStepTable = 7,
+    kEpnNoGradeTable = 8,
+    kEpnNoSectionBuffers = 9,
+    kEpnNoImage = 10,
+    kEpnOutOfLimits = 11,  // counts, coordinates or image size out of range
+};
+
+// The piece as the reader delivers it. Valid from a successful epn_read until
+// the next call with the same Piece.
+struct Piece {
+    std::array<char, 20> pieceName{};  // upper-cased, NUL after its significant length
+    std::vector<uint8_t> image;        // pieceImage; its size is pieceImageLength
+
+    int32_t imageLength() const { return static_cast<int32_t>(image.size()); }
+};
+
+// Reads the EPN file named by fileName(1:fileNameLength) (a negative length
+// counts as 0). contourReversed / grainRotated are set to 0 on entry and to
+// 1 when the contour was reversed / the piece turned. Returns the status.
+int32_t epn_read(const char* fileName, int32_t fileNameLength, int32_t& contourReversed,
+                 int32_t& grainRotated, Piece& piece);
+
+// The same on the bytes of a file that is already in memory (no open, no
+// retry). Used by epn_read and by the fuzzer.
+int32_t epn_parse(std::span<const uint8_t> bytes, int32_t& contourReversed,
+                  int32_t& grainRotated, Piece& piece);
+
+}  // namespace teilimp::reader

@@ -1,0 +1,20 @@
+// The access lock of a storage area: the file teilimp.opn in its data
+// directory, created with create-new semantics by the run that writes.
+#pragma once
+
+#include <cstdint>
+
+#include "writer/records.h"
+
+namespace teilimp::writer {
+
+// Takes the lock (removing a stale one, waiting up to 30 attempts for a
+// fresh one). verbose != 0 writes the messages and attempt marks on the
+// console. 1 = this call created the lock, 0 = not obtained.
+int32_t epn_lock(const AreaField& area, int32_t verbose);
+// Deletes the lock file.
+void epn_unlock(const AreaField& area);
+// Renews the lock file's date-time so that a long run is not taken for stale.
+void epn_lock_refresh(const AreaField& area);
+
+}  // namespace teilimp::writer

@@ -1,0 +1,21 @@
+// Sorting the control file: valid entries first, by piece name in natural
+// order (embedded numbers by value), superseded entries behind them.
+#pragma once
+
+#include <cstdint>
+
+#include "writer/records.h"
+
+namespace teilimp::writer {
+
+// 0 done, 1 piece.ctl can't be opened, 2 no memory, 3 a read failed before
+// the trailer, 4 the sorted file could not be written (piece.ctl unchanged).
+int32_t epn_ctl_sort(const AreaField& area);
+
+// Sorts `count` records of `recordSize` bytes in place by bytes
+// keyStart..keyEnd (1-based) with naturalLess.
+void c4sort(void* records, int16_t recordSize, int16_t count, int16_t keyStart, int16_t keyEnd);
+// 1 if key a sorts before key b (n bytes each).
+int32_t naturalLess(const char* a, const char* b, int32_t n);
+
+}  // namespace teilimp::writer

@@ -1,0 +1,52 @@
+// Storing pieces in a storage area: control-file update, piece-file writer,
+// lookup, space check, clearing, superseded marks, and the recovery of an
+// update that a dead run left half done.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "writer/records.h"
+
+namespace teilimp::writer {
+
+// Enters a piece in piece.ctl (older entries of the same name superseded)
+// and assigns its place: fileCode and slot (1..8). piece.ct$ keeps the
+// previous control file until epn_ctl_end. Results 0..8, and 9 when the
+// area is full (every file code used); see the tests for each case.
+int32_t epn_ctl_put(const PieceName& name, int32_t pieceImageLength, FileCode& fileCode,
+                    int32_t& slot, const AreaField& area);
+
+// After epn_pce_put: restore != 0 puts piece.ct$ back over piece.ctl; the
+// backup is removed once piece.ctl is sound.
+void epn_ctl_end(const AreaField& area, int32_t restore);
+
+// Stores the image in slot `slot` (1..8) of piece file `fileCode`.
+// Results 0..9, and 10 when writing the image itself failed.
+int32_t epn_pce_put(const FileCode& fileCode, int32_t slot, const PieceName& name,
+                    std::span<const uint8_t> image, const AreaField& area);
+
+// 1 if a valid entry of exactly this name is in piece.ctl.
+int32_t epn_ctl_find(const AreaField& area, const PieceName& name);
+// 1 if the area's drive has room for a piece of this length.
+int32_t epn_space_check(const AreaField& area, int32_t pieceImageLength);
+// Resets piece.ctl to a bare trailer and deletes the piece files; 1 if done.
+int32_t epn_area_clear(const AreaField& area);
+// Carries the superseded state of every control entry into its piece file.
+void epn_mark_superseded(const AreaField& area);
+// Sets the state of one directory entry of a piece file. Results 0..4, and
+// 5 when a read or write failed (the piece file is then restored).
+int32_t epn_pce_mark(const AreaField& area, const FileCode& fileCode, int32_t slot,
+                     int16_t state);
+
+// Puts back piece.ctl and piece files from backups that a run which died in
+// the middle of an update left behind, and deletes those backups. Returns
+// the number of files restored (0: nothing to do), -1 if a restore failed
+// (the backups then stay for the next attempt).
+int32_t epn_recover(const AreaField& area);
+
+// Removes the private copies made while reading area files (at the end of
+// the run).
+void epn_cleanup_private_copies();
+
+}  // namespace teilimp::writer
