@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdint>
 
+#include "platform/platform.h"
+
 namespace teilimp::util {
 
 // Six bytes: year - 1980, month, day, hour, minute, second. Six zero bytes
@@ -28,5 +30,14 @@ void stamp16(char* text16);        // "DD-MM-YYYY HH:MM"
 void dateshort(char* text8);       // "DD-MM-YY"
 void datetimeshort(char* text14);  // "DD-MM-YY HH:MM"
 void timedots(char* text8);        // "HH.MM.SS"
+
+// The same, of a given local time instead of now.
+Dti dti_of(const platform::CalendarTime& t);  // year byte: low byte of year + 68
+DateRecord today(const platform::CalendarTime& t);
+void datewd(const platform::CalendarTime& t, char* text14);
+void stamp16(const platform::CalendarTime& t, char* text16);
+void dateshort(const platform::CalendarTime& t, char* text8);
+void datetimeshort(const platform::CalendarTime& t, char* text14);
+void timedots(const platform::CalendarTime& t, char* text8);
 
 }  // namespace teilimp::util
