@@ -1,0 +1,367 @@
+#include "driver/run.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "driver/opennetw.h"
+#include "platform/platform.h"
+#include "reader/epn_reader.h"
+#include "util/fileops.h"
+#include "util/filesearch.h"
+#include "util/text.h"
+#include "writer/area_path.h"
+#include "writer/lock.h"
+#include "writer/records.h"
+#include "writer/sort.h"
+#include "writer/writer.h"
+
+namespace teilimp::driver {
+
+namespace {
+
+using platform::console_line;
+
+constexpr size_t kPatternCapacity = 1024;
+constexpr size_t kOptionCapacity = 20;
+constexpr size_t kAnswerCapacity = 80;
+constexpr size_t kCommandCapacity = 128;
+
+// Console texts in code page 850 (0x81 u-umlaut, 0x84 a-umlaut, 0x94
+// o-umlaut, 0x9A capital U-umlaut).
+constexpr std::string_view kBanner = "TEILIMP   Konvertierung von EPN-Dateien V1.17";
+constexpr auto kUsage = std::to_array<std::string_view>({
+    "Aufruf:",
+    "TEILIMP.EXE <Bereich> [<Dateiname>|/d] [/n] [/l] [/f]",
+    "   <Bereich>   ist der Bereich in der Vaduvi-Datenstruktur,",
+    "               in den die importierten Teile geschrieben werden sollen",
+    "               (bestehend aus Laufwerk und Name)",
+    "   <Dateiname> bezeichnet die Dateien, die importiert werden sollen",
+    "   /d          Datenbereich leeren",
+    "   /n          existierende Teile nicht \x81" "berschreiben",
+    "   /f          existierende Teile nur nach R\x81" "ckfrage \x81" "berschreiben",
+    "   /l          EPN-Dateien nach erfolgreicher \x9A" "bergabe l\x94" "schen",
+    "   /s1         ohne Kommentare abarbeiten",
+    " ",
+    "Beispiele:",
+    "TEILIMP F:TEST C:\\EPN\\*.*",
+    "TEILIMP A:FLOPPY C:\\EPN\\*.* /n",
+    "",
+    "TEILIMP F:TEST /d                leert diese Datenbasis",
+    " ",
+    " ",
+});
+
+// Switches set from the options and changed by the user's answers.
+struct Switches {
+    bool replaceExisting = true;
+    bool askBeforeReplace = false;
+    bool deleteAfterImport = false;
+    bool quiet = false;
+};
+
+struct CommandLine {
+    writer::AreaField area{};
+    std::string pattern;  // argument 2 as typed (at most 1024 characters)
+    size_t argumentCount = 0;  // without argument 0
+    Switches switches;
+};
+
+// State of one conversion run.
+struct Run {
+    CommandLine cmd;
+    std::string directoryPart;
+    bool lockHeld = false;
+    bool anyImported = false;
+    bool stopped = false;       // the run ended early (area blocked)
+    std::string answer;         // last answer to the overwrite question
+    bool answerRead = false;
+    reader::Piece piece;
+};
+
+// "text" followed by the number right-aligned in six columns.
+std::string with_status(std::string_view text, int32_t status) {
+    char num[16];
+    std::snprintf(num, sizeof num, "%6d", static_cast<int>(status));
+    return std::string(text) + num;
+}
+
+void apply_option(std::string_view arg, Switches& sw) {
+    if (arg.size() < 2 || arg.size() > 3) return;
+    if (arg[0] != '/' && arg[0] != '-') return;
+    std::array<char, kOptionCapacity> field;
+    field.fill(' ');
+    std::copy(arg.begin(), arg.end(), field.begin());
+    util::KleGro(field.data(), static_cast<int32_t>(arg.size()));
+    switch (field[1]) {
+    case 'N':
+        sw.replaceExisting = false;
+        break;
+    case 'F':
+        sw.askBeforeReplace = true;
+        sw.replaceExisting = false;
+        break;
+    case 'L':
+        sw.deleteAfterImport = true;
+        break;
+    case 'S':
+        sw.quiet = field[2] == '1';
+        break;
+    default:
+        break;
+    }
+}
+
+CommandLine parse_command_line(const std::vector<std::string>& args) {
+    CommandLine cmd;
+    cmd.argumentCount = args.empty() ? 0 : args.size() - 1;
+    if (args.size() > 2) cmd.pattern = args[2].substr(0, kPatternCapacity);
+    cmd.area = writer::make_area(args.size() > 1 ? std::string_view(args[1]) : std::string_view());
+    for (size_t i = 3; i < args.size(); ++i) apply_option(args[i], cmd.switches);
+    return cmd;
+}
+
+bool area_is_usable(const writer::AreaField& area) {
+    return util::siglen(area.data(), static_cast<int32_t>(area.size())) >= 3 && area[1] == ':';
+}
+
+bool is_clear_request(std::string_view pattern) {
+    return pattern.size() >= 2 && (pattern[0] == '-' || pattern[0] == '/') &&
+           (pattern[1] == 'd' || pattern[1] == 'D');
+}
+
+// The piece name as it is shown: its first H characters.
+std::string_view shown_name(const writer::PieceName& name) {
+    auto h = util::siglen(name.data(), static_cast<int32_t>(name.size()));
+    return std::string_view(name.data(), static_cast<size_t>(h));
+}
+
+// Reads one answer line; false at end of input.
+bool read_answer(std::string& line, size_t capacity) { return platform::console_read_line(line, capacity); }
+
+void clear_request(const CommandLine& cmd) {
+    console_line("Reset der Datenbasis durchf\x81hren.");
+    console_line("Sind Sie sicher, dass sie alle Teile im angegebenen Datenbereich");
+    console_line("l\x94schen wollen? (j/n)");
+    // The answer is one word: blank lines before it are passed over; only
+    // its first character counts. End of input clears nothing.
+    std::string line;
+    char first = 0;
+    while (read_answer(line, kAnswerCapacity)) {
+        auto pos = line.find_first_not_of(" \t");
+        if (pos == std::string::npos) continue;
+        first = line[pos];
+        break;
+    }
+    if (first != 'j' && first != 'J') return;
+    if (writer::epn_area_clear(cmd.area) != 0) console_line("Datenbasis geleert.");
+}
+
+// The directory part of the pattern: up to and including its last "\" or
+// "/"; ".\" when it has neither.
+std::string directory_part(std::string_view pattern) {
+    auto pos = pattern.find_last_of("\\/");
+    if (pos == std::string_view::npos) return ".\\";
+    return std::string(pattern.substr(0, pos + 1));
+}
+
+// The name under which an entry of the search is opened: its 8.3 name,
+// closed up, where the system has one; otherwise its long name.
+std::string entry_file_name(const util::Fns4Entry& entry) {
+    char shortName[12];
+    std::copy(std::begin(entry.shortName), std::end(entry.shortName), shortName);
+    int32_t n = util::leedel(shortName, 12);
+    if (n == 0 || !platform::has_short_names()) return entry.longName;
+    return std::string(shortName, static_cast<size_t>(n));
+}
+
+// The overwrite question for an existing piece. Returns true when the piece
+// is to be stored.
+bool overwrite_dialogue(Run& run, std::string_view name) {
+    console_line("Teil " + std::string(name) + " existiert bereits.");
+    console_line("\x9A" "berschreiben? (Ja/Nein/Alle)");
+    std::string line;
+    if (read_answer(line, kAnswerCapacity)) {
+        // The answer field is blank-padded: an empty line reads as a blank.
+        run.answer = line.empty() ? std::string(" ") : line;
+        run.answerRead = true;
+    }
+    char first = run.answerRead ? run.answer[0] : ' ';
+    switch (first) {
+    case 'j': case 'J': case 'y': case 'Y':
+        console_line("Ja.");
+        return true;
+    case 'a': case 'A':
+        console_line("Alle.");
+        run.cmd.switches.askBeforeReplace = false;
+        run.cmd.switches.replaceExisting = true;
+        return true;
+    default:
+        console_line("Nein.");
+        return false;
+    }
+}
+
+// After a piece failed: the failure line and, when the user is being asked
+// anyway, a pause in which a command may be typed.
+void report_failure(const Run& run, std::string_view name) {
+    const Switches& sw = run.cmd.switches;
+    if (sw.quiet) return;
+    console_line("   Teil nicht importiert !!! (" + std::string(name) + ")");
+    if (!sw.askBeforeReplace) return;
+    console_line("Weiter mit Enter.");
+    std::string line;
+    if (!read_answer(line, kCommandCapacity)) return;
+    auto end = line.find_last_not_of(" \t");
+    size_t len = end == std::string::npos ? 0 : end + 1;
+    if (len >= 2) platform::run_command(std::string_view(line).substr(0, len));
+}
+
+// Takes the area's lock before the first piece is stored, and puts the
+// area back in order if an earlier run died in the middle of an update.
+// False when the run has to stop.
+bool take_lock(Run& run) {
+    if (run.lockHeld) return true;
+    if (writer::epn_lock(run.cmd.area, 1) == 0) {
+        console_line("Zielbereich ist blockiert.");
+        console_line("Stop - Program terminated.");
+        return false;
+    }
+    run.lockHeld = true;
+    int32_t recovered = writer::epn_recover(run.cmd.area);
+    if (recovered > 0) console_line("Achtung: Zielbereich nach Abbruch wiederhergestellt.");
+    if (recovered < 0) {
+        // Storing on top of backups that could not be put back would lose
+        // them: leave the area alone.
+        console_line("Achtung: Zielbereich konnte nach Abbruch nicht wiederhergestellt werden.");
+        console_line("Stop - Program terminated.");
+        return false;
+    }
+    return true;
+}
+
+// Space check, control-file entry and piece-file store. True when stored.
+bool store_piece(Run& run, const writer::PieceName& name) {
+    const Switches& sw = run.cmd.switches;
+    const auto& area = run.cmd.area;
+    int32_t length = run.piece.imageLength();
+    if (writer::epn_space_check(area, length) == 0) {
+        if (!sw.quiet) {
+            console_line(" ");
+            console_line("   Nicht gen\x81gend Speicherplatz vorhanden !");
+            console_line(" ");
+        }
+        return false;
+    }
+    writer::FileCode code{};
+    int32_t slot = 0;
+    int32_t status = writer::epn_ctl_put(name, length, code, slot, area);
+    if (status != 0) {
+        if (!sw.quiet) console_line(with_status("Achtung: Fehler in epn_ctl_put()", status));
+        return false;
+    }
+    status = writer::epn_pce_put(code, slot, name, run.piece.image, area);
+    writer::epn_ctl_end(area, status != 0 ? 1 : 0);
+    if (status != 0) {
+        if (!sw.quiet) console_line(with_status("Achtung: Fehler in epn_pce_put()", status));
+        return false;
+    }
+    return true;
+}
+
+// One entry of the search: convert the EPN file and store its piece.
+void convert_entry(Run& run, const util::Fns4Entry& entry) {
+    if (entry.attributes & platform::kAttrDirectory) return;
+    std::string path = run.directoryPart + entry_file_name(entry);
+    if (path.size() > kPatternCapacity) path.resize(kPatternCapacity);
+    Switches& sw = run.cmd.switches;
+    if (!sw.quiet) console_line("Konvertiere Datei:" + path);
+
+    int32_t reversed = 0, rotated = 0;
+    int32_t status = reader::epn_read(path.data(), static_cast<int32_t>(path.size()), reversed, rotated,
+                                      run.piece);
+    if (status != 0) {
+        if (!sw.quiet) console_line(with_status("Fehler beim Konvertieren:", status));
+        return;
+    }
+    if (reversed == 1) console_line("   Achtung: Umlaufsinn der Kontur ge\x84ndert.");
+    if (rotated == 1) console_line("   Achtung: Fadenlauf nach rechts gedreht.");
+
+    writer::PieceName name = run.piece.pieceName;
+    auto h = util::siglen(name.data(), static_cast<int32_t>(name.size()));
+    std::fill(name.begin() + h, name.end(), '\0');
+    std::string shown(shown_name(name));
+
+    if (!take_lock(run)) {
+        run.stopped = true;
+        return;
+    }
+
+    bool exists = !sw.replaceExisting && writer::epn_ctl_find(run.cmd.area, name) != 0;
+    if (sw.askBeforeReplace && exists && overwrite_dialogue(run, shown)) exists = false;
+    if (!sw.replaceExisting && exists) {
+        if (!sw.quiet) console_line("   Teil =>" + shown + "<= \x81" "bergangen. Es existiert schon.");
+        return;
+    }
+
+    if (!store_piece(run, name)) {
+        report_failure(run, shown);
+        return;
+    }
+    run.anyImported = true;
+    writer::epn_lock_refresh(run.cmd.area);
+    console_line("   Teil importiert als:" + shown);
+    if (sw.deleteAfterImport) util::FTNFDE(path);
+}
+
+void conversion_run(Run& run) {
+    run.directoryPart = directory_part(run.cmd.pattern);
+    util::Fns4Search search;
+    util::Fns4Entry entry;
+    if (util::ftnfns4(search, 1, run.cmd.pattern, entry) != 0) {
+        console_line("Achtung: Keine EPN-Datei(en) gefunden!");
+        return;
+    }
+    run.anyImported = false;
+    do {
+        convert_entry(run, entry);
+        if (run.stopped) {
+            util::ftnfns4(search, 3, {}, entry);
+            if (run.lockHeld) writer::epn_unlock(run.cmd.area);
+            return;
+        }
+    } while (util::ftnfns4(search, 2, {}, entry) == 0);
+
+    if (run.anyImported) {
+        writer::epn_mark_superseded(run.cmd.area);
+        int32_t status = writer::epn_ctl_sort(run.cmd.area);
+        if (status != 0 && !run.cmd.switches.quiet)
+            console_line(with_status("Achtung: Fehler in epn_ctl_sort()", status));
+    }
+    if (run.lockHeld) writer::epn_unlock(run.cmd.area);
+}
+
+}  // namespace
+
+int run_main(const std::vector<std::string>& args) {
+    Run run;
+    run.cmd = parse_command_line(args);
+    if (!run.cmd.switches.quiet) {
+        console_line(kBanner);
+        console_line(" ");
+    }
+    if (run.cmd.argumentCount < 2 || !area_is_usable(run.cmd.area)) {
+        for (auto line : kUsage) console_line(line);
+    } else if (is_clear_request(run.cmd.pattern)) {
+        clear_request(run.cmd);
+    } else {
+        conversion_run(run);
+    }
+    writer::epn_cleanup_private_copies();
+    platform::console_flush();
+    return 0;
+}
+
+}  // namespace teilimp::driver
