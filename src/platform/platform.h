@@ -41,6 +41,7 @@ enum : uint32_t {
     kErrInvalidParameter = 87,
     kErrDiskFull = 112,
     kErrInvalidName = 123,
+    kErrDirNotEmpty = 145,
     kErrAlreadyExists = 183,
 };
 
@@ -243,6 +244,12 @@ void console_flush();
 // Reads one line from standard input without its line end, cut to maxLen
 // bytes; false at end of input.
 bool console_read_line(std::string& line, size_t maxLen);
+
+// Code page 850 text as UTF-8 (every byte has its character).
+std::string cp850_to_utf8(std::string_view cp850);
+// True when console output is converted to UTF-8: the character set of the
+// locale (LC_ALL, else LC_CTYPE, else LANG) is UTF-8. Always false on Windows.
+bool console_uses_utf8();
 
 // Writes a line to standard error (diagnostics).
 void error_line(std::string_view text);

@@ -1,0 +1,1203 @@
+// POSIX implementation of the operating-system layer: maps drive letters to
+// directories, resolves Windows-style paths case-insensitively and reports
+// failures with the Windows error codes the rest of the program expects.
+#ifndef _GNU_SOURCE
+#define _GNU_SOURCE 1
+#endif
+
+#include "platform/platform.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <random>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace teilimp::platform {
+
+namespace {
+
+// ------------------------------------------------------------ test hooks
+
+struct Hooks {
+    int64_t count = 0;
+    int64_t faultAt = 0;
+    int64_t crashAt = 0;
+    double sleepScale = 1.0;
+    std::string* consoleSink = nullptr;
+    const std::string* consoleFeed = nullptr;
+    size_t feedPos = 0;
+};
+
+int64_t env_int(const char* name) {
+    const char* v = std::getenv(name);
+    if (v == nullptr || *v == '\0') return 0;
+    return std::strtoll(v, nullptr, 10);
+}
+
+Hooks make_hooks() {
+    Hooks h;
+    h.faultAt = env_int("TEILIMP_FAULT_AT");
+    h.crashAt = env_int("TEILIMP_CRASH_AT");
+    if (const char* s = std::getenv("TEILIMP_SLEEP_SCALE"); s != nullptr && *s != '\0') {
+        char* end = nullptr;
+        double d = std::strtod(s, &end);
+        if (end != s && d >= 0) h.sleepScale = d;
+    }
+    return h;
+}
+
+Hooks& hooks() {
+    static Hooks h = make_hooks();
+    return h;
+}
+
+// Counts one file operation that changes the disk. Returns true when the
+// operation must fail (fault injection); kills the process when the crash
+// index is reached, before the operation is done.
+bool injected_fault() {
+    Hooks& h = hooks();
+    ++h.count;
+    if (h.crashAt != 0 && h.count == h.crashAt) {
+        std::fflush(stdout);  // console text is not what a crash test checks
+        raise(SIGKILL);
+    }
+    return h.faultAt != 0 && h.count == h.faultAt;
+}
+
+// ------------------------------------------------------------ code page 1252
+
+unsigned char upper1252(unsigned char c) {
+    if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 32);
+    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<unsigned char>(c - 32);
+    switch (c) {
+        case 0x9A: return 0x8A;
+        case 0x9C: return 0x8C;
+        case 0x9E: return 0x8E;
+        case 0xFF: return 0x9F;
+        default: return c;
+    }
+}
+
+unsigned char lower1252(unsigned char c) {
+    if (c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c + 32);
+    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<unsigned char>(c + 32);
+    switch (c) {
+        case 0x8A: return 0x9A;
+        case 0x8C: return 0x9C;
+        case 0x8E: return 0x9E;
+        case 0x9F: return 0xFF;
+        default: return c;
+    }
+}
+
+std::string upper_key(std::string_view s) {
+    std::string k(s);
+    for (char& c : k) c = static_cast<char>(upper1252(static_cast<unsigned char>(c)));
+    return k;
+}
+
+bool same_name(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (upper1252(static_cast<unsigned char>(a[i])) != upper1252(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+// ------------------------------------------------------------ errors
+
+uint32_t code_of(int e, bool parentMissing = false) {
+    switch (e) {
+        case 0: return kErrNone;
+        case ENOENT: return parentMissing ? kErrPathNotFound : kErrFileNotFound;
+        case ENOTDIR: return kErrPathNotFound;
+        case EACCES:
+        case EPERM:
+        case EISDIR:
+        case ETXTBSY: return kErrAccessDenied;
+        case EROFS: return kErrWriteProtect;
+        case ENOSPC:
+#ifdef EDQUOT
+        case EDQUOT:
+#endif
+            return kErrDiskFull;
+        case EEXIST: return kErrFileExists;
+        case ENAMETOOLONG: return kErrPathNotFound;
+        case EBADF: return kErrInvalidHandle;
+        case EINVAL: return kErrInvalidParameter;
+        default: return kErrGenFailure;
+    }
+}
+
+// ------------------------------------------------------------ paths
+
+bool is_sep(char c) { return c == '\\' || c == '/'; }
+
+bool drive_letter(std::string_view path, char& letter) {
+    if (path.size() < 2 || path[1] != ':') return false;
+    char c = path[0];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    if (c < 'A' || c > 'Z') return false;
+    letter = c;
+    return true;
+}
+
+// The directory that stands for a drive; false if the drive is unmapped.
+bool drive_dir(char letter, std::string& dir) {
+    char name[] = "TEILIMP_DRIVE_X";
+    name[sizeof name - 2] = letter;
+    const char* v = std::getenv(name);
+    if (v == nullptr || *v == '\0') return false;
+    dir = v;
+    return true;
+}
+
+std::string join(const std::string& dir, std::string_view name) {
+    if (dir.empty()) return std::string(name);
+    std::string r = dir;
+    if (r.back() != '/') r += '/';
+    r.append(name);
+    return r;
+}
+
+std::vector<std::string_view> split(std::string_view rest) {
+    std::vector<std::string_view> parts;
+    size_t i = 0;
+    while (i < rest.size()) {
+        while (i < rest.size() && is_sep(rest[i])) ++i;
+        size_t j = i;
+        while (j < rest.size() && !is_sep(rest[j])) ++j;
+        if (j > i) parts.push_back(rest.substr(i, j - i));
+        i = j;
+    }
+    return parts;
+}
+
+bool name_exists(const std::string& p) {
+    struct stat st;
+    return lstat(p.empty() ? "." : p.c_str(), &st) == 0;
+}
+
+// The entry of `dir` whose name equals `name` but for case; false if none.
+// Of several such entries the one first in byte order is taken, so the
+// choice does not depend on the directory's order.
+bool find_case_insensitive(const std::string& dir, std::string_view name, std::string& found) {
+    DIR* d = opendir(dir.empty() ? "." : dir.c_str());
+    if (d == nullptr) return false;
+    bool any = false;
+    while (struct dirent* ent = readdir(d)) {
+        std::string_view n = ent->d_name;
+        if (!same_name(n, name)) continue;
+        if (!any || n < std::string_view(found)) found = n;
+        any = true;
+    }
+    closedir(d);
+    return any;
+}
+
+struct Resolved {
+    std::string native;
+    bool mapped = true;        // false: the path names an unmapped drive
+    bool found = false;        // the whole path exists
+    bool parentFound = false;  // every directory above the last component exists
+};
+
+// Turns a path as the user writes it into the native path: the drive mapped,
+// each existing component replaced by its name on disk. Components from the
+// first missing one on are kept as given, so a new file keeps its case.
+Resolved resolve(std::string_view path) {
+    Resolved r;
+    std::string base;
+    std::string_view rest = path;
+    char letter = 0;
+    if (drive_letter(path, letter)) {
+        if (!drive_dir(letter, base)) {
+            r.mapped = false;
+            return r;
+        }
+        rest = path.substr(2);
+    } else if (!path.empty() && is_sep(path[0])) {
+        base = "/";
+    }
+    std::vector<std::string_view> parts = split(rest);
+    if (parts.empty()) {
+        r.native = base.empty() ? "." : base;
+        r.found = name_exists(r.native);
+        r.parentFound = true;
+        return r;
+    }
+
+    std::string exact = base;
+    for (auto p : parts) exact = join(exact, p);
+    if (name_exists(exact)) {
+        r.native = exact;
+        r.found = r.parentFound = true;
+        return r;
+    }
+
+    std::string cur = base;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        std::string cand = join(cur, parts[i]);
+        std::string match;
+        bool special = parts[i] == "." || parts[i] == "..";
+        if (!name_exists(cand) && !special && find_case_insensitive(cur, parts[i], match))
+            cand = join(cur, match);
+        else if (!name_exists(cand)) {
+            // Missing: the rest is kept as given.
+            r.parentFound = (i + 1 == parts.size());
+            for (size_t j = i; j < parts.size(); ++j) cur = join(cur, parts[j]);
+            r.native = cur;
+            return r;
+        }
+        cur = cand;
+    }
+    r.native = cur;
+    r.found = r.parentFound = true;
+    return r;
+}
+
+// Code for a path that could not be resolved to an existing file.
+uint32_t missing_code(const Resolved& r) {
+    if (!r.mapped || !r.parentFound) return kErrPathNotFound;
+    return kErrFileNotFound;
+}
+
+bool owner_writable(const struct stat& st) { return (st.st_mode & S_IWUSR) != 0; }
+
+// Windows refuses to write to a read-only file even for administrators;
+// root on POSIX would not be refused, so the test is made explicitly.
+bool read_only_file(const std::string& native) {
+    struct stat st;
+    return stat(native.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) && !owner_writable(st);
+}
+
+FileTime to_file_time(const struct timespec& ts) {
+    return (static_cast<int64_t>(ts.tv_sec) + 11644473600LL) * 10000000LL + ts.tv_nsec / 100;
+}
+
+void fill_calendar(const struct tm& tm, int ms, CalendarTime& out) {
+    out.year = tm.tm_year + 1900;
+    out.month = tm.tm_mon + 1;
+    out.day = tm.tm_mday;
+    out.hour = tm.tm_hour;
+    out.minute = tm.tm_min;
+    out.second = tm.tm_sec;
+    out.millisecond = ms;
+    out.weekday = tm.tm_wday;
+}
+
+// ------------------------------------------------------------ raw I/O
+
+bool write_raw(int fd, const char* p, size_t n) {
+    while (n > 0) {
+        ssize_t w = ::write(fd, p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (w == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+int close_raw(int fd) {
+    int rc = ::close(fd);
+    // After EINTR the descriptor is gone on Linux; nothing to retry.
+    return rc == 0 || errno == EINTR ? 0 : -1;
+}
+
+// Copies the rest of `in` to `out`: in-kernel where possible, else through
+// a large buffer. Returns 0 or an errno value.
+int copy_fd(int in, int out) {
+#ifdef __linux__
+    for (;;) {
+        ssize_t n = copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+        if (n > 0) continue;
+        if (n == 0) return 0;
+        if (errno == EINTR) continue;
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP &&
+            errno != EBADF && errno != EPERM)
+            return errno;
+        break;  // fall back to plain reads and writes
+    }
+#endif
+    std::vector<char> buf(1 << 20);
+    for (;;) {
+        ssize_t n = ::read(in, buf.data(), buf.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (n == 0) return 0;
+        if (!write_raw(out, buf.data(), static_cast<size_t>(n))) return errno;
+    }
+}
+
+// Removes the entry `name` of the directory `dirfd`, and below it
+// everything, without following links.
+int remove_at(int parent, const char* name) {
+    struct stat st;
+    if (fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+    if (!S_ISDIR(st.st_mode)) return unlinkat(parent, name, 0) == 0 ? 0 : errno;
+    int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return errno;
+    DIR* d = fdopendir(fd);
+    if (d == nullptr) {
+        int e = errno;
+        ::close(fd);
+        return e;
+    }
+    int err = 0;
+    std::vector<std::string> names;
+    while (struct dirent* ent = readdir(d)) {
+        if (std::strcmp(ent->d_name, ".") == 0 || std::strcmp(ent->d_name, "..") == 0) continue;
+        names.emplace_back(ent->d_name);
+    }
+    for (const auto& n : names) {
+        int e = remove_at(dirfd(d), n.c_str());
+        if (e != 0 && err == 0) err = e;
+    }
+    closedir(d);
+    if (err != 0) return err;
+    return unlinkat(parent, name, AT_REMOVEDIR) == 0 ? 0 : errno;
+}
+
+// ------------------------------------------------------------ console
+
+const uint16_t kCp850[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,
+    0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,
+    0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
+    0x00FF, 0x00D6, 0x00DC, 0x00F8, 0x00A3, 0x00D8, 0x00D7, 0x0192,
+    0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA,
+    0x00BF, 0x00AE, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x00C1, 0x00C2, 0x00C0,
+    0x00A9, 0x2563, 0x2551, 0x2557, 0x255D, 0x00A2, 0x00A5, 0x2510,
+    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x00E3, 0x00C3,
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x00A4,
+    0x00F0, 0x00D0, 0x00CA, 0x00CB, 0x00C8, 0x0131, 0x00CD, 0x00CE,
+    0x00CF, 0x2518, 0x250C, 0x2588, 0x2584, 0x00A6, 0x00CC, 0x2580,
+    0x00D3, 0x00DF, 0x00D4, 0x00D2, 0x00F5, 0x00D5, 0x00B5, 0x00FE,
+    0x00DE, 0x00DA, 0x00DB, 0x00D9, 0x00FD, 0x00DD, 0x00AF, 0x00B4,
+    0x00AD, 0x00B1, 0x2017, 0x00BE, 0x00B6, 0x00A7, 0x00F7, 0x00B8,
+    0x00B0, 0x00A8, 0x00B7, 0x00B9, 0x00B3, 0x00B2, 0x25A0, 0x00A0,
+};
+
+void put_console(std::string_view cp850) {
+    Hooks& h = hooks();
+    if (h.consoleSink != nullptr) {
+        h.consoleSink->append(cp850);
+        return;
+    }
+    if (console_uses_utf8()) {
+        std::string u = cp850_to_utf8(cp850);
+        std::fwrite(u.data(), 1, u.size(), stdout);
+    } else {
+        std::fwrite(cp850.data(), 1, cp850.size(), stdout);
+    }
+}
+
+}  // namespace
+
+// ================================================================ files
+
+File::File(File&& other) noexcept : native(other.native) { other.native = -1; }
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        if (native != -1) close_raw(static_cast<int>(native));
+        native = other.native;
+        other.native = -1;
+    }
+    return *this;
+}
+
+File::~File() {
+    if (native != -1) close_raw(static_cast<int>(native));
+}
+
+File open_file(std::string_view path, OpenMode mode, uint32_t* error) {
+    File f;
+    uint32_t dummy = 0;
+    uint32_t& err = error != nullptr ? *error : dummy;
+    err = kErrNone;
+
+    if (mode != OpenMode::Read && injected_fault()) {
+        err = kErrAccessDenied;
+        return f;
+    }
+    Resolved r = resolve(path);
+    if (!r.mapped || !r.parentFound || (!r.found && (mode == OpenMode::Read || mode == OpenMode::ReadWrite))) {
+        err = missing_code(r);
+        return f;
+    }
+    if (r.found && mode == OpenMode::CreateNew) {
+        err = kErrFileExists;
+        return f;
+    }
+    if (r.found && mode != OpenMode::Read && read_only_file(r.native)) {
+        err = kErrAccessDenied;
+        return f;
+    }
+    int flags = O_CLOEXEC;
+    switch (mode) {
+        case OpenMode::Read: flags |= O_RDONLY; break;
+        case OpenMode::ReadWrite: flags |= O_RDWR; break;
+        case OpenMode::Create: flags |= O_RDWR | O_CREAT; break;
+        case OpenMode::CreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; break;
+    }
+    int fd;
+    do {
+        fd = ::open(r.native.c_str(), flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        err = code_of(errno, !r.parentFound);
+        return f;
+    }
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {  // Windows opens no directory as a file
+        ::close(fd);
+        err = kErrAccessDenied;
+        return f;
+    }
+    f.native = fd;
+    return f;
+}
+
+int64_t read_bytes(File& f, void* buf, size_t n) {
+    if (!f.is_open()) return -1;
+    for (;;) {
+        ssize_t r = ::read(static_cast<int>(f.native), buf, n);
+        if (r < 0 && errno == EINTR) continue;
+        return r;
+    }
+}
+
+bool read_exact(File& f, void* buf, size_t n) {
+    char* p = static_cast<char*>(buf);
+    while (n > 0) {
+        int64_t r = read_bytes(f, p, n);
+        if (r <= 0) return false;
+        p += r;
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
+
+bool write_all(File& f, const void* buf, size_t n) {
+    if (!f.is_open()) return false;
+    if (injected_fault()) return false;
+    return write_raw(static_cast<int>(f.native), static_cast<const char*>(buf), n);
+}
+
+bool write_line(File& f, std::string_view text) {
+    std::string line;
+    line.reserve(text.size() + 1);
+    line.append(text);
+    line += '\n';
+    return write_all(f, line.data(), line.size());
+}
+
+bool rewind_file(File& f) { return seek_file(f, 0); }
+
+bool seek_file(File& f, int64_t offset) {
+    if (!f.is_open() || offset < 0) return false;
+    return lseek(static_cast<int>(f.native), static_cast<off_t>(offset), SEEK_SET) >= 0;
+}
+
+bool truncate_file(File& f, int64_t length) {
+    if (!f.is_open() || length < 0) return false;
+    if (injected_fault()) return false;
+    int rc;
+    do {
+        rc = ftruncate(static_cast<int>(f.native), static_cast<off_t>(length));
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0;
+}
+
+int64_t file_size(File& f) {
+    struct stat st;
+    if (!f.is_open() || fstat(static_cast<int>(f.native), &st) != 0) return -1;
+    return st.st_size;
+}
+
+bool flush_file(File& f) {
+    if (!f.is_open()) return false;
+    if (injected_fault()) return false;
+    return fsync(static_cast<int>(f.native)) == 0;
+}
+
+bool close_file(File& f) {
+    if (!f.is_open()) return false;
+    int fd = static_cast<int>(f.native);
+    f.native = -1;
+    return close_raw(fd) == 0;
+}
+
+bool close_and_delete(File& f, std::string_view path) {
+    bool closed = close_file(f);
+    return delete_file(path) == kErrNone && closed;
+}
+
+uint32_t read_whole_file(std::string_view path, std::string& out) {
+    out.clear();
+    uint32_t err = 0;
+    File f = open_file(path, OpenMode::Read, &err);
+    if (!f.is_open()) return err;
+    int64_t size = file_size(f);
+    size_t chunk = size > 0 ? static_cast<size_t>(size) + 1 : 65536;
+    size_t used = 0;
+    for (;;) {
+        if (out.size() - used < chunk) out.resize(used + chunk);
+        int64_t n = read_bytes(f, out.data() + used, out.size() - used);
+        if (n < 0) {
+            int e = errno;
+            out.clear();
+            return code_of(e);
+        }
+        if (n == 0) break;
+        used += static_cast<size_t>(n);
+        chunk = 65536;
+    }
+    out.resize(used);
+    return kErrNone;
+}
+
+// ====================================================== path operations
+
+uint32_t copy_file(std::string_view src, std::string_view dst) {
+    if (injected_fault()) return kErrAccessDenied;
+    Resolved s = resolve(src);
+    if (!s.found) return missing_code(s);
+    Resolved d = resolve(dst);
+    if (!d.mapped || !d.parentFound) return kErrPathNotFound;
+    if (d.found && read_only_file(d.native)) return kErrAccessDenied;
+
+    int in = ::open(s.native.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return code_of(errno);
+    struct stat st;
+    if (fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(in);
+        return kErrAccessDenied;
+    }
+    int out = ::open(d.native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (out < 0) {
+        int e = errno;
+        ::close(in);
+        return code_of(e);
+    }
+    int e = copy_fd(in, out);
+    ::close(in);
+    if (close_raw(out) != 0 && e == 0) e = errno;
+    return code_of(e);
+}
+
+uint32_t delete_file(std::string_view path) {
+    if (injected_fault()) return kErrAccessDenied;
+    Resolved r = resolve(path);
+    if (!r.found) return missing_code(r);
+    struct stat st;
+    if (lstat(r.native.c_str(), &st) != 0) return code_of(errno);
+    if (S_ISDIR(st.st_mode)) return kErrAccessDenied;
+    if (S_ISREG(st.st_mode) && !owner_writable(st)) return kErrAccessDenied;
+    return unlink(r.native.c_str()) == 0 ? kErrNone : code_of(errno);
+}
+
+namespace {
+
+// The target of a rename: the existing entry matched regardless of case, or
+// the path as given when nothing of the name exists. When `from` and `to`
+// name the same file in different case the file gets the case of `to`.
+struct RenameTarget {
+    std::string native;
+    bool exists = false;
+    uint32_t error = 0;
+};
+
+RenameTarget rename_target(const Resolved& from, std::string_view to) {
+    RenameTarget t;
+    Resolved r = resolve(to);
+    if (!r.mapped || !r.parentFound) {
+        t.error = kErrPathNotFound;
+        return t;
+    }
+    t.native = r.native;
+    t.exists = r.found;
+    if (r.found) {
+        struct stat a, b;
+        if (lstat(from.native.c_str(), &a) == 0 && lstat(r.native.c_str(), &b) == 0 &&
+            a.st_dev == b.st_dev && a.st_ino == b.st_ino) {
+            // Same file: rename to the case given.
+            std::vector<std::string_view> parts = split(to);
+            size_t slash = r.native.find_last_of('/');
+            std::string dir = slash == std::string::npos ? "" : r.native.substr(0, slash + 1);
+            t.native = dir + std::string(parts.empty() ? std::string_view() : parts.back());
+            t.exists = false;
+        }
+    }
+    return t;
+}
+
+}  // namespace
+
+uint32_t rename_file(std::string_view from, std::string_view to) {
+    if (injected_fault()) return kErrAccessDenied;
+    Resolved f = resolve(from);
+    if (!f.found) return missing_code(f);
+    RenameTarget t = rename_target(f, to);
+    if (t.error != 0) return t.error;
+    if (t.exists) return kErrAlreadyExists;
+    if (t.native == f.native) return kErrNone;
+#ifdef RENAME_NOREPLACE
+    if (renameat2(AT_FDCWD, f.native.c_str(), AT_FDCWD, t.native.c_str(), RENAME_NOREPLACE) == 0)
+        return kErrNone;
+    if (errno == EEXIST) return kErrAlreadyExists;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return code_of(errno);
+#endif
+    // No atomic no-replace rename here: for a file link + unlink is atomic
+    // about the target; a directory falls back to a test before rename.
+    struct stat st;
+    if (lstat(f.native.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+        if (link(f.native.c_str(), t.native.c_str()) == 0) {
+            if (unlink(f.native.c_str()) != 0) return code_of(errno);
+            return kErrNone;
+        }
+        if (errno == EEXIST) return kErrAlreadyExists;
+        if (errno != EPERM && errno != EOPNOTSUPP && errno != EXDEV) return code_of(errno);
+    }
+    if (name_exists(t.native)) return kErrAlreadyExists;
+    return ::rename(f.native.c_str(), t.native.c_str()) == 0 ? kErrNone : code_of(errno);
+}
+
+uint32_t replace_file(std::string_view from, std::string_view to) {
+    if (injected_fault()) return kErrAccessDenied;
+    Resolved f = resolve(from);
+    if (!f.found) return missing_code(f);
+    RenameTarget t = rename_target(f, to);
+    if (t.error != 0) return t.error;
+    if (t.native == f.native) return kErrNone;
+    if (t.exists && read_only_file(t.native)) return kErrAccessDenied;
+    return ::rename(f.native.c_str(), t.native.c_str()) == 0 ? kErrNone : code_of(errno);
+}
+
+uint32_t sync_directory(std::string_view dir) {
+    Resolved r = resolve(dir);
+    if (!r.found) return kErrPathNotFound;
+    int fd = ::open(r.native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return code_of(errno);
+    int rc = fsync(fd);
+    int e = errno;
+    ::close(fd);
+    // Some file systems cannot sync a directory; that is no failure.
+    if (rc != 0 && e != EINVAL && e != EROFS) return code_of(e);
+    return kErrNone;
+}
+
+uint32_t make_directory(std::string_view path) {
+    if (injected_fault()) return kErrAccessDenied;
+    Resolved r = resolve(path);
+    if (!r.mapped || !r.parentFound) return kErrPathNotFound;
+    if (r.found) return kErrAlreadyExists;
+    if (mkdir(r.native.c_str(), 0777) == 0) return kErrNone;
+    return errno == EEXIST ? kErrAlreadyExists : code_of(errno);
+}
+
+uint32_t remove_directory(std::string_view path) {
+    if (injected_fault()) return kErrAccessDenied;
+    Resolved r = resolve(path);
+    if (!r.found) return missing_code(r);
+    if (rmdir(r.native.c_str()) == 0) return kErrNone;
+    if (errno == ENOTEMPTY || errno == EEXIST) return kErrDirNotEmpty;
+    return code_of(errno);
+}
+
+uint32_t remove_tree(std::string_view path) {
+    if (injected_fault()) return kErrAccessDenied;
+    Resolved r = resolve(path);
+    if (!r.found) return missing_code(r);
+    return code_of(remove_at(AT_FDCWD, r.native.c_str()));
+}
+
+uint32_t make_private_directory(std::string_view parent, std::string_view prefix, std::string& out) {
+    out.clear();
+    if (injected_fault()) return kErrAccessDenied;
+    Resolved p = resolve(parent);
+    if (!p.found) return kErrPathNotFound;
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device rd;
+    std::mt19937_64 gen((static_cast<uint64_t>(rd()) << 32) ^ rd() ^
+                        static_cast<uint64_t>(getpid()) ^ static_cast<uint64_t>(time(nullptr)));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name(prefix);
+        for (int i = 0; i < 10; ++i) name += kChars[gen() % (sizeof kChars - 1)];
+        std::string candidate = join(p.native, name);
+        // mkdir never follows a link in the last component: an existing
+        // name of any kind gives EEXIST and another name is tried.
+        if (mkdir(candidate.c_str(), 0700) == 0) {
+            out = candidate;
+            return kErrNone;
+        }
+        if (errno != EEXIST) return code_of(errno);
+    }
+    return kErrAlreadyExists;
+}
+
+uint32_t get_attributes(std::string_view path, uint32_t* error) {
+    uint32_t dummy = 0;
+    uint32_t& err = error != nullptr ? *error : dummy;
+    err = kErrNone;
+    Resolved r = resolve(path);
+    if (!r.found) {
+        err = missing_code(r);
+        return kAttrInvalid;
+    }
+    struct stat st;
+    if (stat(r.native.c_str(), &st) != 0 && lstat(r.native.c_str(), &st) != 0) {
+        err = code_of(errno);
+        return kAttrInvalid;
+    }
+    uint32_t a = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
+    if (!owner_writable(st)) a |= kAttrReadOnly;
+    return a;
+}
+
+uint32_t set_attributes(std::string_view path, uint32_t attributes) {
+    if (injected_fault()) return kErrAccessDenied;
+    Resolved r = resolve(path);
+    if (!r.found) return missing_code(r);
+    struct stat st;
+    if (stat(r.native.c_str(), &st) != 0) return code_of(errno);
+    mode_t mode = st.st_mode & 07777;
+    if (attributes & kAttrReadOnly)
+        mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
+    else
+        mode |= S_IWUSR;
+    if (mode == (st.st_mode & 07777)) return kErrNone;
+    return chmod(r.native.c_str(), mode) == 0 ? kErrNone : code_of(errno);
+}
+
+bool exists(std::string_view path) { return resolve(path).found; }
+
+std::string short_path_name(std::string_view) { return std::string(); }
+
+std::string native_path(std::string_view path) {
+    Resolved r = resolve(path);
+    return r.mapped ? r.native : std::string();
+}
+
+// ================================================================ times
+
+CalendarTime local_now() {
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    time_t secs = ts.tv_sec;
+    struct tm tm;
+    CalendarTime out;
+    if (localtime_r(&secs, &tm) != nullptr)
+        fill_calendar(tm, static_cast<int>(ts.tv_nsec / 1000000), out);
+    return out;
+}
+
+bool file_time_to_local(FileTime t, CalendarTime& out) {
+    if (t < 0) return false;
+    time_t secs = static_cast<time_t>(t / 10000000 - 11644473600LL);
+    int ms = static_cast<int>((t % 10000000) / 10000);
+    struct tm tm;
+    if (localtime_r(&secs, &tm) == nullptr) return false;
+    fill_calendar(tm, ms, out);
+    return true;
+}
+
+FileTime file_time_now() {
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return to_file_time(ts);
+}
+
+uint32_t set_file_time(std::string_view path, FileTime t) {
+    if (injected_fault()) return kErrAccessDenied;
+    Resolved r = resolve(path);
+    if (!r.found) return missing_code(r);
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    int64_t unix100 = t - 11644473600LL * 10000000LL;
+    int64_t secs = unix100 / 10000000;
+    int64_t rem = unix100 % 10000000;
+    if (rem < 0) {
+        rem += 10000000;
+        --secs;
+    }
+    times[1].tv_sec = static_cast<time_t>(secs);
+    times[1].tv_nsec = static_cast<long>(rem * 100);
+    return utimensat(AT_FDCWD, r.native.c_str(), times, 0) == 0 ? kErrNone : code_of(errno);
+}
+
+int64_t mktime_standard(const CalendarTime& t) {
+    struct tm tm{};
+    tm.tm_year = t.year - 1900;
+    tm.tm_mon = t.month - 1;
+    tm.tm_mday = t.day;
+    tm.tm_hour = t.hour;
+    tm.tm_min = t.minute;
+    tm.tm_sec = t.second;
+    tm.tm_isdst = 0;
+    return static_cast<int64_t>(mktime(&tm));
+}
+
+// ========================================================== directories
+
+namespace {
+
+// Wildcard match of one name: * any run, ? one character, case-blind.
+bool glob_match(std::string_view pat, std::string_view name) {
+    size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pat.size() && pat[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (p < pat.size() &&
+                   (pat[p] == '?' || upper1252(static_cast<unsigned char>(pat[p])) ==
+                                         upper1252(static_cast<unsigned char>(name[n])))) {
+            ++p;
+            ++n;
+        } else if (starP != std::string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pat.size() && pat[p] == '*') ++p;
+    return p == pat.size();
+}
+
+// The name rules of the Windows search: "*.*" matches every name, a pattern
+// ending in ".*" also matches the name without an extension, one ending in
+// "." matches names without a dot.
+bool pattern_match(std::string_view pat, std::string_view name) {
+    if (pat == "*.*" || pat == "*") return true;
+    if (glob_match(pat, name)) return true;
+    if (pat.size() >= 2 && pat.substr(pat.size() - 2) == ".*")
+        return glob_match(pat.substr(0, pat.size() - 2), name);
+    if (!pat.empty() && pat.back() == '.' && name.find('.') == std::string_view::npos)
+        return glob_match(pat.substr(0, pat.size() - 1), name);
+    return false;
+}
+
+struct FindState {
+    std::vector<FindEntry> entries;
+};
+
+FindEntry make_entry(const std::string& name, const struct stat& st) {
+    FindEntry e;
+    e.long_name = name;
+    e.attributes = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
+    if (!owner_writable(st)) e.attributes |= kAttrReadOnly;
+    e.size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
+    e.write_time = to_file_time(st.st_mtim);
+    e.creation_time = 0;
+    return e;
+}
+
+}  // namespace
+
+FindHandle::FindHandle(FindHandle&& other) noexcept : native(other.native), state(other.state) {
+    other.native = -1;
+    other.state = nullptr;
+}
+
+FindHandle& FindHandle::operator=(FindHandle&& other) noexcept {
+    if (this != &other) {
+        find_close(*this);
+        native = other.native;
+        state = other.state;
+        other.native = -1;
+        other.state = nullptr;
+    }
+    return *this;
+}
+
+FindHandle::~FindHandle() { find_close(*this); }
+
+bool FindHandle::is_open() const { return state != nullptr; }
+
+uint32_t find_first(std::string_view pattern, FindHandle& h, FindEntry& e) {
+    find_close(h);
+    size_t cut = pattern.find_last_of("\\/");
+    std::string_view dirPart, namePart;
+    if (cut != std::string_view::npos) {
+        dirPart = pattern.substr(0, cut + 1);
+        namePart = pattern.substr(cut + 1);
+    } else if (pattern.size() >= 2 && pattern[1] == ':') {
+        dirPart = pattern.substr(0, 2);
+        namePart = pattern.substr(2);
+    } else {
+        namePart = pattern;
+    }
+    Resolved d = resolve(dirPart);
+    if (!d.found) return kErrPathNotFound;
+    DIR* dir = opendir(d.native.c_str());
+    if (dir == nullptr) return errno == ENOTDIR || errno == ENOENT ? kErrPathNotFound : code_of(errno);
+
+    auto* st = new FindState;
+    std::vector<std::pair<std::string, size_t>> keys;
+    while (struct dirent* ent = readdir(dir)) {
+        std::string name = ent->d_name;
+        if (name == "." || name == "..") continue;
+        if (namePart.empty() || !pattern_match(namePart, name)) continue;
+        std::string full = join(d.native, name);
+        struct stat sb;
+        if (stat(full.c_str(), &sb) != 0 && lstat(full.c_str(), &sb) != 0) continue;
+        st->entries.push_back(make_entry(name, sb));
+    }
+    closedir(dir);
+    std::vector<std::string> upper;
+    upper.reserve(st->entries.size());
+    std::vector<size_t> order(st->entries.size());
+    for (size_t i = 0; i < st->entries.size(); ++i) {
+        order[i] = i;
+        upper.push_back(upper_key(st->entries[i].long_name));
+    }
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        if (upper[a] != upper[b]) return upper[a] < upper[b];
+        return st->entries[a].long_name < st->entries[b].long_name;
+    });
+    std::vector<FindEntry> sorted;
+    sorted.reserve(order.size());
+    for (size_t i : order) sorted.push_back(std::move(st->entries[i]));
+    st->entries = std::move(sorted);
+
+    if (st->entries.empty()) {
+        delete st;
+        return kErrFileNotFound;
+    }
+    h.state = st;
+    h.native = 0;
+    return find_next(h, e);
+}
+
+uint32_t find_next(FindHandle& h, FindEntry& e) {
+    if (!h.is_open()) return kErrInvalidHandle;
+    auto* st = static_cast<FindState*>(h.state);
+    if (h.native < 0 || static_cast<size_t>(h.native) >= st->entries.size()) return kErrNoMoreFiles;
+    e = st->entries[static_cast<size_t>(h.native)];
+    ++h.native;
+    return kErrNone;
+}
+
+void find_close(FindHandle& h) {
+    delete static_cast<FindState*>(h.state);
+    h.state = nullptr;
+    h.native = -1;
+}
+
+// =============================================================== drives
+
+namespace {
+
+bool root_dir(std::string_view root, std::string& dir) {
+    char letter = 0;
+    if (drive_letter(root, letter)) return drive_dir(letter, dir);
+    Resolved r = resolve(root);
+    dir = r.native;
+    return r.mapped;
+}
+
+}  // namespace
+
+uint32_t drive_type(std::string_view root) {
+    std::string dir;
+    if (!root_dir(root, dir)) return 1;
+    struct stat st;
+    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return 1;
+    return 3;
+}
+
+uint32_t disk_free_space(std::string_view root, uint32_t& sectorsPerCluster, uint32_t& bytesPerSector,
+                         uint32_t& freeClusters, uint32_t& totalClusters) {
+    std::string dir;
+    if (!root_dir(root, dir)) return kErrPathNotFound;
+    struct statvfs vs;
+    if (statvfs(dir.c_str(), &vs) != 0) return errno == ENOENT ? kErrPathNotFound : code_of(errno);
+    auto clusters = [](uint64_t bytes) {
+        return static_cast<uint32_t>(std::min<uint64_t>(bytes / 4096, 0x7FFFFFFF));
+    };
+    sectorsPerCluster = 8;
+    bytesPerSector = 512;
+    freeClusters = clusters(static_cast<uint64_t>(vs.f_bavail) * vs.f_frsize);
+    totalClusters = clusters(static_cast<uint64_t>(vs.f_blocks) * vs.f_frsize);
+    return kErrNone;
+}
+
+// ============================================================ text, env
+
+unsigned char upper_ansi(unsigned char c) { return upper1252(c); }
+unsigned char lower_ansi(unsigned char c) { return lower1252(c); }
+
+bool get_env(std::string_view name, std::string& value) {
+    const char* v = std::getenv(std::string(name).c_str());
+    if (v == nullptr) return false;
+    value = v;
+    return true;
+}
+
+std::string temp_directory() {
+    for (const char* name : {"TMP", "TEMP", "TMPDIR"}) {
+        const char* v = std::getenv(name);
+        if (v != nullptr && *v != '\0' && *v != ' ') return v;
+    }
+    return "/tmp";
+}
+
+// ===================================================== process, console
+
+void sleep_ms(uint32_t ms) {
+    double scaled = static_cast<double>(ms) * hooks().sleepScale;
+    if (scaled <= 0) return;
+    auto ns = static_cast<int64_t>(scaled * 1e6);
+    struct timespec req;
+    req.tv_sec = static_cast<time_t>(ns / 1000000000);
+    req.tv_nsec = static_cast<long>(ns % 1000000000);
+    while (nanosleep(&req, &req) != 0 && errno == EINTR) {
+    }
+}
+
+int run_command(std::string_view commandLine) {
+    console_flush();
+    std::fflush(stderr);
+    std::string cmd(commandLine);
+    pid_t pid = fork();
+    if (pid < 0) return -1;
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return -1;
+}
+
+bool console_uses_utf8() {
+    const char* v = nullptr;
+    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        v = std::getenv(name);
+        if (v != nullptr && *v != '\0') break;
+        v = nullptr;
+    }
+    if (v == nullptr) return false;
+    std::string s = v;
+    for (char& c : s) c = static_cast<char>(lower1252(static_cast<unsigned char>(c)));
+    return s.find("utf-8") != std::string::npos || s.find("utf8") != std::string::npos;
+}
+
+std::string cp850_to_utf8(std::string_view cp850) {
+    std::string out;
+    out.reserve(cp850.size() + cp850.size() / 4);
+    for (char ch : cp850) {
+        auto c = static_cast<unsigned char>(ch);
+        if (c < 0x80) {
+            out += ch;
+            continue;
+        }
+        uint16_t u = kCp850[c - 0x80];
+        if (u < 0x800) {
+            out += static_cast<char>(0xC0 | (u >> 6));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (u >> 12));
+            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        }
+    }
+    return out;
+}
+
+void console_write(std::string_view cp850) { put_console(cp850); }
+
+void console_line(std::string_view cp850) {
+    put_console(cp850);
+    put_console("\n");
+}
+
+void console_flush() {
+    if (hooks().consoleSink == nullptr) std::fflush(stdout);
+}
+
+bool console_read_line(std::string& line, size_t maxLen) {
+    console_flush();
+    line.clear();
+    Hooks& h = hooks();
+    bool any = false;
+    if (h.consoleFeed != nullptr) {
+        const std::string& t = *h.consoleFeed;
+        if (h.feedPos >= t.size()) return false;
+        size_t end = t.find('\n', h.feedPos);
+        size_t stop = end == std::string::npos ? t.size() : end;
+        line.assign(t, h.feedPos, stop - h.feedPos);
+        h.feedPos = end == std::string::npos ? t.size() : end + 1;
+        any = true;
+    } else {
+        int c;
+        while ((c = std::getchar()) != EOF) {
+            any = true;
+            if (c == '\n') break;
+            line += static_cast<char>(c);
+        }
+    }
+    if (!any) return false;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.size() > maxLen) line.resize(maxLen);
+    return true;
+}
+
+void error_line(std::string_view text) {
+    console_flush();
+    std::string s(text);
+    s += '\n';
+    std::fwrite(s.data(), 1, s.size(), stderr);
+    std::fflush(stderr);
+}
+
+// ============================================================ test hooks
+
+namespace test {
+void set_fault_at(int64_t k) { hooks().faultAt = k; }
+void set_crash_at(int64_t k) { hooks().crashAt = k; }
+int64_t file_ops_counted() { return hooks().count; }
+void reset_file_ops() { hooks().count = 0; }
+void set_sleep_scale(double scale) { hooks().sleepScale = scale < 0 ? 0 : scale; }
+void capture_console(std::string* sink) {
+    if (sink == nullptr) std::fflush(stdout);
+    hooks().consoleSink = sink;
+}
+void feed_console(const std::string* text) {
+    hooks().consoleFeed = text;
+    hooks().feedPos = 0;
+}
+}  // namespace test
+
+}  // namespace teilimp::platform
