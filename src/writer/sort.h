@@ -18,4 +18,11 @@ void c4sort(void* records, int16_t recordSize, int16_t count, int16_t keyStart, 
 // 1 if key a sorts before key b (n bytes each).
 int32_t naturalLess(const char* a, const char* b, int32_t n);
 
+namespace test {
+// The number of records the sort's array is made for (1000 at the start of
+// a run, 2000 more per control file that didn't fit), and its reset.
+int32_t sort_capacity();
+void reset_sort_capacity();
+}  // namespace test
+
 }  // namespace teilimp::writer

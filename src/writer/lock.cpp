@@ -1,0 +1,127 @@
+// The access lock of a storage area. The lock file's existence means that a
+// run is writing into the area; creating it with create-new semantics is
+// the one atomic step that lets exactly one of several runs in.
+
+#include "writer/lock.h"
+
+#include <cstdio>
+#include <random>
+#include <string>
+
+#include "platform/platform.h"
+#include "util/datetime.h"
+#include "util/fileops.h"
+#include "util/filesearch.h"
+#include "writer/area_path.h"
+
+namespace teilimp::writer {
+
+namespace {
+
+constexpr int32_t kStaleSeconds = 300;  // older than this: left by a dead run
+constexpr int32_t kAttempts = 30;
+constexpr uint32_t kPauseBaseMs = 1000;
+constexpr uint32_t kPauseStepMs = 10;
+
+// Age of a file in seconds by its local date-time; false if it isn't there.
+bool file_age(const std::string& path, int64_t& age) {
+    util::Dti fileTime{};
+    if (util::filedti(path, fileTime) != 1) return false;
+    util::Dti now{};
+    util::dtinow(now);
+    int32_t days = 0;
+    int32_t seconds = 0;
+    util::dtidiff(fileTime, now, days, seconds);
+    age = static_cast<int64_t>(days) * 86400 + seconds;
+    return true;
+}
+
+bool is_stale(const std::string& path) {
+    int64_t age = 0;
+    return file_age(path, age) && age > kStaleSeconds;
+}
+
+// A name beside the lock file that no other run uses.
+std::string private_name(const std::string& lockPath) {
+    std::random_device rd;
+    const uint64_t salt = (static_cast<uint64_t>(rd()) << 32) ^ rd() ^
+                          static_cast<uint64_t>(platform::file_time_now());
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".%016llx", static_cast<unsigned long long>(salt));
+    return lockPath + suffix;
+}
+
+// Removes a stale lock file, but only the stale one: another run may have
+// removed it and created a fresh lock since the age was looked at. The file
+// is first moved to a private name (atomically, so exactly one run gets
+// it); the moved file is deleted only if it is still older than the limit,
+// otherwise it is put back.
+void remove_stale_lock(const std::string& lockPath) {
+    const std::string mine = private_name(lockPath);
+    if (platform::rename_file(lockPath, mine) != 0) return;  // gone or refused
+    if (is_stale(mine)) {
+        util::FTNFDE(mine);
+        return;
+    }
+    // Fresh: it belongs to a run that holds the lock. Give it back; if a
+    // third run has created a lock meanwhile, that one stands.
+    if (platform::rename_file(mine, lockPath) != 0) util::FTNFDE(mine);
+}
+
+// Mark of failed attempt i: " .." and i in two columns and "."; the first
+// mark begins the line and goes without its blank.
+std::string attempt_mark(int32_t i) {
+    char mark[16];
+    std::snprintf(mark, sizeof mark, " ..%2d.", static_cast<int>(i));
+    return i == 1 ? std::string(mark + 1) : std::string(mark);
+}
+
+bool try_create(const std::string& lockPath) {
+    platform::File f = platform::open_file(lockPath, platform::OpenMode::CreateNew);
+    if (!f.is_open()) return false;
+    // The contents are never read; the file's existence is the lock.
+    platform::write_line(f, "OK");
+    platform::close_file(f);
+    return true;
+}
+
+}  // namespace
+
+int32_t epn_lock(const AreaField& area, int32_t verbose) {
+    const std::string lockPath = area_path(area, AreaFile::Lock);
+
+    int64_t age = 0;
+    if (file_age(lockPath, age)) {
+        if (age > kStaleSeconds) {
+            if (verbose) platform::console_line("Alte Zugriffsdatei entfernt...");
+            remove_stale_lock(lockPath);
+        } else {
+            if (verbose) platform::console_line("Zugriffsdatei gefunden. Wartezyklus...");
+        }
+    }
+
+    int32_t result = 0;
+    int32_t failed = 0;
+    for (int32_t i = 1; i <= kAttempts; ++i) {
+        if (try_create(lockPath)) {
+            result = 1;
+            break;
+        }
+        ++failed;
+        if (verbose) {
+            platform::console_write(attempt_mark(i));
+            platform::console_flush();
+        }
+        platform::sleep_ms(kPauseBaseMs + kPauseStepMs * static_cast<uint32_t>(i));
+    }
+    if (failed > 0 && verbose) platform::console_line(" OK");
+    return result;
+}
+
+void epn_unlock(const AreaField& area) { util::FTNFDE(area_path(area, AreaFile::Lock)); }
+
+void epn_lock_refresh(const AreaField& area) {
+    platform::set_file_time(area_path(area, AreaFile::Lock), platform::file_time_now());
+}
+
+}  // namespace teilimp::writer

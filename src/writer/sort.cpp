@@ -1,0 +1,298 @@
+// Sorting the control file: the valid entries are gathered at the front and
+// ordered by piece name, the superseded ones stay behind them, the trailer
+// is kept as it was. The sorted file is written beside piece.ctl and put in
+// its place by one rename, so that a failed write never loses entries.
+
+#include "writer/sort.h"
+
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "util/memvec.h"
+#include "util/text.h"
+#include "writer/area_path.h"
+
+namespace teilimp::writer {
+
+namespace {
+
+constexpr int32_t kMaxRecordSize = 1024;
+constexpr int32_t kKeyStart = 1;   // the piece name: bytes 1..20
+constexpr int32_t kKeyEnd = 20;
+constexpr int32_t kInitialCapacity = 1000;
+constexpr int32_t kCapacityStep = 2000;
+
+// Records the array is made for. It grows when a control file does not fit
+// and keeps the grown value for the rest of the run.
+int32_t g_sortCapacity = kInitialCapacity;
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// ------------------------------------------------------------ c4sort
+
+// Pending frames of the explicit-stack quicksort: the start of the right
+// range and the end of the whole range, negated once the right range has
+// been entered (then nothing of that frame is left to sort).
+struct SortStack {
+    std::vector<int32_t> rightStart;
+    std::vector<int32_t> rangeEnd;
+    size_t depth = 0;
+
+    bool push(int32_t i, int32_t hi) {
+        if (depth >= rightStart.size()) return false;
+        rightStart[depth] = i;
+        rangeEnd[depth] = hi;
+        ++depth;
+        return true;
+    }
+};
+
+struct SortArgs {
+    unsigned char* base;   // record 1 starts here
+    int32_t size;
+    int32_t count;
+    int32_t keyOffset;     // 0-based offset of the key in a record
+    int32_t keyLength;     // may be 0 or negative: an empty key
+};
+
+unsigned char* record(const SortArgs& a, int32_t k) {
+    return a.base + static_cast<size_t>(k - 1) * static_cast<size_t>(a.size);
+}
+
+bool key_less(const SortArgs& a, const unsigned char* x, const unsigned char* y) {
+    return naturalLess(reinterpret_cast<const char*>(x + a.keyOffset),
+                       reinterpret_cast<const char*>(y + a.keyOffset), a.keyLength) != 0;
+}
+
+// Partitions lo..hi around a copy of its middle record. On return i is the
+// start of the right part and j the end of the left part. The scans are
+// bounded by the whole array (1..count), so no comparison ever reads
+// outside it.
+void partition(const SortArgs& a, unsigned char* pivot, int32_t lo, int32_t hi, int32_t& i,
+               int32_t& j) {
+    const int32_t mid = static_cast<int32_t>((static_cast<int64_t>(lo) + hi) / 2);
+    std::memcpy(pivot, record(a, mid), static_cast<size_t>(a.size));
+    i = lo;
+    j = hi;
+    do {
+        while (key_less(a, record(a, i), pivot) && i < a.count) ++i;
+        while (key_less(a, pivot, record(a, j)) && j > 1) --j;
+        if (j < i) break;
+        if (j > i) util::taupp(a.size, record(a, i), record(a, j));
+        ++i;
+        --j;
+    } while (j >= i);
+}
+
+void quicksort(const SortArgs& a, SortStack& stack, unsigned char* pivot) {
+    int32_t lo = 1;
+    int32_t hi = a.count;
+    for (;;) {
+        int32_t i = 0;
+        int32_t j = 0;
+        partition(a, pivot, lo, hi, i, j);
+        if (lo < j) {
+            // Left part first; the frame remembers the right part.
+            if (!stack.push(i, hi)) {
+                util::liberr("c4sort-6");
+                return;
+            }
+            hi = j;
+            continue;
+        }
+        if (i < hi) {
+            if (!stack.push(i, -hi)) {
+                util::liberr("c4sort-70");
+                return;
+            }
+            lo = i;
+            continue;
+        }
+        // Both parts done: go back to the nearest frame whose right part
+        // is still to be sorted.
+        for (;;) {
+            if (stack.depth == 0) return;
+            --stack.depth;
+            const int32_t start = stack.rightStart[stack.depth];
+            const int32_t end = stack.rangeEnd[stack.depth];
+            if (end < 0 || start >= end) continue;
+            if (!stack.push(start, -end)) {
+                util::liberr("c4sort-70");
+                return;
+            }
+            lo = start;
+            hi = end;
+            break;
+        }
+    }
+}
+
+// ------------------------------------------------------ epn_ctl_sort
+
+// The directory part of a path, for flushing its entries after a rename.
+std::string directory_of(const std::string& path) {
+    const size_t cut = path.find_last_of("\\/");
+    if (cut != std::string::npos) return path.substr(0, cut + 1);
+    if (path.size() >= 2 && path[1] == ':') return path.substr(0, 2);
+    return ".";
+}
+
+int16_t entry_state(const uint8_t* rec) { return get_i16(rec + 24); }
+
+// Reads the control file into `records` (entries, then the trailer apart).
+// 0 done, 2 no memory, 3 a read failed before the trailer.
+int32_t read_control(platform::File& f, std::vector<uint8_t>& records, int32_t& n,
+                     CtlTrailer& trailer) {
+    for (;;) {
+        try {
+            records.assign(static_cast<size_t>(g_sortCapacity) * kRecordSize, 0);
+        } catch (const std::bad_alloc&) {
+            return 2;
+        }
+        n = 0;
+        while (n < g_sortCapacity) {
+            uint8_t* rec = records.data() + static_cast<size_t>(n) * kRecordSize;
+            if (!platform::read_exact(f, rec, kRecordSize)) return 3;
+            if (is_trailer(std::span<const uint8_t, 64>(rec, kRecordSize))) {
+                std::memcpy(trailer.raw.data(), rec, kRecordSize);
+                std::memset(rec, 0, kRecordSize);
+                return 0;
+            }
+            ++n;
+        }
+        // The file holds more entries than the array: grow it and read
+        // again from the start.
+        records.clear();
+        records.shrink_to_fit();
+        g_sortCapacity += kCapacityStep;
+        if (!platform::rewind_file(f)) return 3;
+    }
+}
+
+// Moves superseded entries out of the first v positions, exchanging each
+// with a valid entry taken from the back.
+void compact(uint8_t* base, int32_t n, int32_t v) {
+    for (int32_t j = 1; j <= v; ++j) {
+        uint8_t* front = base + static_cast<size_t>(j - 1) * kRecordSize;
+        if (entry_state(front) != kStateSuperseded) continue;
+        int32_t k = n;
+        while (k > v && entry_state(base + static_cast<size_t>(k - 1) * kRecordSize) != kStateValid) --k;
+        if (k <= v) return;
+        util::taupp(kRecordSize, front, base + static_cast<size_t>(k - 1) * kRecordSize);
+    }
+}
+
+// Writes the sorted entries and the trailer to a file beside piece.ctl and
+// renames it over piece.ctl. false leaves piece.ctl as it was.
+bool write_sorted(const std::string& ctlPath, const uint8_t* base, int32_t n,
+                  const CtlTrailer& trailer) {
+    const std::string tmpPath = ctlPath.substr(0, ctlPath.size() - 1) + "#";
+    platform::File out = platform::open_file(tmpPath, platform::OpenMode::Create);
+    if (!out.is_open()) return false;
+    bool ok = platform::truncate_file(out, 0) &&
+              platform::write_all(out, base, static_cast<size_t>(n) * kRecordSize) &&
+              platform::write_all(out, trailer.raw.data(), kRecordSize) &&
+              platform::flush_file(out);
+    ok = platform::close_file(out) && ok;
+    if (ok) ok = platform::replace_file(tmpPath, ctlPath) == 0;
+    if (!ok) {
+        platform::delete_file(tmpPath);
+        return false;
+    }
+    // The new control file is in place; a failed flush of the directory
+    // entry can't be undone any more and is not reported.
+    platform::sync_directory(directory_of(ctlPath));
+    return true;
+}
+
+}  // namespace
+
+int32_t naturalLess(const char* a, const char* b, int32_t n) {
+    int32_t r = 0;
+    for (int32_t p = 0; p < n; ++p) {
+        if (a[p] != b[p]) {
+            r = static_cast<unsigned char>(a[p]) < static_cast<unsigned char>(b[p]) ? 1 : 0;
+            break;
+        }
+    }
+    int32_t s = -1;  // start of the open digit run, -1: none
+    for (int32_t p = 0; p < n; ++p) {
+        const bool da = is_digit(a[p]);
+        const bool db = is_digit(b[p]);
+        if (s < 0) {
+            if (da && db && p < n - 1) {
+                s = p;
+            } else if (a[p] != b[p]) {
+                return r;
+            }
+            continue;
+        }
+        if (da && db) continue;
+        if (da) return 0;  // a's number is longer
+        if (db) return 1;  // b's number is longer
+        if (std::memcmp(a + s, b + s, static_cast<size_t>(p - s + 1)) != 0) return r;
+        s = -1;
+    }
+    return r;
+}
+
+void c4sort(void* records, int16_t recordSize, int16_t count, int16_t keyStart, int16_t keyEnd) {
+    if (count < 2 || recordSize < 1) return;
+    if (recordSize > kMaxRecordSize || keyStart > kMaxRecordSize || keyEnd > kMaxRecordSize ||
+        keyStart < 1 || keyEnd < 1 || keyStart > recordSize || keyEnd > recordSize) {
+        // A key outside the record would be read from the neighbouring
+        // record or beyond the array.
+        util::liberr("c4sort-3");
+        return;
+    }
+    SortStack stack;
+    try {
+        stack.rightStart.resize(2 * static_cast<size_t>(count));
+    } catch (const std::bad_alloc&) {
+        util::liberr("c4sort-1");
+        return;
+    }
+    try {
+        stack.rangeEnd.resize(2 * static_cast<size_t>(count));
+    } catch (const std::bad_alloc&) {
+        util::liberr("c4sort-2");
+        return;
+    }
+    unsigned char pivot[kMaxRecordSize];
+    const SortArgs args{static_cast<unsigned char*>(records), recordSize, count, keyStart - 1,
+                        keyEnd - keyStart + 1};
+    quicksort(args, stack, pivot);
+}
+
+int32_t epn_ctl_sort(const AreaField& area) {
+    const std::string ctlPath = area_path(area, AreaFile::Control);
+    std::vector<uint8_t> records;
+    CtlTrailer trailer;
+    int32_t n = 0;
+    {
+        platform::File f = platform::open_file(ctlPath, platform::OpenMode::ReadWrite);
+        if (!f.is_open()) return 1;
+        const int32_t rc = read_control(f, records, n, trailer);
+        if (rc != 0) return rc;
+    }  // closed before the file is replaced
+
+    // The stored count decides how many entries are sorted; a count that
+    // doesn't fit the file (a damaged trailer) is held to it.
+    int32_t v = trailer_valid_count(trailer);
+    if (v < 0) v = 0;
+    if (v > n) v = n;
+
+    compact(records.data(), n, v);
+    c4sort(records.data(), kRecordSize, static_cast<int16_t>(v), kKeyStart, kKeyEnd);
+    return write_sorted(ctlPath, records.data(), n, trailer) ? 0 : 4;
+}
+
+namespace test {
+int32_t sort_capacity() { return g_sortCapacity; }
+void reset_sort_capacity() { g_sortCapacity = kInitialCapacity; }
+}  // namespace test
+
+}  // namespace teilimp::writer

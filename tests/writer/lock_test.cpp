@@ -1,0 +1,199 @@
+// The access lock: creating the lock file, removing a stale one, waiting
+// for a fresh one, and the exact console text of each case.
+
+#include "writer/lock.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "platform/platform.h"
+#include "support/test_util.h"
+#include "writer/area_path.h"
+
+namespace teilimp::writer {
+namespace {
+
+using testing::TempDir;
+
+constexpr platform::FileTime kTicksPerSecond = 10'000'000;
+
+// The line end that console_line appends (found out while the console is
+// not captured otherwise).
+std::string g_eol;
+const std::string& eol() { return g_eol; }
+void learn_eol() {
+    if (!g_eol.empty()) return;
+    platform::test::capture_console(&g_eol);
+    platform::console_line("");
+    platform::test::capture_console(nullptr);
+}
+
+// The marks of failed attempts 1..k and the closing " OK".
+std::string marks(int k) {
+    std::string s;
+    for (int i = 1; i <= k; ++i) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, " ..%2d.", i);
+        s += i == 1 ? std::string(buf + 1) : std::string(buf);
+    }
+    return s + " OK" + eol();
+}
+
+// Area X:TEST on a mapped drive, console captured, pauses off.
+class LockTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    testing::ScopedEnv drive{"TEILIMP_DRIVE_X", dir.path.c_str()};
+    AreaField area = make_area("X:TEST");
+    std::string lockPath = area_path(area, AreaFile::Lock);
+    std::string nativeLock = dir / "userroot/storage/TEST/data/teilimp.opn";
+    std::string console;
+
+    void SetUp() override {
+        learn_eol();
+        testing::make_dirs(dir / "userroot/storage/TEST/data");
+        platform::test::set_sleep_scale(0);
+        platform::test::capture_console(&console);
+    }
+    void TearDown() override {
+        platform::test::capture_console(nullptr);
+        platform::test::set_sleep_scale(1);
+    }
+
+    // A lock file of another run, dated `time`.
+    void plant_lock(platform::FileTime time) {
+        testing::write_file(nativeLock, "OK\n");
+        ASSERT_EQ(platform::set_file_time(lockPath, time), 0u);
+    }
+};
+
+// Waits until a second has just begun, so that times taken now and a few
+// milliseconds later fall into the same second.
+platform::FileTime start_of_fresh_second() {
+    for (;;) {
+        const platform::FileTime now = platform::file_time_now();
+        const platform::FileTime intoSecond = now % kTicksPerSecond;
+        if (intoSecond < kTicksPerSecond / 5) return now - intoSecond;
+        std::this_thread::sleep_for(
+            std::chrono::microseconds((kTicksPerSecond - intoSecond) / 10 + 1000));
+    }
+}
+
+TEST_F(LockTest, FreeAreaIsLockedAtOnceWithoutText) {
+    EXPECT_EQ(epn_lock(area, 1), 1);
+    EXPECT_EQ(console, "");
+    EXPECT_EQ(testing::read_file(nativeLock), "OK" + eol());
+
+    epn_unlock(area);
+    EXPECT_FALSE(testing::file_exists(nativeLock));
+    EXPECT_EQ(testing::list_dir(dir / "userroot/storage/TEST/data").size(), 0u);
+}
+
+TEST_F(LockTest, LockOlderThanLimitIsRemovedAndTaken) {
+    plant_lock(platform::file_time_now() - 301 * kTicksPerSecond);
+
+    EXPECT_EQ(epn_lock(area, 1), 1);
+    EXPECT_EQ(console, "Alte Zugriffsdatei entfernt..." + eol());
+    // The new lock is this run's: fresh, and nothing else left beside it.
+    EXPECT_EQ(testing::list_dir(dir / "userroot/storage/TEST/data"),
+              std::vector<std::string>{"teilimp.opn"});
+    console.clear();
+    EXPECT_EQ(epn_lock(area, 1), 0);
+    EXPECT_EQ(console, "Zugriffsdatei gefunden. Wartezyklus..." + eol() + marks(30));
+}
+
+TEST_F(LockTest, LockOfExactlyTheLimitOrFromTheFutureIsWaitedFor) {
+    const platform::FileTime second = start_of_fresh_second();
+    plant_lock(second - 300 * kTicksPerSecond);
+    EXPECT_EQ(epn_lock(area, 1), 0);
+    EXPECT_EQ(console, "Zugriffsdatei gefunden. Wartezyklus..." + eol() + marks(30));
+    EXPECT_TRUE(testing::file_exists(nativeLock));
+
+    console.clear();
+    plant_lock(platform::file_time_now() + 3600 * kTicksPerSecond);
+    EXPECT_EQ(epn_lock(area, 1), 0);
+    EXPECT_EQ(console, "Zugriffsdatei gefunden. Wartezyklus..." + eol() + marks(30));
+    EXPECT_TRUE(testing::file_exists(nativeLock));
+}
+
+TEST_F(LockTest, QuietLockWritesNothing) {
+    plant_lock(platform::file_time_now());
+    EXPECT_EQ(epn_lock(area, 0), 0);
+    EXPECT_EQ(console, "");
+}
+
+TEST_F(LockTest, LockReleasedDuringTheWaitIsTaken) {
+    plant_lock(platform::file_time_now());
+    // Pauses of about 100 ms; the other run lets go after a few of them.
+    platform::test::set_sleep_scale(0.1);
+    std::thread other([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(350));
+        std::remove(nativeLock.c_str());
+    });
+    const int32_t result = epn_lock(area, 1);
+    other.join();
+    platform::test::capture_console(nullptr);
+
+    EXPECT_EQ(result, 1);
+    const std::string head = "Zugriffsdatei gefunden. Wartezyklus..." + eol();
+    ASSERT_EQ(console.compare(0, head.size(), head), 0) << console;
+    // The marks run up to the last failed attempt, then " OK".
+    int failed = 0;
+    for (size_t at = console.find("..", head.size()); at != std::string::npos;
+         at = console.find("..", at + 2))
+        ++failed;
+    ASSERT_GE(failed, 1);
+    ASSERT_LT(failed, 30);
+    EXPECT_EQ(console, head + marks(failed));
+    EXPECT_TRUE(testing::file_exists(nativeLock));
+}
+
+TEST_F(LockTest, MissingDataDirectoryFailsAfterThirtyAttempts) {
+    const AreaField missing = make_area("X:NOAREA");
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(epn_lock(missing, 1), 0);
+    EXPECT_EQ(console, marks(30));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+}
+
+TEST_F(LockTest, DirectoryFormPutsTheLockAtTheFirstTenCharacters) {
+    testing::make_dirs(dir / "TEST");
+    const AreaField withSlash = make_area("X:\\TEST\\");
+    EXPECT_EQ(epn_lock(withSlash, 1), 1);
+    EXPECT_TRUE(testing::file_exists(dir / "TEST/teilimp.opn"));
+    epn_unlock(withSlash);
+    EXPECT_FALSE(testing::file_exists(dir / "TEST/teilimp.opn"));
+
+    const AreaField withoutSlash = make_area("X:\\TEST");
+    EXPECT_EQ(epn_lock(withoutSlash, 1), 1);
+    EXPECT_TRUE(testing::file_exists(dir / "TESTteilimp.opn"));
+    epn_unlock(withoutSlash);
+    EXPECT_FALSE(testing::file_exists(dir / "TESTteilimp.opn"));
+    EXPECT_EQ(console, "");
+}
+
+TEST_F(LockTest, RefreshKeepsALongRunsLockFromGoingStale) {
+    ASSERT_EQ(epn_lock(area, 1), 1);
+    // The run has held the lock for ten minutes when it stores a piece.
+    ASSERT_EQ(platform::set_file_time(lockPath, platform::file_time_now() - 600 * kTicksPerSecond),
+              0u);
+    epn_lock_refresh(area);
+
+    EXPECT_EQ(epn_lock(area, 1), 0);
+    EXPECT_EQ(console, "Zugriffsdatei gefunden. Wartezyklus..." + eol() + marks(30));
+    EXPECT_TRUE(testing::file_exists(nativeLock));
+}
+
+TEST_F(LockTest, UnlockWithoutLockIsHarmless) {
+    epn_unlock(area);
+    epn_lock_refresh(area);
+    EXPECT_FALSE(testing::file_exists(nativeLock));
+    EXPECT_EQ(console, "");
+}
+
+}  // namespace
+}  // namespace teilimp::writer

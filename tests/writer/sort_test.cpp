@@ -1,0 +1,350 @@
+// Sorting the control file: natural order of names, the general record
+// sort, the gathering of valid entries, and a write-back that never loses
+// the file.
+
+#include "writer/sort.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "support/test_util.h"
+#include "writer/area_path.h"
+
+namespace teilimp::writer {
+namespace {
+
+using testing::TempDir;
+
+// ------------------------------------------------------------ naturalLess
+
+bool less20(std::string a, std::string b) {
+    a.resize(20, '\0');
+    b.resize(20, '\0');
+    return naturalLess(a.data(), b.data(), 20) != 0;
+}
+
+TEST(NaturalLess, NumbersByValueEverythingElseByBytes) {
+    EXPECT_TRUE(less20("P1A", "P2"));
+    EXPECT_TRUE(less20("P2", "P10"));
+    EXPECT_FALSE(less20("P10", "P2"));
+    EXPECT_TRUE(less20("A", "AB"));     // a prefix sorts first
+    EXPECT_FALSE(less20("AB", "A"));
+    EXPECT_TRUE(less20("10", "007"));   // leading zeros count as digits
+    EXPECT_FALSE(less20("007", "10"));
+    EXPECT_TRUE(less20("R12B", "R12C"));
+    EXPECT_TRUE(less20("R12", "R12B"));
+    EXPECT_TRUE(less20("X9Y", "X10"));  // the run ends at the letter
+    EXPECT_TRUE(less20("AB", "B"));
+    EXPECT_TRUE(less20("A\x81", "A\x9A") == (0x81 < 0x9A));  // unsigned bytes
+    EXPECT_TRUE(less20("Z", "\x84"));
+    EXPECT_FALSE(less20("P7", "P7"));
+}
+
+TEST(NaturalLess, LastPositionOpensNoRunAndEmptyKeysAreEqual) {
+    // Digits meeting only in the last position are compared as bytes.
+    EXPECT_TRUE(naturalLess("A1", "A2", 2));
+    EXPECT_TRUE(naturalLess("9", "X", 1));
+    EXPECT_FALSE(naturalLess("AB", "AA", 0));
+    EXPECT_FALSE(naturalLess("AA", "AB", -3));
+}
+
+// ------------------------------------------------------------ c4sort
+
+std::vector<std::string> sorted_names(std::vector<std::string> names) {
+    std::vector<char> recs(names.size() * 24, '\0');
+    for (size_t k = 0; k < names.size(); ++k) {
+        std::memcpy(&recs[k * 24 + 2], names[k].data(), std::min<size_t>(names[k].size(), 20));
+        recs[k * 24] = static_cast<char>(k & 0xFF);  // a payload outside the key
+        recs[k * 24 + 1] = static_cast<char>(k >> 8);
+    }
+    c4sort(recs.data(), 24, static_cast<int16_t>(names.size()), 3, 22);
+    std::vector<std::string> out;
+    for (size_t k = 0; k < names.size(); ++k) {
+        const char* key = &recs[k * 24 + 2];
+        out.emplace_back(key, strnlen(key, 20));
+        // The whole record moved, not just its key.
+        const size_t from = static_cast<unsigned char>(recs[k * 24]) |
+                            (static_cast<size_t>(static_cast<unsigned char>(recs[k * 24 + 1])) << 8);
+        EXPECT_TRUE(from < names.size() && names[from] == out.back()) << out.back();
+    }
+    return out;
+}
+
+TEST(C4sort, OrdersNamesNaturally) {
+    EXPECT_EQ(sorted_names({"P10", "P2", "P1A"}), (std::vector<std::string>{"P1A", "P2", "P10"}));
+    EXPECT_EQ(sorted_names({"AB", "007", "A", "10", "B2", "B"}),
+              (std::vector<std::string>{"10", "007", "A", "AB", "B", "B2"}));
+}
+
+TEST(C4sort, RandomArraysEndSortedAndComplete) {
+    std::mt19937 rng(1234);
+    const std::string alphabet = "0123456789AB-";
+    for (int round = 0; round < 200; ++round) {
+        const int count = 2 + static_cast<int>(rng() % 300);
+        std::vector<std::string> names;
+        for (int k = 0; k < count; ++k) {
+            std::string s;
+            const int len = 1 + static_cast<int>(rng() % 6);
+            for (int c = 0; c < len; ++c) s += alphabet[rng() % alphabet.size()];
+            names.push_back(s);
+        }
+        const std::vector<std::string> out = sorted_names(names);
+        for (size_t k = 1; k < out.size(); ++k)
+            ASSERT_FALSE(less20(out[k], out[k - 1])) << out[k - 1] << " / " << out[k];
+        std::vector<std::string> a = names, b = out;
+        std::sort(a.begin(), a.end());
+        std::sort(b.begin(), b.end());
+        ASSERT_EQ(a, b);
+    }
+}
+
+TEST(C4sort, BadArgumentsLeaveTheRecordsAlone) {
+    char recs[] = "DCBA";
+    c4sort(recs, 1, 4, 0, 1);        // key before the record
+    c4sort(recs, 1, 4, 1, 2);        // key beyond the record
+    c4sort(recs, 1025, 1, 1, 1);     // fewer than two records: nothing to do
+    c4sort(recs, 0, 4, 1, 1);
+    c4sort(recs, 1, 1, 1, 1);
+    EXPECT_STREQ(recs, "DCBA");
+    c4sort(recs, 1, 4, 1, 1);
+    EXPECT_STREQ(recs, "ABCD");
+    // An empty key: no record is below another; nothing is lost.
+    char same[] = "DCBA";
+    c4sort(same, 1, 4, 1, 0);
+    std::string s(same);
+    std::sort(s.begin(), s.end());
+    EXPECT_EQ(s, "ABCD");
+}
+
+// ------------------------------------------------------------ epn_ctl_sort
+
+struct Entry {
+    std::string name;
+    int16_t state;
+};
+
+std::string entry_bytes(const Entry& e, int serial) {
+    std::string r(64, '\0');
+    std::memcpy(&r[0], e.name.data(), std::min<size_t>(e.name.size(), 20));
+    r[20] = 'a';
+    r[21] = 'a';
+    r[22] = static_cast<char>('a' + serial % 26);
+    r[23] = static_cast<char>(serial % 8);
+    r[24] = static_cast<char>(e.state & 0xFF);
+    r[25] = static_cast<char>((e.state >> 8) & 0xFF);
+    r[34] = static_cast<char>(serial & 0xFF);        // dataLength: tells records apart
+    r[35] = static_cast<char>((serial >> 8) & 0xFF);
+    r[38] = 3;
+    r[48] = 'B';
+    r[49] = 'B';
+    return r;
+}
+
+// A trailer with some reserved bytes set, to see that it comes back as read.
+std::string trailer_bytes(int16_t validCount) {
+    std::string t(64, '\0');
+    t[0] = 'a';
+    t[1] = 'b';
+    t[2] = 'c';
+    t[3] = 5;
+    t[4] = static_cast<char>(validCount & 0xFF);
+    t[5] = static_cast<char>((validCount >> 8) & 0xFF);
+    t[17] = 0x5A;
+    t[59] = 3;
+    t[62] = 0x11;
+    return t;
+}
+
+std::string name_of(const std::string& rec) { return std::string(rec.data(), strnlen(rec.data(), 20)); }
+int16_t state_of(const std::string& rec) {
+    return static_cast<int16_t>(static_cast<unsigned char>(rec[24]) |
+                                (static_cast<unsigned char>(rec[25]) << 8));
+}
+
+class CtlSortTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    testing::ScopedEnv drive{"TEILIMP_DRIVE_X", dir.path.c_str()};
+    AreaField area = make_area("X:SORT");
+    std::string dataDir = dir / "userroot/storage/SORT/data";
+    std::string ctl = dataDir + "/piece.ctl";
+
+    void SetUp() override {
+        testing::make_dirs(dataDir);
+        test::reset_sort_capacity();
+    }
+    void TearDown() override { platform::test::set_fault_at(0); }
+
+    std::string write_ctl(const std::vector<Entry>& entries, int16_t validCount) {
+        std::string bytes;
+        for (size_t k = 0; k < entries.size(); ++k) bytes += entry_bytes(entries[k], static_cast<int>(k));
+        bytes += trailer_bytes(validCount);
+        testing::write_file(ctl, bytes);
+        return bytes;
+    }
+
+    std::vector<std::string> records() const {
+        const std::string bytes = testing::read_file(ctl);
+        std::vector<std::string> out;
+        for (size_t at = 0; at + 64 <= bytes.size(); at += 64) out.push_back(bytes.substr(at, 64));
+        return out;
+    }
+};
+
+// The same records in any order.
+void expect_same_records(const std::string& before, const std::string& after) {
+    ASSERT_EQ(before.size(), after.size());
+    std::vector<std::string> a, b;
+    for (size_t at = 0; at < before.size(); at += 64) {
+        a.push_back(before.substr(at, 64));
+        b.push_back(after.substr(at, 64));
+    }
+    std::sort(a.begin(), a.end());
+    std::sort(b.begin(), b.end());
+    EXPECT_EQ(a, b);
+}
+
+TEST_F(CtlSortTest, ValidEntriesFirstInNaturalOrderTrailerUnchanged) {
+    const std::string before = write_ctl({{"P10", 0},
+                                          {"OLD1", kStateSuperseded},
+                                          {"P2", 0},
+                                          {"OLD2", kStateSuperseded},
+                                          {"P1A", 0},
+                                          {"007", 0},
+                                          {"OLD3", kStateSuperseded},
+                                          {"10", 0},
+                                          {"A", 0},
+                                          {"AB", 0}},
+                                         7);
+    ASSERT_EQ(epn_ctl_sort(area), 0);
+
+    const std::vector<std::string> recs = records();
+    ASSERT_EQ(recs.size(), 11u);
+    std::vector<std::string> valid;
+    for (int k = 0; k < 7; ++k) {
+        EXPECT_EQ(state_of(recs[k]), 0);
+        valid.push_back(name_of(recs[k]));
+    }
+    EXPECT_EQ(valid, (std::vector<std::string>{"10", "007", "A", "AB", "P1A", "P2", "P10"}));
+    for (int k = 7; k < 10; ++k) EXPECT_EQ(state_of(recs[k]), kStateSuperseded);
+    EXPECT_EQ(recs[10], trailer_bytes(7));
+    expect_same_records(before, testing::read_file(ctl));
+    // Nothing is left beside the control file.
+    EXPECT_EQ(testing::list_dir(dataDir), std::vector<std::string>{"piece.ctl"});
+}
+
+TEST_F(CtlSortTest, NoOrOneValidEntryKeepsTheOrder) {
+    const std::string none = write_ctl({{"B", kStateSuperseded}, {"A", kStateSuperseded}}, 0);
+    ASSERT_EQ(epn_ctl_sort(area), 0);
+    EXPECT_EQ(testing::read_file(ctl), none);
+
+    write_ctl({{"B", kStateSuperseded}, {"Z", kStateSuperseded}, {"A", 0}}, 1);
+    ASSERT_EQ(epn_ctl_sort(area), 0);
+    const std::vector<std::string> recs = records();
+    EXPECT_EQ(name_of(recs[0]), "A");
+    EXPECT_EQ(state_of(recs[0]), 0);
+    EXPECT_EQ(recs[3], trailer_bytes(1));
+
+    const std::string bare = write_ctl({}, 0);
+    ASSERT_EQ(epn_ctl_sort(area), 0);
+    EXPECT_EQ(testing::read_file(ctl), bare);
+}
+
+TEST_F(CtlSortTest, StoredCountDecidesAndADamagedCountIsHeldToTheFile) {
+    // The trailer counts two valid entries although three are valid: only
+    // the first two positions are sorted.
+    write_ctl({{"C", 0}, {"B", 0}, {"A", 0}}, 2);
+    ASSERT_EQ(epn_ctl_sort(area), 0);
+    std::vector<std::string> recs = records();
+    EXPECT_EQ(name_of(recs[0]) + name_of(recs[1]) + name_of(recs[2]), "BCA");
+
+    // A count beyond the entries sorts the entries there are.
+    write_ctl({{"C", 0}, {"B", 0}}, 999);
+    ASSERT_EQ(epn_ctl_sort(area), 0);
+    recs = records();
+    EXPECT_EQ(name_of(recs[0]) + name_of(recs[1]), "BC");
+    EXPECT_EQ(recs[2], trailer_bytes(999));
+}
+
+TEST_F(CtlSortTest, ManyEntriesGrowTheArray) {
+    std::vector<Entry> entries;
+    int valid = 0;
+    for (int k = 0; k < 2500; ++k) {
+        const bool superseded = k % 5 == 0;
+        entries.push_back({"N" + std::to_string((k * 7919) % 2500), superseded ? kStateSuperseded : int16_t{0}});
+        if (!superseded) ++valid;
+    }
+    const std::string before = write_ctl(entries, static_cast<int16_t>(valid));
+    ASSERT_EQ(epn_ctl_sort(area), 0);
+    EXPECT_EQ(test::sort_capacity(), 3000);
+
+    const std::vector<std::string> recs = records();
+    ASSERT_EQ(recs.size(), 2501u);
+    for (int k = 0; k < valid; ++k) {
+        ASSERT_EQ(state_of(recs[k]), 0) << k;
+        if (k > 0) {
+            ASSERT_TRUE(less20(name_of(recs[k - 1]), name_of(recs[k]))) << k;
+        }
+    }
+    for (int k = valid; k < 2500; ++k) ASSERT_EQ(state_of(recs[k]), kStateSuperseded) << k;
+    expect_same_records(before, testing::read_file(ctl));
+
+    // The grown array stays for the rest of the run.
+    write_ctl({{"B", 0}, {"A", 0}}, 2);
+    ASSERT_EQ(epn_ctl_sort(area), 0);
+    EXPECT_EQ(test::sort_capacity(), 3000);
+}
+
+TEST_F(CtlSortTest, MissingOrTruncatedControlFileIsReported) {
+    EXPECT_EQ(epn_ctl_sort(area), 1);
+    EXPECT_EQ(epn_ctl_sort(make_area("X:NOAREA")), 1);
+
+    // Entries without a trailer, and a torn last record.
+    const std::string noTrailer = entry_bytes({"B", 0}, 0) + entry_bytes({"A", 0}, 1);
+    testing::write_file(ctl, noTrailer);
+    EXPECT_EQ(epn_ctl_sort(area), 3);
+    EXPECT_EQ(testing::read_file(ctl), noTrailer);
+    testing::write_file(ctl, noTrailer + trailer_bytes(2).substr(0, 40));
+    EXPECT_EQ(epn_ctl_sort(area), 3);
+    EXPECT_EQ(testing::list_dir(dataDir), std::vector<std::string>{"piece.ctl"});
+}
+
+TEST_F(CtlSortTest, FailedWriteBackLeavesTheControlFileAsItWas) {
+    const std::vector<Entry> entries = {{"P10", 0}, {"X", kStateSuperseded}, {"P2", 0}, {"P1A", 0}};
+    // Fail each file operation of the sort in turn, until one run gets
+    // through without meeting the fault.
+    for (int64_t k = 1;; ++k) {
+        if (k >= 50) FAIL() << "the sort never got through";
+        const std::string before = write_ctl(entries, 3);
+        platform::test::reset_file_ops();
+        platform::test::set_fault_at(k);
+        const int32_t rc = epn_ctl_sort(area);
+        const bool faultMet = platform::test::file_ops_counted() >= k;
+        platform::test::set_fault_at(0);
+        if (!faultMet) {
+            EXPECT_EQ(rc, 0);
+            EXPECT_EQ(name_of(records()[0]), "P1A");
+            EXPECT_GE(k, 4);  // open, create, write, flush, close, rename at least
+            break;
+        }
+        EXPECT_TRUE(rc == 1 || rc == 4) << "fault " << k << ": " << rc;
+        EXPECT_EQ(testing::read_file(ctl), before) << "fault " << k;
+        EXPECT_EQ(testing::list_dir(dataDir), std::vector<std::string>{"piece.ctl"}) << "fault " << k;
+    }
+}
+
+TEST_F(CtlSortTest, ReadOnlyControlFileIsNotOpened) {
+    const std::string before = write_ctl({{"B", 0}, {"A", 0}}, 2);
+    ASSERT_EQ(platform::set_attributes(area_path(area, AreaFile::Control), platform::kAttrReadOnly), 0u);
+    EXPECT_EQ(epn_ctl_sort(area), 1);
+    EXPECT_EQ(testing::read_file(ctl), before);
+}
+
+}  // namespace
+}  // namespace teilimp::writer
