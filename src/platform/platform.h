@@ -143,6 +143,8 @@ bool exists(std::string_view path);
 
 // Short (8.3) form of a path; empty where the system has none (POSIX).
 std::string short_path_name(std::string_view path);
+// True where the file system may give 8.3 alternate names (Windows).
+bool has_short_names();
 
 // The path as the system names it: on POSIX the mapped, case-resolved
 // native path ("" for an unmapped drive); on Windows the path unchanged.

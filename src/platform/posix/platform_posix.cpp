@@ -192,6 +192,11 @@ bool name_exists(const std::string& p) {
     return lstat(p.empty() ? "." : p.c_str(), &st) == 0;
 }
 
+bool is_directory(const std::string& p) {
+    struct stat st;
+    return stat(p.empty() ? "." : p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 // The entry of `dir` whose name equals `name` but for case; false if none.
 // Of several such entries the one first in byte order is taken, so the
 // choice does not depend on the directory's order.
@@ -237,7 +242,7 @@ Resolved resolve(std::string_view path) {
     if (parts.empty()) {
         r.native = base.empty() ? "." : base;
         r.found = name_exists(r.native);
-        r.parentFound = true;
+        r.parentFound = r.found;  // a missing root is a missing path
         return r;
     }
 
@@ -258,7 +263,7 @@ Resolved resolve(std::string_view path) {
             cand = join(cur, match);
         else if (!name_exists(cand)) {
             // Missing: the rest is kept as given.
-            r.parentFound = (i + 1 == parts.size());
+            r.parentFound = (i + 1 == parts.size()) && is_directory(cur);
             for (size_t j = i; j < parts.size(); ++j) cur = join(cur, parts[j]);
             r.native = cur;
             return r;
@@ -798,6 +803,8 @@ uint32_t set_attributes(std::string_view path, uint32_t attributes) {
 bool exists(std::string_view path) { return resolve(path).found; }
 
 std::string short_path_name(std::string_view) { return std::string(); }
+
+bool has_short_names() { return false; }
 
 std::string native_path(std::string_view path) {
     Resolved r = resolve(path);

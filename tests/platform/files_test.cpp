@@ -1,0 +1,285 @@
+// Paths, files and searches of the POSIX platform layer: drive mapping,
+// case-blind resolution, the Windows-like semantics of copy, rename, create
+// and search, and the error codes they report.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "support/test_util.h"
+
+namespace teilimp::platform {
+namespace {
+
+using teilimp::testing::ScopedEnv;
+using teilimp::testing::TempDir;
+using teilimp::testing::file_exists;
+using teilimp::testing::list_dir;
+using teilimp::testing::make_dirs;
+using teilimp::testing::read_file;
+using teilimp::testing::write_file;
+
+struct DriveF {
+    TempDir root;
+    ScopedEnv env{"TEILIMP_DRIVE_F", root.path.c_str()};
+    ScopedEnv unmapped{"TEILIMP_DRIVE_Q", nullptr};
+};
+
+std::vector<std::string> find_all(const std::string& pattern, uint32_t& rc) {
+    std::vector<std::string> names;
+    FindHandle h;
+    FindEntry e;
+    rc = find_first(pattern, h, e);
+    if (rc != 0) return names;
+    do names.push_back(e.long_name);
+    while (find_next(h, e) == 0);
+    return names;
+}
+
+TEST(PlatformPaths, DriveMappingAndCaseBlindComponents) {
+    DriveF d;
+    write_file(d.root / "Userroot/storage/test/DATA/piece.ctl", "ctl");
+    std::string s;
+    EXPECT_EQ(read_whole_file("F:\\userroot\\storage\\TEST\\data\\PIECE.CTL", s), 0u);
+    EXPECT_EQ(s, "ctl");
+    EXPECT_EQ(native_path("f:/USERROOT\\storage/TEST/data/piece.ctl"),
+              d.root / "Userroot/storage/test/DATA/piece.ctl");
+    // Drive-relative and root forms.
+    EXPECT_TRUE(exists("F:Userroot"));
+    EXPECT_TRUE(exists("F:\\"));
+    // Code page 1252 letters fold too: a-umlaut 0xE4 / A-umlaut 0xC4.
+    write_file(d.root / "M\xE4ntel.epn", "x");
+    EXPECT_TRUE(exists("F:\\M\xC4NTEL.EPN"));
+    EXPECT_EQ(get_attributes("F:\\userroot") & kAttrDirectory, kAttrDirectory);
+}
+
+TEST(PlatformPaths, UnmappedDriveAndMissingParts) {
+    DriveF d;
+    uint32_t err = 0;
+    File f = open_file("Q:\\x.txt", OpenMode::Create, &err);
+    EXPECT_FALSE(f.is_open());
+    EXPECT_EQ(err, kErrPathNotFound);
+    EXPECT_FALSE(exists("Q:\\"));
+    EXPECT_EQ(native_path("Q:\\x"), "");
+    EXPECT_EQ(drive_type("Q:\\"), 1u);
+    uint32_t a, b, c, t;
+    EXPECT_NE(disk_free_space("Q:\\", a, b, c, t), 0u);
+    EXPECT_EQ(drive_type("F:\\"), 3u);
+    ASSERT_EQ(disk_free_space("f:\\", a, b, c, t), 0u);
+    EXPECT_EQ(a, 8u);
+    EXPECT_EQ(b, 512u);
+    EXPECT_LE(c, t);
+    EXPECT_LE(t, 0x7FFFFFFFu);
+
+    write_file(d.root / "dir/file", "");
+    open_file("F:\\dir\\missing", OpenMode::Read, &err);
+    EXPECT_EQ(err, kErrFileNotFound);
+    open_file("F:\\nodir\\missing", OpenMode::Read, &err);
+    EXPECT_EQ(err, kErrPathNotFound);
+    open_file("F:\\dir\\file\\below", OpenMode::Read, &err);
+    EXPECT_EQ(err, kErrPathNotFound);
+    get_attributes("F:\\nope", &err);
+    EXPECT_EQ(err, kErrFileNotFound);
+    EXPECT_EQ(delete_file("F:\\nope"), kErrFileNotFound);
+    EXPECT_EQ(delete_file("F:\\dir"), kErrAccessDenied);
+}
+
+TEST(PlatformFiles, NewFileKeepsGivenCaseInResolvedDirectory) {
+    DriveF d;
+    make_dirs(d.root / "Area/Data");
+    File f = open_file("F:\\AREA\\DATA\\NewFile.Ctl", OpenMode::CreateNew);
+    ASSERT_TRUE(f.is_open());
+    EXPECT_TRUE(write_line(f, "abc"));
+    EXPECT_TRUE(close_file(f));
+    EXPECT_EQ(read_file(d.root / "Area/Data/NewFile.Ctl"), "abc\n");
+    EXPECT_EQ(make_directory("F:\\area\\Sub"), 0u);
+    EXPECT_TRUE(file_exists(d.root / "Area/Sub"));
+    EXPECT_EQ(make_directory("F:\\area\\SUB"), kErrAlreadyExists);
+}
+
+TEST(PlatformFiles, CreateNewIsExclusiveAndCreateDoesNotTruncate) {
+    DriveF d;
+    uint32_t err = 0;
+    File a = open_file("F:\\lock.opn", OpenMode::CreateNew, &err);
+    ASSERT_TRUE(a.is_open());
+    File b = open_file("F:\\LOCK.OPN", OpenMode::CreateNew, &err);
+    EXPECT_FALSE(b.is_open());
+    EXPECT_EQ(err, kErrFileExists);
+
+    write_file(d.root / "keep.txt", "0123456789");
+    File c = open_file("F:\\keep.txt", OpenMode::Create, &err);
+    ASSERT_TRUE(c.is_open());
+    EXPECT_EQ(file_size(c), 10);
+    EXPECT_TRUE(write_all(c, "AB", 2));
+    EXPECT_TRUE(truncate_file(c, 4));
+    EXPECT_TRUE(flush_file(c));
+    close_file(c);
+    EXPECT_EQ(read_file(d.root / "keep.txt"), "AB23");
+
+    File r = open_file("F:\\keep.txt", OpenMode::ReadWrite);
+    char buf[4];
+    ASSERT_TRUE(read_exact(r, buf, 4));
+    EXPECT_FALSE(read_exact(r, buf, 1));
+    EXPECT_TRUE(rewind_file(r));
+    EXPECT_EQ(read_bytes(r, buf, 4), 4);
+    File moved = std::move(r);
+    EXPECT_FALSE(r.is_open());
+    EXPECT_TRUE(close_and_delete(moved, "F:\\KEEP.TXT"));
+    EXPECT_FALSE(file_exists(d.root / "keep.txt"));
+}
+
+TEST(PlatformFiles, CopyReplacesAndRefusesReadOnlyTarget) {
+    DriveF d;
+    write_file(d.root / "src.bin", std::string(300000, 'x'));
+    write_file(d.root / "Dst.bin", "old old old");
+    EXPECT_EQ(copy_file("F:\\SRC.BIN", "F:\\dst.bin"), 0u);
+    EXPECT_EQ(read_file(d.root / "Dst.bin"), std::string(300000, 'x'));
+    EXPECT_EQ(list_dir(d.root.path), (std::vector<std::string>{"Dst.bin", "src.bin"}));
+
+    EXPECT_EQ(set_attributes("F:\\dst.bin", kAttrReadOnly), 0u);
+    EXPECT_EQ(get_attributes("F:\\dst.bin") & kAttrReadOnly, kAttrReadOnly);
+    EXPECT_EQ(copy_file("F:\\src.bin", "F:\\dst.bin"), kErrAccessDenied);
+    uint32_t err = 0;
+    EXPECT_FALSE(open_file("F:\\dst.bin", OpenMode::ReadWrite, &err).is_open());
+    EXPECT_EQ(err, kErrAccessDenied);
+    EXPECT_EQ(delete_file("F:\\dst.bin"), kErrAccessDenied);
+    EXPECT_EQ(set_attributes("F:\\dst.bin", kAttrArchive), 0u);
+    EXPECT_EQ(get_attributes("F:\\dst.bin"), kAttrArchive);
+    EXPECT_EQ(copy_file("F:\\missing", "F:\\dst.bin"), kErrFileNotFound);
+    EXPECT_EQ(copy_file("F:\\src.bin", "F:\\nodir\\x"), kErrPathNotFound);
+}
+
+TEST(PlatformFiles, RenameRefusesExistingTargetReplaceDoesNot) {
+    DriveF d;
+    write_file(d.root / "a.txt", "A");
+    write_file(d.root / "B.txt", "B");
+    EXPECT_EQ(rename_file("F:\\a.txt", "F:\\b.TXT"), kErrAlreadyExists);
+    EXPECT_EQ(read_file(d.root / "B.txt"), "B");
+    EXPECT_EQ(rename_file("F:\\A.TXT", "F:\\c.txt"), 0u);
+    EXPECT_EQ(replace_file("F:\\c.txt", "F:\\b.txt"), 0u);
+    EXPECT_EQ(list_dir(d.root.path), (std::vector<std::string>{"B.txt"}));
+    EXPECT_EQ(read_file(d.root / "B.txt"), "A");
+    // Same file in another case: the name takes the new case.
+    EXPECT_EQ(rename_file("F:\\b.txt", "F:\\b.TXT"), 0u);
+    EXPECT_EQ(list_dir(d.root.path), (std::vector<std::string>{"b.TXT"}));
+    EXPECT_EQ(rename_file("F:\\none", "F:\\x"), kErrFileNotFound);
+    EXPECT_EQ(sync_directory("F:\\"), 0u);
+}
+
+TEST(PlatformFiles, PrivateDirectoryAndRemoveTree) {
+    TempDir t;
+    std::string dir;
+    ASSERT_EQ(make_private_directory(t.path, "teilimp", dir), 0u);
+    struct stat st;
+    ASSERT_EQ(stat(dir.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(dir.rfind(t.path + "/teilimp", 0), 0u);
+    std::string dir2;
+    ASSERT_EQ(make_private_directory(t.path, "teilimp", dir2), 0u);
+    EXPECT_NE(dir, dir2);
+
+    // A link inside the tree is removed, not what it points to.
+    write_file(t / "outside/keep", "k");
+    write_file(dir + "/sub/f", "f");
+    ASSERT_EQ(symlink((t / "outside").c_str(), (dir + "/sub/link").c_str()), 0);
+    EXPECT_EQ(remove_tree(dir), 0u);
+    EXPECT_FALSE(file_exists(dir));
+    EXPECT_EQ(read_file(t / "outside/keep"), "k");
+    EXPECT_EQ(remove_directory(dir2), 0u);
+}
+
+TEST(PlatformFind, WildcardsSortOrderAndCodes) {
+    DriveF d;
+    for (const char* n : {"b.epn", "A.EPN", "c.EPn", "a1.epn", "x.txt", "\xE4z.epn", "noext"})
+        write_file(d.root / (std::string("in/") + n), "");
+    make_dirs(d.root / "in/Dir.epn");
+    uint32_t rc = 0;
+    // Upper-cased byte order: "A.EPN" < "A1.EPN" < "B.EPN" < ... < 0xC4.
+    EXPECT_EQ(find_all("F:\\IN\\*.epn", rc),
+              (std::vector<std::string>{"A.EPN", "a1.epn", "b.epn", "c.EPn", "Dir.epn", "\xE4z.epn"}));
+    EXPECT_EQ(find_all("F:\\in\\?.EPN", rc), (std::vector<std::string>{"A.EPN", "b.epn", "c.EPn"}));
+    EXPECT_EQ(find_all("F:\\in\\*.*", rc).size(), 8u);
+    EXPECT_EQ(find_all("F:\\in\\noext.*", rc), (std::vector<std::string>{"noext"}));
+    EXPECT_EQ(find_all("F:\\in\\\xC4Z.EPN", rc), (std::vector<std::string>{"\xE4z.epn"}));
+    EXPECT_EQ(find_all("F:\\in\\*.pce", rc).size(), 0u);
+    EXPECT_EQ(rc, kErrFileNotFound);
+    find_all("F:\\out\\*.epn", rc);
+    EXPECT_EQ(rc, kErrPathNotFound);
+    find_all("Q:\\*.*", rc);
+    EXPECT_EQ(rc, kErrPathNotFound);
+
+    FindHandle h;
+    FindEntry e;
+    ASSERT_EQ(find_first("F:\\in\\d*", h, e), 0u);
+    EXPECT_EQ(e.attributes & kAttrDirectory, kAttrDirectory);
+    EXPECT_TRUE(e.short_name.empty());
+    EXPECT_EQ(find_next(h, e), kErrNoMoreFiles);
+    FindHandle moved = std::move(h);
+    EXPECT_FALSE(h.is_open());
+    find_close(moved);
+    EXPECT_EQ(find_next(moved, e), kErrInvalidHandle);
+    EXPECT_EQ(short_path_name("F:\\in\\b.epn"), "");
+}
+
+TEST(PlatformFind, EntryHasSizeAndWriteTime) {
+    DriveF d;
+    write_file(d.root / "f.epn", "12345");
+    const FileTime t = (1234567890LL + 11644473600LL) * 10000000LL;
+    ASSERT_EQ(set_file_time("F:\\F.EPN", t), 0u);
+    FindHandle h;
+    FindEntry e;
+    ASSERT_EQ(find_first("F:\\f.epn", h, e), 0u);
+    EXPECT_EQ(e.size, 5u);
+    EXPECT_EQ(e.write_time, t);
+    EXPECT_EQ(e.creation_time, 0);
+    EXPECT_EQ(e.attributes, kAttrArchive);
+}
+
+TEST(PlatformHooks, KthOperationFailsAndCounts) {
+    DriveF d;
+    test::reset_file_ops();
+    File f = open_file("F:\\x", OpenMode::Create);     // 1
+    ASSERT_TRUE(f.is_open());
+    test::set_fault_at(3);
+    EXPECT_TRUE(write_all(f, "a", 1));                 // 2
+    EXPECT_FALSE(write_all(f, "b", 1));                // 3: fails
+    EXPECT_TRUE(write_all(f, "c", 1));                 // 4
+    close_file(f);                                     // not counted
+    EXPECT_EQ(test::file_ops_counted(), 4);
+    EXPECT_EQ(read_file(d.root / "x"), "ac");
+
+    test::set_fault_at(6);
+    std::string s;
+    EXPECT_EQ(read_whole_file("F:\\x", s), 0u);        // reads are not counted
+    EXPECT_EQ(copy_file("F:\\x", "F:\\y"), 0u);        // 5
+    EXPECT_EQ(rename_file("F:\\y", "F:\\z"), kErrAccessDenied);  // 6
+    EXPECT_TRUE(file_exists(d.root / "y"));
+    uint32_t err = 0;
+    test::set_fault_at(7);
+    EXPECT_FALSE(open_file("F:\\n", OpenMode::CreateNew, &err).is_open());
+    EXPECT_EQ(err, kErrAccessDenied);
+    EXPECT_FALSE(file_exists(d.root / "n"));
+    test::set_fault_at(0);
+    test::reset_file_ops();
+    EXPECT_EQ(test::file_ops_counted(), 0);
+}
+
+TEST(PlatformHooks, CrashKillsBeforeTheOperation) {
+    DriveF d;
+    EXPECT_EXIT(
+        {
+            test::reset_file_ops();
+            test::set_crash_at(2);
+            File f = open_file("F:\\crash", OpenMode::Create);
+            write_all(f, "never", 5);
+        },
+        ::testing::KilledBySignal(SIGKILL), "");
+    EXPECT_EQ(read_file(d.root / "crash"), "");
+    EXPECT_TRUE(file_exists(d.root / "crash"));
+}
+
+}  // namespace
+}  // namespace teilimp::platform
