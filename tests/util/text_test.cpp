@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
+#include "support/test_util.h"
 #include "util/text.h"
 
 using namespace teilimp::util;
@@ -116,4 +118,28 @@ TEST(TrimRoutines, ShiftAndLeaveTheOldTail) {
     std::string b2 = "  AB";
     EXPECT_EQ(blank1(b2.data(), 4), 3);
     EXPECT_EQ(b2.substr(0, 3), " AB");
+}
+
+// The hook reads its switch once per process, so each case runs in a fresh
+// process.
+TEST(Liberr, ReportsOnlyWhenSwitchedOn) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    char f[4] = "abc";
+    EXPECT_EXIT(
+        {
+            teilimp::testing::ScopedEnv on("TEILIMP_LIBERR", "1");
+            KleGro(f, -1);
+            nsuche_H(f, 3, "a", -1);
+            liberr("FTNFDE", 32);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0),
+        "^liberr: KleGro 0\nliberr: GroKleGro 0\nliberr: nsuche_H 0\nliberr: FTNFDE 32\n$");
+    EXPECT_EXIT(
+        {
+            teilimp::testing::ScopedEnv off("TEILIMP_LIBERR", nullptr);
+            KleGro(f, -1);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "^$");
 }
