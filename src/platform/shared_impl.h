@@ -1,0 +1,159 @@
+// Parts of the operating-system layer that are the same on every system:
+// the test hooks, the code page 850 table and the console input. Included
+// by exactly one implementation file of the layer; not a public header.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace teilimp::platform {
+
+namespace {
+
+// ------------------------------------------------------------ test hooks
+
+struct Hooks {
+    int64_t count = 0;
+    int64_t faultAt = 0;
+    int64_t crashAt = 0;
+    double sleepScale = 1.0;
+    std::string* consoleSink = nullptr;
+    const std::string* consoleFeed = nullptr;
+    size_t feedPos = 0;
+};
+
+int64_t env_int(const char* name) {
+    const char* v = std::getenv(name);
+    if (v == nullptr || *v == '\0') return 0;
+    return std::strtoll(v, nullptr, 10);
+}
+
+Hooks make_hooks() {
+    Hooks h;
+    h.faultAt = env_int("TEILIMP_FAULT_AT");
+    h.crashAt = env_int("TEILIMP_CRASH_AT");
+    if (const char* s = std::getenv("TEILIMP_SLEEP_SCALE"); s != nullptr && *s != '\0') {
+        char* end = nullptr;
+        double d = std::strtod(s, &end);
+        if (end != s && d >= 0) h.sleepScale = d;
+    }
+    return h;
+}
+
+Hooks& hooks() {
+    static Hooks h = make_hooks();
+    return h;
+}
+
+// Ends the process at once, as a crash would (defined per system).
+[[noreturn]] void kill_self();
+
+// Counts one file operation that changes the disk. Returns true when the
+// operation must fail (fault injection); kills the process when the crash
+// index is reached, before the operation is done.
+bool injected_fault() {
+    Hooks& h = hooks();
+    ++h.count;
+    if (h.crashAt != 0 && h.count == h.crashAt) {
+        kill_self();
+    }
+    return h.faultAt != 0 && h.count == h.faultAt;
+}
+
+// ------------------------------------------------------------ code page 850
+
+// Unicode code points of the bytes 0x80..0xFF of code page 850.
+const uint16_t kCp850[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,
+    0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,
+    0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
+    0x00FF, 0x00D6, 0x00DC, 0x00F8, 0x00A3, 0x00D8, 0x00D7, 0x0192,
+    0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA,
+    0x00BF, 0x00AE, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x00C1, 0x00C2, 0x00C0,
+    0x00A9, 0x2563, 0x2551, 0x2557, 0x255D, 0x00A2, 0x00A5, 0x2510,
+    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x00E3, 0x00C3,
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x00A4,
+    0x00F0, 0x00D0, 0x00CA, 0x00CB, 0x00C8, 0x0131, 0x00CD, 0x00CE,
+    0x00CF, 0x2518, 0x250C, 0x2588, 0x2584, 0x00A6, 0x00CC, 0x2580,
+    0x00D3, 0x00DF, 0x00D4, 0x00D2, 0x00F5, 0x00D5, 0x00B5, 0x00FE,
+    0x00DE, 0x00DA, 0x00DB, 0x00D9, 0x00FD, 0x00DD, 0x00AF, 0x00B4,
+    0x00AD, 0x00B1, 0x2017, 0x00BE, 0x00B6, 0x00A7, 0x00F7, 0x00B8,
+    0x00B0, 0x00A8, 0x00B7, 0x00B9, 0x00B3, 0x00B2, 0x25A0, 0x00A0,
+};
+
+}  // namespace
+
+std::string cp850_to_utf8(std::string_view cp850) {
+    std::string out;
+    out.reserve(cp850.size() + cp850.size() / 4);
+    for (char ch : cp850) {
+        auto c = static_cast<unsigned char>(ch);
+        if (c < 0x80) {
+            out += ch;
+            continue;
+        }
+        uint16_t u = kCp850[c - 0x80];
+        if (u < 0x800) {
+            out += static_cast<char>(0xC0 | (u >> 6));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (u >> 12));
+            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        }
+    }
+    return out;
+}
+
+bool console_read_line(std::string& line, size_t maxLen) {
+    console_flush();
+    line.clear();
+    Hooks& h = hooks();
+    bool any = false;
+    if (h.consoleFeed != nullptr) {
+        const std::string& t = *h.consoleFeed;
+        if (h.feedPos >= t.size()) return false;
+        size_t end = t.find('\n', h.feedPos);
+        size_t stop = end == std::string::npos ? t.size() : end;
+        line.assign(t, h.feedPos, stop - h.feedPos);
+        h.feedPos = end == std::string::npos ? t.size() : end + 1;
+        any = true;
+    } else {
+        int c;
+        while ((c = std::getchar()) != EOF) {
+            any = true;
+            if (c == '\n') break;
+            line += static_cast<char>(c);
+        }
+    }
+    if (!any) return false;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.size() > maxLen) line.resize(maxLen);
+    return true;
+}
+
+// ============================================================ test hooks
+
+namespace test {
+void set_fault_at(int64_t k) { hooks().faultAt = k; }
+void set_crash_at(int64_t k) { hooks().crashAt = k; }
+int64_t file_ops_counted() { return hooks().count; }
+void reset_file_ops() { hooks().count = 0; }
+void set_sleep_scale(double scale) { hooks().sleepScale = scale < 0 ? 0 : scale; }
+void capture_console(std::string* sink) {
+    if (sink == nullptr) std::fflush(stdout);
+    hooks().consoleSink = sink;
+}
+void feed_console(const std::string* text) {
+    hooks().consoleFeed = text;
+    hooks().feedPos = 0;
+}
+}  // namespace test
+
+}  // namespace teilimp::platform
