@@ -46,6 +46,9 @@ inline bool is_trailer(std::span<const uint8_t, 64> rec) { return rec[59] != 0; 
 
 void encode_entry(const CtlEntry& e, std::span<uint8_t, 64> out);
 CtlEntry decode_entry(std::span<const uint8_t, 64> in);
+// The state word of an encoded entry, read and changed in place.
+int16_t entry_state(std::span<const uint8_t, 64> rec);
+void entry_set_state(std::span<uint8_t, 64> rec, int16_t state);
 
 // Trailer fields inside the raw 64 bytes.
 FileCode trailer_next_code(const CtlTrailer& t);
@@ -61,10 +64,20 @@ struct PceDirEntry {
 int32_t dir_offset(const PceDirEntry& d);
 int32_t dir_length(const PceDirEntry& d);
 int16_t dir_state(const PceDirEntry& d);
+int32_t dir_stamp(const PceDirEntry& d);
+PieceName dir_name(const PceDirEntry& d);
 void dir_set_offset(PceDirEntry& d, int32_t offset);
 void dir_set_state(PceDirEntry& d, int16_t state);
 // Fills length, name, state 0, the three stamps and "BB"; bytes 44-63 untouched.
 void dir_fill(PceDirEntry& d, int32_t length, const PieceName& name, int32_t stamp);
+
+// The eight directory entries of a piece file (bytes 16-527).
+using PceDirectory = std::array<PceDirEntry, 8>;
+PceDirectory decode_directory(std::span<const uint8_t, kPceDirSize> in);
+void encode_directory(const PceDirectory& dir, std::span<uint8_t, kPceDirSize> out);
+
+// A piece name from text: its characters, NUL bytes up to 20 (cut at 20).
+PieceName make_piece_name(std::string_view text);
 
 // The current local time in seconds (mktime, daylight-saving flag 0) + 32400.
 int32_t time_stamp_now();

@@ -1,0 +1,171 @@
+#include "writer/area_io.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace teilimp::writer::io {
+
+using platform::kErrNone;
+
+std::string temp_name(const std::string& path) { return path + ".tmp"; }
+
+std::string dir_of(const std::string& path) {
+    size_t p = path.find_last_of("\\/");
+    if (p == std::string::npos) return ".";
+    if (p == 0 || (p == 2 && path[1] == ':')) return path.substr(0, p + 1);
+    return path.substr(0, p);
+}
+
+bool read_only(const std::string& path) {
+    uint32_t a = platform::get_attributes(path);
+    return a != platform::kAttrInvalid && (a & platform::kAttrReadOnly) != 0;
+}
+
+bool remove_file(const std::string& path) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!platform::exists(path)) return true;
+        if (platform::delete_file(path) == kErrNone) return true;
+    }
+    return !platform::exists(path);
+}
+
+namespace {
+
+// Flushes an existing file's data to the disk.
+bool sync_file(const std::string& path) {
+    platform::File f = platform::open_file(path, platform::OpenMode::ReadWrite);
+    if (!f.is_open()) return false;
+    bool flushed = platform::flush_file(f);
+    bool closed = platform::close_file(f);
+    return flushed && closed;
+}
+
+// Copies src to a temporary name, flushes it and renames it to dst.
+bool copy_flushed(const std::string& src, const std::string& dst) {
+    const std::string tmp = temp_name(dst);
+    if (!remove_file(tmp)) return false;
+    if (platform::copy_file(src, tmp) != kErrNone || !sync_file(tmp) ||
+        platform::replace_file(tmp, dst) != kErrNone) {
+        remove_file(tmp);
+        return false;
+    }
+    return platform::sync_directory(dir_of(dst)) == kErrNone;
+}
+
+}  // namespace
+
+bool make_backup(const std::string& orig, const std::string& bak) { return copy_flushed(orig, bak); }
+
+bool restore_from(const std::string& orig, const std::string& bak) {
+    if (!copy_flushed(bak, orig)) return false;
+    if (remove_file(bak)) platform::sync_directory(dir_of(bak));
+    return true;
+}
+
+bool settle_backup(const std::string& orig, const std::string& bak) {
+    if (!platform::exists(bak)) return true;
+    return restore_from(orig, bak);
+}
+
+void drop_backup(const std::string& orig, const std::string& bak) {
+    if (!remove_file(bak)) {
+        make_backup(orig, bak);
+        remove_file(bak);
+    }
+    platform::sync_directory(dir_of(bak));
+}
+
+platform::File create_temp(const std::string& tmp) {
+    if (!remove_file(tmp)) return {};
+    return platform::open_file(tmp, platform::OpenMode::CreateNew);
+}
+
+void abandon_temp(platform::File& f, const std::string& tmp) {
+    if (f.is_open()) platform::close_file(f);
+    remove_file(tmp);
+}
+
+Commit commit_temp(platform::File& f, const std::string& tmp, const std::string& orig) {
+    bool flushed = platform::flush_file(f);
+    bool closed = platform::close_file(f);
+    if (!flushed || !closed || platform::replace_file(tmp, orig) != kErrNone) {
+        remove_file(tmp);
+        return Commit::Failed;
+    }
+    return platform::sync_directory(dir_of(orig)) == kErrNone ? Commit::Done : Commit::Unsynced;
+}
+
+bool ChunkReader::read(uint8_t* out, size_t n) {
+    while (n > 0) {
+        if (pos == end) {
+            int64_t got = platform::read_bytes(file, buf.data(), buf.size());
+            if (got <= 0) return false;
+            pos = 0;
+            end = static_cast<size_t>(got);
+        }
+        size_t take = std::min(n, end - pos);
+        std::memcpy(out, buf.data() + pos, take);
+        pos += take;
+        out += take;
+        n -= take;
+    }
+    return true;
+}
+
+bool BlockWriter::put(const uint8_t* data, size_t n) {
+    buf.insert(buf.end(), data, data + n);
+    return buf.size() < limit || flush();
+}
+
+bool BlockWriter::flush() {
+    if (buf.empty()) return true;
+    bool ok = platform::write_all(file, buf.data(), buf.size());
+    buf.clear();
+    return ok;
+}
+
+CopyResult copy_bytes(ChunkReader& in, platform::File& out, int64_t total) {
+    constexpr int64_t kChunk = 1 << 20;
+    std::vector<uint8_t> chunk(static_cast<size_t>(std::min(total, kChunk)));
+    while (total > 0) {
+        auto n = static_cast<size_t>(std::min(total, kChunk));
+        if (!in.read(chunk.data(), n)) return CopyResult::ReadFailed;
+        if (!platform::write_all(out, chunk.data(), n)) return CopyResult::WriteFailed;
+        total -= static_cast<int64_t>(n);
+    }
+    return CopyResult::Ok;
+}
+
+namespace {
+
+struct HandedOut {
+    bool set = false;
+    AreaField area{};
+    FileCode code{};
+    int32_t slot = 0;
+    PieceName name{};
+    int32_t length = 0;
+    int32_t stamp = 0;
+};
+
+HandedOut& last_handed_out() {
+    static HandedOut h;
+    return h;
+}
+
+}  // namespace
+
+void remember_stamp(const AreaField& area, const FileCode& code, int32_t slot, const PieceName& name,
+                    int32_t length, int32_t stamp) {
+    last_handed_out() = HandedOut{true, area, code, slot, name, length, stamp};
+}
+
+int32_t stamp_for(const AreaField& area, const FileCode& code, int32_t slot, const PieceName& name,
+                  int32_t length) {
+    const HandedOut& h = last_handed_out();
+    if (h.set && h.area == area && h.code == code && h.slot == slot && h.name == name && h.length == length)
+        return h.stamp;
+    return time_stamp_now();
+}
+
+}  // namespace teilimp::writer::io

@@ -1,0 +1,94 @@
+// File steps shared by the writer's routines: complete backups, atomic
+// replacement of area files, buffered record reading and writing.
+//
+// The rules that keep an area sound when a run fails or dies midway:
+//  - a backup (piece.ct$, piece<code>.pc$) is always a complete copy: it is
+//    written under a temporary name, flushed and only then renamed;
+//  - a new version of an area file is written under a temporary name in the
+//    same directory, flushed, and renamed over the original, so the
+//    original is never truncated or half written;
+//  - a backup that is found lying around is therefore always safe to put
+//    back: it is restored before the file is used again.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "writer/records.h"
+
+namespace teilimp::writer::io {
+
+// The temporary name under which a new version of `path` is written.
+std::string temp_name(const std::string& path);
+// The directory part of an area path (up to its last separator).
+std::string dir_of(const std::string& path);
+// True when the file exists and carries the read-only attribute.
+bool read_only(const std::string& path);
+
+// Deletes the file if it exists; a failed delete is tried once more.
+// True when the file is gone.
+bool remove_file(const std::string& path);
+
+// Makes `bak` a complete, flushed copy of `orig`. False when it could not
+// (then `bak` is either absent or still the complete copy it was).
+bool make_backup(const std::string& orig, const std::string& bak);
+// Puts the backup's content over `orig` (atomically) and then deletes the
+// backup. False, with the backup kept, when `orig` could not be restored.
+bool restore_from(const std::string& orig, const std::string& bak);
+// If a backup of `orig` is lying around, restores `orig` from it.
+bool settle_backup(const std::string& orig, const std::string& bak);
+// Deletes the backup of an `orig` that is complete and flushed. If the
+// backup cannot be deleted it is refreshed from `orig`, so that it never
+// puts back an older state, and deleted again.
+void drop_backup(const std::string& orig, const std::string& bak);
+
+// Creates the temporary file for a new version of an area file (a stale
+// one is removed first; a file that exists is never opened).
+platform::File create_temp(const std::string& tmp);
+// Closes and deletes an unfinished temporary file.
+void abandon_temp(platform::File& f, const std::string& tmp);
+
+enum class Commit { Done, Failed, Unsynced };
+// Flushes and closes `f` (written as `tmp`) and renames it over `orig`.
+// Failed: `orig` untouched, `tmp` removed. Unsynced: `orig` replaced but
+// the directory could not be flushed.
+Commit commit_temp(platform::File& f, const std::string& tmp, const std::string& orig);
+
+// Reads a file sequentially through a large buffer.
+struct ChunkReader {
+    platform::File& file;
+    std::vector<uint8_t> buf;
+    size_t pos = 0;
+    size_t end = 0;
+    explicit ChunkReader(platform::File& f, size_t size = 64 * 1024) : file(f), buf(size) {}
+    // Exactly n bytes, or false (read error or end of file first).
+    bool read(uint8_t* out, size_t n);
+};
+
+// Collects records and writes them in large blocks.
+struct BlockWriter {
+    platform::File& file;
+    std::vector<uint8_t> buf;
+    size_t limit;
+    explicit BlockWriter(platform::File& f, size_t size = 64 * 1024) : file(f), limit(size) {
+        buf.reserve(size);
+    }
+    bool put(const uint8_t* data, size_t n);
+    bool flush();
+};
+
+enum class CopyResult { Ok, ReadFailed, WriteFailed };
+// Copies `total` bytes from the reader to `out`.
+CopyResult copy_bytes(ChunkReader& in, platform::File& out, int64_t total);
+
+// The stamp that epn_ctl_put gave the control entry of a place, so that
+// the piece file's directory entry carries the same one; a new stamp when
+// the place was not just handed out.
+void remember_stamp(const AreaField& area, const FileCode& code, int32_t slot, const PieceName& name,
+                    int32_t length, int32_t stamp);
+int32_t stamp_for(const AreaField& area, const FileCode& code, int32_t slot, const PieceName& name,
+                  int32_t length);
+
+}  // namespace teilimp::writer::io

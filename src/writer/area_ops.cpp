@@ -1,0 +1,172 @@
+// Lookup, space check, clearing, superseded marks.
+#include <cstring>
+
+#include "driver/opennetw.h"
+#include "util/drive.h"
+#include "util/filesearch.h"
+#include "writer/area_io.h"
+#include "writer/area_path.h"
+#include "writer/writer.h"
+
+namespace teilimp::writer {
+
+namespace {
+
+constexpr FileCode kFirstCode = {'a', 'a', 'a'};
+constexpr FileCode kLastCode = {'z', 'z', 'z'};
+
+// Reads a piece file's header and directory; false if it can't.
+bool read_directory(io::ChunkReader& reader, std::array<uint8_t, kPceHeaderSize>& header, PceDirectory& dir) {
+    std::array<uint8_t, kPceDirSize> bytes{};
+    if (!reader.read(header.data(), header.size()) || !reader.read(bytes.data(), bytes.size())) return false;
+    dir = decode_directory(bytes);
+    return true;
+}
+
+// True when the piece file's entry `slot` already holds `state`. Read from
+// the piece file itself, so that an entry marked by an earlier run costs no
+// copy.
+bool already_in_state(const std::string& piece, int32_t slot, int16_t state) {
+    platform::File f = platform::open_file(piece, platform::OpenMode::Read);
+    if (!f.is_open()) return false;
+    io::ChunkReader reader(f, kPceDataStart);
+    std::array<uint8_t, kPceHeaderSize> header{};
+    PceDirectory dir{};
+    return read_directory(reader, header, dir) && dir_state(dir[slot - 1]) == state;
+}
+
+}  // namespace
+
+int32_t epn_ctl_find(const AreaField& area, const PieceName& name) {
+    platform::File ch;
+    if (driver::opennetw(ch, area_path(area, AreaFile::Control), "OLD", 1) != 0) return 0;
+    io::ChunkReader reader(ch);
+    std::array<uint8_t, 64> rec{};
+    while (reader.read(rec.data(), rec.size())) {
+        if (is_trailer(rec)) break;
+        if (std::memcmp(rec.data(), name.data(), name.size()) == 0 && entry_state(rec) == kStateValid) return 1;
+    }
+    return 0;
+}
+
+int32_t epn_space_check(const AreaField& area, int32_t pieceImageLength) {
+    const int64_t ctlBytes = util::filesize(area_path(area, AreaFile::Control));
+    int64_t pceBytes = 512;
+    FileCode code = kFirstCode;
+    std::string last;
+    for (;;) {
+        last = area_path(area, AreaFile::Piece, code);
+        int32_t size = util::filesize(last);
+        if (size < 0) break;
+        pceBytes = size;
+        if (code == kLastCode) break;  // the counter would wrap to "aaa"
+        inc_ccc(code);
+    }
+    const int64_t need = 2 * ctlBytes + 64 + 2 * pceBytes + pieceImageLength;
+    const unsigned char first = last.empty() ? 0 : platform::upper_ansi(static_cast<unsigned char>(last[0]));
+    const auto drive = static_cast<int16_t>(static_cast<int>(first) - 64);
+    return util::dskfrei(drive) > need ? 1 : 0;
+}
+
+int32_t epn_area_clear(const AreaField& area) {
+    const std::string ctl = area_path(area, AreaFile::Control);
+    const std::string bak = area_path(area, AreaFile::ControlBackup);
+    const std::string tmp = io::temp_name(ctl);
+    // A backup of the old control file must not come back later over the
+    // cleared one: settle it first.
+    if (!io::settle_backup(ctl, bak)) return 0;
+    if (io::read_only(ctl)) return 0;
+    platform::File out = io::create_temp(tmp);
+    if (!out.is_open()) return 0;
+    const CtlTrailer trailer = fresh_trailer();
+    if (!platform::write_all(out, trailer.raw.data(), trailer.raw.size())) {
+        io::abandon_temp(out, tmp);
+        return 0;
+    }
+    if (io::commit_temp(out, tmp, ctl) == io::Commit::Failed) return 0;
+
+    FileCode code = kFirstCode;
+    for (;;) {
+        platform::delete_file(area_path(area, AreaFile::PieceBackup, code));
+        if (platform::delete_file(area_path(area, AreaFile::Piece, code)) != platform::kErrNone) break;
+        if (code == kLastCode) break;
+        inc_ccc(code);
+    }
+    return 1;
+}
+
+void epn_mark_superseded(const AreaField& area) {
+    platform::File ch;
+    if (driver::opennetw(ch, area_path(area, AreaFile::Control), "OLD", 1) != 0) return;
+    io::ChunkReader reader(ch);
+    std::array<uint8_t, 64> rec{};
+    while (reader.read(rec.data(), rec.size())) {
+        if (is_trailer(rec)) break;
+        if (entry_state(rec) != kStateSuperseded) continue;
+        const CtlEntry e = decode_entry(rec);
+        if (epn_pce_mark(area, e.fileCode, e.slot + 1, kStateSuperseded) != 0) break;
+    }
+}
+
+int32_t epn_pce_mark(const AreaField& area, const FileCode& fileCode, int32_t slot, int16_t state) {
+    if (slot < 1 || slot > 8) return 1;
+    if (!ccc_valid(fileCode)) return 2;
+    const std::string piece = area_path(area, AreaFile::Piece, fileCode);
+    const std::string bak = area_path(area, AreaFile::PieceBackup, fileCode);
+    const std::string tmp = io::temp_name(piece);
+    if (already_in_state(piece, slot, state)) return 0;
+
+    // A missing piece file is nothing to mark.
+    if (!io::settle_backup(piece, bak)) return 0;
+    if (!io::make_backup(piece, bak)) return 0;
+    platform::File in = platform::open_file(bak, platform::OpenMode::Read);
+    if (!in.is_open()) {
+        io::remove_file(bak);
+        return 3;
+    }
+    platform::File out;
+    // The piece file is replaced only by the commit: every failure before
+    // it leaves the file as it was.
+    auto fail = [&](int32_t result) {
+        platform::close_file(in);
+        io::abandon_temp(out, tmp);
+        io::remove_file(bak);
+        return result;
+    };
+
+    io::ChunkReader reader(in);
+    std::array<uint8_t, kPceHeaderSize> header{};
+    PceDirectory dir{};
+    if (!read_directory(reader, header, dir)) return fail(5);
+    if (dir_state(dir[slot - 1]) == state) return fail(0);
+    if (io::read_only(piece)) return fail(4);
+    out = io::create_temp(tmp);
+    if (!out.is_open()) return fail(4);
+
+    dir_set_state(dir[slot - 1], state);
+    int64_t images = 0;
+    for (const PceDirEntry& d : dir) {
+        if (dir_length(d) == 0 || dir_offset(d) == 0) break;
+        if (dir_length(d) < 0) return fail(5);
+        images += dir_length(d);
+    }
+    std::array<uint8_t, kPceDirSize> dirBytes{};
+    encode_directory(dir, dirBytes);
+    if (!platform::write_all(out, header.data(), header.size()) ||
+        !platform::write_all(out, dirBytes.data(), dirBytes.size()))
+        return fail(5);
+    if (io::copy_bytes(reader, out, images) != io::CopyResult::Ok) return fail(5);
+
+    platform::close_file(in);
+    switch (io::commit_temp(out, tmp, piece)) {
+        case io::Commit::Done: break;
+        case io::Commit::Failed: io::remove_file(bak); return 5;
+        case io::Commit::Unsynced: io::restore_from(piece, bak); return 5;
+    }
+    io::drop_backup(piece, bak);
+    return 0;
+}
+
+void epn_cleanup_private_copies() { driver::opennetw_cleanup(); }
+
+}  // namespace teilimp::writer
