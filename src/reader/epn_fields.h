@@ -1,0 +1,43 @@
+// Fixed-column text lines of an EPN file: splitting the file into lines,
+// padding each line into a field of fixed width, and reading the integer
+// and keyword fields of a line.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+namespace teilimp::reader {
+
+// Walks over the lines of a file held in memory. A line ends at LF; one CR
+// directly before the LF (or at the very end of the file) is not part of
+// the line. A final LF does not start another, empty line.
+struct LineCursor {
+    const uint8_t* pos = nullptr;
+    const uint8_t* end = nullptr;
+
+    explicit LineCursor(std::span<const uint8_t> bytes)
+        : pos(bytes.data()), end(bytes.data() + bytes.size()) {}
+
+    // Copies the next line into field(0..width-1): a shorter line is padded
+    // with blanks, characters beyond width are dropped. False at the end of
+    // the file (the field is then left unchanged).
+    bool next(char* field, size_t width);
+};
+
+// Reads an integer field: blanks anywhere are ignored, one optional sign may
+// stand before the first digit, a field of blanks (or a sign alone) reads
+// as 0. Any other character, a sign after a digit, a second sign or a value
+// outside int32 make the field unreadable (nullopt).
+std::optional<int32_t> read_int_field(const char* field, size_t width);
+
+// True when field(0..width-1) equals keyword padded with blanks to width
+// (case-sensitive). The keyword must not be longer than the field.
+bool is_keyword(const char* field, size_t width, std::string_view keyword);
+
+// True when every character of field(0..width-1) is a blank.
+bool is_blank(const char* field, size_t width);
+
+}  // namespace teilimp::reader
