@@ -1,0 +1,621 @@
+// Windows implementation of the operating-system layer: thin wrappers over
+// the ANSI Win32 calls. Paths are passed to the system unchanged; the
+// system's own error codes are reported as they are.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <sddl.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <random>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/shared_impl.h"
+
+namespace teilimp::platform {
+
+namespace {
+
+[[noreturn]] void kill_self() {
+    std::fflush(stdout);  // console text up to the crash is kept
+    TerminateProcess(GetCurrentProcess(), 9);
+    ExitProcess(9);
+}
+
+HANDLE handle_of(const File& f) { return reinterpret_cast<HANDLE>(f.native); }
+
+uint32_t last_error() {
+    DWORD e = GetLastError();
+    return e == 0 ? kErrGenFailure : static_cast<uint32_t>(e);
+}
+
+uint32_t result_of(BOOL ok) { return ok ? kErrNone : last_error(); }
+
+// NUL-terminated copy of a path for the A-API.
+std::string z(std::string_view s) { return std::string(s); }
+
+FileTime from_filetime(const FILETIME& ft) {
+    return static_cast<FileTime>((static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
+}
+
+FILETIME to_filetime(FileTime t) {
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(t) & 0xFFFFFFFFu);
+    ft.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(t) >> 32);
+    return ft;
+}
+
+void fill_calendar(const SYSTEMTIME& st, CalendarTime& out) {
+    out.year = st.wYear;
+    out.month = st.wMonth;
+    out.day = st.wDay;
+    out.hour = st.wHour;
+    out.minute = st.wMinute;
+    out.second = st.wSecond;
+    out.millisecond = st.wMilliseconds;
+    out.weekday = st.wDayOfWeek;
+}
+
+// Standard output carries the exact bytes given: no translation of line
+// ends by the C library.
+void binary_stdout() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
+}
+
+void put_console(std::string_view cp850) {
+    Hooks& h = hooks();
+    if (h.consoleSink != nullptr) {
+        h.consoleSink->append(cp850);
+        return;
+    }
+    binary_stdout();
+    std::fwrite(cp850.data(), 1, cp850.size(), stdout);
+}
+
+// A directory's path with a backslash and `name` appended.
+std::string child(const std::string& dir, const char* name) {
+    std::string p = dir;
+    if (!p.empty() && p.back() != '\\' && p.back() != '/') p += '\\';
+    p += name;
+    return p;
+}
+
+// Removes the directory `dir` and everything below it. Links and junctions
+// are removed themselves; what they point to is left alone.
+DWORD remove_tree_at(const std::string& dir) {
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA(child(dir, "*").c_str(), &fd);
+    DWORD err = 0;
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            if (std::strcmp(fd.cFileName, ".") == 0 || std::strcmp(fd.cFileName, "..") == 0) continue;
+            std::string p = child(dir, fd.cFileName);
+            DWORD e = 0;
+            bool isDir = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            bool isLink = (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+                SetFileAttributesA(p.c_str(), fd.dwFileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+            if (isDir && !isLink)
+                e = remove_tree_at(p);
+            else if (isDir)
+                e = RemoveDirectoryA(p.c_str()) ? 0 : GetLastError();
+            else
+                e = DeleteFileA(p.c_str()) ? 0 : GetLastError();
+            if (e != 0 && err == 0) err = e;
+        } while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+    if (err != 0) return err;
+    return RemoveDirectoryA(dir.c_str()) ? 0 : GetLastError();
+}
+
+void fill_entry(const WIN32_FIND_DATAA& fd, FindEntry& e) {
+    e.long_name = fd.cFileName;
+    e.short_name = fd.cAlternateFileName;
+    e.attributes = fd.dwFileAttributes;
+    e.size = (static_cast<uint64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
+    e.write_time = from_filetime(fd.ftLastWriteTime);
+    e.creation_time = from_filetime(fd.ftCreationTime);
+}
+
+}  // namespace
+
+// ================================================================ files
+
+File::File(File&& other) noexcept : native(other.native) { other.native = -1; }
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        if (native != -1) CloseHandle(handle_of(*this));
+        native = other.native;
+        other.native = -1;
+    }
+    return *this;
+}
+
+File::~File() {
+    if (native != -1) CloseHandle(handle_of(*this));
+}
+
+File open_file(std::string_view path, OpenMode mode, uint32_t* error) {
+    File f;
+    uint32_t dummy = 0;
+    uint32_t& err = error != nullptr ? *error : dummy;
+    err = kErrNone;
+    if (mode != OpenMode::Read && injected_fault()) {
+        err = kErrAccessDenied;
+        return f;
+    }
+    DWORD access = GENERIC_READ;
+    DWORD disposition = OPEN_EXISTING;
+    switch (mode) {
+        case OpenMode::Read: break;
+        case OpenMode::ReadWrite: access |= GENERIC_WRITE; break;
+        case OpenMode::Create: access |= GENERIC_WRITE; disposition = OPEN_ALWAYS; break;
+        case OpenMode::CreateNew: access |= GENERIC_WRITE; disposition = CREATE_NEW; break;
+    }
+    HANDLE h = CreateFileA(z(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        err = last_error();
+        return f;
+    }
+    f.native = reinterpret_cast<intptr_t>(h);
+    return f;
+}
+
+int64_t read_bytes(File& f, void* buf, size_t n) {
+    if (!f.is_open()) return -1;
+    DWORD want = static_cast<DWORD>(std::min<size_t>(n, 1u << 30));
+    DWORD got = 0;
+    if (!ReadFile(handle_of(f), buf, want, &got, nullptr)) return -1;
+    return got;
+}
+
+bool read_exact(File& f, void* buf, size_t n) {
+    char* p = static_cast<char*>(buf);
+    while (n > 0) {
+        int64_t r = read_bytes(f, p, n);
+        if (r <= 0) return false;
+        p += r;
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
+
+namespace {
+
+bool write_raw(HANDLE h, const char* p, size_t n) {
+    while (n > 0) {
+        DWORD chunk = static_cast<DWORD>(std::min<size_t>(n, 1u << 30));
+        DWORD done = 0;
+        if (!WriteFile(h, p, chunk, &done, nullptr) || done == 0) return false;
+        p += done;
+        n -= done;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool write_all(File& f, const void* buf, size_t n) {
+    if (!f.is_open()) return false;
+    if (injected_fault()) return false;
+    return write_raw(handle_of(f), static_cast<const char*>(buf), n);
+}
+
+bool write_line(File& f, std::string_view text) {
+    std::string line;
+    line.reserve(text.size() + 2);
+    line.append(text);
+    line += "\r\n";
+    return write_all(f, line.data(), line.size());
+}
+
+bool rewind_file(File& f) { return seek_file(f, 0); }
+
+bool seek_file(File& f, int64_t offset) {
+    if (!f.is_open() || offset < 0) return false;
+    LARGE_INTEGER li;
+    li.QuadPart = offset;
+    return SetFilePointerEx(handle_of(f), li, nullptr, FILE_BEGIN) != 0;
+}
+
+bool truncate_file(File& f, int64_t length) {
+    if (!f.is_open() || length < 0) return false;
+    if (injected_fault()) return false;
+    HANDLE h = handle_of(f);
+    LARGE_INTEGER zero, pos, target;
+    zero.QuadPart = 0;
+    if (!SetFilePointerEx(h, zero, &pos, FILE_CURRENT)) return false;
+    target.QuadPart = length;
+    bool ok = SetFilePointerEx(h, target, nullptr, FILE_BEGIN) && SetEndOfFile(h);
+    // The position stays where it was, as with ftruncate.
+    SetFilePointerEx(h, pos, nullptr, FILE_BEGIN);
+    return ok;
+}
+
+int64_t file_size(File& f) {
+    LARGE_INTEGER li;
+    if (!f.is_open() || !GetFileSizeEx(handle_of(f), &li)) return -1;
+    return li.QuadPart;
+}
+
+bool flush_file(File& f) {
+    if (!f.is_open()) return false;
+    if (injected_fault()) return false;
+    return FlushFileBuffers(handle_of(f)) != 0;
+}
+
+bool close_file(File& f) {
+    if (!f.is_open()) return false;
+    HANDLE h = handle_of(f);
+    f.native = -1;
+    return CloseHandle(h) != 0;
+}
+
+bool close_and_delete(File& f, std::string_view path) {
+    bool closed = close_file(f);
+    return delete_file(path) == kErrNone && closed;
+}
+
+uint32_t read_whole_file(std::string_view path, std::string& out) {
+    out.clear();
+    uint32_t err = 0;
+    File f = open_file(path, OpenMode::Read, &err);
+    if (!f.is_open()) return err;
+    int64_t size = file_size(f);
+    size_t chunk = size > 0 ? static_cast<size_t>(size) + 1 : 65536;
+    size_t used = 0;
+    for (;;) {
+        if (out.size() - used < chunk) out.resize(used + chunk);
+        int64_t n = read_bytes(f, out.data() + used, out.size() - used);
+        if (n < 0) {
+            uint32_t e = last_error();
+            out.clear();
+            return e;
+        }
+        if (n == 0) break;
+        used += static_cast<size_t>(n);
+        chunk = 65536;
+    }
+    out.resize(used);
+    return kErrNone;
+}
+
+// ====================================================== path operations
+
+uint32_t copy_file(std::string_view src, std::string_view dst) {
+    if (injected_fault()) return kErrAccessDenied;
+    return result_of(CopyFileA(z(src).c_str(), z(dst).c_str(), FALSE));
+}
+
+uint32_t delete_file(std::string_view path) {
+    if (injected_fault()) return kErrAccessDenied;
+    return result_of(DeleteFileA(z(path).c_str()));
+}
+
+uint32_t rename_file(std::string_view from, std::string_view to) {
+    if (injected_fault()) return kErrAccessDenied;
+    return result_of(MoveFileA(z(from).c_str(), z(to).c_str()));
+}
+
+uint32_t replace_file(std::string_view from, std::string_view to) {
+    if (injected_fault()) return kErrAccessDenied;
+    return result_of(
+        MoveFileExA(z(from).c_str(), z(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+}
+
+// MOVEFILE_WRITE_THROUGH already made the rename durable.
+uint32_t sync_directory(std::string_view) { return kErrNone; }
+
+uint32_t make_directory(std::string_view path) {
+    if (injected_fault()) return kErrAccessDenied;
+    return result_of(CreateDirectoryA(z(path).c_str(), nullptr));
+}
+
+uint32_t remove_directory(std::string_view path) {
+    if (injected_fault()) return kErrAccessDenied;
+    return result_of(RemoveDirectoryA(z(path).c_str()));
+}
+
+uint32_t remove_tree(std::string_view path) {
+    if (injected_fault()) return kErrAccessDenied;
+    std::string p = z(path);
+    while (p.size() > 3 && (p.back() == '\\' || p.back() == '/')) p.pop_back();
+    DWORD a = GetFileAttributesA(p.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) return last_error();
+    if (!(a & FILE_ATTRIBUTE_DIRECTORY)) return kErrPathNotFound;
+    if (a & FILE_ATTRIBUTE_REPARSE_POINT) return result_of(RemoveDirectoryA(p.c_str()));
+    return remove_tree_at(p);
+}
+
+uint32_t make_private_directory(std::string_view parent, std::string_view prefix, std::string& out) {
+    out.clear();
+    if (injected_fault()) return kErrAccessDenied;
+    // Full access for the owner and the system, nobody else; inherited by
+    // everything created inside.
+    SECURITY_ATTRIBUTES sa{};
+    sa.nLength = sizeof sa;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;OICI;FA;;;OW)(A;OICI;FA;;;SY)",
+                                                             SDDL_REVISION_1, &sd, nullptr))
+        sa.lpSecurityDescriptor = sd;
+
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    std::random_device rd;
+    std::mt19937_64 gen((static_cast<uint64_t>(rd()) << 32) ^ rd() ^
+                        static_cast<uint64_t>(counter.QuadPart) ^ GetCurrentProcessId());
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    uint32_t result = kErrAlreadyExists;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name(prefix);
+        for (int i = 0; i < 10; ++i) name += kChars[gen() % (sizeof kChars - 1)];
+        std::string candidate = child(z(parent), name.c_str());
+        if (CreateDirectoryA(candidate.c_str(), sd != nullptr ? &sa : nullptr)) {
+            out = candidate;
+            result = kErrNone;
+            break;
+        }
+        DWORD e = GetLastError();
+        if (e != ERROR_ALREADY_EXISTS && e != ERROR_FILE_EXISTS) {
+            result = e == 0 ? uint32_t{kErrGenFailure} : static_cast<uint32_t>(e);
+            break;
+        }
+    }
+    if (sd != nullptr) LocalFree(sd);
+    return result;
+}
+
+uint32_t get_attributes(std::string_view path, uint32_t* error) {
+    DWORD a = GetFileAttributesA(z(path).c_str());
+    if (error != nullptr) *error = a == INVALID_FILE_ATTRIBUTES ? last_error() : kErrNone;
+    return a == INVALID_FILE_ATTRIBUTES ? uint32_t{kAttrInvalid} : static_cast<uint32_t>(a);
+}
+
+uint32_t set_attributes(std::string_view path, uint32_t attributes) {
+    if (injected_fault()) return kErrAccessDenied;
+    // The directory bit is not settable; no bits at all means "normal".
+    DWORD a = attributes & ~static_cast<DWORD>(kAttrDirectory);
+    if (a == 0) a = FILE_ATTRIBUTE_NORMAL;
+    return result_of(SetFileAttributesA(z(path).c_str(), a));
+}
+
+bool exists(std::string_view path) { return GetFileAttributesA(z(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string short_path_name(std::string_view path) {
+    std::string p = z(path);
+    std::vector<char> buf(MAX_PATH + 1);
+    DWORD n = GetShortPathNameA(p.c_str(), buf.data(), static_cast<DWORD>(buf.size()));
+    if (n >= buf.size()) {
+        buf.resize(n + 1);
+        n = GetShortPathNameA(p.c_str(), buf.data(), static_cast<DWORD>(buf.size()));
+    }
+    if (n == 0 || n >= buf.size()) return std::string();
+    return std::string(buf.data(), n);
+}
+
+bool has_short_names() { return true; }
+
+std::string native_path(std::string_view path) { return std::string(path); }
+
+// ================================================================ times
+
+CalendarTime local_now() {
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    CalendarTime out;
+    fill_calendar(st, out);
+    return out;
+}
+
+bool file_time_to_local(FileTime t, CalendarTime& out) {
+    if (t < 0) return false;
+    FILETIME ft = to_filetime(t), local;
+    SYSTEMTIME st;
+    if (!FileTimeToLocalFileTime(&ft, &local) || !FileTimeToSystemTime(&local, &st)) return false;
+    fill_calendar(st, out);
+    return true;
+}
+
+FileTime file_time_now() {
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    return from_filetime(ft);
+}
+
+uint32_t set_file_time(std::string_view path, FileTime t) {
+    if (injected_fault()) return kErrAccessDenied;
+    HANDLE h = CreateFileA(z(path).c_str(), FILE_WRITE_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return last_error();
+    FILETIME ft = to_filetime(t);
+    uint32_t rc = result_of(SetFileTime(h, nullptr, nullptr, &ft));
+    CloseHandle(h);
+    return rc;
+}
+
+int64_t mktime_standard(const CalendarTime& t) {
+    struct tm tm{};
+    tm.tm_year = t.year - 1900;
+    tm.tm_mon = t.month - 1;
+    tm.tm_mday = t.day;
+    tm.tm_hour = t.hour;
+    tm.tm_min = t.minute;
+    tm.tm_sec = t.second;
+    tm.tm_isdst = 0;
+    return static_cast<int64_t>(mktime(&tm));
+}
+
+// ========================================================== directories
+
+FindHandle::FindHandle(FindHandle&& other) noexcept : native(other.native), state(other.state) {
+    other.native = -1;
+    other.state = nullptr;
+}
+
+FindHandle& FindHandle::operator=(FindHandle&& other) noexcept {
+    if (this != &other) {
+        find_close(*this);
+        native = other.native;
+        state = other.state;
+        other.native = -1;
+        other.state = nullptr;
+    }
+    return *this;
+}
+
+FindHandle::~FindHandle() { find_close(*this); }
+
+bool FindHandle::is_open() const { return native != -1; }
+
+uint32_t find_first(std::string_view pattern, FindHandle& h, FindEntry& e) {
+    find_close(h);
+    WIN32_FIND_DATAA fd;
+    HANDLE fh = FindFirstFileA(z(pattern).c_str(), &fd);
+    if (fh == INVALID_HANDLE_VALUE) return last_error();
+    h.native = reinterpret_cast<intptr_t>(fh);
+    fill_entry(fd, e);
+    return kErrNone;
+}
+
+uint32_t find_next(FindHandle& h, FindEntry& e) {
+    if (!h.is_open()) return kErrInvalidHandle;
+    WIN32_FIND_DATAA fd;
+    if (!FindNextFileA(reinterpret_cast<HANDLE>(h.native), &fd)) return last_error();
+    fill_entry(fd, e);
+    return kErrNone;
+}
+
+void find_close(FindHandle& h) {
+    if (h.native != -1) FindClose(reinterpret_cast<HANDLE>(h.native));
+    h.native = -1;
+    h.state = nullptr;
+}
+
+// =============================================================== drives
+
+uint32_t drive_type(std::string_view root) { return GetDriveTypeA(z(root).c_str()); }
+
+uint32_t disk_free_space(std::string_view root, uint32_t& sectorsPerCluster, uint32_t& bytesPerSector,
+                         uint32_t& freeClusters, uint32_t& totalClusters) {
+    DWORD spc = 0, bps = 0, fc = 0, tc = 0;
+    if (!GetDiskFreeSpaceA(z(root).c_str(), &spc, &bps, &fc, &tc)) return last_error();
+    sectorsPerCluster = spc;
+    bytesPerSector = bps;
+    freeClusters = fc;
+    totalClusters = tc;
+    return kErrNone;
+}
+
+// ============================================================ text, env
+
+unsigned char upper_ansi(unsigned char c) {
+    char buf[1] = {static_cast<char>(c)};
+    CharUpperBuffA(buf, 1);
+    return static_cast<unsigned char>(buf[0]);
+}
+
+unsigned char lower_ansi(unsigned char c) {
+    char buf[1] = {static_cast<char>(c)};
+    CharLowerBuffA(buf, 1);
+    return static_cast<unsigned char>(buf[0]);
+}
+
+bool get_env(std::string_view name, std::string& value) {
+    std::string n = z(name);
+    std::vector<char> buf(256);
+    for (;;) {
+        SetLastError(0);
+        DWORD len = GetEnvironmentVariableA(n.c_str(), buf.data(), static_cast<DWORD>(buf.size()));
+        if (len == 0) {
+            if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return false;
+            value.clear();  // set but empty
+            return true;
+        }
+        if (len < buf.size()) {
+            value.assign(buf.data(), len);
+            return true;
+        }
+        buf.resize(len + 1);  // too small: len is the size needed
+    }
+}
+
+std::string temp_directory() {
+    std::string v;
+    for (const char* name : {"TMP", "TEMP"}) {
+        if (get_env(name, v) && !v.empty() && v[0] != ' ') return v;
+    }
+    return std::string();
+}
+
+// ===================================================== process, console
+
+void sleep_ms(uint32_t ms) {
+    double scaled = static_cast<double>(ms) * hooks().sleepScale;
+    if (scaled <= 0) return;
+    Sleep(static_cast<DWORD>(std::min(scaled + 0.5, 4294967294.0)));
+}
+
+int run_command(std::string_view commandLine) {
+    console_flush();
+    std::fflush(stderr);
+    std::string shell;
+    if (!get_env("COMSPEC", shell) || shell.empty()) shell = "cmd.exe";
+    std::string line = "\"" + shell + "\" /c " + std::string(commandLine);
+    std::vector<char> mutableLine(line.begin(), line.end());
+    mutableLine.push_back('\0');
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
+        return -1;
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 0;
+    if (!GetExitCodeProcess(pi.hProcess, &code)) code = static_cast<DWORD>(-1);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return static_cast<int>(code);
+}
+
+// The console shows code page 850 itself.
+bool console_uses_utf8() { return false; }
+
+void console_write(std::string_view cp850) { put_console(cp850); }
+
+void console_line(std::string_view cp850) {
+    put_console(cp850);
+    put_console("\r\n");
+}
+
+void console_flush() {
+    if (hooks().consoleSink == nullptr) std::fflush(stdout);
+}
+
+void error_line(std::string_view text) {
+    console_flush();
+    std::string s(text);
+    s += '\n';  // standard error stays in text mode: this becomes CR LF
+    std::fwrite(s.data(), 1, s.size(), stderr);
+    std::fflush(stderr);
+}
+
+}  // namespace teilimp::platform
