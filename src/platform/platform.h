@@ -10,8 +10,16 @@
 //  - "\" and "/" both separate path components. A component that does not
 //    exist under its exact name is matched case-insensitively (ASCII and the
 //    code page 1252 letters); a new file keeps the case given.
+//    "." and ".." are folded as Windows does; ".." stops at a drive's root.
+//    Paths without a drive letter are relative to the current directory;
+//    "/x" is used as it is (still case-resolved).
 //  - Wildcards * and ? in the last component, matched case-insensitively;
-//    a search returns entries in ascending order of their upper-cased names.
+//    a search returns entries in ascending order of their upper-cased names
+//    (byte order, code page 1252), without "." and "..". "*.*" matches every
+//    name, "x.*" also matches "x".
+//  - Read-only means the owner has no write permission. Such a file is not
+//    opened for writing, copied onto, replaced or deleted (code 5), as on
+//    Windows, even when the process could (root).
 //  - No 8.3 alternate names; file times are last-write times.
 //  - Temporary directory: TMP, TEMP, TMPDIR, then /tmp.
 //  - Command interpreter: /bin/sh -c.
@@ -115,10 +123,12 @@ uint32_t read_whole_file(std::string_view path, std::string& out);
 // ----------------------------------------------------- path operations
 // Each returns 0 on success, else the system code.
 
-// Copies src over dst (an existing, writable dst is replaced).
+// Copies src over dst (an existing, writable dst is replaced; a new dst is
+// created). Copying a file onto itself fails with 32.
 uint32_t copy_file(std::string_view src, std::string_view dst);
 uint32_t delete_file(std::string_view path);
-// Renames; fails if `to` exists.
+// Renames; fails with 183 if `to` exists (another file; the same file under
+// another case is renamed to the case given).
 uint32_t rename_file(std::string_view from, std::string_view to);
 // Renames, atomically replacing `to` if it exists.
 uint32_t replace_file(std::string_view from, std::string_view to);
@@ -126,7 +136,8 @@ uint32_t replace_file(std::string_view from, std::string_view to);
 // system has no such operation.
 uint32_t sync_directory(std::string_view dir);
 uint32_t make_directory(std::string_view path);
-// Removes an empty directory.
+// Creating an existing directory fails with 183.
+// Removes an empty directory (145 if it is not empty).
 uint32_t remove_directory(std::string_view path);
 // Removes a directory and everything below it, following no links.
 uint32_t remove_tree(std::string_view path);
@@ -137,7 +148,8 @@ uint32_t make_private_directory(std::string_view parent, std::string_view prefix
 
 // Attribute bits of the file, or kAttrInvalid (*error set) if unreadable.
 uint32_t get_attributes(std::string_view path, uint32_t* error = nullptr);
-// Sets the attributes (only the read-only bit has an effect on POSIX).
+// Sets the attributes (only the read-only bit has an effect on POSIX: it
+// clears every write permission; without it the owner may write).
 uint32_t set_attributes(std::string_view path, uint32_t attributes);
 bool exists(std::string_view path);
 
@@ -262,15 +274,24 @@ void error_line(std::string_view text);
 //  TEILIMP_CRASH_AT=k   the process kills itself at the k-th counted file
 //                       operation, before doing it (crash tests)
 //  TEILIMP_SLEEP_SCALE=x  every pause lasts x times as long (0: no pause)
-// Counted operations: open/create, write, flush, close, truncate, rename,
-// replace, delete, copy, make/remove directory, set attributes/time.
+// Counted operations, one count per call: open_file in every mode but Read,
+// write_all/write_line, truncate_file, flush_file, copy_file, delete_file
+// (also through close_and_delete), rename_file, replace_file,
+// make_directory, remove_directory, remove_tree, make_private_directory,
+// set_attributes, set_file_time. Not counted: reads, closes (a crash before a
+// close leaves the disk as a crash after the last write), seeks,
+// sync_directory, attribute and existence queries, searches.
+// A failing operation does nothing and reports access denied (open: code 5;
+// write, truncate, flush: false; path operations: 5). The crash flushes
+// standard output, then SIGKILL (TerminateProcess on Windows).
 namespace test {
 void set_fault_at(int64_t k);         // 0 switches fault injection off
 void set_crash_at(int64_t k);         // 0 switches it off
 int64_t file_ops_counted();           // counted operations so far
 void reset_file_ops();                // counter back to 0
 void set_sleep_scale(double scale);
-// Console output goes to *sink instead of standard output (nullptr: back).
+// Console output goes to *sink instead of standard output (nullptr: back):
+// the code page 850 bytes unconverted, lines ending in the system's line end.
 void capture_console(std::string* sink);
 // Console input is read from `text` instead of standard input
 // (std::nullopt-like: pass nullptr to go back to standard input).

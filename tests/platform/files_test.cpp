@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include <string>
 #include <vector>
@@ -54,6 +57,22 @@ TEST(PlatformPaths, DriveMappingAndCaseBlindComponents) {
     write_file(d.root / "M\xE4ntel.epn", "x");
     EXPECT_TRUE(exists("F:\\M\xC4NTEL.EPN"));
     EXPECT_EQ(get_attributes("F:\\userroot") & kAttrDirectory, kAttrDirectory);
+    // "." and ".." are folded; ".." stops at the drive's root.
+    EXPECT_EQ(native_path("F:\\..\\.\\userroot\\x\\..\\STORAGE"), d.root / "Userroot/storage");
+}
+
+TEST(PlatformPaths, RelativeAndAbsolutePaths) {
+    TempDir t;
+    write_file(t / "Sub/Name.EPN", "rel");
+    char* old = getcwd(nullptr, 0);
+    ASSERT_EQ(chdir(t.path.c_str()), 0);
+    std::string s;
+    EXPECT_EQ(read_whole_file(".\\sub\\name.epn", s), 0u);
+    EXPECT_EQ(read_whole_file("SUB/NAME.epn", s), 0u);
+    EXPECT_EQ(s, "rel");
+    ASSERT_EQ(chdir(old), 0);
+    free(old);
+    EXPECT_EQ(read_whole_file(t.path + "\\SUB\\name.epn", s), 0u);
 }
 
 TEST(PlatformPaths, UnmappedDriveAndMissingParts) {
@@ -149,6 +168,8 @@ TEST(PlatformFiles, CopyReplacesAndRefusesReadOnlyTarget) {
     EXPECT_EQ(set_attributes("F:\\dst.bin", kAttrArchive), 0u);
     EXPECT_EQ(get_attributes("F:\\dst.bin"), kAttrArchive);
     EXPECT_EQ(copy_file("F:\\missing", "F:\\dst.bin"), kErrFileNotFound);
+    EXPECT_EQ(copy_file("F:\\dst.bin", "F:\\DST.BIN"), kErrSharingViolation);
+    EXPECT_EQ(read_file(d.root / "Dst.bin").size(), 300000u);
     EXPECT_EQ(copy_file("F:\\src.bin", "F:\\nodir\\x"), kErrPathNotFound);
 }
 

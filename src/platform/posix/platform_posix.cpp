@@ -146,6 +146,24 @@ std::vector<std::string_view> split(std::string_view rest) {
     return parts;
 }
 
+// Drops "." and folds ".." into the component before it, as Windows does
+// with every path; ".." never climbs above a drive's root or "/".
+std::vector<std::string_view> normalise(const std::vector<std::string_view>& parts, bool rooted) {
+    std::vector<std::string_view> out;
+    for (auto p : parts) {
+        if (p == ".") continue;
+        if (p == "..") {
+            if (!out.empty() && out.back() != "..")
+                out.pop_back();
+            else if (!rooted)
+                out.push_back(p);
+            continue;
+        }
+        out.push_back(p);
+    }
+    return out;
+}
+
 bool name_exists(const std::string& p) {
     struct stat st;
     return lstat(p.empty() ? "." : p.c_str(), &st) == 0;
@@ -197,7 +215,7 @@ Resolved resolve(std::string_view path) {
     } else if (!path.empty() && is_sep(path[0])) {
         base = "/";
     }
-    std::vector<std::string_view> parts = split(rest);
+    std::vector<std::string_view> parts = normalise(split(rest), !base.empty());
     if (parts.empty()) {
         r.native = base.empty() ? "." : base;
         r.found = name_exists(r.native);
@@ -217,7 +235,7 @@ Resolved resolve(std::string_view path) {
     for (size_t i = 0; i < parts.size(); ++i) {
         std::string cand = join(cur, parts[i]);
         std::string match;
-        bool special = parts[i] == "." || parts[i] == "..";
+        bool special = parts[i] == "..";
         if (!name_exists(cand) && !special && find_case_insensitive(cur, parts[i], match))
             cand = join(cur, match);
         else if (!name_exists(cand)) {
@@ -543,6 +561,11 @@ uint32_t copy_file(std::string_view src, std::string_view dst) {
     if (fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
         ::close(in);
         return kErrAccessDenied;
+    }
+    struct stat dt;
+    if (d.found && stat(d.native.c_str(), &dt) == 0 && dt.st_dev == st.st_dev && dt.st_ino == st.st_ino) {
+        ::close(in);  // truncating the target would destroy the source
+        return kErrSharingViolation;
     }
     int out = ::open(d.native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (out < 0) {
@@ -1019,7 +1042,7 @@ std::string temp_directory() {
 // ===================================================== process, console
 
 void sleep_ms(uint32_t ms) {
-    double scaled = static_cast<double>(ms) * hooks().sleepScale;
+    double scaled = std::min(static_cast<double>(ms) * hooks().sleepScale, 1e12);
     if (scaled <= 0) return;
     auto ns = static_cast<int64_t>(scaled * 1e6);
     struct timespec req;
