@@ -1,0 +1,79 @@
+// A storage area F:TEST on a drive mapped to a scratch directory, with
+// helpers to import pieces the way a run does.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "support/area_check.h"
+#include "support/test_util.h"
+#include "writer/area_path.h"
+#include "writer/records.h"
+#include "writer/writer.h"
+
+namespace teilimp::writer::test {
+
+// Deterministic image bytes.
+inline std::string image_bytes(size_t length, unsigned seed) {
+    std::string s(length, '\0');
+    uint32_t x = seed * 2654435761u + 12345u;
+    for (char& c : s) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 24);
+    }
+    return s;
+}
+
+inline std::span<const uint8_t> bytes_of(const std::string& s) {
+    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
+}
+
+struct Stored {
+    int32_t ctl = 0;  // epn_ctl_put's result
+    int32_t pce = 0;  // epn_pce_put's result (when ctl was 0)
+    FileCode code{};
+    int32_t slot = 0;
+    bool ok() const { return ctl == 0 && pce == 0; }
+};
+
+struct AreaFixture : ::testing::Test {
+    teilimp::testing::TempDir root;
+    teilimp::testing::ScopedEnv drive{"TEILIMP_DRIVE_F", root.path.c_str()};
+    std::string tmpDir = root / "tmp";
+    teilimp::testing::ScopedEnv tmp{"TMP", tmpDir.c_str()};
+    AreaField area = make_area("F:TEST");
+    std::string data = root / "userroot/storage/TEST/data";
+
+    AreaFixture() {
+        teilimp::testing::make_dirs(data);
+        teilimp::testing::make_dirs(tmpDir);
+    }
+    ~AreaFixture() override { epn_cleanup_private_copies(); }
+
+    std::string file(const std::string& name) const { return data + "/" + name; }
+    std::string bytes(const std::string& name) const { return teilimp::testing::read_file(file(name)); }
+    bool has(const std::string& name) const { return teilimp::testing::file_exists(file(name)); }
+
+    // The per-piece sequence of a run: control entry, image, end.
+    Stored store(const std::string& name, const std::string& image) {
+        Stored s;
+        const PieceName pn = make_piece_name(name);
+        s.ctl = epn_ctl_put(pn, static_cast<int32_t>(image.size()), s.code, s.slot, area);
+        if (s.ctl != 0) return s;
+        s.pce = epn_pce_put(s.code, s.slot, pn, bytes_of(image), area);
+        epn_ctl_end(area, s.pce != 0 ? 1 : 0);
+        return s;
+    }
+
+    std::vector<std::string> problems(const std::map<std::string, std::string>* images = nullptr,
+                                      bool marksCarried = false) const {
+        teilimp::testing::AreaExpectation e;
+        e.images = images;
+        e.marksCarried = marksCarried;
+        return teilimp::testing::check_area(data, e);
+    }
+};
+
+}  // namespace teilimp::writer::test

@@ -1,0 +1,260 @@
+// Entering pieces in the control file and storing their images.
+#include <gtest/gtest.h>
+
+#include "area_fixture.h"
+#include "platform/platform.h"
+
+namespace teilimp::writer::test {
+namespace {
+
+using teilimp::testing::write_file;
+
+std::string entry_at(const std::string& ctl, size_t k) { return ctl.substr(64 * k, 64); }
+int32_t i32(const std::string& s, size_t at) {
+    return get_i32(reinterpret_cast<const uint8_t*>(s.data()) + at);
+}
+int16_t i16(const std::string& s, size_t at) {
+    return get_i16(reinterpret_cast<const uint8_t*>(s.data()) + at);
+}
+std::string trailer_bytes(const std::string& code, uint8_t slot, int16_t valid) {
+    std::string t(64, '\0');
+    t.replace(0, 3, code);
+    t[3] = static_cast<char>(slot);
+    t[4] = static_cast<char>(valid & 0xFF);
+    t[5] = static_cast<char>((valid >> 8) & 0xFF);
+    t[59] = 3;
+    return t;
+}
+
+using Store = AreaFixture;
+
+TEST_F(Store, ClearedAreaThenFirstPiece) {
+    ASSERT_EQ(epn_area_clear(area), 1);
+    EXPECT_EQ(bytes("piece.ctl"), trailer_bytes("aaa", 0, 0));
+
+    const std::string img = image_bytes(300, 1);
+    Stored s = store("P1", img);
+    ASSERT_TRUE(s.ok()) << s.ctl << " " << s.pce;
+    EXPECT_EQ(s.code, (FileCode{'a', 'a', 'a'}));
+    EXPECT_EQ(s.slot, 1);
+
+    const std::string ctl = bytes("piece.ctl");
+    ASSERT_EQ(ctl.size(), 128u);
+    const std::string e = entry_at(ctl, 0);
+    EXPECT_EQ(e.substr(0, 20), std::string("P1") + std::string(18, '\0'));
+    EXPECT_EQ(e.substr(20, 4), std::string("aaa") + '\0');
+    EXPECT_EQ(i16(e, 24), 0);
+    EXPECT_EQ(i32(e, 34), 300);
+    EXPECT_EQ(i16(e, 38), 3);
+    EXPECT_EQ(e.substr(40, 4), std::string(4, '\0'));
+    EXPECT_EQ(e.substr(48, 2), "BB");
+    EXPECT_EQ(e.substr(50), std::string(14, '\0'));
+    const int32_t stamp = i32(e, 26);
+    EXPECT_EQ(i32(e, 30), stamp);
+    EXPECT_EQ(i32(e, 44), stamp);
+    EXPECT_EQ(entry_at(ctl, 1), trailer_bytes("aaa", 1, 1));
+
+    const std::string pce = bytes("pieceaaa.pce");
+    ASSERT_EQ(pce.size(), 528u + 300u);
+    EXPECT_EQ(pce.substr(0, 16), std::string(1, '\x03') + std::string(15, '\0'));
+    EXPECT_EQ(i32(pce, 16), 528);
+    EXPECT_EQ(i32(pce, 20), 300);
+    EXPECT_EQ(pce.substr(24, 20), e.substr(0, 20));
+    EXPECT_EQ(i16(pce, 44), 0);
+    for (int at : {46, 50, 54}) EXPECT_EQ(i32(pce, at), stamp);
+    EXPECT_EQ(pce.substr(58, 2), "BB");
+    EXPECT_EQ(pce.substr(60, 20), std::string(20, '\0'));
+    EXPECT_EQ(i32(pce, 80), 528 + 300);
+    EXPECT_EQ(pce.substr(84, 60), std::string(60, '\0'));
+    EXPECT_EQ(pce.substr(144, 384), std::string(384, '\0'));
+    EXPECT_EQ(pce.substr(528), img);
+    EXPECT_FALSE(has("piece.ct$"));
+    EXPECT_FALSE(has("pieceaaa.pc$"));
+}
+
+TEST_F(Store, EightSlotsThenTheNextCode) {
+    ASSERT_EQ(epn_area_clear(area), 1);
+    std::map<std::string, std::string> images;
+    int64_t total = 0;
+    for (int i = 1; i <= 9; ++i) {
+        const std::string name = "T" + std::to_string(i);
+        images[name] = image_bytes(100 + 37 * i, i);
+        Stored s = store(name, images[name]);
+        ASSERT_TRUE(s.ok()) << i;
+        if (i <= 8) {
+            total += images[name].size();
+            EXPECT_EQ(s.code, (FileCode{'a', 'a', 'a'}));
+            EXPECT_EQ(s.slot, i);
+        } else {
+            EXPECT_EQ(s.code, (FileCode{'a', 'a', 'b'}));
+            EXPECT_EQ(s.slot, 1);
+        }
+        if (i == 8) {
+            EXPECT_EQ(bytes("piece.ctl").substr(64 * 8), trailer_bytes("aab", 0, 8));
+        }
+    }
+    // Slot 8: no ninth offset preset; the file ends with the eighth image.
+    const std::string pce = bytes("pieceaaa.pce");
+    EXPECT_EQ(static_cast<int64_t>(pce.size()), 528 + total);
+    EXPECT_EQ(i32(pce, 16 + 64 * 7), 528 + total - static_cast<int64_t>(images["T8"].size()));
+    EXPECT_EQ(bytes("pieceaab.pce").size(), 528u + images["T9"].size());
+    EXPECT_EQ(entry_at(bytes("piece.ctl"), 9), trailer_bytes("aab", 1, 9));
+    auto p = problems(&images);
+    EXPECT_TRUE(p.empty()) << teilimp::testing::describe(p);
+}
+
+TEST_F(Store, SupersedingByExactName) {
+    ASSERT_EQ(epn_area_clear(area), 1);
+    ASSERT_TRUE(store("A", image_bytes(50, 1)).ok());
+    ASSERT_TRUE(store("B", image_bytes(60, 2)).ok());
+    ASSERT_TRUE(store("A", image_bytes(70, 3)).ok());
+    std::string ctl = bytes("piece.ctl");
+    EXPECT_EQ(i16(entry_at(ctl, 0), 24), 512);
+    EXPECT_EQ(i16(entry_at(ctl, 1), 24), 0);
+    EXPECT_EQ(i16(entry_at(ctl, 2), 24), 0);
+    EXPECT_EQ(i16(ctl, 64 * 3 + 4), 2);  // validCount unchanged by the replacement
+
+    // Blank padding is not NUL padding: "B" + blanks is another name.
+    Stored s;
+    PieceName blankB = make_piece_name("B                   ");
+    ASSERT_EQ(epn_ctl_put(blankB, 5, s.code, s.slot, area), 0);
+    ASSERT_EQ(epn_pce_put(s.code, s.slot, blankB, bytes_of("12345"), area), 0);
+    epn_ctl_end(area, 0);
+    ctl = bytes("piece.ctl");
+    EXPECT_EQ(i16(entry_at(ctl, 1), 24), 0);
+    EXPECT_EQ(i16(ctl, 64 * 4 + 4), 3);
+    EXPECT_EQ(epn_ctl_find(area, make_piece_name("B")), 1);
+    EXPECT_EQ(epn_ctl_find(area, blankB), 1);
+
+    // A name whose only entry is superseded: nothing changes in it.
+    ASSERT_TRUE(store("A", image_bytes(80, 4)).ok());
+    ctl = bytes("piece.ctl");
+    EXPECT_EQ(i16(entry_at(ctl, 0), 24), 512);
+    EXPECT_EQ(i16(entry_at(ctl, 2), 24), 512);
+    EXPECT_EQ(i16(ctl, 64 * 5 + 4), 3);
+    EXPECT_EQ(epn_ctl_find(area, make_piece_name("A")), 1);
+
+    // The marks reach the piece files at the end of the run.
+    epn_mark_superseded(area);
+    std::map<std::string, std::string> images{{"A", image_bytes(80, 4)}, {"B", image_bytes(60, 2)},
+                                              {std::string("B") + std::string(19, ' '), "12345"}};
+    auto p = problems(&images, true);
+    EXPECT_TRUE(p.empty()) << teilimp::testing::describe(p);
+}
+
+TEST_F(Store, ControlFileWithoutTrailer) {
+    ASSERT_EQ(epn_area_clear(area), 1);
+    ASSERT_TRUE(store("A", image_bytes(50, 1)).ok());
+    const std::string cut = bytes("piece.ctl").substr(0, 64);
+    write_file(file("piece.ctl"), cut);
+    Stored s = store("B", image_bytes(10, 2));
+    EXPECT_EQ(s.ctl, 4);
+    EXPECT_EQ(bytes("piece.ctl"), cut);
+    EXPECT_FALSE(has("piece.ct$"));
+    EXPECT_FALSE(has("piece.ctl.tmp"));
+}
+
+TEST_F(Store, ControlUpdateRefusals) {
+    // No control file: nothing is created.
+    Stored s = store("A", "x");
+    EXPECT_EQ(s.ctl, 1);
+    EXPECT_FALSE(has("piece.ctl"));
+    EXPECT_FALSE(has("piece.ct$"));
+
+    // An invalid next code.
+    write_file(file("piece.ctl"), trailer_bytes("aA{", 0, 0));
+    EXPECT_EQ(store("A", "x").ctl, 5);
+    EXPECT_EQ(bytes("piece.ctl"), trailer_bytes("aA{", 0, 0));
+    EXPECT_FALSE(has("piece.ct$"));
+
+    // The last slot of "zzz" would wrap the counter: the area is full.
+    write_file(file("piece.ctl"), trailer_bytes("zzz", 7, 0));
+    EXPECT_EQ(store("A", "x").ctl, 9);
+    EXPECT_EQ(bytes("piece.ctl"), trailer_bytes("zzz", 7, 0));
+    EXPECT_FALSE(has("piece.ct$"));
+    write_file(file("piece.ctl"), trailer_bytes("zzz", 6, 0));
+    ASSERT_EQ(epn_ctl_put(make_piece_name("A"), 1, s.code, s.slot, area), 0);
+    EXPECT_EQ(s.slot, 7);
+    EXPECT_EQ(bytes("piece.ctl").substr(64), trailer_bytes("zzz", 7, 1));
+    epn_ctl_end(area, 0);
+
+    // A read-only control file is left alone; the backup left is complete.
+    const std::string before = bytes("piece.ctl");
+    ASSERT_EQ(platform::set_attributes(file("piece.ctl"), platform::kAttrReadOnly), 0u);
+    EXPECT_EQ(store("B", "y").ctl, 2);
+    EXPECT_EQ(bytes("piece.ctl"), before);
+    EXPECT_EQ(bytes("piece.ct$"), before);
+}
+
+TEST_F(Store, PieceWriterRefusals) {
+    const PieceName n = make_piece_name("N");
+    EXPECT_EQ(epn_pce_put({'a', ' ', 'a'}, 1, n, bytes_of("x"), area), 1);
+    EXPECT_EQ(epn_pce_put({'a', 'a', 'a'}, 9, n, bytes_of("x"), area), 1);
+    EXPECT_TRUE(teilimp::testing::list_dir(data).empty());
+    // Slot 2 of a missing piece file.
+    EXPECT_EQ(epn_pce_put({'a', 'a', 'a'}, 2, n, bytes_of("x"), area), 2);
+    EXPECT_TRUE(teilimp::testing::list_dir(data).empty());
+}
+
+TEST_F(Store, FailedImageStoreRestoresEverything) {
+    ASSERT_EQ(epn_area_clear(area), 1);
+    for (int i = 1; i <= 4; ++i) ASSERT_TRUE(store("P" + std::to_string(i), image_bytes(200, i)).ok());
+    const std::string ctl = bytes("piece.ctl");
+    const std::string pce = bytes("pieceaaa.pce");
+
+    // Slot 5 with the piece file read-only: result 4, nothing changed.
+    FileCode code;
+    int32_t slot = 0;
+    const PieceName n = make_piece_name("P5");
+    ASSERT_EQ(epn_ctl_put(n, 10, code, slot, area), 0);
+    EXPECT_EQ(bytes("piece.ct$"), ctl);
+    ASSERT_EQ(platform::set_attributes(file("pieceaaa.pce"), platform::kAttrReadOnly), 0u);
+    EXPECT_EQ(epn_pce_put(code, slot, n, bytes_of("0123456789"), area), 4);
+    epn_ctl_end(area, 1);
+    EXPECT_EQ(bytes("piece.ctl"), ctl);
+    EXPECT_EQ(bytes("pieceaaa.pce"), pce);
+    EXPECT_EQ(teilimp::testing::list_dir(data), (std::vector<std::string>{"piece.ctl", "pieceaaa.pce"}));
+    ASSERT_EQ(platform::set_attributes(file("pieceaaa.pce"), 0), 0u);
+
+    // A failure while the directory is written (the 5th write of the call:
+    // backup copy, its flush, the temporary's creation, the header, the
+    // directory) leaves the file byte for byte as before.
+    ASSERT_EQ(epn_ctl_put(n, 10, code, slot, area), 0);
+    platform::test::reset_file_ops();
+    int64_t ops = 0;
+    {
+        // Count the operations of a successful call on a copy of the area.
+        teilimp::testing::TempDir other;
+        teilimp::testing::make_dirs(other / "userroot/storage/TEST/data");
+        for (const char* f : {"piece.ctl", "pieceaaa.pce"})
+            write_file(other / (std::string("userroot/storage/TEST/data/") + f), bytes(f));
+        teilimp::testing::ScopedEnv g("TEILIMP_DRIVE_G", other.path.c_str());
+        platform::test::reset_file_ops();
+        ASSERT_EQ(epn_pce_put(code, slot, n, bytes_of("0123456789"), make_area("G:TEST")), 0);
+        ops = platform::test::file_ops_counted();
+    }
+    int32_t dirResult = 0;
+    for (int64_t k = 1; k <= ops && dirResult != 8; ++k) {
+        platform::test::reset_file_ops();
+        platform::test::set_fault_at(k);
+        int32_t r = epn_pce_put(code, slot, n, bytes_of("0123456789"), area);
+        platform::test::set_fault_at(0);
+        if (r == 0) {
+            // The last operations (dropping the backup) may fail harmlessly;
+            // undo the store for the next attempt.
+            write_file(file("pieceaaa.pce"), pce);
+            continue;
+        }
+        if (r == 8) dirResult = r;
+        EXPECT_EQ(bytes("pieceaaa.pce"), pce) << "fault at " << k << " result " << r;
+        EXPECT_FALSE(has("pieceaaa.pc$")) << k;
+        EXPECT_FALSE(has("pieceaaa.pce.tmp")) << k;
+    }
+    EXPECT_EQ(dirResult, 8);
+    epn_ctl_end(area, 1);
+    EXPECT_EQ(bytes("piece.ctl"), ctl);
+    EXPECT_FALSE(has("piece.ct$"));
+}
+
+}  // namespace
+}  // namespace teilimp::writer::test
