@@ -1,0 +1,171 @@
+// Lookup, space check, clearing, superseded marks, recovery, private copies.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "area_fixture.h"
+#include "driver/opennetw.h"
+#include "platform/platform.h"
+#include "util/drive.h"
+
+namespace teilimp::writer::test {
+namespace {
+
+using teilimp::testing::list_dir;
+using teilimp::testing::write_file;
+
+using AreaOps = AreaFixture;
+
+TEST_F(AreaOps, FindOnlyValidExactNames) {
+    EXPECT_EQ(epn_ctl_find(area, make_piece_name("A")), 0);  // no control file
+    ASSERT_EQ(epn_area_clear(area), 1);
+    ASSERT_TRUE(store("A", "1").ok());
+    ASSERT_TRUE(store("A", "2").ok());
+    ASSERT_TRUE(store("OLD", "3").ok());
+    std::string ctl = bytes("piece.ctl");
+    ctl[64 * 2 + 24] = 0;  // OLD superseded by hand
+    ctl[64 * 2 + 25] = 2;
+    write_file(file("piece.ctl"), ctl);
+    EXPECT_EQ(epn_ctl_find(area, make_piece_name("A")), 1);
+    EXPECT_EQ(epn_ctl_find(area, make_piece_name("OLD")), 0);
+    EXPECT_EQ(epn_ctl_find(area, make_piece_name("A                   ")), 0);
+    EXPECT_EQ(epn_ctl_find(area, make_piece_name("B")), 0);
+}
+
+TEST_F(AreaOps, SpaceEstimate) {
+    const int32_t free = util::dskfrei(6);
+    if (free != 2100000000) GTEST_SKIP() << "needs a drive with more than 2.1 GB free";
+    // No files: need = 2 * -1 + 64 + 2 * 512 + length.
+    EXPECT_EQ(epn_space_check(area, free - 1086 - 1), 1);
+    EXPECT_EQ(epn_space_check(area, free - 1086), 0);
+    EXPECT_EQ(epn_space_check(make_area("f:TEST"), free - 1086 - 1), 1);  // drive F either way
+    EXPECT_EQ(epn_space_check(make_area("1:TEST"), 0), 0);             // no drive letter
+
+    // The last file of the unbroken run from "aaa" counts; aad behind the gap not.
+    ASSERT_EQ(epn_area_clear(area), 1);
+    write_file(file("pieceaaa.pce"), std::string(1000, 'x'));
+    write_file(file("pieceaab.pce"), std::string(700, 'x'));
+    write_file(file("pieceaad.pce"), std::string(5000, 'x'));
+    const int32_t need = 2 * 64 + 64 + 2 * 700;
+    EXPECT_EQ(epn_space_check(area, free - need - 1), 1);
+    EXPECT_EQ(epn_space_check(area, free - need), 0);
+}
+
+TEST_F(AreaOps, ClearDeletesPieceFilesAndBackups) {
+    ASSERT_EQ(epn_area_clear(area), 1);
+    for (int i = 0; i < 9; ++i) ASSERT_TRUE(store("P" + std::to_string(i), image_bytes(20, i)).ok());
+    write_file(file("pieceaaa.pc$"), "old");
+    write_file(file("pieceaab.pc$"), "old");
+    write_file(file("pieceaad.pce"), "behind a gap");
+    write_file(file("piece.ct$"), bytes("piece.ctl"));
+    ASSERT_EQ(epn_area_clear(area), 1);
+    EXPECT_EQ(list_dir(data), (std::vector<std::string>{"piece.ctl", "pieceaad.pce"}));
+    std::string t(64, '\0');
+    t.replace(0, 3, "aaa");
+    t[59] = 3;
+    EXPECT_EQ(bytes("piece.ctl"), t);
+    EXPECT_EQ(epn_recover(area), 0);  // nothing to bring back
+    EXPECT_EQ(bytes("piece.ctl"), t);
+
+    // A directory that does not exist can't be cleared.
+    EXPECT_EQ(epn_area_clear(make_area("F:NONE")), 0);
+}
+
+TEST_F(AreaOps, MarkChangesOnlyTheStateWord) {
+    ASSERT_EQ(epn_area_clear(area), 1);
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(store("P" + std::to_string(i), image_bytes(40, i)).ok());
+    const std::string before = bytes("pieceaaa.pce");
+    EXPECT_EQ(epn_pce_mark(area, {'a', 'a', 'a'}, 2, kStateSuperseded), 0);
+    std::string after = bytes("pieceaaa.pce");
+    ASSERT_EQ(after.size(), before.size());
+    std::string expected = before;
+    expected[16 + 64 + 28] = 0;
+    expected[16 + 64 + 29] = 2;
+    EXPECT_EQ(after, expected);
+    EXPECT_EQ(list_dir(data), (std::vector<std::string>{"piece.ctl", "pieceaaa.pce"}));
+
+    // Already marked: untouched (not even rewritten), no backup left.
+    struct stat st1, st2;
+    ASSERT_EQ(stat(file("pieceaaa.pce").c_str(), &st1), 0);
+    EXPECT_EQ(epn_pce_mark(area, {'a', 'a', 'a'}, 2, kStateSuperseded), 0);
+    ASSERT_EQ(stat(file("pieceaaa.pce").c_str(), &st2), 0);
+    EXPECT_EQ(st1.st_ino, st2.st_ino);
+    EXPECT_EQ(bytes("pieceaaa.pce"), expected);
+    EXPECT_FALSE(has("pieceaaa.pc$"));
+
+    EXPECT_EQ(epn_pce_mark(area, {'a', 'a', 'a'}, 0, kStateSuperseded), 1);
+    EXPECT_EQ(epn_pce_mark(area, {'a', 'a', 'a'}, 9, kStateSuperseded), 1);
+    EXPECT_EQ(epn_pce_mark(area, {'a', 'A', 'a'}, 1, kStateSuperseded), 2);
+    EXPECT_EQ(epn_pce_mark(area, {'a', 'a', 'q'}, 1, kStateSuperseded), 0);  // missing file
+    EXPECT_FALSE(has("pieceaaq.pc$"));
+
+    // An image cut short: result 5, the file as it was, no backup.
+    std::string cut = expected.substr(0, expected.size() - 10);
+    write_file(file("pieceaaa.pce"), cut);
+    EXPECT_EQ(epn_pce_mark(area, {'a', 'a', 'a'}, 1, kStateSuperseded), 5);
+    EXPECT_EQ(bytes("pieceaaa.pce"), cut);
+    EXPECT_FALSE(has("pieceaaa.pc$"));
+    EXPECT_FALSE(has("pieceaaa.pce.tmp"));
+}
+
+TEST_F(AreaOps, RecoverPutsBackLeftoverBackups) {
+    ASSERT_EQ(epn_area_clear(area), 1);
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(store("P" + std::to_string(i), image_bytes(40, i)).ok());
+    const std::string ctl = bytes("piece.ctl");
+    const std::string pce = bytes("pieceaaa.pce");
+    ASSERT_TRUE(store("P3", image_bytes(40, 3)).ok());
+    // As a run that died after writing both new versions leaves the area.
+    write_file(file("piece.ct$"), ctl);
+    write_file(file("pieceaaa.pc$"), pce);
+    write_file(file("piece.ctl.tmp"), "half");
+    write_file(file("pieceaab.pce.tmp"), "half");
+    write_file(file("pieceaaa.pc$.tmp"), "half");
+    write_file(file("notes.tmp"), "not ours");
+    EXPECT_EQ(epn_recover(area), 2);
+    EXPECT_EQ(bytes("piece.ctl"), ctl);
+    EXPECT_EQ(bytes("pieceaaa.pce"), pce);
+    EXPECT_EQ(list_dir(data), (std::vector<std::string>{"notes.tmp", "piece.ctl", "pieceaaa.pce"}));
+    EXPECT_EQ(epn_recover(area), 0);
+
+    // A backup that can't be put back stays for the next attempt.
+    write_file(file("piece.ct$"), ctl);
+    ASSERT_EQ(platform::set_attributes(file("piece.ctl"), platform::kAttrReadOnly), 0u);
+    EXPECT_EQ(epn_recover(area), -1);
+    EXPECT_TRUE(has("piece.ct$"));
+}
+
+TEST_F(AreaOps, PrivateCopiesStayPrivate) {
+    ASSERT_EQ(epn_area_clear(area), 1);
+    // The predictable path of the old scheme is a planted link: not followed.
+    const std::string victim = root / "victim";
+    write_file(victim, "keep");
+    ASSERT_EQ(symlink(victim.c_str(), (tmpDir + "/piece.ctl").c_str()), 0);
+
+    platform::File ch;
+    std::string copy;
+    const std::string ctlPath = area_path(area, AreaFile::Control);
+    ASSERT_EQ(driver::opennetw(ch, ctlPath, "OLD", 1, &copy), 0);
+    EXPECT_EQ(teilimp::testing::read_file(victim), "keep");
+    const std::string dir = copy.substr(0, copy.rfind('/'));
+    EXPECT_EQ(dir.substr(0, tmpDir.size()), tmpDir);
+    EXPECT_EQ(copy.substr(copy.rfind('/') + 1), "piece.ctl");
+    struct stat st;
+    ASSERT_EQ(lstat(dir.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    char buf[64];
+    EXPECT_EQ(platform::read_bytes(ch, buf, sizeof buf), 64);
+    platform::close_file(ch);
+
+    EXPECT_EQ(driver::opennetw(ch, area_path(area, AreaFile::ControlBackup), "old", 1), -1);
+    EXPECT_EQ(driver::opennetw(ch, "", "OLD", 1), -1);
+    EXPECT_EQ(driver::opennetw(ch, ctlPath, "NEW", 1), -1);
+
+    epn_cleanup_private_copies();
+    EXPECT_FALSE(teilimp::testing::file_exists(dir));
+    EXPECT_EQ(teilimp::testing::read_file(victim), "keep");
+    EXPECT_EQ(epn_ctl_find(area, make_piece_name("X")), 0);  // makes a new directory as needed
+}
+
+}  // namespace
+}  // namespace teilimp::writer::test
