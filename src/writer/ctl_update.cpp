@@ -25,9 +25,16 @@ int32_t epn_ctl_put(const PieceName& name, int32_t pieceImageLength, FileCode& f
     if (!io::settle_backup(ctl, bak)) return 1;
     if (!io::make_backup(ctl, bak)) return 1;
 
-    if (io::read_only(ctl)) return 2;
+    // piece.ctl is untouched; its backup is a plain copy of it and goes.
+    if (io::read_only(ctl)) {
+        io::remove_file(bak);
+        return 2;
+    }
     platform::File out = io::create_temp(tmp);
-    if (!out.is_open()) return 2;
+    if (!out.is_open()) {
+        io::remove_file(bak);
+        return 2;
+    }
 
     platform::File in = platform::open_file(bak, platform::OpenMode::Read);
     if (!in.is_open()) {

@@ -219,6 +219,21 @@ std::vector<std::string> check_area(const std::string& dataDir, const AreaExpect
     return Checker(dataDir, expect).run();
 }
 
+std::map<std::string, std::string> valid_images(const std::string& dataDir) {
+    std::map<std::string, std::string> out;
+    const std::string ctl = read_file(dataDir + "/piece.ctl");
+    for (size_t r = 0; r + 64 <= ctl.size() && ctl[r + 59] == 0; r += 64) {
+        if (i16(ctl, r + 24) != 0) continue;
+        const std::string pce = read_file(dataDir + "/piece" + ctl.substr(r + 20, 3) + ".pce");
+        const size_t at = 16 + 64 * static_cast<size_t>(static_cast<uint8_t>(ctl[r + 23]));
+        if (pce.size() < 528 || at >= 528) continue;
+        const auto offset = static_cast<size_t>(i32(pce, at));
+        const auto length = static_cast<size_t>(i32(pce, at + 4));
+        if (offset + length <= pce.size()) out[name_key(ctl.substr(r, 20))] = pce.substr(offset, length);
+    }
+    return out;
+}
+
 std::string describe(const std::vector<std::string>& problems) {
     std::ostringstream out;
     for (const std::string& p : problems) out << p << "\n";

@@ -25,6 +25,10 @@ struct AreaExpectation {
 // native path of the area's data directory.
 std::vector<std::string> check_area(const std::string& dataDir, const AreaExpectation& expect = {});
 
+// The images of the valid entries, by name without its NUL padding (read
+// through the control file and the piece files' directories).
+std::map<std::string, std::string> valid_images(const std::string& dataDir);
+
 // The problems joined into one text for a test's failure message.
 std::string describe(const std::vector<std::string>& problems);
 

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <map>
 #include <string>
 
@@ -38,7 +41,15 @@ struct Stored {
     bool ok() const { return ctl == 0 && pce == 0; }
 };
 
+// Scratch files on a memory file system where there is one: the tests
+// flush often.
+inline const char* fast_scratch() {
+    if (::access("/dev/shm", W_OK) == 0) return "/dev/shm";
+    return std::getenv("TMPDIR");
+}
+
 struct AreaFixture : ::testing::Test {
+    teilimp::testing::ScopedEnv scratch{"TMPDIR", fast_scratch()};
     teilimp::testing::TempDir root;
     teilimp::testing::ScopedEnv drive{"TEILIMP_DRIVE_F", root.path.c_str()};
     std::string tmpDir = root / "tmp";

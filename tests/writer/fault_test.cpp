@@ -1,0 +1,146 @@
+// Failures and crashes at every file operation of an import into an area
+// that already holds pieces: nothing stored before is lost, and the area
+// stays consistent.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "area_fixture.h"
+#include "platform/platform.h"
+
+namespace teilimp::writer::test {
+namespace {
+
+using teilimp::testing::describe;
+using teilimp::testing::list_dir;
+using teilimp::testing::read_file;
+using teilimp::testing::write_file;
+
+using Images = std::map<std::string, std::string>;
+
+struct Import {
+    std::string name;
+    std::string image;
+};
+
+// Replacements of pieces in both piece files, new pieces filling "aab"
+// and starting "aac".
+std::vector<Import> the_sequence() {
+    std::vector<Import> seq;
+    seq.push_back({"N1", image_bytes(900, 101)});
+    seq.push_back({"S3", image_bytes(250, 103)});
+    seq.push_back({"N2", image_bytes(40, 102)});
+    seq.push_back({"S9", image_bytes(3000, 109)});
+    seq.push_back({"N3", image_bytes(77, 104)});
+    seq.push_back({"S3", image_bytes(12, 113)});
+    seq.push_back({"N4", image_bytes(500, 105)});
+    seq.push_back({"N5", image_bytes(64, 106)});
+    return seq;
+}
+
+struct FaultArea : AreaFixture {
+    Images initial;
+    std::map<std::string, std::string> files;  // the area before the sequence
+
+    void SetUp() override {
+        ASSERT_EQ(epn_area_clear(area), 1);
+        for (int i = 0; i < 10; ++i) {
+            const std::string name = "S" + std::to_string(i);
+            initial[name] = image_bytes(100 + 50 * static_cast<size_t>(i), i);
+            ASSERT_TRUE(store(name, initial[name]).ok());
+        }
+        for (const std::string& n : list_dir(data)) files[n] = bytes(n);
+    }
+
+    void reset_area() {
+        for (const std::string& n : list_dir(data)) ::unlink(file(n).c_str());
+        for (const auto& [n, b] : files) write_file(file(n), b);
+    }
+
+    // Runs the sequence; returns the images the area must hold afterwards.
+    Images run_sequence() {
+        Images expect = initial;
+        for (const Import& i : the_sequence()) {
+            if (store(i.name, i.image).ok()) expect[i.name] = i.image;
+        }
+        epn_mark_superseded(area);
+        return expect;
+    }
+
+    int64_t count_operations() {
+        reset_area();
+        platform::test::reset_file_ops();
+        Images all = run_sequence();
+        int64_t n = platform::test::file_ops_counted();
+        auto p = problems(&all, true);
+        EXPECT_TRUE(p.empty()) << describe(p);
+        return n;
+    }
+};
+
+TEST_F(FaultArea, EveryOperationMayFail) {
+    const int64_t ops = count_operations();
+    ASSERT_GT(ops, 50);
+    for (int64_t k = 1; k <= ops + 1; ++k) {
+        reset_area();
+        platform::test::reset_file_ops();
+        platform::test::set_fault_at(k);
+        Images expect = run_sequence();
+        platform::test::set_fault_at(0);
+        auto p = problems(&expect);
+        EXPECT_TRUE(p.empty()) << "fault at operation " << k << " of " << ops << ":\n" << describe(p);
+    }
+}
+
+TEST_F(FaultArea, CrashAnywhereThenRecover) {
+    const int64_t ops = count_operations();
+    std::map<std::string, std::vector<std::string>> allowed;  // images a name may hold
+    for (const auto& [name, img] : initial) allowed[name].push_back(img);
+    for (const Import& i : the_sequence()) allowed[i.name].push_back(i.image);
+    for (int64_t k = 1; k <= ops; ++k) {
+        reset_area();
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            platform::test::reset_file_ops();
+            platform::test::set_crash_at(k);
+            run_sequence();
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        // The count can end a little earlier in the child (its private
+        // directory for copies may exist already).
+        ASSERT_TRUE((WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) || (WIFEXITED(status) && k + 3 > ops))
+            << "operation " << k;
+
+        ASSERT_GE(epn_recover(area), 0) << "operation " << k;
+        auto p = problems();
+        ASSERT_TRUE(p.empty()) << "crash at operation " << k << " of " << ops << ":\n" << describe(p);
+        // Every piece holds its old or its new image, none is lost.
+        Images now = teilimp::testing::valid_images(data);
+        for (const auto& [name, images] : allowed) {
+            auto it = now.find(name);
+            if (it == now.end()) {
+                EXPECT_EQ(initial.count(name), 0u) << name << " lost after a crash at " << k;
+                continue;
+            }
+            EXPECT_NE(std::find(images.begin(), images.end(), it->second), images.end()) << name << " at " << k;
+        }
+        // The area goes on working: the whole sequence again.
+        Images expect = now;
+        for (const Import& i : the_sequence()) {
+            ASSERT_TRUE(store(i.name, i.image).ok()) << i.name << " after a crash at " << k;
+            expect[i.name] = i.image;
+        }
+        epn_mark_superseded(area);
+        p = problems(&expect, true);
+        ASSERT_TRUE(p.empty()) << "after a crash at " << k << ":\n" << describe(p);
+    }
+}
+
+}  // namespace
+}  // namespace teilimp::writer::test
