@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/area_check.h"
 #include "support/epn_builder.h"
 #include "support/test_util.h"
 #include "writer/sort.h"
@@ -46,11 +47,11 @@ struct SharedArea {
     TempDir dir;
     std::string data() const { return dir / "userroot/storage/TEST/data"; }
     std::map<std::string, std::string> env() const {
-        // Pauses of about a tenth of the real ones: a waiting importer tries
-        // again every ~100 ms and gives up only after some 3.5 seconds.
+        // Pauses of a quarter of the real ones: a waiting importer tries
+        // again every ~250 ms and gives up only after some 8.7 seconds.
         return {{"TEILIMP_DRIVE_X", dir.path},
                 {"LC_ALL", "C"},
-                {"TEILIMP_SLEEP_SCALE", "0.1"},
+                {"TEILIMP_SLEEP_SCALE", "0.25"},
                 {"TMP", dir / "tmp"}};
     }
     SharedArea() {
@@ -106,7 +107,7 @@ struct SharedArea {
 // every other entry superseded in the control file and in its piece file,
 // valid entries first and in natural order, piece files consistent with
 // their entries, and no lock, backup or temporary file left.
-void check_area(const SharedArea& area, const std::set<std::string>& valid, size_t totalEntries) {
+void check_after_import(const SharedArea& area, const std::set<std::string>& valid, size_t totalEntries) {
     std::string trailer;
     const std::vector<CtlRecord> entries = area.control_entries(trailer);
     ASSERT_EQ(trailer.size(), 64u);
@@ -142,6 +143,11 @@ void check_area(const SharedArea& area, const std::set<std::string>& valid, size
     }
     EXPECT_EQ(validSeen, std::multiset<std::string>(valid.begin(), valid.end()));
 
+    AreaExpectation expect;
+    expect.marksCarried = true;
+    const std::vector<std::string> problems = check_area(area.data(), expect);
+    EXPECT_TRUE(problems.empty()) << describe(problems);
+
     for (const std::string& name : list_dir(area.data())) {
         const bool pieceFile = name.size() == 12 && name.rfind("piece", 0) == 0 &&
                                name.compare(8, 4, ".pce") == 0;
@@ -175,7 +181,7 @@ TEST(ManyImporters, DisjointPiecesAllArriveOnce) {
         }
     }
     check_runs(area.import_all_at_once());
-    check_area(area, names, names.size());
+    check_after_import(area, names, names.size());
 }
 
 TEST(ManyImporters, SameNamesFromHalfOfThemEndWithOneValidEach) {
@@ -193,7 +199,7 @@ TEST(ManyImporters, SameNamesFromHalfOfThemEndWithOneValidEach) {
         }
     }
     check_runs(area.import_all_at_once());
-    check_area(area, names, static_cast<size_t>(kImporters * kPiecesEach));
+    check_after_import(area, names, static_cast<size_t>(kImporters * kPiecesEach));
 }
 
 }  // namespace
