@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "util/memvec.h"
 #include "util/text.h"
+#include "writer/area_io.h"
 #include "writer/area_path.h"
 
 namespace teilimp::writer {
@@ -132,14 +133,6 @@ void quicksort(const SortArgs& a, SortStack& stack, unsigned char* pivot) {
 
 // ------------------------------------------------------ epn_ctl_sort
 
-// The directory part of a path, for flushing its entries after a rename.
-std::string directory_of(const std::string& path) {
-    const size_t cut = path.find_last_of("\\/");
-    if (cut != std::string::npos) return path.substr(0, cut + 1);
-    if (path.size() >= 2 && path[1] == ':') return path.substr(0, 2);
-    return ".";
-}
-
 int16_t entry_state(const uint8_t* rec) { return get_i16(rec + 24); }
 
 // Reads the control file into `records` (entries, then the trailer apart).
@@ -186,26 +179,21 @@ void compact(uint8_t* base, int32_t n, int32_t v) {
 }
 
 // Writes the sorted entries and the trailer to a file beside piece.ctl and
-// renames it over piece.ctl. false leaves piece.ctl as it was.
+// renames it over piece.ctl (the temporary name is the one that recovery
+// clears up after a run that died). false leaves piece.ctl as it was.
 bool write_sorted(const std::string& ctlPath, const uint8_t* base, int32_t n,
                   const CtlTrailer& trailer) {
-    const std::string tmpPath = ctlPath.substr(0, ctlPath.size() - 1) + "#";
-    platform::File out = platform::open_file(tmpPath, platform::OpenMode::Create);
+    const std::string tmpPath = io::temp_name(ctlPath);
+    platform::File out = io::create_temp(tmpPath);
     if (!out.is_open()) return false;
-    bool ok = platform::truncate_file(out, 0) &&
-              platform::write_all(out, base, static_cast<size_t>(n) * kRecordSize) &&
-              platform::write_all(out, trailer.raw.data(), kRecordSize) &&
-              platform::flush_file(out);
-    ok = platform::close_file(out) && ok;
-    if (ok) ok = platform::replace_file(tmpPath, ctlPath) == 0;
-    if (!ok) {
-        platform::delete_file(tmpPath);
+    if (!platform::write_all(out, base, static_cast<size_t>(n) * kRecordSize) ||
+        !platform::write_all(out, trailer.raw.data(), kRecordSize)) {
+        io::abandon_temp(out, tmpPath);
         return false;
     }
-    // The new control file is in place; a failed flush of the directory
-    // entry can't be undone any more and is not reported.
-    platform::sync_directory(directory_of(ctlPath));
-    return true;
+    // Unsynced: the sorted file is in place but its directory entry could
+    // not be flushed; that can't be undone any more and is not reported.
+    return io::commit_temp(out, tmpPath, ctlPath) != io::Commit::Failed;
 }
 
 }  // namespace
