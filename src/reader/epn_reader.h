@@ -22,7 +22,13 @@ enum : int32_t {
     kEpnNoGradeTable = 8,
     kEpnNoSectionBuffers = 9,
     kEpnNoImage = 10,
-    kEpnOutOfLimits = 11,  // counts, coordinates or image size out of range
+    // The file breaks a limit of the piece image: more than 10000 perimeter
+    // or 20000 internal points; a size count below 1 or above 32767; a
+    // coordinate or grade value whose tenfold does not fit in int32; a
+    // coordinate or grade value that does not fit after the turn onto the
+    // grain line; a grade step (difference of neighbouring sizes) that does
+    // not fit in int32; or a piece image longer than 256 MiB.
+    kEpnOutOfLimits = 11,
 };
 
 // The piece as the reader delivers it. Valid from a successful epn_read until
