@@ -188,12 +188,5 @@ TEST_F(LockTest, RefreshKeepsALongRunsLockFromGoingStale) {
     EXPECT_TRUE(testing::file_exists(nativeLock));
 }
 
-TEST_F(LockTest, UnlockWithoutLockIsHarmless) {
-    epn_unlock(area);
-    epn_lock_refresh(area);
-    EXPECT_FALSE(testing::file_exists(nativeLock));
-    EXPECT_EQ(console, "");
-}
-
 }  // namespace
 }  // namespace teilimp::writer
