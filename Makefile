@@ -29,7 +29,7 @@ fuzz:
 	  sh fuzz/run.sh build/fuzz $(FUZZ_SECONDS); \
 	else echo "clang++ not found: fuzzing skipped"; fi
 
-test: test-plain test-asan fuzz
+test: test-plain fuzz test-asan
 
 demo: build
 	sh examples/demo.sh

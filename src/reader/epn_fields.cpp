@@ -4,19 +4,56 @@
 
 namespace teilimp::reader {
 
-bool LineCursor::next(char* field, size_t width) {
-    if (pos == end) return false;
-    const size_t rest = static_cast<size_t>(end - pos);
-    const void* lf = std::memchr(pos, '\n', rest);
-    const uint8_t* lineEnd = lf ? static_cast<const uint8_t*>(lf) : end;
-    const uint8_t* lineStart = pos;
-    pos = lf ? lineEnd + 1 : end;
+namespace {
+constexpr size_t kChunkSize = 64 * 1024;
+constexpr size_t kMaxWidth = 128;
+}  // namespace
 
-    size_t length = static_cast<size_t>(lineEnd - lineStart);
-    if (length > 0 && lineStart[length - 1] == '\r') --length;
+LineCursor::LineCursor(platform::File& f) : file(&f), buffer(kChunkSize) {
+    pos = end = buffer.data();
+}
+
+bool LineCursor::refill() {
+    if (!file) return false;
+    const int64_t n = platform::read_bytes(*file, buffer.data(), buffer.size());
+    if (n <= 0) {
+        file = nullptr;  // end of file or read error: no more lines
+        return false;
+    }
+    pos = buffer.data();
+    end = pos + n;
+    return true;
+}
+
+bool LineCursor::next(char* field, size_t width) {
+    if (pos == end && !refill()) return false;
+    // The line's first width + 1 bytes, its length and its last byte: enough
+    // to drop a closing CR and to fill the field.
+    char head[kMaxWidth + 1];
+    const size_t keep = (width < kMaxWidth ? width : kMaxWidth) + 1;
+    size_t length = 0;
+    uint8_t last = 0;
+    for (;;) {
+        const size_t rest = static_cast<size_t>(end - pos);
+        const void* lf = std::memchr(pos, '\n', rest);
+        const size_t segment = lf ? static_cast<size_t>(static_cast<const uint8_t*>(lf) - pos) : rest;
+        if (length < keep) {
+            const size_t take = segment < keep - length ? segment : keep - length;
+            std::memcpy(head + length, pos, take);
+        }
+        if (segment > 0) last = pos[segment - 1];
+        length += segment;
+        pos += segment;
+        if (lf) {
+            ++pos;  // the LF itself
+            break;
+        }
+        if (!refill()) break;  // the line ends with the file
+    }
+    if (length > 0 && last == '\r') --length;
 
     const size_t copied = length < width ? length : width;
-    if (copied > 0) std::memcpy(field, lineStart, copied);
+    if (copied > 0) std::memcpy(field, head, copied);
     if (copied < width) std::memset(field + copied, ' ', width - copied);
     return true;
 }

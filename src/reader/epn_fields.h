@@ -8,23 +8,36 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
 
 namespace teilimp::reader {
 
-// Walks over the lines of a file held in memory. A line ends at LF; one CR
-// directly before the LF (or at the very end of the file) is not part of
-// the line. A final LF does not start another, empty line.
+// Walks over the lines of a file, held in memory or read through a buffer
+// of its own. A line ends at LF; one CR directly before the LF (or at the
+// very end of the file) is not part of the line. A final LF does not start
+// another, empty line. Only the first columns of a line are kept, so a file
+// is read in constant memory however long its lines are.
 struct LineCursor {
     const uint8_t* pos = nullptr;
     const uint8_t* end = nullptr;
+    platform::File* file = nullptr;  // null: the bytes are all in memory
+    std::vector<uint8_t> buffer;     // the chunk of the file being read
 
     explicit LineCursor(std::span<const uint8_t> bytes)
         : pos(bytes.data()), end(bytes.data() + bytes.size()) {}
+    // Reads the open file from its current position. A read error ends the
+    // file like its end does.
+    explicit LineCursor(platform::File& f);
 
     // Copies the next line into field(0..width-1): a shorter line is padded
     // with blanks, characters beyond width are dropped. False at the end of
-    // the file (the field is then left unchanged).
+    // the file (the field is then left unchanged). width is at most 128.
     bool next(char* field, size_t width);
+
+    // Loads the next chunk of the file; false when there is none.
+    bool refill();
 };
 
 // Reads an integer field: blanks anywhere are ignored, one optional sign may

@@ -295,7 +295,7 @@ int32_t read_grades(LineCursor& lines, const Rotation& rotation, int32_t sizeCou
 }
 
 struct Reading {
-    std::span<const uint8_t> bytes;
+    LineCursor& lines;
     // Status for a failed allocation in the current phase.
     int32_t allocStatus = kEpnNoSectionBuffers;
 
@@ -303,7 +303,6 @@ struct Reading {
 };
 
 int32_t Reading::run(int32_t& contourReversed, int32_t& grainRotated, Piece& piece) {
-    LineCursor lines(bytes);
     HeaderLine head;
     if (const int32_t status = read_header(lines, head); status != kEpnOk) return status;
 
@@ -381,20 +380,26 @@ int32_t Reading::run(int32_t& contourReversed, int32_t& grainRotated, Piece& pie
     return kEpnOk;
 }
 
-}  // namespace
-
-int32_t epn_parse(std::span<const uint8_t> bytes, int32_t& contourReversed,
-                  int32_t& grainRotated, Piece& piece) {
+// Resets the results, then reads the piece from `lines`.
+int32_t read_piece(LineCursor& lines, int32_t& contourReversed, int32_t& grainRotated, Piece& piece) {
     contourReversed = 0;
     grainRotated = 0;
     piece.pieceName.fill('\0');
     std::vector<uint8_t>().swap(piece.image);
-    Reading reading{bytes};
+    Reading reading{lines};
     try {
         return reading.run(contourReversed, grainRotated, piece);
     } catch (const std::bad_alloc&) {
         return reading.allocStatus;
     }
+}
+
+}  // namespace
+
+int32_t epn_parse(std::span<const uint8_t> bytes, int32_t& contourReversed,
+                  int32_t& grainRotated, Piece& piece) {
+    LineCursor lines(bytes);
+    return read_piece(lines, contourReversed, grainRotated, piece);
 }
 
 int32_t epn_read(const char* fileName, int32_t fileNameLength, int32_t& contourReversed,
@@ -407,16 +412,15 @@ int32_t epn_read(const char* fileName, int32_t fileNameLength, int32_t& contourR
     constexpr int32_t kFileNameField = 1024;
     const int32_t length = std::clamp(fileNameLength, 0, kFileNameField);
     const std::string_view path(fileName, static_cast<size_t>(length));
-    std::string bytes;
-    if (platform::read_whole_file(path, bytes) != 0) {
+    platform::File file = platform::open_file(path, platform::OpenMode::Read);
+    if (!file.is_open()) {
         // A file that another program still holds may be free a moment later.
-        bytes.clear();
         platform::sleep_ms(1000);
-        if (platform::read_whole_file(path, bytes) != 0) return kEpnCannotOpen;
+        file = platform::open_file(path, platform::OpenMode::Read);
+        if (!file.is_open()) return kEpnCannotOpen;
     }
-    const std::span<const uint8_t> view(reinterpret_cast<const uint8_t*>(bytes.data()),
-                                        bytes.size());
-    return epn_parse(view, contourReversed, grainRotated, piece);
+    LineCursor lines(file);
+    return read_piece(lines, contourReversed, grainRotated, piece);
 }
 
 }  // namespace teilimp::reader

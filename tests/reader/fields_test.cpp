@@ -3,6 +3,7 @@
 #include <string>
 
 #include "reader/epn_fields.h"
+#include "support/test_util.h"
 
 namespace teilimp::reader {
 namespace {
@@ -35,6 +36,31 @@ TEST(LineCursor, CutsLongLinesAndKeepsNulBytes) {
     const std::string text("12345678\n1\0" "3\n", 13);
     using V = std::vector<std::string>;
     EXPECT_EQ(all_lines(text, 4), (V{"1234", std::string("1\0" "3 ", 4)}));
+}
+
+// The same lines read from a file through the cursor's own buffer, whose
+// chunks end in the middle of lines, of CR LF pairs and of long lines.
+TEST(LineCursor, ReadsAFileInChunksLikeTheBytesInMemory) {
+    testing::TempDir dir;
+    std::string text;
+    for (int i = 0; text.size() < 200000; ++i) {
+        text += std::string(static_cast<size_t>(i % 97), static_cast<char>('a' + i % 26));
+        text += (i % 3 == 0) ? "\r\n" : (i % 3 == 1 ? "\n" : "\r\r\n");
+    }
+    text += std::string(150000, 'x') + "\r";  // a long last line, closing CR
+    // A CR LF split exactly at the first chunk's end.
+    text.replace(65535, 2, "\r\n");
+    const std::string path = dir / "lines.epn";
+    testing::write_file(path, text);
+
+    platform::File f = platform::open_file(path, platform::OpenMode::Read);
+    ASSERT_TRUE(f.is_open());
+    LineCursor cursor(f);
+    std::vector<std::string> lines;
+    std::string field(80, '?');
+    while (cursor.next(field.data(), field.size())) lines.push_back(field);
+    EXPECT_EQ(lines, all_lines(text, 80));
+    EXPECT_EQ(lines.back(), std::string(80, 'x'));
 }
 
 std::optional<int32_t> num(std::string_view field) {
