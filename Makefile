@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE ?= cmake
 
-.PHONY: all build test test-plain test-asan fuzz demo clean
+.PHONY: all build test test-plain test-asan fuzz windows demo clean
 
 all: build
 
@@ -30,6 +30,11 @@ fuzz:
 	else echo "clang++ not found: fuzzing skipped"; fi
 
 test: test-plain fuzz test-asan
+
+# The Windows program, cross-compiled: build/windows/teilimp.exe
+windows:
+	$(CMAKE) -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DTEILIMP_TESTS=OFF
+	$(CMAKE) --build build/windows -j $(JOBS) --target teilimp
 
 demo: build
 	sh examples/demo.sh
