@@ -52,6 +52,8 @@ Hooks& hooks() {
 
 // Ends the process at once, as a crash would (defined per system).
 [[noreturn]] void kill_self();
+// The system code of the last failed read or write (defined per system).
+uint32_t last_io_error();
 
 // Counts one file operation that changes the disk. Returns true when the
 // operation must fail (fault injection); kills the process when the crash
@@ -136,6 +138,48 @@ bool console_read_line(std::string& line, size_t maxLen) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.size() > maxLen) line.resize(maxLen);
     return true;
+}
+
+// ====================================================== whole-file reads
+// Built on the per-system primitives, the same on every system.
+
+bool read_exact(File& f, void* buf, size_t n) {
+    char* p = static_cast<char*>(buf);
+    while (n > 0) {
+        int64_t r = read_bytes(f, p, n);
+        if (r <= 0) return false;
+        p += r;
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
+
+bool close_and_delete(File& f, std::string_view path) {
+    bool closed = close_file(f);
+    return delete_file(path) == kErrNone && closed;
+}
+
+uint32_t read_whole_file(std::string_view path, std::string& out) {
+    out.clear();
+    uint32_t err = 0;
+    File f = open_file(path, OpenMode::Read, &err);
+    if (!f.is_open()) return err;
+    int64_t size = file_size(f);
+    size_t chunk = size > 0 ? static_cast<size_t>(size) + 1 : 65536;
+    size_t used = 0;
+    for (;;) {
+        if (out.size() - used < chunk) out.resize(used + chunk);
+        int64_t n = read_bytes(f, out.data() + used, out.size() - used);
+        if (n < 0) {
+            out.clear();
+            return last_io_error();
+        }
+        if (n == 0) break;
+        used += static_cast<size_t>(n);
+        chunk = 65536;
+    }
+    out.resize(used);
+    return kErrNone;
 }
 
 // ============================================================ test hooks

@@ -102,6 +102,8 @@ uint32_t code_of(int e, bool parentMissing = false) {
     }
 }
 
+uint32_t last_io_error() { return code_of(errno); }
+
 // ------------------------------------------------------------ paths
 
 bool is_sep(char c) { return c == '\\' || c == '/'; }
@@ -455,17 +457,6 @@ int64_t read_bytes(File& f, void* buf, size_t n) {
     }
 }
 
-bool read_exact(File& f, void* buf, size_t n) {
-    char* p = static_cast<char*>(buf);
-    while (n > 0) {
-        int64_t r = read_bytes(f, p, n);
-        if (r <= 0) return false;
-        p += r;
-        n -= static_cast<size_t>(r);
-    }
-    return true;
-}
-
 bool write_all(File& f, const void* buf, size_t n) {
     if (!f.is_open()) return false;
     if (injected_fault()) return false;
@@ -514,35 +505,6 @@ bool close_file(File& f) {
     int fd = static_cast<int>(f.native);
     f.native = -1;
     return close_raw(fd) == 0;
-}
-
-bool close_and_delete(File& f, std::string_view path) {
-    bool closed = close_file(f);
-    return delete_file(path) == kErrNone && closed;
-}
-
-uint32_t read_whole_file(std::string_view path, std::string& out) {
-    out.clear();
-    uint32_t err = 0;
-    File f = open_file(path, OpenMode::Read, &err);
-    if (!f.is_open()) return err;
-    int64_t size = file_size(f);
-    size_t chunk = size > 0 ? static_cast<size_t>(size) + 1 : 65536;
-    size_t used = 0;
-    for (;;) {
-        if (out.size() - used < chunk) out.resize(used + chunk);
-        int64_t n = read_bytes(f, out.data() + used, out.size() - used);
-        if (n < 0) {
-            int e = errno;
-            out.clear();
-            return code_of(e);
-        }
-        if (n == 0) break;
-        used += static_cast<size_t>(n);
-        chunk = 65536;
-    }
-    out.resize(used);
-    return kErrNone;
 }
 
 // ====================================================== path operations

@@ -41,6 +41,8 @@ uint32_t last_error() {
     return e == 0 ? kErrGenFailure : static_cast<uint32_t>(e);
 }
 
+uint32_t last_io_error() { return last_error(); }
+
 uint32_t result_of(BOOL ok) { return ok ? kErrNone : last_error(); }
 
 // NUL-terminated copy of a path for the A-API.
@@ -188,17 +190,6 @@ int64_t read_bytes(File& f, void* buf, size_t n) {
     return got;
 }
 
-bool read_exact(File& f, void* buf, size_t n) {
-    char* p = static_cast<char*>(buf);
-    while (n > 0) {
-        int64_t r = read_bytes(f, p, n);
-        if (r <= 0) return false;
-        p += r;
-        n -= static_cast<size_t>(r);
-    }
-    return true;
-}
-
 namespace {
 
 bool write_raw(HANDLE h, const char* p, size_t n) {
@@ -268,35 +259,6 @@ bool close_file(File& f) {
     HANDLE h = handle_of(f);
     f.native = -1;
     return CloseHandle(h) != 0;
-}
-
-bool close_and_delete(File& f, std::string_view path) {
-    bool closed = close_file(f);
-    return delete_file(path) == kErrNone && closed;
-}
-
-uint32_t read_whole_file(std::string_view path, std::string& out) {
-    out.clear();
-    uint32_t err = 0;
-    File f = open_file(path, OpenMode::Read, &err);
-    if (!f.is_open()) return err;
-    int64_t size = file_size(f);
-    size_t chunk = size > 0 ? static_cast<size_t>(size) + 1 : 65536;
-    size_t used = 0;
-    for (;;) {
-        if (out.size() - used < chunk) out.resize(used + chunk);
-        int64_t n = read_bytes(f, out.data() + used, out.size() - used);
-        if (n < 0) {
-            uint32_t e = last_error();
-            out.clear();
-            return e;
-        }
-        if (n == 0) break;
-        used += static_cast<size_t>(n);
-        chunk = 65536;
-    }
-    out.resize(used);
-    return kErrNone;
 }
 
 // ====================================================== path operations
