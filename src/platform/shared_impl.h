@@ -182,6 +182,25 @@ uint32_t read_whole_file(std::string_view path, std::string& out) {
     return kErrNone;
 }
 
+// A search handle moves like a file: the moved-from handle is closed.
+FindHandle::FindHandle(FindHandle&& other) noexcept : native(other.native), state(other.state) {
+    other.native = -1;
+    other.state = nullptr;
+}
+
+FindHandle& FindHandle::operator=(FindHandle&& other) noexcept {
+    if (this != &other) {
+        find_close(*this);
+        native = other.native;
+        state = other.state;
+        other.native = -1;
+        other.state = nullptr;
+    }
+    return *this;
+}
+
+FindHandle::~FindHandle() { find_close(*this); }
+
 // ============================================================ test hooks
 
 namespace test {

@@ -853,23 +853,6 @@ FindEntry make_entry(const std::string& name, const struct stat& st) {
 
 }  // namespace
 
-FindHandle::FindHandle(FindHandle&& other) noexcept : native(other.native), state(other.state) {
-    other.native = -1;
-    other.state = nullptr;
-}
-
-FindHandle& FindHandle::operator=(FindHandle&& other) noexcept {
-    if (this != &other) {
-        find_close(*this);
-        native = other.native;
-        state = other.state;
-        other.native = -1;
-        other.state = nullptr;
-    }
-    return *this;
-}
-
-FindHandle::~FindHandle() { find_close(*this); }
 
 bool FindHandle::is_open() const { return state != nullptr; }
 

@@ -429,23 +429,6 @@ int64_t mktime_standard(const CalendarTime& t) {
 
 // ========================================================== directories
 
-FindHandle::FindHandle(FindHandle&& other) noexcept : native(other.native), state(other.state) {
-    other.native = -1;
-    other.state = nullptr;
-}
-
-FindHandle& FindHandle::operator=(FindHandle&& other) noexcept {
-    if (this != &other) {
-        find_close(*this);
-        native = other.native;
-        state = other.state;
-        other.native = -1;
-        other.state = nullptr;
-    }
-    return *this;
-}
-
-FindHandle::~FindHandle() { find_close(*this); }
 
 bool FindHandle::is_open() const { return native != -1; }
 
