@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE ?= cmake
 
-.PHONY: all build test test-plain test-asan fuzz windows demo clean
+.PHONY: all build test test-plain test-asan fuzz windows bench demo clean
 
 all: build
 
@@ -35,6 +35,10 @@ test: test-plain fuzz test-asan
 windows:
 	$(CMAKE) -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DTEILIMP_TESTS=OFF
 	$(CMAKE) --build build/windows -j $(JOBS) --target teilimp
+
+# Timings of reading and storing pieces, in a scratch area.
+bench: build
+	@dir=$$(mktemp -d) && TEILIMP_DRIVE_B=$$dir build/bench_import; rc=$$?; rm -rf $$dir; exit $$rc
 
 demo: build
 	sh examples/demo.sh
