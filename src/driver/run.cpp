@@ -167,13 +167,16 @@ std::string directory_part(std::string_view pattern) {
     return std::string(pattern.substr(0, pos + 1));
 }
 
-// The name under which an entry of the search is opened: its 8.3 name,
-// closed up, where the system has one; otherwise its long name.
+// The name under which an entry of the search is opened: its 8.3 alias,
+// closed up, where the system reports one; otherwise its long name as the
+// system gives it (an upper-cased copy would miss the file on a
+// case-sensitive system, and a long name has no 12-character form).
 std::string entry_file_name(const util::Fns4Entry& entry) {
+    if (!entry.hasAlternateName || !platform::has_short_names()) return entry.longName;
     char shortName[12];
     std::copy(std::begin(entry.shortName), std::end(entry.shortName), shortName);
     int32_t n = util::leedel(shortName, 12);
-    if (n == 0 || !platform::has_short_names()) return entry.longName;
+    if (n == 0) return entry.longName;
     return std::string(shortName, static_cast<size_t>(n));
 }
 

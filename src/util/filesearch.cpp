@@ -92,6 +92,7 @@ void display_short_name(const platform::FindEntry& e, char (&out)[12]) {
 void fill_fns4(const platform::FindEntry& e, Fns4Entry& out) {
     out.longName = e.long_name.substr(0, std::min(e.long_name.find('\0'), kMaxPattern));
     display_short_name(e, out.shortName);
+    out.hasAlternateName = !e.short_name.empty() && e.short_name.front() != '\0';
     out.attributes = static_cast<int32_t>(e.attributes);
     ftnfns4_filetime2dti(stamp_of(e), out.dti);
     out.size = low32(e.size);

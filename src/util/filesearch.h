@@ -47,6 +47,7 @@ struct Fns4Entry {
     Dti dti{};
     std::string longName;      // without terminator
     char shortName[12] = {};   // display layout: name in 1-8, dot in 9, ext 10-12
+    bool hasAlternateName = false;  // the system reported an 8.3 alias
 };
 // mode 1 first (pattern), 2 next, 3 close. Result: 0 found (also for mode
 // 3), 1 no (more) entries, 2 mode 1 failed otherwise, 3 mode 2 failed
