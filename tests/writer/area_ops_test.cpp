@@ -134,6 +134,27 @@ TEST_F(AreaOps, RecoverPutsBackLeftoverBackups) {
     EXPECT_TRUE(has("piece.ct$"));
 }
 
+// A directory-form area without its closing backslash runs into the file
+// names (F:\DIR gives F:\DIRpiece.ctl): its leftovers are found all the same.
+TEST_F(AreaOps, RecoverDirectoryFormWithoutBackslash) {
+    area = make_area("F:\\DIR");
+    const std::string at = root.path + "/DIR";
+    ASSERT_EQ(epn_area_clear(area), 1);
+    ASSERT_TRUE(teilimp::testing::file_exists(at + "piece.ctl"));
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(store("P" + std::to_string(i), image_bytes(30, i)).ok());
+    const std::string ctl = teilimp::testing::read_file(at + "piece.ctl");
+    const std::string pce = teilimp::testing::read_file(at + "pieceaaa.pce");
+    ASSERT_TRUE(store("P2", image_bytes(30, 2)).ok());
+    write_file(at + "piece.ct$", ctl);
+    write_file(at + "pieceaaa.pc$", pce);
+    write_file(at + "pieceaab.pce.tmp", "half");
+    EXPECT_EQ(epn_recover(area), 2);
+    EXPECT_EQ(teilimp::testing::read_file(at + "piece.ctl"), ctl);
+    EXPECT_EQ(teilimp::testing::read_file(at + "pieceaaa.pce"), pce);
+    EXPECT_EQ(list_dir(root.path), (std::vector<std::string>{"DIRpiece.ctl", "DIRpieceaaa.pce", "tmp",
+                                                              "userroot"}));
+}
+
 TEST_F(AreaOps, PrivateCopiesStayPrivate) {
     ASSERT_EQ(epn_area_clear(area), 1);
     // The predictable path of the old scheme is a planted link: not followed.
