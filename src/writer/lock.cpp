@@ -55,16 +55,14 @@ std::string private_name(const std::string& lockPath) {
 // removed it and created a fresh lock since the age was looked at. The file
 // is first moved to a private name (atomically, so exactly one run gets
 // it); the moved file is deleted only if it is still older than the limit,
-// otherwise it is put back.
+// otherwise it is put back. A stale lock that cannot be deleted is put back
+// too: it keeps the area locked, so the attempts fail while it remains.
 void remove_stale_lock(const std::string& lockPath) {
     const std::string mine = private_name(lockPath);
     if (platform::rename_file(lockPath, mine) != 0) return;  // gone or refused
-    if (is_stale(mine)) {
-        util::FTNFDE(mine);
-        return;
-    }
-    // Fresh: it belongs to a run that holds the lock. Give it back; if a
-    // third run has created a lock meanwhile, that one stands.
+    if (is_stale(mine) && util::FTNFDE(mine) == 0) return;
+    // Fresh (it belongs to a run that holds the lock), or undeletable: give
+    // it back; if a third run has created a lock meanwhile, that one stands.
     if (platform::rename_file(mine, lockPath) != 0) util::FTNFDE(mine);
 }
 

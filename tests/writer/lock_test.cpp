@@ -106,6 +106,17 @@ TEST_F(LockTest, LockOlderThanLimitIsRemovedAndTaken) {
     EXPECT_EQ(console, "Zugriffsdatei gefunden. Wartezyklus..." + eol() + marks(30));
 }
 
+TEST_F(LockTest, StaleLockThatCannotBeDeletedKeepsTheAreaLocked) {
+    plant_lock(platform::file_time_now() - 400 * kTicksPerSecond);
+    ASSERT_EQ(platform::set_attributes(lockPath, platform::kAttrReadOnly), 0u);
+
+    EXPECT_EQ(epn_lock(area, 1), 0);
+    EXPECT_EQ(console, "Alte Zugriffsdatei entfernt..." + eol() + marks(30));
+    EXPECT_EQ(testing::list_dir(dir / "userroot/storage/TEST/data"),
+              std::vector<std::string>{"teilimp.opn"});
+    ASSERT_EQ(platform::set_attributes(lockPath, 0), 0u);
+}
+
 TEST_F(LockTest, LockOfExactlyTheLimitOrFromTheFutureIsWaitedFor) {
     const platform::FileTime second = start_of_fresh_second();
     plant_lock(second - 300 * kTicksPerSecond);
