@@ -119,8 +119,9 @@ int32_t epn_pce_mark(const AreaField& area, const FileCode& fileCode, int32_t sl
     // A missing piece file is nothing to mark.
     if (!io::settle_backup(piece, bak)) return 0;
     if (!io::make_backup(piece, bak)) return 0;
-    platform::File in = platform::open_file(bak, platform::OpenMode::Read);
-    if (!in.is_open()) {
+    // Read through a private copy of the backup (see epn_ctl_put).
+    platform::File in;
+    if (driver::opennetw(in, bak, "OLD", 1) != 0) {
         io::remove_file(bak);
         return 3;
     }

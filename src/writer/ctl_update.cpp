@@ -2,6 +2,7 @@
 // control file's backup afterwards.
 #include <cstring>
 
+#include "driver/opennetw.h"
 #include "writer/area_io.h"
 #include "writer/area_path.h"
 #include "writer/writer.h"
@@ -36,8 +37,10 @@ int32_t epn_ctl_put(const PieceName& name, int32_t pieceImageLength, FileCode& f
         return 2;
     }
 
-    platform::File in = platform::open_file(bak, platform::OpenMode::Read);
-    if (!in.is_open()) {
+    // The backup is read through a private copy, so that a control file on
+    // a shared drive is not held open while it is worked through.
+    platform::File in;
+    if (driver::opennetw(in, bak, "OLD", 1) != 0) {
         io::abandon_temp(out, tmp);
         io::remove_file(bak);
         return 3;

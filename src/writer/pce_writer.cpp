@@ -1,6 +1,7 @@
 // Storing a piece image in its slot of a piece file.
 #include <algorithm>
 
+#include "driver/opennetw.h"
 #include "writer/area_io.h"
 #include "writer/area_path.h"
 #include "writer/writer.h"
@@ -80,8 +81,9 @@ int32_t epn_pce_put(const FileCode& fileCode, int32_t slot, const PieceName& nam
 
     if (!io::settle_backup(p.piece, p.backup)) return 2;
     if (!io::make_backup(p.piece, p.backup)) return 2;
-    platform::File in = platform::open_file(p.backup, platform::OpenMode::Read);
-    if (!in.is_open()) {
+    // Read through a private copy of the backup (see epn_ctl_put).
+    platform::File in;
+    if (driver::opennetw(in, p.backup, "OLD", 1) != 0) {
         io::remove_file(p.backup);
         return 3;
     }
