@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include <string>
@@ -225,6 +226,13 @@ TEST(PlatformFind, WildcardsSortOrderAndCodes) {
     EXPECT_EQ(find_all("F:\\in\\*.*", rc).size(), 8u);
     EXPECT_EQ(find_all("F:\\in\\noext.*", rc), (std::vector<std::string>{"noext"}));
     EXPECT_EQ(find_all("F:\\in\\\xC4Z.EPN", rc), (std::vector<std::string>{"\xE4z.epn"}));
+    // A plain name that exists as given is the one match, also where another
+    // file differs from it only in case.
+    EXPECT_EQ(find_all("F:\\in\\b.epn", rc), (std::vector<std::string>{"b.epn"}));
+    write_file(d.root / "in/B.EPN", "");
+    EXPECT_EQ(find_all("F:\\in\\B.EPN", rc), (std::vector<std::string>{"B.EPN"}));
+    EXPECT_EQ(find_all("F:\\in\\b.Epn", rc), (std::vector<std::string>{"B.EPN", "b.epn"}));
+    std::remove((d.root / "in/B.EPN").c_str());
     EXPECT_EQ(find_all("F:\\in\\*.pce", rc).size(), 0u);
     EXPECT_EQ(rc, kErrFileNotFound);
     find_all("F:\\out\\*.epn", rc);

@@ -871,11 +871,22 @@ uint32_t find_first(std::string_view pattern, FindHandle& h, FindEntry& e) {
     }
     Resolved d = resolve(dirPart);
     if (!d.found) return kErrPathNotFound;
+    // A name without wildcards that exists as given is the one match (as
+    // the path rules take it); no need to list a large directory for it.
+    const bool plainName = !namePart.empty() && namePart.find_first_of("*?") == std::string_view::npos &&
+                           namePart != "." && namePart != "..";
+    struct stat exact;
+    if (plainName && stat(join(d.native, std::string(namePart)).c_str(), &exact) == 0) {
+        auto* st = new FindState;
+        st->entries.push_back(make_entry(std::string(namePart), exact));
+        h.state = st;
+        h.native = 0;
+        return find_next(h, e);
+    }
     DIR* dir = opendir(d.native.c_str());
     if (dir == nullptr) return errno == ENOTDIR || errno == ENOENT ? kErrPathNotFound : code_of(errno);
 
     auto* st = new FindState;
-    std::vector<std::pair<std::string, size_t>> keys;
     while (struct dirent* ent = readdir(dir)) {
         std::string name = ent->d_name;
         if (name == "." || name == "..") continue;
