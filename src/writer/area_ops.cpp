@@ -1,5 +1,8 @@
 // Lookup, space check, clearing, superseded marks.
+#include <algorithm>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "driver/opennetw.h"
 #include "util/drive.h"
@@ -23,17 +26,31 @@ bool read_directory(io::ChunkReader& reader, std::array<uint8_t, kPceHeaderSize>
     return true;
 }
 
-// True when the piece file's entry `slot` already holds `state`. Read from
-// the piece file itself, so that an entry marked by an earlier run costs no
-// copy.
-bool already_in_state(const std::string& piece, int32_t slot, int16_t state) {
+// Slots (0-based) of one piece file whose state is to be set.
+struct SlotSet {
+    std::array<bool, 8> slots{};
+};
+
+// True when every entry of `set` already holds `state`.
+bool in_state(const PceDirectory& dir, const SlotSet& set, int16_t state) {
+    for (size_t k = 0; k < 8; ++k)
+        if (set.slots[k] && dir_state(dir[k]) != state) return false;
+    return true;
+}
+
+// True when the piece file's entries of `set` already hold `state`. Read
+// from the piece file itself, so that entries marked by an earlier run cost
+// no copy.
+bool already_in_state(const std::string& piece, const SlotSet& set, int16_t state) {
     platform::File f = platform::open_file(piece, platform::OpenMode::Read);
     if (!f.is_open()) return false;
     io::ChunkReader reader(f, kPceDataStart);
     std::array<uint8_t, kPceHeaderSize> header{};
     PceDirectory dir{};
-    return read_directory(reader, header, dir) && dir_state(dir[slot - 1]) == state;
+    return read_directory(reader, header, dir) && in_state(dir, set, state);
 }
+
+int32_t mark_slots(const AreaField& area, const FileCode& fileCode, const SlotSet& set, int16_t state);
 
 }  // namespace
 
@@ -98,23 +115,42 @@ int32_t epn_area_clear(const AreaField& area) {
 void epn_mark_superseded(const AreaField& area) {
     platform::File ch;
     if (driver::opennetw(ch, area_path(area, AreaFile::Control), "OLD", 1) != 0) return;
+    // The superseded slots of each piece file, in the order in which the
+    // files first appear, so that every file is rewritten once for all of
+    // its marks.
+    std::vector<std::pair<FileCode, SlotSet>> files;
     io::ChunkReader reader(ch);
     std::array<uint8_t, 64> rec{};
     while (reader.read(rec.data(), rec.size())) {
         if (is_trailer(rec)) break;
         if (entry_state(rec) != kStateSuperseded) continue;
         const CtlEntry e = decode_entry(rec);
-        if (epn_pce_mark(area, e.fileCode, e.slot + 1, kStateSuperseded) != 0) break;
+        // A slot outside the file ends the walk, as its refusal would.
+        if (e.slot > 7) break;
+        auto it = std::find_if(files.begin(), files.end(), [&](const auto& f) { return f.first == e.fileCode; });
+        if (it == files.end()) it = files.insert(files.end(), {e.fileCode, SlotSet{}});
+        it->second.slots[e.slot] = true;
+    }
+    for (const auto& [code, set] : files) {
+        if (mark_slots(area, code, set, kStateSuperseded) != 0) break;
     }
 }
 
 int32_t epn_pce_mark(const AreaField& area, const FileCode& fileCode, int32_t slot, int16_t state) {
     if (slot < 1 || slot > 8) return 1;
+    SlotSet set;
+    set.slots[static_cast<size_t>(slot - 1)] = true;
+    return mark_slots(area, fileCode, set, state);
+}
+
+namespace {
+
+int32_t mark_slots(const AreaField& area, const FileCode& fileCode, const SlotSet& set, int16_t state) {
     if (!ccc_valid(fileCode)) return 2;
     const std::string piece = area_path(area, AreaFile::Piece, fileCode);
     const std::string bak = area_path(area, AreaFile::PieceBackup, fileCode);
     const std::string tmp = io::temp_name(piece);
-    if (already_in_state(piece, slot, state)) return 0;
+    if (already_in_state(piece, set, state)) return 0;
 
     // A missing piece file is nothing to mark.
     if (!io::settle_backup(piece, bak)) return 0;
@@ -139,12 +175,13 @@ int32_t epn_pce_mark(const AreaField& area, const FileCode& fileCode, int32_t sl
     std::array<uint8_t, kPceHeaderSize> header{};
     PceDirectory dir{};
     if (!read_directory(reader, header, dir)) return fail(5);
-    if (dir_state(dir[slot - 1]) == state) return fail(0);
+    if (in_state(dir, set, state)) return fail(0);
     if (io::read_only(piece)) return fail(4);
     out = io::create_temp(tmp);
     if (!out.is_open()) return fail(4);
 
-    dir_set_state(dir[slot - 1], state);
+    for (size_t k = 0; k < 8; ++k)
+        if (set.slots[k]) dir_set_state(dir[k], state);
     int64_t images = 0;
     for (const PceDirEntry& d : dir) {
         if (dir_length(d) == 0 || dir_offset(d) == 0) break;
@@ -167,6 +204,8 @@ int32_t epn_pce_mark(const AreaField& area, const FileCode& fileCode, int32_t sl
     io::drop_backup(piece, bak);
     return 0;
 }
+
+}  // namespace
 
 void epn_cleanup_private_copies() { driver::opennetw_cleanup(); }
 

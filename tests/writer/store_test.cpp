@@ -281,3 +281,36 @@ TEST_F(Store, FailedImageStoreRestoresEverything) {
 
 }  // namespace
 }  // namespace teilimp::writer::test
+
+namespace teilimp::writer::test {
+namespace {
+
+// Superseding every piece of two piece files: each file is rewritten once
+// for all of its marks, and every mark arrives.
+TEST_F(Store, MarksOfOneFileAreCarriedInOneRewrite) {
+    ASSERT_EQ(epn_area_clear(area), 1);
+    std::map<std::string, std::string> images;
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 8; ++i) {
+            const std::string name = "P" + std::to_string(i);
+            images[name] = image_bytes(30 + static_cast<size_t>(i), static_cast<unsigned>(round * 8 + i));
+            ASSERT_TRUE(store(name, images[name]).ok());
+        }
+    }
+    platform::test::reset_file_ops();
+    epn_mark_superseded(area);
+    const int64_t ops = platform::test::file_ops_counted();
+    EXPECT_TRUE(problems(&images, true).empty()) << teilimp::testing::describe(problems(&images, true));
+
+    // One piece file with one mark costs as much as a file with eight.
+    ASSERT_TRUE(store("P0", images["P0"]).ok());
+    platform::test::reset_file_ops();
+    epn_mark_superseded(area);
+    const int64_t single = platform::test::file_ops_counted();
+    EXPECT_TRUE(problems(&images, true).empty());
+    EXPECT_GT(single, 0);
+    EXPECT_LE(ops, single + 2);
+}
+
+}  // namespace
+}  // namespace teilimp::writer::test
