@@ -167,12 +167,14 @@ std::string directory_part(std::string_view pattern) {
     return std::string(pattern.substr(0, pos + 1));
 }
 
-// The name under which an entry of the search is opened: its 8.3 alias,
-// closed up, where the system reports one; otherwise its long name as the
-// system gives it (an upper-cased copy would miss the file on a
-// case-sensitive system, and a long name has no 12-character form).
+// The name under which an entry of the search is opened. Where the system
+// has 8.3 names this is the 12-character short-name field closed up: the
+// alias, or the upper-cased long name of a file that needs none. A long
+// name without an alias leaves that field blank and is used as it is. A
+// system without 8.3 names (case-sensitive, as POSIX) always uses the long
+// name as the system gives it: an upper-cased copy could name another file.
 std::string entry_file_name(const util::Fns4Entry& entry) {
-    if (!entry.hasAlternateName || !platform::has_short_names()) return entry.longName;
+    if (!platform::has_short_names()) return entry.longName;
     char shortName[12];
     std::copy(std::begin(entry.shortName), std::end(entry.shortName), shortName);
     int32_t n = util::leedel(shortName, 12);
