@@ -9,7 +9,10 @@
 //    free space.
 //  - "\" and "/" both separate path components. A component that does not
 //    exist under its exact name is matched case-insensitively (ASCII and the
-//    code page 1252 letters); a new file keeps the case given.
+//    code page 1252 letters); a new file keeps the case given. A well-formed
+//    UTF-8 character in a name counts as one character (its letter folded
+//    as the code page 1252 letter), other bytes as code page 1252.
+//    A path ending in a separator names only a directory (a file: 123).
 //    "." and ".." are folded as Windows does; ".." stops at a drive's root.
 //    Paths without a drive letter are relative to the current directory;
 //    "/x" is used as it is (still case-resolved).

@@ -62,19 +62,87 @@ unsigned char lower1252(unsigned char c) {
     }
 }
 
+// Names on disk are mostly UTF-8 on POSIX. A well-formed UTF-8 character is
+// taken whole: a code page 1252 letter among them is folded as that letter
+// (so "\xC3\xBC" matches "\xC3\x9C"), and its bytes are never folded one
+// by one, which would make distinct letters equal (U+00DC "\xC3\x9C" and
+// U+00CC "\xC3\x8C"). Any other byte is a code page 1252 character.
+struct Folded {
+    uint32_t key;  // a byte below 0x100, else 0x100 + upper-cased code point
+    size_t len;    // bytes used
+};
+
+uint32_t upper_code_point(uint32_t cp) {
+    if (cp >= 0xE0 && cp <= 0xFE && cp != 0xF7) return cp - 0x20;
+    switch (cp) {
+        case 0xFF: return 0x178;   // y with diaeresis
+        case 0x161: return 0x160;  // s with caron
+        case 0x153: return 0x152;  // oe
+        case 0x17E: return 0x17D;  // z with caron
+        default: return cp;
+    }
+}
+
+// Length of the well-formed UTF-8 character at s[i] (2 to 4), else 0.
+size_t utf8_length(std::string_view s, size_t i, uint32_t& cp) {
+    auto b = [&](size_t k) { return static_cast<unsigned char>(s[i + k]); };
+    unsigned char c = b(0);
+    size_t len = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (len == 0 || i + len > s.size()) return 0;
+    cp = c & (len == 2 ? 0x1F : len == 3 ? 0x0F : 0x07);
+    for (size_t k = 1; k < len; ++k) {
+        if ((b(k) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (b(k) & 0x3F);
+    }
+    bool overlong = (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000);
+    if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return len;
+}
+
+Folded fold_at(std::string_view s, size_t i) {
+    uint32_t cp = 0;
+    if (size_t len = utf8_length(s, i, cp); len != 0) return {0x100 + upper_code_point(cp), len};
+    return {upper1252(static_cast<unsigned char>(s[i])), 1};
+}
+
+void append_utf8(std::string& out, uint32_t cp) {
+    if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    }
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+}
+
+// Sort key of a name: its upper-cased form (UTF-8 letters re-encoded).
 std::string upper_key(std::string_view s) {
-    std::string k(s);
-    for (char& c : k) c = static_cast<char>(upper1252(static_cast<unsigned char>(c)));
+    std::string k;
+    k.reserve(s.size());
+    for (size_t i = 0; i < s.size();) {
+        Folded f = fold_at(s, i);
+        if (f.key < 0x100)
+            k += static_cast<char>(f.key);
+        else
+            append_utf8(k, f.key - 0x100);
+        i += f.len;
+    }
     return k;
 }
 
 bool same_name(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (upper1252(static_cast<unsigned char>(a[i])) != upper1252(static_cast<unsigned char>(b[i])))
-            return false;
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        Folded x = fold_at(a, i), y = fold_at(b, j);
+        if (x.key != y.key) return false;
+        i += x.len;
+        j += y.len;
     }
-    return true;
+    return i == a.size() && j == b.size();
 }
 
 // ------------------------------------------------------------ errors
@@ -198,7 +266,19 @@ struct Resolved {
     bool mapped = true;        // false: the path names an unmapped drive
     bool found = false;        // the whole path exists
     bool parentFound = false;  // every directory above the last component exists
+    bool dirOnly = false;      // the path ends in a separator: only a directory fits
+    bool notDir = false;       // ... but it names an existing file
 };
+
+// A path ending in a separator names a directory: an existing file under
+// that name is not found (Windows: invalid name).
+Resolved& only_directory(Resolved& r) {
+    if (r.dirOnly && r.found && !is_directory(r.native)) {
+        r.found = false;
+        r.notDir = true;
+    }
+    return r;
+}
 
 // Turns a path as the user writes it into the native path: the drive mapped,
 // each existing component replaced by its name on disk. Components from the
@@ -218,6 +298,7 @@ Resolved resolve(std::string_view path) {
         base = "/";
     }
     std::vector<std::string_view> parts = normalise(split(rest), !base.empty());
+    r.dirOnly = !parts.empty() && !rest.empty() && is_sep(rest.back());
     if (parts.empty()) {
         r.native = base.empty() ? "." : base;
         r.found = name_exists(r.native);
@@ -230,7 +311,7 @@ Resolved resolve(std::string_view path) {
     if (name_exists(exact)) {
         r.native = exact;
         r.found = r.parentFound = true;
-        return r;
+        return only_directory(r);
     }
 
     std::string cur = base;
@@ -251,13 +332,22 @@ Resolved resolve(std::string_view path) {
     }
     r.native = cur;
     r.found = r.parentFound = true;
-    return r;
+    return only_directory(r);
 }
 
 // Code for a path that could not be resolved to an existing file.
 uint32_t missing_code(const Resolved& r) {
     if (!r.mapped || !r.parentFound) return kErrPathNotFound;
+    if (r.notDir) return kErrInvalidName;
     return kErrFileNotFound;
+}
+
+// Code for a path that is to name a new or existing file (never a
+// directory): 0 if it may, else the code Windows gives.
+uint32_t file_target_code(const Resolved& r) {
+    if (!r.mapped || !r.parentFound) return kErrPathNotFound;
+    if (r.dirOnly) return kErrInvalidName;  // "name\" is no file name
+    return kErrNone;
 }
 
 bool owner_writable(const struct stat& st) { return (st.st_mode & S_IWUSR) != 0; }
@@ -415,6 +505,12 @@ File open_file(std::string_view path, OpenMode mode, uint32_t* error) {
         err = missing_code(r);
         return f;
     }
+    if (!r.found) {
+        if (uint32_t c = file_target_code(r); c != kErrNone) {
+            err = c;
+            return f;
+        }
+    }
     if (r.found && mode == OpenMode::CreateNew) {
         err = kErrFileExists;
         return f;
@@ -514,7 +610,9 @@ uint32_t copy_file(std::string_view src, std::string_view dst) {
     Resolved s = resolve(src);
     if (!s.found) return missing_code(s);
     Resolved d = resolve(dst);
-    if (!d.mapped || !d.parentFound) return kErrPathNotFound;
+    if (!d.found) {
+        if (uint32_t c = file_target_code(d); c != kErrNone) return c;
+    }
     if (d.found && read_only_file(d.native)) return kErrAccessDenied;
 
     int in = ::open(s.native.c_str(), O_RDONLY | O_CLOEXEC);
@@ -538,6 +636,9 @@ uint32_t copy_file(std::string_view src, std::string_view dst) {
     int e = copy_fd(in, out);
     ::close(in);
     if (close_raw(out) != 0 && e == 0) e = errno;
+    // A failed copy leaves no truncated target that could pass for a
+    // complete one (its old contents are gone already), as on Windows.
+    if (e != 0) unlink(d.native.c_str());
     return code_of(e);
 }
 
@@ -568,6 +669,10 @@ RenameTarget rename_target(const Resolved& from, std::string_view to) {
     Resolved r = resolve(to);
     if (!r.mapped || !r.parentFound) {
         t.error = kErrPathNotFound;
+        return t;
+    }
+    if (!r.found && r.dirOnly && !is_directory(from.native)) {
+        t.error = kErrInvalidName;  // a file cannot take a directory's form of name
         return t;
     }
     t.native = r.native;
@@ -608,8 +713,13 @@ uint32_t rename_file(std::string_view from, std::string_view to) {
     struct stat st;
     if (lstat(f.native.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
         if (link(f.native.c_str(), t.native.c_str()) == 0) {
-            if (unlink(f.native.c_str()) != 0) return code_of(errno);
-            return kErrNone;
+            if (unlink(f.native.c_str()) == 0) return kErrNone;
+            // The old name could not be dropped (another process may have
+            // moved it meanwhile): take back the new name, so that the
+            // failed rename leaves no second name for the file behind.
+            int e = errno;
+            unlink(t.native.c_str());
+            return code_of(e);
         }
         if (errno == EEXIST) return kErrAlreadyExists;
         if (errno != EPERM && errno != EOPNOTSUPP && errno != EXDEV) return code_of(errno);
@@ -626,6 +736,8 @@ uint32_t replace_file(std::string_view from, std::string_view to) {
     if (t.error != 0) return t.error;
     if (t.native == f.native) return kErrNone;
     if (t.exists && read_only_file(t.native)) return kErrAccessDenied;
+    // Windows replaces no directory; rename() would drop an empty one.
+    if (t.exists && is_directory(t.native)) return kErrAccessDenied;
     return ::rename(f.native.c_str(), t.native.c_str()) == 0 ? kErrNone : code_of(errno);
 }
 
@@ -804,20 +916,29 @@ namespace {
 bool glob_match(std::string_view pat, std::string_view name) {
     size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
     while (n < name.size()) {
+        Folded c = fold_at(name, n);
         if (p < pat.size() && pat[p] == '*') {
             starP = p++;
             starN = n;
-        } else if (p < pat.size() &&
-                   (pat[p] == '?' || upper1252(static_cast<unsigned char>(pat[p])) ==
-                                         upper1252(static_cast<unsigned char>(name[n])))) {
-            ++p;
-            ++n;
-        } else if (starP != std::string_view::npos) {
-            p = starP + 1;
-            n = ++starN;
-        } else {
-            return false;
+            continue;
         }
+        if (p < pat.size() && pat[p] == '?') {
+            ++p;
+            n += c.len;
+            continue;
+        }
+        if (p < pat.size()) {
+            Folded q = fold_at(pat, p);
+            if (q.key == c.key) {
+                p += q.len;
+                n += c.len;
+                continue;
+            }
+        }
+        if (starP == std::string_view::npos) return false;
+        p = starP + 1;
+        starN += fold_at(name, starN).len;
+        n = starN;
     }
     while (p < pat.size() && pat[p] == '*') ++p;
     return p == pat.size();
