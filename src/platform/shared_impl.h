@@ -54,6 +54,10 @@ Hooks& hooks() {
 [[noreturn]] void kill_self();
 // The system code of the last failed read or write (defined per system).
 uint32_t last_io_error();
+// Writes code page 850 text to the console as the system shows it, or to
+// the test sink, and the console's line end (both defined per system).
+void put_console(std::string_view cp850);
+std::string_view console_line_end();
 
 // Counts one file operation that changes the disk. Returns true when the
 // operation must fail (fault injection); kills the process when the crash
@@ -200,6 +204,27 @@ FindHandle& FindHandle::operator=(FindHandle&& other) noexcept {
 }
 
 FindHandle::~FindHandle() { find_close(*this); }
+
+// ============================================================== console
+
+void console_write(std::string_view cp850) { put_console(cp850); }
+
+void console_line(std::string_view cp850) {
+    put_console(cp850);
+    put_console(console_line_end());
+}
+
+void console_flush() {
+    if (hooks().consoleSink == nullptr) std::fflush(stdout);
+}
+
+void error_line(std::string_view text) {
+    console_flush();
+    std::string s(text);
+    s += '\n';  // standard error is a text stream: CR LF on Windows
+    std::fwrite(s.data(), 1, s.size(), stderr);
+    std::fflush(stderr);
+}
 
 // ============================================================ test hooks
 

@@ -11,22 +11,10 @@
 
 #include "platform/platform.h"
 #include "support/test_util.h"
+#include "drive_fixture.h"
 
 namespace teilimp::platform {
 namespace {
-
-using teilimp::testing::ScopedEnv;
-using teilimp::testing::TempDir;
-using teilimp::testing::file_exists;
-using teilimp::testing::list_dir;
-using teilimp::testing::make_dirs;
-using teilimp::testing::read_file;
-using teilimp::testing::write_file;
-
-struct DriveF {
-    TempDir root;
-    ScopedEnv env{"TEILIMP_DRIVE_F", root.path.c_str()};
-};
 
 TEST(PlatformEdges, TrailingSeparatorNamesOnlyADirectory) {
     DriveF d;

@@ -457,6 +457,8 @@ int remove_at(int parent, const char* name) {
 
 // ------------------------------------------------------------ console
 
+std::string_view console_line_end() { return "\n"; }
+
 void put_console(std::string_view cp850) {
     Hooks& h = hooks();
     if (h.consoleSink != nullptr) {
@@ -1159,25 +1161,6 @@ bool console_uses_utf8() {
     std::string s = v;
     for (char& c : s) c = static_cast<char>(lower1252(static_cast<unsigned char>(c)));
     return s.find("utf-8") != std::string::npos || s.find("utf8") != std::string::npos;
-}
-
-void console_write(std::string_view cp850) { put_console(cp850); }
-
-void console_line(std::string_view cp850) {
-    put_console(cp850);
-    put_console("\n");
-}
-
-void console_flush() {
-    if (hooks().consoleSink == nullptr) std::fflush(stdout);
-}
-
-void error_line(std::string_view text) {
-    console_flush();
-    std::string s(text);
-    s += '\n';
-    std::fwrite(s.data(), 1, s.size(), stderr);
-    std::fflush(stderr);
 }
 
 }  // namespace teilimp::platform

@@ -80,6 +80,8 @@ void binary_stdout() {
     _setmode(_fileno(stdout), _O_BINARY);
 }
 
+std::string_view console_line_end() { return "\r\n"; }
+
 void put_console(std::string_view cp850) {
     Hooks& h = hooks();
     if (h.consoleSink != nullptr) {
@@ -543,24 +545,5 @@ int run_command(std::string_view commandLine) {
 
 // The console shows code page 850 itself.
 bool console_uses_utf8() { return false; }
-
-void console_write(std::string_view cp850) { put_console(cp850); }
-
-void console_line(std::string_view cp850) {
-    put_console(cp850);
-    put_console("\r\n");
-}
-
-void console_flush() {
-    if (hooks().consoleSink == nullptr) std::fflush(stdout);
-}
-
-void error_line(std::string_view text) {
-    console_flush();
-    std::string s(text);
-    s += '\n';  // standard error stays in text mode: this becomes CR LF
-    std::fwrite(s.data(), 1, s.size(), stderr);
-    std::fflush(stderr);
-}
 
 }  // namespace teilimp::platform

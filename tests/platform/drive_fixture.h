@@ -1,0 +1,23 @@
+// Drive F: mapped to a scratch directory (and Q: surely unmapped) for the
+// platform tests, with the test helpers they use.
+#pragma once
+
+#include "support/test_util.h"
+
+namespace teilimp::platform {
+
+using teilimp::testing::ScopedEnv;
+using teilimp::testing::TempDir;
+using teilimp::testing::file_exists;
+using teilimp::testing::list_dir;
+using teilimp::testing::make_dirs;
+using teilimp::testing::read_file;
+using teilimp::testing::write_file;
+
+struct DriveF {
+    TempDir root;
+    ScopedEnv env{"TEILIMP_DRIVE_F", root.path.c_str()};
+    ScopedEnv unmapped{"TEILIMP_DRIVE_Q", nullptr};
+};
+
+}  // namespace teilimp::platform
