@@ -122,4 +122,13 @@ void epn_lock_refresh(const AreaField& area) {
     platform::set_file_time(area_path(area, AreaFile::Lock), platform::file_time_now());
 }
 
+
+LockState epn_lock_state(const AreaField& area, int64_t& age) {
+    age = 0;
+    const std::string path = area_path(area, AreaFile::Lock);
+    if (!platform::exists(path)) return LockState::None;
+    if (!file_age(path, age)) return LockState::Fresh;
+    return age > kStaleSeconds ? LockState::Stale : LockState::Fresh;
+}
+
 }  // namespace teilimp::writer

@@ -17,4 +17,10 @@ void epn_unlock(const AreaField& area);
 // Renews the lock file's date-time so that a long run is not taken for stale.
 void epn_lock_refresh(const AreaField& area);
 
+// The area's lock as a reader sees it, without touching it: no lock file,
+// a fresh one (a run may be writing), or a stale one (left by a dead run).
+// `age` receives the lock file's age in seconds when there is one.
+enum class LockState { None, Fresh, Stale };
+LockState epn_lock_state(const AreaField& area, int64_t& age);
+
 }  // namespace teilimp::writer
