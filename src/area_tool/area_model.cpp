@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "util/text.h"
 #include "writer/area_path.h"
 
 namespace teilimp::area_tool {
@@ -76,6 +77,10 @@ std::string name_text(const writer::PieceName& name) {
     const size_t end = s.find('\0');
     if (end != std::string::npos) s.resize(end);
     return s;
+}
+
+std::string area_text(const writer::AreaField& area) {
+    return std::string(area.data(), static_cast<size_t>(util::siglen(area.data(), static_cast<int32_t>(area.size()))));
 }
 
 std::string code_text(const FileCode& code) { return std::string(code.data(), code.size()); }

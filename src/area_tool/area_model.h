@@ -56,6 +56,7 @@ bool load_area(const writer::AreaField& area, AreaModel& model);
 // The name of a piece or file code as text (NUL padding dropped).
 std::string name_text(const writer::PieceName& name);
 std::string code_text(const FileCode& code);
+std::string area_text(const writer::AreaField& area);  // as typed, without the padding
 std::string piece_file_name(const FileCode& code);  // "piece<code>.pce"
 // "DD-MM-YYYY HH:MM:SS" of a stamp, and the ISO form "YYYY-MM-DDTHH:MM:SS".
 std::string stamp_text(int32_t stamp);

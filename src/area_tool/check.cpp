@@ -120,12 +120,17 @@ void Checker::entries() {
             continue;
         }
         const writer::PceDirEntry& d = file->layout.dir[f.slot];
-        if (writer::dir_name(d) != f.pieceName || writer::dir_length(d) != f.dataLength) {
-            add("dir_mismatch", label,
-                "Verzeichnis von " + fileName + " Platz " + std::to_string(f.slot) + " nennt " +
-                    console_text(name_text(writer::dir_name(d))) + " mit " + std::to_string(writer::dir_length(d)) +
-                    " Bytes, die Steuerdatei " + std::to_string(f.dataLength) + " Bytes");
-            out.ctlNeedsRebuild = true;
+        const bool nameDiffers = writer::dir_name(d) != f.pieceName;
+        const bool lengthDiffers = writer::dir_length(d) != f.dataLength;
+        if (nameDiffers || lengthDiffers) {
+            std::string text = "Verzeichnis von " + fileName + " Platz " + std::to_string(f.slot) + " weicht ab:";
+            if (nameDiffers) text += " Name " + console_text(name_text(writer::dir_name(d)));
+            if (lengthDiffers)
+                text += " L\x84nge " + std::to_string(writer::dir_length(d)) + " statt " + std::to_string(f.dataLength);
+            add("dir_mismatch", label, text);
+            // The directory's length is what the file holds; which of two
+            // names is right cannot be told, so a name is left to the user.
+            if (lengthDiffers) out.ctlNeedsRebuild = true;
         } else if (writer::dir_state(d) != f.entryState) {
             add("dir_state", label,
                 "Zustand " + std::to_string(f.entryState) + " in der Steuerdatei, " +

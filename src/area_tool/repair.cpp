@@ -175,7 +175,7 @@ int run_repair(const writer::AreaField& area) {
         console_line("Bereich nicht lesbar: Verzeichnis " + console_text(m.dataDir) + " fehlt");
         return kExitUnreadable;
     }
-    console_line("Repariere Bereich " + console_text(std::string(area.data(), 10)) + " (" + console_text(m.dataDir) + ")");
+    console_line("Repariere Bereich " + console_text(area_text(area)) + " (" + console_text(m.dataDir) + ")");
     if (writer::epn_lock(area, 1) == 0) {
         console_line("Zielbereich ist blockiert.");
         return kExitUnreadable;

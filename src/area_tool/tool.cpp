@@ -36,10 +36,6 @@ bool area_usable(const writer::AreaField& area) {
     return util::siglen(area.data(), static_cast<int32_t>(area.size())) >= 3 && area[1] == ':';
 }
 
-std::string area_text(const writer::AreaField& area) {
-    return std::string(area.data(), static_cast<size_t>(util::siglen(area.data(), static_cast<int32_t>(area.size()))));
-}
-
 int unreadable(const AreaModel& m) {
     console_line("Bereich nicht lesbar: Verzeichnis " + console_text(m.dataDir) + " fehlt");
     return kExitUnreadable;
