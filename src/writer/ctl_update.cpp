@@ -16,7 +16,8 @@ constexpr FileCode kLastCode = {'z', 'z', 'z'};
 }  // namespace
 
 int32_t epn_ctl_put(const PieceName& name, int32_t pieceImageLength, FileCode& fileCode, int32_t& slot,
-                    const AreaField& area) {
+                    const AreaField& area, bool* replaced) {
+    if (replaced != nullptr) *replaced = false;
     const std::string ctl = area_path(area, AreaFile::Control);
     const std::string bak = area_path(area, AreaFile::ControlBackup);
     const std::string tmp = io::temp_name(ctl);
@@ -65,7 +66,10 @@ int32_t epn_ctl_put(const PieceName& name, int32_t pieceImageLength, FileCode& f
             trailerFound = true;
             break;
         }
-        if (std::memcmp(rec.data(), name.data(), name.size()) == 0) entry_set_state(rec, kStateSuperseded);
+        if (std::memcmp(rec.data(), name.data(), name.size()) == 0) {
+            if (replaced != nullptr && entry_state(rec) == kStateValid) *replaced = true;
+            entry_set_state(rec, kStateSuperseded);
+        }
         if (entry_state(rec) == kStateValid) ++valid;
         if (!writer.put(rec.data(), rec.size())) return fail(4);
     }

@@ -13,9 +13,10 @@ namespace teilimp::writer {
 // Enters a piece in piece.ctl (older entries of the same name superseded)
 // and assigns its place: fileCode and slot (1..8). piece.ct$ keeps the
 // previous control file until epn_ctl_end. Results 0..8, and 9 when the
-// area is full (every file code used); see the tests for each case.
+// area is full (every file code used); see the tests for each case. When
+// given, *replaced tells whether a valid entry of the name was superseded.
 int32_t epn_ctl_put(const PieceName& name, int32_t pieceImageLength, FileCode& fileCode,
-                    int32_t& slot, const AreaField& area);
+                    int32_t& slot, const AreaField& area, bool* replaced = nullptr);
 
 // After epn_pce_put: restore != 0 puts piece.ct$ back over piece.ctl; the
 // backup is removed once piece.ctl is sound.
