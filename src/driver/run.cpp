@@ -6,7 +6,6 @@
 #include <string>
 #include <string_view>
 
-#include "driver/opennetw.h"
 #include "platform/platform.h"
 #include "reader/epn_reader.h"
 #include "util/fileops.h"
@@ -276,17 +275,13 @@ bool store_piece(Run& run, const writer::PieceName& name) {
         }
         return false;
     }
-    writer::FileCode code{};
-    int32_t slot = 0;
-    int32_t status = writer::epn_ctl_put(name, length, code, slot, area);
-    if (status != 0) {
-        if (!sw.quiet) console_line(with_status("Achtung: Fehler in epn_ctl_put()", status));
+    const writer::StoreResult r = writer::epn_store_piece(area, name, run.piece.image);
+    if (r.ctl != 0) {
+        if (!sw.quiet) console_line(with_status("Achtung: Fehler in epn_ctl_put()", r.ctl));
         return false;
     }
-    status = writer::epn_pce_put(code, slot, name, run.piece.image, area);
-    writer::epn_ctl_end(area, status != 0 ? 1 : 0);
-    if (status != 0) {
-        if (!sw.quiet) console_line(with_status("Achtung: Fehler in epn_pce_put()", status));
+    if (r.pce != 0) {
+        if (!sw.quiet) console_line(with_status("Achtung: Fehler in epn_pce_put()", r.pce));
         return false;
     }
     return true;

@@ -387,11 +387,14 @@ int32_t read_piece(LineCursor& lines, int32_t& contourReversed, int32_t& grainRo
     piece.pieceName.fill('\0');
     std::vector<uint8_t>().swap(piece.image);
     Reading reading{lines};
+    int32_t status;
     try {
-        return reading.run(contourReversed, grainRotated, piece);
+        status = reading.run(contourReversed, grainRotated, piece);
     } catch (const std::bad_alloc&) {
-        return reading.allocStatus;
+        status = reading.allocStatus;
     }
+    piece.stopLine = lines.linesRead;
+    return status;
 }
 
 }  // namespace
@@ -408,6 +411,7 @@ int32_t epn_read(const char* fileName, int32_t fileNameLength, int32_t& contourR
     grainRotated = 0;
     piece.pieceName.fill('\0');
     std::vector<uint8_t>().swap(piece.image);
+    piece.stopLine = 0;
 
     constexpr int32_t kFileNameField = 1024;
     const int32_t length = std::clamp(fileNameLength, 0, kFileNameField);
