@@ -8,7 +8,6 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/opennetw.h"
 #include "driver/reasons.h"
 #include "platform/platform.h"
 #include "reader/epn_reader.h"
@@ -75,6 +74,7 @@ struct Switches {
 
 struct CommandLine {
     writer::AreaField area{};
+    std::string areaArgument;  // argument 1 as typed
     // The file arguments in the order given (each at most 1024 characters).
     std::vector<std::string> files;
     bool clearRequest = false;
@@ -189,7 +189,8 @@ bool apply_option(std::string_view arg, Switches& sw) {
 CommandLine parse_command_line(const std::vector<std::string>& args) {
     CommandLine cmd;
     cmd.argumentCount = args.empty() ? 0 : args.size() - 1;
-    cmd.area = writer::make_area(args.size() > 1 ? std::string_view(args[1]) : std::string_view());
+    if (args.size() > 1) cmd.areaArgument = args[1];
+    cmd.area = writer::make_area(cmd.areaArgument);
     for (size_t i = 2; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (is_clear_request(arg) && !platform::argument_is_file_name(arg)) {
@@ -211,6 +212,17 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
 
 bool area_is_usable(const writer::AreaField& area) {
     return util::siglen(area.data(), static_cast<int32_t>(area.size())) >= 3 && area[1] == ':';
+}
+
+// The area's name counts in full or not at all: only the first 10
+// characters name the area's files, so a longer argument would silently
+// name another area (F:PROJECT01 and F:PROJECT02 would be one).
+constexpr int32_t kAreaSignificant = 10;
+
+// The area argument without its trailing blanks and NULs.
+std::string_view significant_area(const CommandLine& cmd) {
+    const std::string& a = cmd.areaArgument;
+    return std::string_view(a).substr(0, static_cast<size_t>(util::siglen(a.data(), static_cast<int32_t>(a.size()))));
 }
 
 // The piece name as it is shown: its first H characters.
@@ -343,21 +355,16 @@ bool store_piece(Run& run, const writer::PieceName& name) {
         }
         return false;
     }
-    writer::FileCode code{};
-    int32_t slot = 0;
-    bool replaced = false;
-    int32_t status = writer::epn_ctl_put(name, length, code, slot, area, &replaced);
-    if (status != 0) {
-        if (!sw.quiet) report_status(StatusSource::ControlUpdate, status);
+    const writer::StoreResult r = writer::epn_store_piece(area, name, run.piece.image);
+    if (r.ctl != 0) {
+        if (!sw.quiet) report_status(StatusSource::ControlUpdate, r.ctl);
         return false;
     }
-    status = writer::epn_pce_put(code, slot, name, run.piece.image, area);
-    writer::epn_ctl_end(area, status != 0 ? 1 : 0);
-    if (status != 0) {
-        if (!sw.quiet) report_status(StatusSource::PieceFile, status);
+    if (r.pce != 0) {
+        if (!sw.quiet) report_status(StatusSource::PieceFile, r.pce);
         return false;
     }
-    if (replaced) ++run.counts.replaced;
+    if (r.replaced) ++run.counts.replaced;
     return true;
 }
 
@@ -487,6 +494,9 @@ int run_main(const std::vector<std::string>& args) {
     int status = kExitNothingDone;
     if (run.cmd.argumentCount < 2 || !area_is_usable(run.cmd.area)) {
         for (auto line : kUsage) console_line(line);
+    } else if (significant_area(run.cmd).size() > static_cast<size_t>(kAreaSignificant)) {
+        platform::console_name_line("Achtung: Bereich zu lang (h\x94" "chstens 10 Zeichen): ", significant_area(run.cmd));
+        console_line("Stop - Program terminated.");
     } else if (run.cmd.clearRequest) {
         status = clear_request(run.cmd);
     } else {

@@ -136,36 +136,4 @@ CopyResult copy_bytes(ChunkReader& in, platform::File& out, int64_t total) {
     return CopyResult::Ok;
 }
 
-namespace {
-
-struct HandedOut {
-    bool set = false;
-    AreaField area{};
-    FileCode code{};
-    int32_t slot = 0;
-    PieceName name{};
-    int32_t length = 0;
-    int32_t stamp = 0;
-};
-
-HandedOut& last_handed_out() {
-    static HandedOut h;
-    return h;
-}
-
-}  // namespace
-
-void remember_stamp(const AreaField& area, const FileCode& code, int32_t slot, const PieceName& name,
-                    int32_t length, int32_t stamp) {
-    last_handed_out() = HandedOut{true, area, code, slot, name, length, stamp};
-}
-
-int32_t stamp_for(const AreaField& area, const FileCode& code, int32_t slot, const PieceName& name,
-                  int32_t length) {
-    const HandedOut& h = last_handed_out();
-    if (h.set && h.area == area && h.code == code && h.slot == slot && h.name == name && h.length == length)
-        return h.stamp;
-    return time_stamp_now();
-}
-
 }  // namespace teilimp::writer::io

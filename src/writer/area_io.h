@@ -83,12 +83,4 @@ enum class CopyResult { Ok, ReadFailed, WriteFailed };
 // Copies `total` bytes from the reader to `out`.
 CopyResult copy_bytes(ChunkReader& in, platform::File& out, int64_t total);
 
-// The stamp that epn_ctl_put gave the control entry of a place, so that
-// the piece file's directory entry carries the same one; a new stamp when
-// the place was not just handed out.
-void remember_stamp(const AreaField& area, const FileCode& code, int32_t slot, const PieceName& name,
-                    int32_t length, int32_t stamp);
-int32_t stamp_for(const AreaField& area, const FileCode& code, int32_t slot, const PieceName& name,
-                  int32_t length);
-
 }  // namespace teilimp::writer::io

@@ -4,11 +4,12 @@
 #include <utility>
 #include <vector>
 
-#include "driver/opennetw.h"
 #include "util/drive.h"
 #include "util/filesearch.h"
 #include "writer/area_io.h"
 #include "writer/area_path.h"
+#include "writer/opennetw.h"
+#include "writer/rewrite.h"
 #include "writer/writer.h"
 
 namespace teilimp::writer {
@@ -56,7 +57,7 @@ int32_t mark_slots(const AreaField& area, const FileCode& fileCode, const SlotSe
 
 int32_t epn_ctl_find(const AreaField& area, const PieceName& name) {
     platform::File ch;
-    if (driver::opennetw(ch, area_path(area, AreaFile::Control), "OLD", 1) != 0) return 0;
+    if (opennetw(ch, area_path(area, AreaFile::Control), "OLD", 1) != 0) return 0;
     io::ChunkReader reader(ch);
     std::array<uint8_t, 64> rec{};
     while (reader.read(rec.data(), rec.size())) {
@@ -114,7 +115,7 @@ int32_t epn_area_clear(const AreaField& area) {
 
 void epn_mark_superseded(const AreaField& area) {
     platform::File ch;
-    if (driver::opennetw(ch, area_path(area, AreaFile::Control), "OLD", 1) != 0) return;
+    if (opennetw(ch, area_path(area, AreaFile::Control), "OLD", 1) != 0) return;
     // The superseded slots of each piece file, in the order in which the
     // files first appear, so that every file is rewritten once for all of
     // its marks.
@@ -147,66 +148,42 @@ namespace {
 
 int32_t mark_slots(const AreaField& area, const FileCode& fileCode, const SlotSet& set, int16_t state) {
     if (!ccc_valid(fileCode)) return 2;
-    const std::string piece = area_path(area, AreaFile::Piece, fileCode);
-    const std::string bak = area_path(area, AreaFile::PieceBackup, fileCode);
-    const std::string tmp = io::temp_name(piece);
-    if (already_in_state(piece, set, state)) return 0;
+    SafeRewrite rw(area_path(area, AreaFile::Piece, fileCode), area_path(area, AreaFile::PieceBackup, fileCode));
+    if (already_in_state(rw.path, set, state)) return 0;
 
     // A missing piece file is nothing to mark.
-    if (!io::settle_backup(piece, bak)) return 0;
-    if (!io::make_backup(piece, bak)) return 0;
-    // Read through a private copy of the backup (see epn_ctl_put).
-    platform::File in;
-    if (driver::opennetw(in, bak, "OLD", 1) != 0) {
-        io::remove_file(bak);
-        return 3;
-    }
-    platform::File out;
+    if (!rw.begin()) return 0;
+    if (!rw.open_old()) return 3;
     // The piece file is replaced only by the commit: every failure before
     // it leaves the file as it was.
-    auto fail = [&](int32_t result) {
-        platform::close_file(in);
-        io::abandon_temp(out, tmp);
-        io::remove_file(bak);
-        return result;
-    };
-
-    io::ChunkReader reader(in);
+    io::ChunkReader reader(rw.in);
     std::array<uint8_t, kPceHeaderSize> header{};
     PceDirectory dir{};
-    if (!read_directory(reader, header, dir)) return fail(5);
-    if (in_state(dir, set, state)) return fail(0);
-    if (io::read_only(piece)) return fail(4);
-    out = io::create_temp(tmp);
-    if (!out.is_open()) return fail(4);
+    if (!read_directory(reader, header, dir)) return 5;
+    if (in_state(dir, set, state)) return 0;
+    if (!rw.open_new()) return 4;
 
     for (size_t k = 0; k < 8; ++k)
         if (set.slots[k]) dir_set_state(dir[k], state);
     int64_t images = 0;
     for (const PceDirEntry& d : dir) {
         if (dir_length(d) == 0 || dir_offset(d) == 0) break;
-        if (dir_length(d) < 0) return fail(5);
+        if (dir_length(d) < 0) return 5;
         images += dir_length(d);
     }
     std::array<uint8_t, kPceDirSize> dirBytes{};
     encode_directory(dir, dirBytes);
-    if (!platform::write_all(out, header.data(), header.size()) ||
-        !platform::write_all(out, dirBytes.data(), dirBytes.size()))
-        return fail(5);
-    if (io::copy_bytes(reader, out, images) != io::CopyResult::Ok) return fail(5);
-
-    platform::close_file(in);
-    switch (io::commit_temp(out, tmp, piece)) {
-        case io::Commit::Done: break;
-        case io::Commit::Failed: io::remove_file(bak); return 5;
-        case io::Commit::Unsynced: io::restore_from(piece, bak); return 5;
-    }
-    io::drop_backup(piece, bak);
+    if (!platform::write_all(rw.out, header.data(), header.size()) ||
+        !platform::write_all(rw.out, dirBytes.data(), dirBytes.size()))
+        return 5;
+    if (io::copy_bytes(reader, rw.out, images) != io::CopyResult::Ok) return 5;
+    if (!rw.commit()) return 5;
+    rw.drop_backup();
     return 0;
 }
 
 }  // namespace
 
-void epn_cleanup_private_copies() { driver::opennetw_cleanup(); }
+void epn_cleanup_private_copies() { opennetw_cleanup(); }
 
 }  // namespace teilimp::writer

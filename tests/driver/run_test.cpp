@@ -31,9 +31,9 @@ TEST(Usage, QuietSuppressesBannerOnly) {
     EXPECT_EQ(r.out, kBanner + kUsage);
     r = run_teilimp({"F:", "x", "-S1"}, {{"LC_ALL", "C"}});
     EXPECT_EQ(r.out, kUsage);
-    // A 4-character option is ignored.
+    // A 4-character option does not act; it is named as unknown.
     r = run_teilimp({"F:", "x", "/s1x"}, {{"LC_ALL", "C"}});
-    EXPECT_EQ(r.out, kBanner + kUsage);
+    EXPECT_EQ(r.out, kBanner + "Achtung: Unbekannte Option ignoriert: /s1x\n" + kUsage);
 }
 
 TEST(Usage, Utf8LocaleShowsUmlauts) {

@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "area_fixture.h"
-#include "driver/opennetw.h"
+#include "writer/opennetw.h"
 #include "platform/platform.h"
 #include "util/drive.h"
 
@@ -165,7 +165,7 @@ TEST_F(AreaOps, PrivateCopiesStayPrivate) {
     platform::File ch;
     std::string copy;
     const std::string ctlPath = area_path(area, AreaFile::Control);
-    ASSERT_EQ(driver::opennetw(ch, ctlPath, "OLD", 1, &copy), 0);
+    ASSERT_EQ(opennetw(ch, ctlPath, "OLD", 1, &copy), 0);
     EXPECT_EQ(teilimp::testing::read_file(victim), "keep");
     const std::string dir = copy.substr(0, copy.rfind('/'));
     EXPECT_EQ(dir.substr(0, tmpDir.size()), tmpDir);
@@ -178,9 +178,9 @@ TEST_F(AreaOps, PrivateCopiesStayPrivate) {
     EXPECT_EQ(platform::read_bytes(ch, buf, sizeof buf), 64);
     platform::close_file(ch);
 
-    EXPECT_EQ(driver::opennetw(ch, area_path(area, AreaFile::ControlBackup), "old", 1), -1);
-    EXPECT_EQ(driver::opennetw(ch, "", "OLD", 1), -1);
-    EXPECT_EQ(driver::opennetw(ch, ctlPath, "NEW", 1), -1);
+    EXPECT_EQ(opennetw(ch, area_path(area, AreaFile::ControlBackup), "old", 1), -1);
+    EXPECT_EQ(opennetw(ch, "", "OLD", 1), -1);
+    EXPECT_EQ(opennetw(ch, ctlPath, "NEW", 1), -1);
 
     epn_cleanup_private_copies();
     EXPECT_FALSE(teilimp::testing::file_exists(dir));

@@ -8,7 +8,7 @@
 
 #include "platform/platform.h"
 
-namespace teilimp::driver {
+namespace teilimp::writer {
 
 // Copies `fileName` into a directory private to this run (below the
 // temporary directory) and opens the copy on `channel`. `status` is "OLD",
@@ -21,4 +21,4 @@ int32_t opennetw(platform::File& channel, std::string_view fileName, std::string
 // Removes the private directory and every copy in it.
 void opennetw_cleanup();
 
-}  // namespace teilimp::driver
+}  // namespace teilimp::writer

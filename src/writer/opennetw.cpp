@@ -1,8 +1,8 @@
-#include "driver/opennetw.h"
+#include "writer/opennetw.h"
 
 #include <cctype>
 
-namespace teilimp::driver {
+namespace teilimp::writer {
 
 namespace {
 
@@ -68,4 +68,4 @@ void opennetw_cleanup() {
     dir.clear();
 }
 
-}  // namespace teilimp::driver
+}  // namespace teilimp::writer
