@@ -63,6 +63,7 @@ struct Switches {
 
 struct CommandLine {
     writer::AreaField area{};
+    std::string areaArgument;  // argument 1 as typed
     std::string pattern;  // argument 2 as typed (at most 1024 characters)
     size_t argumentCount = 0;  // without argument 0
     Switches switches;
@@ -117,7 +118,8 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
     CommandLine cmd;
     cmd.argumentCount = args.empty() ? 0 : args.size() - 1;
     if (args.size() > 2) cmd.pattern = args[2].substr(0, kPatternCapacity);
-    cmd.area = writer::make_area(args.size() > 1 ? std::string_view(args[1]) : std::string_view());
+    if (args.size() > 1) cmd.areaArgument = args[1];
+    cmd.area = writer::make_area(cmd.areaArgument);
     for (size_t i = 3; i < args.size(); ++i) apply_option(args[i], cmd.switches);
     return cmd;
 }
@@ -126,9 +128,23 @@ bool area_is_usable(const writer::AreaField& area) {
     return util::siglen(area.data(), static_cast<int32_t>(area.size())) >= 3 && area[1] == ':';
 }
 
+// The area's name counts in full or not at all: only the first 10
+// characters name the area's files, so a longer argument would silently
+// name another area (F:PROJECT01 and F:PROJECT02 would be one).
+constexpr int32_t kAreaSignificant = 10;
+
+// The area argument without its trailing blanks and NULs.
+std::string_view significant_area(const CommandLine& cmd) {
+    const std::string& a = cmd.areaArgument;
+    return std::string_view(a).substr(0, static_cast<size_t>(util::siglen(a.data(), static_cast<int32_t>(a.size()))));
+}
+
+// The clear request is exactly "/d" or "-d" (either case, trailing blanks
+// ignored); anything longer is a file name or pattern such as "/data/*.epn".
 bool is_clear_request(std::string_view pattern) {
-    return pattern.size() >= 2 && (pattern[0] == '-' || pattern[0] == '/') &&
-           (pattern[1] == 'd' || pattern[1] == 'D');
+    const auto end = pattern.find_last_not_of(' ');
+    if (end != 1) return false;
+    return (pattern[0] == '-' || pattern[0] == '/') && (pattern[1] == 'd' || pattern[1] == 'D');
 }
 
 // The piece name as it is shown: its first H characters.
@@ -354,6 +370,9 @@ int run_main(const std::vector<std::string>& args) {
     }
     if (run.cmd.argumentCount < 2 || !area_is_usable(run.cmd.area)) {
         for (auto line : kUsage) console_line(line);
+    } else if (significant_area(run.cmd).size() > static_cast<size_t>(kAreaSignificant)) {
+        console_line("Achtung: Bereich zu lang (h\x94" "chstens 10 Zeichen): " + std::string(significant_area(run.cmd)));
+        console_line("Stop - Program terminated.");
     } else if (is_clear_request(run.cmd.pattern)) {
         clear_request(run.cmd);
     } else {

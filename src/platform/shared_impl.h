@@ -209,9 +209,12 @@ FindHandle::~FindHandle() { find_close(*this); }
 
 void console_write(std::string_view cp850) { put_console(cp850); }
 
+// Every line goes out at once, also when standard output is a file or a
+// pipe: a log then holds everything up to the moment a run dies.
 void console_line(std::string_view cp850) {
     put_console(cp850);
     put_console(console_line_end());
+    console_flush();
 }
 
 void console_flush() {

@@ -202,7 +202,7 @@ TEST(Clear, AnswersAndForms) {
     r = d.run({"X:TEST", "/d"}, "");
     EXPECT_EQ(r.out, kBanner + kClearQuestion);
     EXPECT_FALSE(file_exists(ctl));
-    for (std::string form : {"/d", "-D", "/dxyz"}) {
+    for (std::string form : {"/d", "-D"}) {
         write_file(d.data() + "/pieceaaa.pce", "old");
         r = d.run({"X:TEST", form, "/s1"}, "Ja\n");
         EXPECT_EQ(r.out, kClearQuestion + "Datenbasis geleert.\n") << form;
