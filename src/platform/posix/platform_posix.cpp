@@ -473,6 +473,17 @@ void put_console(std::string_view cp850) {
     }
 }
 
+// Names on disk are bytes the terminal already shows in its own character
+// set: they are written as they are, in every locale.
+void put_console_name(std::string_view name) {
+    Hooks& h = hooks();
+    if (h.consoleSink != nullptr) {
+        h.consoleSink->append(name);
+        return;
+    }
+    std::fwrite(name.data(), 1, name.size(), stdout);
+}
+
 }  // namespace
 
 // ================================================================ files
@@ -861,6 +872,19 @@ std::string native_path(std::string_view path) {
     return r.mapped ? r.native : std::string();
 }
 
+std::string file_identity(std::string_view path) {
+    Resolved r = resolve(path);
+    struct stat st;
+    if (!r.found || stat(r.native.c_str(), &st) != 0) return std::string();
+    return std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
+           std::to_string(static_cast<unsigned long long>(st.st_ino));
+}
+
+bool argument_is_file_name(std::string_view argument) {
+    if (argument.find('/', 1) != std::string_view::npos) return true;
+    return resolve(argument).found;
+}
+
 // ================================================================ times
 
 CalendarTime local_now() {
@@ -1025,6 +1049,8 @@ uint32_t find_first(std::string_view pattern, FindHandle& h, FindEntry& e) {
         std::string name = ent->d_name;
         if (name == "." || name == "..") continue;
         if (namePart.empty() || !pattern_match(namePart, name)) continue;
+        // Hidden names only for a pattern that asks for them.
+        if (name[0] == '.' && namePart[0] != '.') continue;
         std::string full = join(d.native, name);
         struct stat sb;
         if (stat(full.c_str(), &sb) != 0 && lstat(full.c_str(), &sb) != 0) continue;
