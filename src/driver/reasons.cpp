@@ -18,7 +18,7 @@ std::string conversion_reason(int32_t status, int32_t stopLine) {
     case reader::kEpnNoInternalTable:
         return std::string(kNoMemory) + " f\x81r die Punkte";
     case reader::kEpnCannotOpen:
-        return "EPN-Datei l\x84\xE1t sich nicht \x94" "ffnen";
+        return "EPN-Datei l\x84sst sich nicht \x94" "ffnen";
     case reader::kEpnBadHeaderOrTrailer:
         // The header is line 1; a file that ends there or later lacks its
         // closing line with the sizes.
@@ -48,11 +48,11 @@ std::string control_reason(int32_t status) {
     switch (status) {
     case 1: return "Bereich ist nicht eingerichtet: einmal mit /d leeren";
     case 2: return "Steuerdatei piece.ctl ist schreibgesch\x81tzt oder nicht beschreibbar";
-    case 3: return "Sicherung der Steuerdatei l\x84\xE1t sich nicht lesen";
+    case 3: return "Sicherung der Steuerdatei l\x84sst sich nicht lesen";
     case 4: return "Steuerdatei piece.ctl ist besch\x84" "digt oder unlesbar (kein Schlusssatz)";
     case 5: return "Steuerdatei piece.ctl ist besch\x84" "digt (ung\x81ltiger n\x84" "chster Platz)";
-    case 6: return "neuer Eintrag l\x84\xE1t sich nicht schreiben (Platte voll?)";
-    case 7: return "Steuerdatei piece.ctl l\x84\xE1t sich nicht schreiben (Platte voll?)";
+    case 6: return "neuer Eintrag l\x84sst sich nicht schreiben (Platte voll?)";
+    case 7: return "Steuerdatei piece.ctl l\x84sst sich nicht schreiben (Platte voll?)";
     case 8: return "Steuerdatei piece.ctl ist besch\x84" "digt (ung\x81ltiger Dateicode)";
     case 9: return "Bereich ist voll: er nimmt keine weiteren Teile auf";
     default: return "";
@@ -62,15 +62,15 @@ std::string control_reason(int32_t status) {
 std::string piece_file_reason(int32_t status) {
     switch (status) {
     case 1: return "ung\x81ltiger Platz f\x81r das Teil (Steuerdatei besch\x84" "digt)";
-    case 2: return "Teiledatei l\x84\xE1t sich nicht sichern";
-    case 3: return "Sicherung der Teiledatei l\x84\xE1t sich nicht lesen";
+    case 2: return "Teiledatei l\x84sst sich nicht sichern";
+    case 3: return "Sicherung der Teiledatei l\x84sst sich nicht lesen";
     case 4: return "Teiledatei ist schreibgesch\x81tzt oder nicht beschreibbar";
     case 5: return "Kopf der Teiledatei ist unlesbar (Teiledatei besch\x84" "digt)";
     case 6: return "Verzeichnis der Teiledatei ist unlesbar (Teiledatei besch\x84" "digt)";
-    case 7: return "Kopf der Teiledatei l\x84\xE1t sich nicht schreiben";
-    case 8: return "Verzeichnis der Teiledatei l\x84\xE1t sich nicht schreiben";
-    case 9: return "ein fr\x81her gespeichertes Teil l\x84\xE1t sich nicht umkopieren";
-    case 10: return "Teil l\x84\xE1t sich nicht in die Teiledatei schreiben (Platte voll?)";
+    case 7: return "Kopf der Teiledatei l\x84sst sich nicht schreiben";
+    case 8: return "Verzeichnis der Teiledatei l\x84sst sich nicht schreiben";
+    case 9: return "ein fr\x81her gespeichertes Teil l\x84sst sich nicht umkopieren";
+    case 10: return "Teil l\x84sst sich nicht in die Teiledatei schreiben (Platte voll?)";
     case 11: return "Platz in der Teiledatei ist schon belegt (Steuerdatei besch\x84" "digt)";
     default: return "";
     }
@@ -78,10 +78,10 @@ std::string piece_file_reason(int32_t status) {
 
 std::string sort_reason(int32_t status) {
     switch (status) {
-    case 1: return "Steuerdatei piece.ctl l\x84\xE1t sich nicht \x94" "ffnen";
+    case 1: return "Steuerdatei piece.ctl l\x84sst sich nicht \x94" "ffnen";
     case 2: return std::string(kNoMemory) + " zum Sortieren";
     case 3: return "Steuerdatei piece.ctl ist unvollst\x84ndig oder unlesbar";
-    case 4: return "sortierte Steuerdatei l\x84\xE1t sich nicht schreiben; sie bleibt unsortiert";
+    case 4: return "sortierte Steuerdatei l\x84sst sich nicht schreiben; sie bleibt unsortiert";
     default: return "";
     }
 }

@@ -172,7 +172,7 @@ TEST(Reasons, ConversionStatusesNameTheLine) {
                                      "Konvertiere Datei:X:\\epn\\c_limit.epn", "Fehler beim Konvertieren:    11",
                                      "   (Zeile 4: zu viele Punkte, Gr\x94\xE1" "en oder Regeln, oder ein Wert zu gro\xE1)",
                                      "Konvertiere Datei:X:\\epn\\d_gone.epn", "Fehler beim Konvertieren:     3",
-                                     "   (EPN-Datei l\x84\xE1t sich nicht \x94" "ffnen)", summary(0, 0, 0, 4)}));
+                                     "   (EPN-Datei l\x84sst sich nicht \x94" "ffnen)", summary(0, 0, 0, 4)}));
     EXPECT_EQ(r.exitCode, 1);
 }
 
