@@ -502,7 +502,6 @@ int run_main(const std::vector<std::string>& args) {
     } else {
         status = conversion_run(run);
     }
-    writer::epn_cleanup_private_copies();
     platform::console_flush();
     return status;
 }
