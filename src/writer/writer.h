@@ -10,6 +10,22 @@
 
 namespace teilimp::writer {
 
+// What storing one piece came to.
+struct StoreResult {
+    int32_t ctl = 0;  // epn_ctl_put's result
+    int32_t pce = 0;  // epn_pce_put's result (when ctl is 0)
+    FileCode code{};  // the place the piece was given (when ctl is 0)
+    int32_t slot = 0;
+    bool replaced = false;  // a valid entry of the name was superseded (when ctl is 0)
+    bool ok() const { return ctl == 0 && pce == 0; }
+};
+
+// Stores one piece the way a run does: enters it in piece.ctl, writes its
+// image into the slot it was given, then drops the control file's backup,
+// or puts it back when the image could not be stored. The control entry
+// and the directory entry carry the same time stamp.
+StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::span<const uint8_t> image);
+
 // Enters a piece in piece.ctl (older entries of the same name superseded)
 // and assigns its place: fileCode and slot (1..8). piece.ct$ keeps the
 // previous control file until epn_ctl_end. Results 0..8, and 9 when the
@@ -44,9 +60,5 @@ int32_t epn_pce_mark(const AreaField& area, const FileCode& fileCode, int32_t sl
 // the number of files restored (0: nothing to do), -1 if a restore failed
 // (the backups then stay for the next attempt).
 int32_t epn_recover(const AreaField& area);
-
-// Removes the private copies made while reading area files (at the end of
-// the run).
-void epn_cleanup_private_copies();
 
 }  // namespace teilimp::writer

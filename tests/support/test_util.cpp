@@ -81,9 +81,7 @@ static void drain(int fd, std::string* out) {
     }
 }
 
-RunResult run_teilimp(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
-                      std::string_view input, const std::string& cwd) {
-    // Environment of the child.
+std::vector<std::string> child_environment(const std::map<std::string, std::string>& env) {
     std::map<std::string, std::string> merged;
     for (char** e = environ; *e; ++e) {
         std::string kv = *e;
@@ -93,8 +91,14 @@ RunResult run_teilimp(const std::vector<std::string>& args, const std::map<std::
     for (auto& [k, v] : env) {
         if (v == "\x01") merged.erase(k); else merged[k] = v;
     }
-    std::vector<std::string> envStrings;
-    for (auto& [k, v] : merged) envStrings.push_back(k + "=" + v);
+    std::vector<std::string> out;
+    for (auto& [k, v] : merged) out.push_back(k + "=" + v);
+    return out;
+}
+
+RunResult run_teilimp(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+                      std::string_view input, const std::string& cwd) {
+    std::vector<std::string> envStrings = child_environment(env);
     std::vector<char*> envp;
     for (auto& s : envStrings) envp.push_back(s.data());
     envp.push_back(nullptr);

@@ -35,6 +35,10 @@ struct RunResult {
     std::string err;     // standard error
 };
 
+// The environment of a child: the current one with `env` added or
+// overridden (a value of "\x01" removes the variable), as "NAME=value".
+std::vector<std::string> child_environment(const std::map<std::string, std::string>& env);
+
 // Runs the built teilimp binary with `args` (without argument 0). The child
 // gets the current environment with `env` added or overridden (a value of
 // "\x01" removes the variable), `input` on standard input, and `cwd` as its
