@@ -4,6 +4,7 @@
 
 #include "area_tool/output.h"
 #include "area_tool/tool.h"
+#include "driver/reasons.h"
 #include "platform/platform.h"
 #include "reader/epn_reader.h"
 #include "reader/piece_image.h"
@@ -59,9 +60,7 @@ int run_epn(const std::vector<std::string>& files) {
             char line[64];
             std::snprintf(line, sizeof line, "Fehler beim Konvertieren:%6d", static_cast<int>(read));
             console_line(line);
-            if (piece.stopLine > 0) console_line("   Lesen beendet in Zeile " + std::to_string(piece.stopLine));
-            else if (read == reader::kEpnCannotOpen) console_line("   Datei nicht zu \x94" "ffnen");
-            else console_line("   Datei leer");
+            console_line(driver::reason_line(driver::StatusSource::Conversion, read, piece.stopLine));
             status = kExitProblems;
             continue;
         }

@@ -13,6 +13,7 @@
 #include "writer/area_io.h"
 #include "writer/area_path.h"
 #include "writer/lock.h"
+#include "writer/rewrite.h"
 #include "writer/sort.h"
 #include "writer/writer.h"
 
@@ -107,35 +108,24 @@ bool rebuild_control_file(const AreaModel& m) {
     writer::CtlTrailer trailer = m.trailer && writer::ctl_sound(m.layout) ? *m.trailer : writer::fresh_trailer();
     writer::trailer_set(trailer, next, nextSlot, static_cast<int16_t>(static_cast<uint16_t>(valid & 0xFFFF)));
 
-    if (writer::io::read_only(m.ctlPath)) {
-        console_line("Steuerdatei ist schreibgesch\x81tzt: " + console_text(m.ctlPath));
-        return false;
-    }
-    if (m.ctlPresent) {
-        const std::string kept = kept_name(m.ctlPath);
-        if (!writer::io::make_backup(m.ctlPath, kept)) {
-            console_line("Alte Steuerdatei kann nicht gesichert werden.");
-            return false;
-        }
-        console_line("Alte Steuerdatei aufbewahrt als " + console_text(kept.substr(m.dataDir.size())));
-    }
-
     std::vector<uint8_t> bytes((entries.size() + 1) * writer::kRecordSize);
     for (size_t k = 0; k < entries.size(); ++k)
         writer::encode_entry(entries[k], std::span<uint8_t, 64>(bytes.data() + k * writer::kRecordSize, 64));
     std::copy(trailer.raw.begin(), trailer.raw.end(), bytes.end() - writer::kRecordSize);
 
-    const std::string tmp = writer::io::temp_name(m.ctlPath);
-    platform::File out = writer::io::create_temp(tmp);
-    if (!out.is_open() || !platform::write_all(out, bytes.data(), bytes.size())) {
-        writer::io::abandon_temp(out, tmp);
+    // The old control file's backup is the kept copy: it stays after the
+    // commit. A missing control file is written new.
+    writer::SafeRewrite rw(m.ctlPath, kept_name(m.ctlPath));
+    if (m.ctlPresent && !rw.begin()) {
+        console_line("Alte Steuerdatei kann nicht aufbewahrt werden.");
+        return false;
+    }
+    if (!rw.open_new() || !platform::write_all(rw.out, bytes.data(), bytes.size()) || !rw.commit()) {
         console_line("Neue Steuerdatei kann nicht geschrieben werden.");
         return false;
     }
-    if (writer::io::commit_temp(out, tmp, m.ctlPath) == writer::io::Commit::Failed) {
-        console_line("Neue Steuerdatei kann nicht geschrieben werden.");
-        return false;
-    }
+    platform::sync_directory(writer::io::dir_of(m.ctlPath));
+    if (m.ctlPresent) console_line("Alte Steuerdatei aufbewahrt als " + console_text(rw.backup.substr(m.dataDir.size())));
     console_line("Steuerdatei aus den Verzeichnissen der Teiledateien neu aufgebaut: " + std::to_string(entries.size()) +
                  " Eintr\x84ge, davon " + std::to_string(valid) + " g\x81ltig, n\x84" "chster Platz " +
                  code_text(next) + "/" + std::to_string(nextSlot) + ".");

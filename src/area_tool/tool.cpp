@@ -207,7 +207,6 @@ int area_main(const std::vector<std::string>& args) {
     else if (command == "repair") status = run_repair(area);
     else if (command == "show" && !pieceName.empty()) status = run_show(area, pieceName, outPath, sizeName);
     else status = usage();
-    writer::epn_cleanup_private_copies();
     platform::console_flush();
     return status;
 }

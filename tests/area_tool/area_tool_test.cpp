@@ -416,7 +416,7 @@ TEST_F(ToolArea, NoFalseAlarmAfterAnyImport) {
     };
     for (const auto& [args, input] : runs) {
         const auto run = teilimp::testing::run_teilimp(args, {}, input, epnDir);
-        ASSERT_EQ(run.exitCode, 0) << run.out;
+        ASSERT_LE(run.exitCode, 1) << run.out;  // 1: kaputt.epn was not importable
         const ToolRun c = check();
         EXPECT_EQ(c.status, kExitOk) << run.out << args[1] << (args.size() > 2 ? " " + args[2] : "") << ": " << describe(c);
     }
