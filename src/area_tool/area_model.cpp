@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "writer/area_io.h"
 #include "util/text.h"
 #include "writer/area_path.h"
 
@@ -37,7 +38,7 @@ void read_piece_file(const writer::AreaField& area, const FileCode& code, PieceF
 bool load_area(const writer::AreaField& area, AreaModel& m) {
     m = AreaModel{};
     m.area = area;
-    const writer::AreaDir where = writer::area_dir(area);
+    const writer::io::AreaDir where = writer::io::area_dir(area);
     m.dataDir = where.dir;
     const uint32_t attributes = platform::get_attributes(where.dir.empty() ? "." : where.dir);
     if (attributes == platform::kAttrInvalid || (attributes & platform::kAttrDirectory) == 0) return false;

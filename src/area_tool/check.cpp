@@ -194,17 +194,17 @@ void Checker::piece_files() {
 }
 
 void Checker::leftovers() {
-    const writer::AreaDir where = writer::area_dir(m.area);
-    const std::string prefix = where.dir + where.stem;
+    const writer::io::AreaDir where = writer::io::area_dir(m.area);
+    const std::string& prefix = where.prefix;
     std::vector<std::string> found;
     for (const std::string& path : {writer::area_path(m.area, writer::AreaFile::ControlBackup),
                                     writer::io::temp_name(m.ctlPath),
                                     writer::io::temp_name(writer::area_path(m.area, writer::AreaFile::ControlBackup))})
         if (platform::exists(path)) found.push_back(path.substr(where.dir.size()));
     for (const char* ext : {".pc$", ".pce.tmp", ".pc$.tmp"}) {
-        for (const std::string& name : writer::matching_names(prefix, std::string("piece*") + ext)) {
+        for (const std::string& name : writer::io::matching_names(prefix, std::string("piece*") + ext)) {
             FileCode code;
-            if (writer::code_of(name, where.stem, ext, code)) found.push_back(name);
+            if (writer::io::piece_code_of(name, where.stem, ext, code)) found.push_back(name);
         }
     }
     for (const std::string& name : found)

@@ -1,8 +1,8 @@
 #include "writer/area_scan.h"
 
 #include <algorithm>
-#include <cctype>
 
+#include "writer/area_io.h"
 #include "writer/area_path.h"
 
 namespace teilimp::writer {
@@ -72,54 +72,12 @@ bool place_less(const FileCode& a, uint8_t slotA, const FileCode& b, uint8_t slo
     return slotA < slotB;
 }
 
-std::vector<std::string> matching_names(const std::string& prefix, const std::string& pattern) {
-    std::vector<std::string> names;
-    platform::FindHandle h;
-    platform::FindEntry e;
-    if (platform::find_first(prefix + pattern, h, e) != platform::kErrNone) return names;
-    do {
-        if ((e.attributes & platform::kAttrDirectory) == 0) names.push_back(e.long_name);
-    } while (platform::find_next(h, e) == platform::kErrNone);
-    platform::find_close(h);
-    return names;
-}
-
-namespace {
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-}  // namespace
-
-bool code_of(const std::string& name, const std::string& stem, const std::string& ext, FileCode& code) {
-    const std::string n = lower(name);
-    const std::string s = lower(stem);
-    if (n.size() != s.size() + 8 + ext.size() || n.compare(0, s.size(), s) != 0) return false;
-    const size_t at = s.size();
-    if (n.compare(at, 5, "piece") != 0 || n.compare(at + 8, std::string::npos, ext) != 0) return false;
-    code = {n[at + 5], n[at + 6], n[at + 7]};
-    return ccc_valid(code) == 1;
-}
-
-AreaDir area_dir(const AreaField& area) {
-    // Everything up to the file name "piece.ctl": the directory, followed
-    // by a stem when an area in the directory form lacks its closing
-    // backslash (C:\TMP gives C:\TMPpiece.ctl).
-    const std::string ctl = area_path(area, AreaFile::Control);
-    const std::string prefix = ctl.substr(0, ctl.size() - 9);
-    const size_t sep = prefix.find_last_of("\\/");
-    AreaDir d;
-    d.dir = sep == std::string::npos ? std::string() : prefix.substr(0, sep + 1);
-    d.stem = prefix.substr(d.dir.size());
-    return d;
-}
-
 std::vector<FileCode> piece_file_codes(const AreaField& area) {
-    const AreaDir d = area_dir(area);
+    const io::AreaDir d = io::area_dir(area);
     std::vector<FileCode> codes;
-    for (const std::string& name : matching_names(d.dir + d.stem, "piece*.pce")) {
+    for (const std::string& name : io::matching_names(d.prefix, "piece*.pce")) {
         FileCode code;
-        if (code_of(name, d.stem, ".pce", code)) codes.push_back(code);
+        if (io::piece_code_of(name, d.stem, ".pce", code)) codes.push_back(code);
     }
     std::sort(codes.begin(), codes.end());
     codes.erase(std::unique(codes.begin(), codes.end()), codes.end());

@@ -52,20 +52,6 @@ void next_place(FileCode& code, uint8_t& slot);
 // Orders places (file code, then slot).
 bool place_less(const FileCode& a, uint8_t slotA, const FileCode& b, uint8_t slotB);
 
-// File names in the directory `prefix` leads to (up to its last separator)
-// that match `prefix` + `pattern` (wildcards), directories left out.
-std::vector<std::string> matching_names(const std::string& prefix, const std::string& pattern);
-// The code of a name "<stem>piece<code><ext>" (case ignored); false when
-// the name is not of that form or the code is not valid.
-bool code_of(const std::string& name, const std::string& stem, const std::string& ext, FileCode& code);
-
-// The directory of an area's files and the stem that a directory-form area
-// without its closing backslash puts in front of every name.
-struct AreaDir {
-    std::string dir;
-    std::string stem;
-};
-AreaDir area_dir(const AreaField& area);
 // The codes of the piece files ("piece<code>.pce") present in the area, in
 // code order.
 std::vector<FileCode> piece_file_codes(const AreaField& area);

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "writer/area_io.h"
-#include "writer/area_scan.h"
 #include "writer/area_path.h"
 #include "writer/writer.h"
 
@@ -14,19 +13,18 @@ namespace teilimp::writer {
 int32_t epn_recover(const AreaField& area) {
     const std::string ctl = area_path(area, AreaFile::Control);
     const std::string bak = area_path(area, AreaFile::ControlBackup);
-    // The search reports names with the stem, in the directory in front of it.
-    const AreaDir where = area_dir(area);
+    const io::AreaDir where = io::area_dir(area);
+    const std::string& prefix = where.prefix;
     const std::string& dir = where.dir;
     const std::string& stem = where.stem;
-    const std::string prefix = dir + stem;
 
     // Temporary files: unfinished new versions and unfinished backups.
     io::remove_file(io::temp_name(ctl));
     io::remove_file(io::temp_name(bak));
     for (const char* ext : {".pce.tmp", ".pc$.tmp"}) {
-        for (const std::string& name : matching_names(prefix, std::string("piece*") + ext)) {
+        for (const std::string& name : io::matching_names(prefix, std::string("piece*") + ext)) {
             FileCode code;
-            if (code_of(name, stem, ext, code)) io::remove_file(dir + name);
+            if (io::piece_code_of(name, stem, ext, code)) io::remove_file(dir + name);
         }
     }
 
@@ -36,9 +34,9 @@ int32_t epn_recover(const AreaField& area) {
         if (io::restore_from(ctl, bak)) ++restored;
         else failed = true;
     }
-    for (const std::string& name : matching_names(prefix, "piece*.pc$")) {
+    for (const std::string& name : io::matching_names(prefix, "piece*.pc$")) {
         FileCode code;
-        if (!code_of(name, stem, ".pc$", code)) continue;
+        if (!io::piece_code_of(name, stem, ".pc$", code)) continue;
         if (io::restore_from(area_path(area, AreaFile::Piece, code), dir + name)) ++restored;
         else failed = true;
     }
