@@ -4,9 +4,12 @@
 #include <array>
 #include <cstdio>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "driver/reasons.h"
 #include "platform/platform.h"
 #include "reader/epn_reader.h"
 #include "util/fileops.h"
@@ -54,20 +57,40 @@ constexpr auto kUsage = std::to_array<std::string_view>({
     " ",
 });
 
+// Exit statuses of the process.
+enum ExitStatus : int {
+    kExitDone = 0,        // every file found was stored or passed over by choice
+    kExitSomeFailed = 1,  // at least one file was not imported because of an error
+    kExitNothingDone = 2, // usage, no file found, area blocked or refused, clear failed
+};
+
 // Switches set from the options and changed by the user's answers.
 struct Switches {
     bool replaceExisting = true;
     bool askBeforeReplace = false;
     bool deleteAfterImport = false;
     bool quiet = false;
+    bool waitForLock = false;
 };
 
 struct CommandLine {
     writer::AreaField area{};
     std::string areaArgument;  // argument 1 as typed
-    std::string pattern;  // argument 2 as typed (at most 1024 characters)
+    // The file arguments in the order given (each at most 1024 characters).
+    std::vector<std::string> files;
+    bool clearRequest = false;
+    std::vector<std::string> unknownOptions;
     size_t argumentCount = 0;  // without argument 0
     Switches switches;
+};
+
+// What the run did with the files it found.
+struct Counts {
+    int imported = 0;  // pieces stored
+    int replaced = 0;  // of them, those that superseded a valid entry
+    int skipped = 0;   // passed over by choice (/n, the answer "Nein")
+    int failed = 0;    // not imported because of an error
+    int found() const { return imported + skipped + failed; }
 };
 
 // State of one conversion run.
@@ -78,8 +101,11 @@ struct Run {
     bool anyImported = false;
     bool stopped = false;       // the run ended early (area blocked, lock lost)
     bool lockLost = false;      // another run has the area now
+    bool endFailed = false;     // the tidying at the end of the run failed
     std::string answer;         // last answer to the overwrite question
     bool answerRead = false;
+    Counts counts;
+    std::set<std::string> seen;  // files taken already (identity keys)
     reader::Piece piece;
 };
 
@@ -90,9 +116,46 @@ std::string with_status(std::string_view text, int32_t status) {
     return std::string(text) + num;
 }
 
-void apply_option(std::string_view arg, Switches& sw) {
-    if (arg.size() < 2 || arg.size() > 3) return;
-    if (arg[0] != '/' && arg[0] != '-') return;
+// The line that reports a status, and the line with its reason.
+void report_status(StatusSource source, int32_t status, int32_t stopLine = 0) {
+    std::string_view text;
+    switch (source) {
+    case StatusSource::Conversion: text = "Fehler beim Konvertieren:"; break;
+    case StatusSource::ControlUpdate: text = "Achtung: Fehler in epn_ctl_put()"; break;
+    case StatusSource::PieceFile: text = "Achtung: Fehler in epn_pce_put()"; break;
+    case StatusSource::Sort: text = "Achtung: Fehler in epn_ctl_sort()"; break;
+    }
+    console_line(with_status(text, status));
+    console_line(reason_line(source, status, stopLine));
+}
+
+// An argument of the form of an option: "/" or "-" followed by one or two
+// characters, unless the system takes it for a file name.
+bool is_option(std::string_view arg) {
+    if (arg.size() < 2 || arg.size() > 3) return false;
+    if (arg[0] != '/' && arg[0] != '-') return false;
+    return !platform::argument_is_file_name(arg);
+}
+
+// A longer argument that begins like an option, holds no further
+// separator, drive or wildcard and names no file: a mistyped option (such
+// as "/nope" for "/n"), not a file to look for.
+bool is_mistyped_option(std::string_view arg) {
+    if (arg.size() < 4 || (arg[0] != '/' && arg[0] != '-')) return false;
+    if (arg.find_first_of("/\\:*?", 1) != std::string_view::npos) return false;
+    return !platform::exists(arg);
+}
+
+// The clear request: "/d" or "-d" exactly, in either case, trailing blanks
+// not counted.
+bool is_clear_request(std::string_view arg) {
+    auto end = arg.find_last_not_of(' ');
+    arg = arg.substr(0, end == std::string_view::npos ? 0 : end + 1);
+    return arg.size() == 2 && (arg[0] == '-' || arg[0] == '/') && (arg[1] == 'd' || arg[1] == 'D');
+}
+
+// Applies one option; false when its letter is unknown.
+bool apply_option(std::string_view arg, Switches& sw) {
     std::array<char, kOptionCapacity> field;
     field.fill(' ');
     std::copy(arg.begin(), arg.end(), field.begin());
@@ -111,18 +174,41 @@ void apply_option(std::string_view arg, Switches& sw) {
     case 'S':
         sw.quiet = field[2] == '1';
         break;
-    default:
+    case 'W':
+        sw.waitForLock = true;
         break;
+    case 'D':
+        break;  // the clear request counts only as argument 2, and exactly
+    default:
+        return false;
     }
+    return true;
 }
 
+// Argument 1 is the area; every later argument is an option or a file
+// name or pattern. "/d" as argument 2 asks for the clear; as a later
+// argument it is ignored.
 CommandLine parse_command_line(const std::vector<std::string>& args) {
     CommandLine cmd;
     cmd.argumentCount = args.empty() ? 0 : args.size() - 1;
-    if (args.size() > 2) cmd.pattern = args[2].substr(0, kPatternCapacity);
     if (args.size() > 1) cmd.areaArgument = args[1];
     cmd.area = writer::make_area(cmd.areaArgument);
-    for (size_t i = 3; i < args.size(); ++i) apply_option(args[i], cmd.switches);
+    for (size_t i = 2; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (is_clear_request(arg) && !platform::argument_is_file_name(arg)) {
+            if (i == 2) cmd.clearRequest = true;
+            continue;
+        }
+        if (is_option(arg)) {
+            if (!apply_option(arg, cmd.switches)) cmd.unknownOptions.push_back(arg);
+            continue;
+        }
+        if (is_mistyped_option(arg)) {
+            cmd.unknownOptions.push_back(arg);
+            continue;
+        }
+        cmd.files.push_back(arg.substr(0, kPatternCapacity));
+    }
     return cmd;
 }
 
@@ -141,14 +227,6 @@ std::string_view significant_area(const CommandLine& cmd) {
     return std::string_view(a).substr(0, static_cast<size_t>(util::siglen(a.data(), static_cast<int32_t>(a.size()))));
 }
 
-// The clear request is exactly "/d" or "-d" (either case, trailing blanks
-// ignored); anything longer is a file name or pattern such as "/data/*.epn".
-bool is_clear_request(std::string_view pattern) {
-    const auto end = pattern.find_last_not_of(' ');
-    if (end != 1) return false;
-    return (pattern[0] == '-' || pattern[0] == '/') && (pattern[1] == 'd' || pattern[1] == 'D');
-}
-
 // The piece name as it is shown: its first H characters.
 std::string_view shown_name(const writer::PieceName& name) {
     auto h = util::siglen(name.data(), static_cast<int32_t>(name.size()));
@@ -160,9 +238,9 @@ bool read_answer(std::string& line, size_t capacity) { return platform::console_
 
 // Takes the area's lock and keeps it fresh until it is released. Null,
 // after the messages, when the run has to stop.
-std::unique_ptr<writer::LockKeeper> lock_area(const writer::AreaField& area) {
+std::unique_ptr<writer::LockKeeper> lock_area(const writer::AreaField& area, bool waitForever) {
     writer::HeldLock held;
-    switch (writer::epn_lock(area, 1, held)) {
+    switch (writer::epn_lock(area, 1, held, waitForever ? 1 : 0)) {
     case writer::kLockTaken:
         return std::make_unique<writer::LockKeeper>(std::move(held));
     case writer::kLockAreaMissing:
@@ -184,7 +262,7 @@ void report_lost_lock() {
     console_line("Stop - Program terminated.");
 }
 
-void clear_request(const CommandLine& cmd) {
+int clear_request(const CommandLine& cmd) {
     console_line("Bereich: " + writer::lock_directory(cmd.area));
     console_line("Reset der Datenbasis durchf\x81hren.");
     console_line("Sind Sie sicher, dass sie alle Teile im angegebenen Datenbereich");
@@ -199,16 +277,21 @@ void clear_request(const CommandLine& cmd) {
         first = line[pos];
         break;
     }
-    if (first != 'j' && first != 'J') return;
+    if (first != 'j' && first != 'J') return kExitDone;
     // No run may store while the area is being cleared.
-    std::unique_ptr<writer::LockKeeper> lock = lock_area(cmd.area);
-    if (!lock) return;
+    std::unique_ptr<writer::LockKeeper> lock = lock_area(cmd.area, cmd.switches.waitForLock);
+    if (!lock) return kExitNothingDone;
     const bool cleared = lock->still_ours() && writer::epn_area_clear(cmd.area) != 0;
     if (!lock->release()) {
         report_lost_lock();
-        return;
+        return kExitNothingDone;
     }
-    console_line(cleared ? "Datenbasis geleert." : "Achtung: Datenbasis konnte nicht geleert werden.");
+    if (!cleared) {
+        console_line("Achtung: Datenbasis konnte nicht geleert werden.");
+        return kExitNothingDone;
+    }
+    console_line("Datenbasis geleert.");
+    return kExitDone;
 }
 
 // The directory part of the pattern: up to and including its last "\" or
@@ -290,8 +373,8 @@ bool lock_still_ours(Run& run) {
 // Releases the lock at the end of the run; a lock that is no longer this
 // run's is left to whoever holds it.
 void release_lock(Run& run) {
-    if (!run.lock) return;
-    if (!run.lock->release() && !run.lockLost) {
+    if (!run.lock || run.lockLost) return;
+    if (!run.lock->release()) {
         report_lost_lock();
         run.lockLost = true;
     }
@@ -303,7 +386,7 @@ void release_lock(Run& run) {
 // False when the run has to stop.
 bool take_lock(Run& run) {
     if (run.lock) return true;
-    run.lock = lock_area(run.cmd.area);
+    run.lock = lock_area(run.cmd.area, run.cmd.switches.waitForLock);
     if (!run.lock) return false;
     int32_t recovered = writer::epn_recover(run.cmd.area);
     if (recovered > 0) console_line("Achtung: Zielbereich nach Abbruch wiederhergestellt.");
@@ -332,14 +415,23 @@ bool store_piece(Run& run, const writer::PieceName& name) {
     }
     const writer::StoreResult r = writer::epn_store_piece(area, name, run.piece.image);
     if (r.ctl != 0) {
-        if (!sw.quiet) console_line(with_status("Achtung: Fehler in epn_ctl_put()", r.ctl));
+        if (!sw.quiet) report_status(StatusSource::ControlUpdate, r.ctl);
         return false;
     }
     if (r.pce != 0) {
-        if (!sw.quiet) console_line(with_status("Achtung: Fehler in epn_pce_put()", r.pce));
+        if (!sw.quiet) report_status(StatusSource::PieceFile, r.pce);
         return false;
     }
+    if (r.replaced) ++run.counts.replaced;
     return true;
+}
+
+// True the first time a file is met in this run: a file that several
+// arguments name is imported once.
+bool first_sight(Run& run, const std::string& path) {
+    std::string key = platform::file_identity(path);
+    if (key.empty()) key = "?" + path;  // can't be looked at: its name stands for it
+    return run.seen.insert(key).second;
 }
 
 // One entry of the search: convert the EPN file and store its piece.
@@ -347,14 +439,16 @@ void convert_entry(Run& run, const util::Fns4Entry& entry) {
     if (entry.attributes & platform::kAttrDirectory) return;
     std::string path = run.directoryPart + entry_file_name(entry);
     if (path.size() > kPatternCapacity) path.resize(kPatternCapacity);
+    if (!first_sight(run, path)) return;
     Switches& sw = run.cmd.switches;
-    if (!sw.quiet) console_line("Konvertiere Datei:" + path);
+    if (!sw.quiet) platform::console_name_line("Konvertiere Datei:", path);
 
     int32_t reversed = 0, rotated = 0;
     int32_t status = reader::epn_read(path.data(), static_cast<int32_t>(path.size()), reversed, rotated,
                                       run.piece);
     if (status != 0) {
-        if (!sw.quiet) console_line(with_status("Fehler beim Konvertieren:", status));
+        ++run.counts.failed;
+        if (!sw.quiet) report_status(StatusSource::Conversion, status, run.piece.stopLine);
         return;
     }
     if (reversed == 1) console_line("   Achtung: Umlaufsinn der Kontur ge\x84ndert.");
@@ -373,45 +467,79 @@ void convert_entry(Run& run, const util::Fns4Entry& entry) {
     bool exists = !sw.replaceExisting && writer::epn_ctl_find(run.cmd.area, name) != 0;
     if (sw.askBeforeReplace && exists && overwrite_dialogue(run, shown)) exists = false;
     if (!sw.replaceExisting && exists) {
+        ++run.counts.skipped;
         if (!sw.quiet) console_line("   Teil =>" + shown + "<= \x81" "bergangen. Es existiert schon.");
         return;
     }
 
-    if (!lock_still_ours(run)) return;
+    if (!lock_still_ours(run)) {
+        ++run.counts.failed;
+        return;
+    }
     if (!store_piece(run, name)) {
+        ++run.counts.failed;
         report_failure(run, shown);
         return;
     }
+    ++run.counts.imported;
     run.anyImported = true;
     console_line("   Teil importiert als:" + shown);
     if (sw.deleteAfterImport) util::FTNFDE(path);
 }
 
-void conversion_run(Run& run) {
-    run.directoryPart = directory_part(run.cmd.pattern);
+// Imports the files that one argument names. True when a match was found.
+bool import_argument(Run& run, const std::string& pattern) {
+    run.directoryPart = directory_part(pattern);
     util::Fns4Search search;
     util::Fns4Entry entry;
-    if (util::ftnfns4(search, 1, run.cmd.pattern, entry) != 0) {
-        console_line("Achtung: Keine EPN-Datei(en) gefunden!");
-        return;
-    }
-    run.anyImported = false;
+    if (util::ftnfns4(search, 1, pattern, entry) != 0) return false;
     do {
         convert_entry(run, entry);
         if (run.stopped) {
             util::ftnfns4(search, 3, {}, entry);
-            if (!run.lockLost) release_lock(run);
-            return;
+            return true;
         }
     } while (util::ftnfns4(search, 2, {}, entry) == 0);
+    return true;
+}
+
+// "Ergebnis: 3 importiert (1 ersetzt), 1 übergangen, 0 fehlerhaft."
+std::string summary_line(const Counts& c) {
+    return "Ergebnis: " + std::to_string(c.imported) + " importiert (" + std::to_string(c.replaced) +
+           " ersetzt), " + std::to_string(c.skipped) + " \x81" "bergangen, " + std::to_string(c.failed) +
+           " fehlerhaft.";
+}
+
+int conversion_run(Run& run) {
+    bool anyMatch = false;
+    run.anyImported = false;
+    for (const std::string& pattern : run.cmd.files) {
+        if (import_argument(run, pattern)) anyMatch = true;
+        if (run.stopped) break;
+    }
+    if (!anyMatch) {
+        console_line("Achtung: Keine EPN-Datei(en) gefunden!");
+        return kExitNothingDone;
+    }
+    if (run.stopped) {
+        release_lock(run);
+        return run.lockLost ? kExitSomeFailed : kExitNothingDone;
+    }
 
     if (run.anyImported && lock_still_ours(run)) {
         writer::epn_mark_superseded(run.cmd.area);
         int32_t status = writer::epn_ctl_sort(run.cmd.area);
-        if (status != 0 && !run.cmd.switches.quiet)
-            console_line(with_status("Achtung: Fehler in epn_ctl_sort()", status));
+        if (status != 0) {
+            run.endFailed = true;
+            if (!run.cmd.switches.quiet) report_status(StatusSource::Sort, status);
+        }
     }
-    if (!run.lockLost) release_lock(run);
+    release_lock(run);
+    if (run.lockLost) return kExitSomeFailed;
+    // Matches that were all directories: no file was found.
+    if (run.counts.found() == 0) return kExitNothingDone;
+    if (!run.cmd.switches.quiet) console_line(summary_line(run.counts));
+    return run.counts.failed > 0 || run.endFailed ? kExitSomeFailed : kExitDone;
 }
 
 }  // namespace
@@ -423,19 +551,21 @@ int run_main(const std::vector<std::string>& args) {
         console_line(kBanner);
         console_line(" ");
     }
+    for (const auto& arg : run.cmd.unknownOptions)
+        platform::console_name_line("Achtung: Unbekannte Option ignoriert: ", arg);
+    int status = kExitNothingDone;
     if (run.cmd.argumentCount < 2 || !area_is_usable(run.cmd.area)) {
         for (auto line : kUsage) console_line(line);
     } else if (significant_area(run.cmd).size() > static_cast<size_t>(kAreaSignificant)) {
-        console_line("Achtung: Bereich zu lang (h\x94" "chstens 10 Zeichen): " + std::string(significant_area(run.cmd)));
+        platform::console_name_line("Achtung: Bereich zu lang (h\x94" "chstens 10 Zeichen): ", significant_area(run.cmd));
         console_line("Stop - Program terminated.");
-    } else if (is_clear_request(run.cmd.pattern)) {
-        clear_request(run.cmd);
+    } else if (run.cmd.clearRequest) {
+        status = clear_request(run.cmd);
     } else {
-        conversion_run(run);
+        status = conversion_run(run);
     }
-    writer::epn_cleanup_private_copies();
     platform::console_flush();
-    return 0;
+    return status;
 }
 
 }  // namespace teilimp::driver

@@ -27,7 +27,10 @@
 //  - Temporary directory: TMP, TEMP, TMPDIR, then /tmp.
 //  - Command interpreter: /bin/sh -c.
 //  - Console: code page 850 bytes, converted to UTF-8 when the locale's
-//    character set is UTF-8; lines end in LF (CR LF on Windows).
+//    character set is UTF-8; lines end in LF (CR LF on Windows). File names
+//    are shown as the file system gives them, never converted.
+//  - A search pattern whose last component does not begin with "." does
+//    not match names beginning with "." (hidden files), as the shell does.
 #pragma once
 
 #include <cstddef>
@@ -159,14 +162,14 @@ bool exists(std::string_view path);
 // What tells one file from another that later takes its name: the file's
 // identity on its volume (device and inode; volume serial and file index)
 // and its last-write time.
-struct FileIdentity {
+struct FileStamp {
     uint64_t volume = 0;
     uint64_t index = 0;
     int64_t writeTime = 0;  // a FileTime
-    bool operator==(const FileIdentity&) const = default;
+    bool operator==(const FileStamp&) const = default;
 };
 // False (with *error set) when the file cannot be looked at.
-bool file_identity(std::string_view path, FileIdentity& out, uint32_t* error = nullptr);
+bool file_stamp(std::string_view path, FileStamp& out, uint32_t* error = nullptr);
 
 // Short (8.3) form of a path; empty where the system has none (POSIX).
 std::string short_path_name(std::string_view path);
@@ -176,6 +179,18 @@ bool has_short_names();
 // The path as the system names it: on POSIX the mapped, case-resolved
 // native path ("" for an unmapped drive); on Windows the path unchanged.
 std::string native_path(std::string_view path);
+
+// A key that is the same for every spelling of one existing file (POSIX:
+// its device and inode; Windows: its full path, upper-cased); "" when the
+// file can't be looked at.
+std::string file_identity(std::string_view path);
+
+// True when a command-line argument that has the form of an option must
+// be taken as a file name: on POSIX, where "/" starts absolute paths and a
+// shell expands patterns into names such as "-n", an argument that names
+// an existing file or directory or holds a "/" after its first character.
+// Always false on Windows.
+bool argument_is_file_name(std::string_view argument);
 
 // --------------------------------------------------------------- times
 
@@ -269,6 +284,11 @@ int run_command(std::string_view commandLine);
 // needs), without / with the system's line end.
 void console_write(std::string_view cp850);
 void console_line(std::string_view cp850);
+// A line of code page 850 text followed by a file name or path as the file
+// system gives it: on POSIX its bytes unchanged (a UTF-8 name shows as
+// such under a UTF-8 locale), on Windows converted from the ANSI to the
+// console's code page.
+void console_name_line(std::string_view cp850, std::string_view name);
 void console_flush();
 // Reads one line from standard input without its line end, cut to maxLen
 // bytes; false at end of input.

@@ -95,6 +95,28 @@ Commit commit_temp(platform::File& f, const std::string& tmp, const std::string&
     return platform::sync_directory(dir_of(orig)) == kErrNone ? Commit::Done : Commit::Unsynced;
 }
 
+bool read_all(platform::File& f, std::vector<uint8_t>& out) {
+    out.clear();
+    const int64_t size = platform::file_size(f);
+    if (size > 0) out.resize(static_cast<size_t>(size));
+    size_t have = 0;
+    while (have < out.size()) {
+        const int64_t got = platform::read_bytes(f, out.data() + have, out.size() - have);
+        if (got < 0) return false;
+        if (got == 0) break;
+        have += static_cast<size_t>(got);
+    }
+    out.resize(have);
+    // Whatever the file gained since it was measured.
+    std::vector<uint8_t> block(64 * 1024);
+    for (;;) {
+        const int64_t got = platform::read_bytes(f, block.data(), block.size());
+        if (got < 0) return false;
+        if (got == 0) return true;
+        out.insert(out.end(), block.begin(), block.begin() + got);
+    }
+}
+
 bool ChunkReader::read(uint8_t* out, size_t n) {
     while (n > 0) {
         if (pos == end) {

@@ -56,6 +56,10 @@ enum class Commit { Done, Failed, Unsynced };
 // the directory could not be flushed.
 Commit commit_temp(platform::File& f, const std::string& tmp, const std::string& orig);
 
+// Reads the whole of an open file, from where it stands, in large blocks.
+// False on a read error.
+bool read_all(platform::File& f, std::vector<uint8_t>& out);
+
 // Reads a file sequentially through a large buffer.
 struct ChunkReader {
     platform::File& file;

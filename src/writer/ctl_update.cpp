@@ -17,7 +17,8 @@ constexpr FileCode kLastCode = {'z', 'z', 'z'};
 }  // namespace
 
 int32_t ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t stamp, FileCode& fileCode,
-                        int32_t& slot, const AreaField& area) {
+                        int32_t& slot, const AreaField& area, bool* replaced) {
+    if (replaced != nullptr) *replaced = false;
     // piece.ctl itself is never touched before the commit, so every failure
     // leaves it as it was; the guard then removes the backup and the
     // unfinished new version.
@@ -36,7 +37,10 @@ int32_t ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t
             trailerFound = true;
             break;
         }
-        if (std::memcmp(rec.data(), name.data(), name.size()) == 0) entry_set_state(rec, kStateSuperseded);
+        if (std::memcmp(rec.data(), name.data(), name.size()) == 0) {
+            if (replaced != nullptr && entry_state(rec) == kStateValid) *replaced = true;
+            entry_set_state(rec, kStateSuperseded);
+        }
         if (entry_state(rec) == kStateValid) ++valid;
         if (!writer.put(rec.data(), rec.size())) return 4;
     }

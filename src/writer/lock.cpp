@@ -77,7 +77,7 @@ void remove_stale_lock(const std::string& lockPath) {
 // Mark of failed attempt i: " .." and i in two columns and "."; the first
 // mark begins the line and goes without its blank.
 std::string attempt_mark(int32_t i) {
-    char mark[16];
+    char mark[24];
     std::snprintf(mark, sizeof mark, " ..%2d.", static_cast<int>(i));
     return i == 1 ? std::string(mark + 1) : std::string(mark);
 }
@@ -105,7 +105,7 @@ int32_t without_lock_file(const std::string& lockPath) {
 
 }  // namespace
 
-int32_t epn_lock(const AreaField& area, int32_t verbose, HeldLock& held) {
+int32_t epn_lock(const AreaField& area, int32_t verbose, HeldLock& held, int32_t waitForever) {
     const std::string lockPath = area_path(area, AreaFile::Lock);
     held = HeldLock{lockPath, {}};
 
@@ -121,7 +121,7 @@ int32_t epn_lock(const AreaField& area, int32_t verbose, HeldLock& held) {
 
     int32_t result = kLockBlocked;
     int32_t failed = 0;
-    for (int32_t i = 1; i <= kAttempts; ++i) {
+    for (int32_t i = 1; waitForever != 0 || i <= kAttempts; ++i) {
         if (try_create(lockPath)) {
             result = kLockTaken;
             break;
@@ -132,35 +132,46 @@ int32_t epn_lock(const AreaField& area, int32_t verbose, HeldLock& held) {
             if (result != kLockBlocked) break;
         }
         ++failed;
-        if (verbose) {
+        // Past the usual attempts a mark every 10 keeps the line short.
+        if (verbose && (i <= kAttempts || i % 10 == 0)) {
             platform::console_write(attempt_mark(i));
             platform::console_flush();
         }
-        platform::sleep_ms(kPauseBaseMs + kPauseStepMs * static_cast<uint32_t>(i));
+        // A lock that has become stale while this run waits belonged to a
+        // run that died meanwhile.
+        if (waitForever != 0 && is_stale(lockPath)) {
+            if (verbose) {
+                platform::console_line("");
+                platform::console_line("Alte Zugriffsdatei entfernt...");
+            }
+            remove_stale_lock(lockPath);
+        }
+        const int32_t step = i < kAttempts ? i : kAttempts;
+        platform::sleep_ms(kPauseBaseMs + kPauseStepMs * static_cast<uint32_t>(step));
     }
     if (failed > 0 && verbose) platform::console_line(" OK");
-    if (result == kLockTaken) platform::file_identity(lockPath, held.mine);
+    if (result == kLockTaken) platform::file_stamp(lockPath, held.mine);
     return result;
 }
 
-int32_t epn_lock(const AreaField& area, int32_t verbose) {
+int32_t epn_lock(const AreaField& area, int32_t verbose, int32_t waitForever) {
     HeldLock held;
-    return epn_lock(area, verbose, held);
+    return epn_lock(area, verbose, held, waitForever);
 }
 
 void epn_unlock(const AreaField& area) { util::FTNFDE(area_path(area, AreaFile::Lock)); }
 
 bool lock_is_ours(const HeldLock& lock) {
-    platform::FileIdentity now;
-    return platform::file_identity(lock.path, now) && now == lock.mine;
+    platform::FileStamp now;
+    return platform::file_stamp(lock.path, now) && now == lock.mine;
 }
 
 bool lock_renew(HeldLock& lock) {
     if (!lock_is_ours(lock)) return false;
     platform::set_file_time(lock.path, platform::file_time_now());
     // Remember the date-time as the file system keeps it.
-    platform::FileIdentity now;
-    if (!platform::file_identity(lock.path, now) || now.volume != lock.mine.volume ||
+    platform::FileStamp now;
+    if (!platform::file_stamp(lock.path, now) || now.volume != lock.mine.volume ||
         now.index != lock.mine.index)
         return false;
     lock.mine = now;

@@ -27,15 +27,18 @@ enum : int32_t {
 // one was suspended, or it was deleted or replaced).
 struct HeldLock {
     std::string path;
-    platform::FileIdentity mine{};
+    platform::FileStamp mine{};
 };
 
 // Takes the lock (removing a stale one, waiting up to 30 attempts for a
 // fresh one). verbose != 0 writes the messages and attempt marks on the
-// console. A lock file that cannot be created and does not exist means a
-// missing or unusable area: no waiting then. `held` receives the lock.
-int32_t epn_lock(const AreaField& area, int32_t verbose, HeldLock& held);
-int32_t epn_lock(const AreaField& area, int32_t verbose);
+// console. waitForever != 0 goes on trying after the 30th attempt for as
+// long as it takes, with a mark every 10 attempts, and still removes the
+// lock once it has become stale. A lock file that cannot be created and
+// does not exist means a missing or unusable area: no waiting then. `held`
+// receives the lock.
+int32_t epn_lock(const AreaField& area, int32_t verbose, HeldLock& held, int32_t waitForever = 0);
+int32_t epn_lock(const AreaField& area, int32_t verbose, int32_t waitForever = 0);
 // Deletes the lock file, whoever's it is.
 void epn_unlock(const AreaField& area);
 

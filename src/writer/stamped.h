@@ -12,8 +12,10 @@
 
 namespace teilimp::writer {
 
+// *replaced (when given) tells whether a valid entry of the name was
+// superseded.
 int32_t ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t stamp, FileCode& fileCode,
-                        int32_t& slot, const AreaField& area);
+                        int32_t& slot, const AreaField& area, bool* replaced = nullptr);
 int32_t pce_put_stamped(const FileCode& fileCode, int32_t slot, const PieceName& name,
                         std::span<const uint8_t> image, int32_t stamp, const AreaField& area);
 

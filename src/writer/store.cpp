@@ -9,7 +9,7 @@ StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::s
     StoreResult r;
     const int32_t stamp = time_stamp_now();
     const auto length = static_cast<int32_t>(image.size());
-    r.ctl = ctl_put_stamped(name, length, stamp, r.code, r.slot, area);
+    r.ctl = ctl_put_stamped(name, length, stamp, r.code, r.slot, area, &r.replaced);
     if (r.ctl != 0) return r;
     r.pce = pce_put_stamped(r.code, r.slot, name, image, stamp, area);
     epn_ctl_end(area, r.pce != 0 ? 1 : 0);

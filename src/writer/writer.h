@@ -16,6 +16,7 @@ struct StoreResult {
     int32_t pce = 0;  // epn_pce_put's result (when ctl is 0)
     FileCode code{};  // the place the piece was given (when ctl is 0)
     int32_t slot = 0;
+    bool replaced = false;  // a valid entry of the name was superseded (when ctl is 0)
     bool ok() const { return ctl == 0 && pce == 0; }
 };
 

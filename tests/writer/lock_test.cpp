@@ -203,7 +203,7 @@ TEST_F(LockTest, ARunKnowsItsOwnLock) {
     ASSERT_EQ(platform::set_file_time(lockPath, platform::file_time_now() - 600 * kTicksPerSecond), 0u);
     EXPECT_FALSE(lock_is_ours(held));  // a date-time this run did not set
     HeldLock renewed = held;
-    platform::file_identity(lockPath, renewed.mine);
+    platform::file_stamp(lockPath, renewed.mine);
     ASSERT_TRUE(lock_renew(renewed));
     EXPECT_TRUE(lock_is_ours(renewed));
     EXPECT_EQ(epn_lock(area, 1), kLockBlocked);
@@ -211,12 +211,12 @@ TEST_F(LockTest, ARunKnowsItsOwnLock) {
     // Taken over by another run: neither renewed nor released.
     testing::write_file(nativeLock + ".new", "OK\n");
     ASSERT_EQ(::rename((nativeLock + ".new").c_str(), nativeLock.c_str()), 0);
-    platform::FileIdentity theirs;
-    ASSERT_TRUE(platform::file_identity(lockPath, theirs));
+    platform::FileStamp theirs;
+    ASSERT_TRUE(platform::file_stamp(lockPath, theirs));
     EXPECT_FALSE(lock_renew(renewed));
     EXPECT_FALSE(lock_release(renewed));
-    platform::FileIdentity after;
-    ASSERT_TRUE(platform::file_identity(lockPath, after));
+    platform::FileStamp after;
+    ASSERT_TRUE(platform::file_stamp(lockPath, after));
     EXPECT_EQ(after, theirs);
 
     // Deleted: not this run's either.
@@ -229,12 +229,12 @@ TEST_F(LockTest, KeeperRenewsUntilReleased) {
     HeldLock held;
     ASSERT_EQ(epn_lock(area, 1, held), kLockTaken);
     ASSERT_EQ(platform::set_file_time(lockPath, platform::file_time_now() - 600 * kTicksPerSecond), 0u);
-    platform::file_identity(lockPath, held.mine);
+    platform::file_stamp(lockPath, held.mine);
     {
         LockKeeper keeper(held);
         EXPECT_TRUE(testing::eventually([&] {
-            platform::FileIdentity now;
-            return platform::file_identity(lockPath, now) &&
+            platform::FileStamp now;
+            return platform::file_stamp(lockPath, now) &&
                    now.writeTime > platform::file_time_now() - 10 * kTicksPerSecond;
         }));
         EXPECT_TRUE(keeper.still_ours());

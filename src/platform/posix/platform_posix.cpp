@@ -484,6 +484,17 @@ void put_console(std::string_view cp850) {
     }
 }
 
+// Names on disk are bytes the terminal already shows in its own character
+// set: they are written as they are, in every locale.
+void put_console_name(std::string_view name) {
+    Hooks& h = hooks();
+    if (h.consoleSink != nullptr) {
+        h.consoleSink->append(name);
+        return;
+    }
+    std::fwrite(name.data(), 1, name.size(), stdout);
+}
+
 }  // namespace
 
 // ================================================================ files
@@ -852,7 +863,7 @@ uint32_t set_attributes(std::string_view path, uint32_t attributes) {
 
 bool exists(std::string_view path) { return resolve(path).found; }
 
-bool file_identity(std::string_view path, FileIdentity& out, uint32_t* error) {
+bool file_stamp(std::string_view path, FileStamp& out, uint32_t* error) {
     uint32_t dummy = 0;
     uint32_t& err = error != nullptr ? *error : dummy;
     err = kErrNone;
@@ -879,6 +890,19 @@ bool has_short_names() { return false; }
 std::string native_path(std::string_view path) {
     Resolved r = resolve(path);
     return r.mapped ? r.native : std::string();
+}
+
+std::string file_identity(std::string_view path) {
+    Resolved r = resolve(path);
+    struct stat st;
+    if (!r.found || stat(r.native.c_str(), &st) != 0) return std::string();
+    return std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
+           std::to_string(static_cast<unsigned long long>(st.st_ino));
+}
+
+bool argument_is_file_name(std::string_view argument) {
+    if (argument.find('/', 1) != std::string_view::npos) return true;
+    return resolve(argument).found;
 }
 
 // ================================================================ times
@@ -1045,6 +1069,8 @@ uint32_t find_first(std::string_view pattern, FindHandle& h, FindEntry& e) {
         std::string name = ent->d_name;
         if (name == "." || name == "..") continue;
         if (namePart.empty() || !pattern_match(namePart, name)) continue;
+        // Hidden names only for a pattern that asks for them.
+        if (name[0] == '.' && namePart[0] != '.') continue;
         std::string full = join(d.native, name);
         struct stat sb;
         if (stat(full.c_str(), &sb) != 0 && lstat(full.c_str(), &sb) != 0) continue;
