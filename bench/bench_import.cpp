@@ -125,7 +125,6 @@ int main(int argc, char** argv) {
     const int32_t sorted = writer::epn_ctl_sort(area);
     const double endMs = ms_since(start);
     lock.release();
-    writer::epn_cleanup_private_copies();
     std::printf("store  %d pieces (%.1f KB images on average): %.1f ms, %.2f ms per piece\n", 2 * pieces,
                 imageBytes / 1e3 / pieces, storeMs, storeMs / (2 * pieces));
     std::printf("end    mark %d superseded entries and sort: %.1f ms (sort status %d)\n", pieces, endMs, sorted);

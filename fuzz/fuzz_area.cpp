@@ -81,6 +81,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     writer::epn_mark_superseded(area);
     writer::epn_ctl_sort(area);
     writer::epn_recover(area);
-    writer::epn_cleanup_private_copies();
     return 0;
 }

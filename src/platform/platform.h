@@ -138,6 +138,10 @@ uint32_t delete_file(std::string_view path);
 uint32_t rename_file(std::string_view from, std::string_view to);
 // Renames, atomically replacing `to` if it exists.
 uint32_t replace_file(std::string_view from, std::string_view to);
+// Gives an existing file a second name (a hard link; both names then share
+// one content). Fails if `newName` exists, and where the file system keeps
+// no links (callers then copy).
+uint32_t link_file(std::string_view existing, std::string_view newName);
 // Flushes a directory's entries to disk (after a rename); no-op where the
 // system has no such operation.
 uint32_t sync_directory(std::string_view dir);
@@ -313,7 +317,7 @@ void error_line(std::string_view text);
 //                       period) are x times as long
 // Counted operations, one count per call: open_file in every mode but Read,
 // write_all/write_line, truncate_file, flush_file, copy_file, delete_file
-// (also through close_and_delete), rename_file, replace_file,
+// (also through close_and_delete), rename_file, replace_file, link_file,
 // make_directory, remove_directory, remove_tree, make_private_directory,
 // set_attributes, set_file_time. Not counted: reads, closes (a crash before a
 // close leaves the disk as a crash after the last write), seeks,

@@ -54,7 +54,14 @@ bool copy_flushed(const std::string& src, const std::string& dst) {
 
 }  // namespace
 
-bool make_backup(const std::string& orig, const std::string& bak) { return copy_flushed(orig, bak); }
+bool make_backup(const std::string& orig, const std::string& bak) {
+    // A second name for the file costs no copy and no flush: its content
+    // is on disk already and is replaced, never changed, by the update. A
+    // read-only file is copied: a second name would share its attribute,
+    // and a read-only backup could not be dropped.
+    if (!read_only(orig) && platform::link_file(orig, bak) == kErrNone) return true;
+    return copy_flushed(orig, bak);
+}
 
 bool restore_from(const std::string& orig, const std::string& bak) {
     if (!copy_flushed(bak, orig)) return false;
@@ -67,15 +74,19 @@ bool settle_backup(const std::string& orig, const std::string& bak) {
     return restore_from(orig, bak);
 }
 
-void drop_backup(const std::string& orig, const std::string& bak) {
+void drop_backup(const std::string& orig, const std::string& bak, bool syncDir) {
     if (!remove_file(bak)) {
         make_backup(orig, bak);
         remove_file(bak);
     }
-    platform::sync_directory(dir_of(bak));
+    if (syncDir) platform::sync_directory(dir_of(bak));
 }
 
 platform::File create_temp(const std::string& tmp) {
+    uint32_t error = 0;
+    platform::File f = platform::open_file(tmp, platform::OpenMode::CreateNew, &error);
+    if (f.is_open() || error != platform::kErrFileExists) return f;
+    // A stale one: removed, and the file made anew.
     if (!remove_file(tmp)) return {};
     return platform::open_file(tmp, platform::OpenMode::CreateNew);
 }
@@ -85,13 +96,14 @@ void abandon_temp(platform::File& f, const std::string& tmp) {
     remove_file(tmp);
 }
 
-Commit commit_temp(platform::File& f, const std::string& tmp, const std::string& orig) {
+Commit commit_temp(platform::File& f, const std::string& tmp, const std::string& orig, bool syncDir) {
     bool flushed = platform::flush_file(f);
     bool closed = platform::close_file(f);
     if (!flushed || !closed || platform::replace_file(tmp, orig) != kErrNone) {
         remove_file(tmp);
         return Commit::Failed;
     }
+    if (!syncDir) return Commit::Done;
     return platform::sync_directory(dir_of(orig)) == kErrNone ? Commit::Done : Commit::Unsynced;
 }
 
@@ -102,7 +114,10 @@ bool read_all(platform::File& f, std::vector<uint8_t>& out) {
     size_t have = 0;
     while (have < out.size()) {
         const int64_t got = platform::read_bytes(f, out.data() + have, out.size() - have);
-        if (got < 0) return false;
+        if (got < 0) {
+            out.resize(have);  // what was read
+            return false;
+        }
         if (got == 0) break;
         have += static_cast<size_t>(got);
     }

@@ -1,6 +1,7 @@
 // Lookup, space check, clearing, superseded marks.
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -9,7 +10,6 @@
 #include "writer/area_files.h"
 #include "writer/area_io.h"
 #include "writer/area_path.h"
-#include "writer/opennetw.h"
 #include "writer/rewrite.h"
 #include "writer/writer.h"
 
@@ -52,20 +52,43 @@ bool already_in_state(const std::string& piece, const SlotSet& set, int16_t stat
     return read_directory(reader, header, dir) && in_state(dir, set, state);
 }
 
-int32_t mark_slots(const AreaField& area, const FileCode& fileCode, const SlotSet& set, int16_t state);
+// Sets `state` in the directory entries `set` of a piece file. `rewritten`
+// tells whether the file was replaced (its directory is then still to be
+// flushed).
+int32_t mark_slots(const AreaField& area, const FileCode& fileCode, const SlotSet& set, int16_t state,
+                   bool& rewritten);
 
 }  // namespace
 
-int32_t epn_ctl_find(const AreaField& area, const PieceName& name) {
-    platform::File ch;
-    if (opennetw(ch, area_path(area, AreaFile::Control), "OLD", 1) != 0) return 0;
-    io::ChunkReader reader(ch);
-    std::array<uint8_t, 64> rec{};
-    while (reader.read(rec.data(), rec.size())) {
-        if (is_trailer(rec)) break;
-        if (std::memcmp(rec.data(), name.data(), name.size()) == 0 && entry_state(rec) == kStateValid) return 1;
+// Reads the control file whole and closes it; false if it can't be read.
+bool read_control(const AreaField& area, std::vector<uint8_t>& bytes) {
+    platform::File f = platform::open_file(area_path(area, AreaFile::Control), platform::OpenMode::Read);
+    if (!f.is_open()) return false;
+    const bool done = io::read_all(f, bytes);
+    platform::close_file(f);
+    return done;
+}
+
+// Calls `visit` for each entry of the control file, up to the trailer or
+// the end of the bytes; stops early when `visit` returns false.
+template <typename Visit>
+void for_each_entry(const std::vector<uint8_t>& bytes, Visit visit) {
+    for (size_t at = 0; at + kRecordSize <= bytes.size(); at += kRecordSize) {
+        const std::span<const uint8_t, 64> rec(bytes.data() + at, kRecordSize);
+        if (is_trailer(rec) || !visit(rec)) return;
     }
-    return 0;
+}
+
+int32_t epn_ctl_find(const AreaField& area, const PieceName& name) {
+    std::vector<uint8_t> bytes;
+    // A read that fails midway still answers from what was read.
+    read_control(area, bytes);
+    int32_t found = 0;
+    for_each_entry(bytes, [&](std::span<const uint8_t, 64> rec) {
+        if (std::memcmp(rec.data(), name.data(), name.size()) == 0 && entry_state(rec) == kStateValid) found = 1;
+        return found == 0;
+    });
+    return found;
 }
 
 int32_t epn_space_check(const AreaField& area, int32_t pieceImageLength) {
@@ -117,39 +140,49 @@ int32_t epn_area_clear(const AreaField& area) {
 }
 
 void epn_mark_superseded(const AreaField& area) {
-    platform::File ch;
-    if (opennetw(ch, area_path(area, AreaFile::Control), "OLD", 1) != 0) return;
+    // A read that fails midway still marks the entries read before it.
+    std::vector<uint8_t> bytes;
+    read_control(area, bytes);
     // The superseded slots of each piece file, in the order in which the
     // files first appear, so that every file is rewritten once for all of
     // its marks.
     std::vector<std::pair<FileCode, SlotSet>> files;
-    io::ChunkReader reader(ch);
-    std::array<uint8_t, 64> rec{};
-    while (reader.read(rec.data(), rec.size())) {
-        if (is_trailer(rec)) break;
-        if (entry_state(rec) != kStateSuperseded) continue;
+    std::map<FileCode, size_t> index;
+    for_each_entry(bytes, [&](std::span<const uint8_t, 64> rec) {
+        if (entry_state(rec) != kStateSuperseded) return true;
         const CtlEntry e = decode_entry(rec);
         // A slot outside the file ends the walk, as its refusal would.
-        if (e.slot > 7) break;
-        auto it = std::find_if(files.begin(), files.end(), [&](const auto& f) { return f.first == e.fileCode; });
-        if (it == files.end()) it = files.insert(files.end(), {e.fileCode, SlotSet{}});
-        it->second.slots[e.slot] = true;
-    }
+        if (e.slot > 7) return false;
+        auto [it, added] = index.try_emplace(e.fileCode, files.size());
+        if (added) files.push_back({e.fileCode, SlotSet{}});
+        files[it->second].second.slots[e.slot] = true;
+        return true;
+    });
+    bytes = {};
+    bool changed = false;
     for (const auto& [code, set] : files) {
-        if (mark_slots(area, code, set, kStateSuperseded) != 0) break;
+        bool rewritten = false;
+        if (mark_slots(area, code, set, kStateSuperseded, rewritten) != 0) break;
+        changed = changed || rewritten;
     }
+    // One flush of the directory for every file rewritten.
+    if (changed) platform::sync_directory(io::dir_of(area_path(area, AreaFile::Control)));
 }
 
 int32_t epn_pce_mark(const AreaField& area, const FileCode& fileCode, int32_t slot, int16_t state) {
     if (slot < 1 || slot > 8) return 1;
     SlotSet set;
     set.slots[static_cast<size_t>(slot - 1)] = true;
-    return mark_slots(area, fileCode, set, state);
+    bool rewritten = false;
+    const int32_t result = mark_slots(area, fileCode, set, state, rewritten);
+    if (rewritten) platform::sync_directory(io::dir_of(area_path(area, AreaFile::Piece, fileCode)));
+    return result;
 }
 
 namespace {
 
-int32_t mark_slots(const AreaField& area, const FileCode& fileCode, const SlotSet& set, int16_t state) {
+int32_t mark_slots(const AreaField& area, const FileCode& fileCode, const SlotSet& set, int16_t state,
+                   bool& rewritten) {
     if (!ccc_valid(fileCode)) return 2;
     SafeRewrite rw(area_path(area, AreaFile::Piece, fileCode), area_path(area, AreaFile::PieceBackup, fileCode));
     if (already_in_state(rw.path, set, state)) return 0;
@@ -180,13 +213,12 @@ int32_t mark_slots(const AreaField& area, const FileCode& fileCode, const SlotSe
         !platform::write_all(rw.out, dirBytes.data(), dirBytes.size()))
         return 5;
     if (io::copy_bytes(reader, rw.out, images) != io::CopyResult::Ok) return 5;
+    rewritten = true;
     if (!rw.commit()) return 5;
-    rw.drop_backup();
+    rw.drop_backup(false);
     return 0;
 }
 
 }  // namespace
-
-void epn_cleanup_private_copies() { opennetw_cleanup(); }
 
 }  // namespace teilimp::writer

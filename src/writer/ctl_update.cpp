@@ -1,6 +1,7 @@
 // Entering a piece in the control file, and dropping or putting back the
 // control file's backup afterwards.
 #include <cstring>
+#include <vector>
 
 #include "writer/area_io.h"
 #include "writer/area_path.h"
@@ -26,25 +27,31 @@ int32_t ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t
     if (!rw.begin()) return 1;
     if (!rw.open_new()) return 2;
     if (!rw.open_old()) return 3;
+    // The old control file is read whole and closed before anything is
+    // written: no area file stays open while the new version is made.
+    std::vector<uint8_t> old;
+    const bool readDone = io::read_all(rw.in, old);
+    platform::close_file(rw.in);
+    if (!readDone) return 4;
 
-    io::ChunkReader reader(rw.in);
-    io::BlockWriter writer(rw.out);
-    std::array<uint8_t, 64> rec{};
+    const size_t records = old.size() / kRecordSize;
+    size_t entries = 0;
     int32_t valid = 0;
-    bool trailerFound = false;
-    while (reader.read(rec.data(), rec.size())) {
-        if (is_trailer(rec)) {
-            trailerFound = true;
-            break;
-        }
+    while (entries < records) {
+        const std::span<uint8_t, 64> rec(old.data() + entries * kRecordSize, kRecordSize);
+        if (is_trailer(rec)) break;
         if (std::memcmp(rec.data(), name.data(), name.size()) == 0) {
             if (replaced != nullptr && entry_state(rec) == kStateValid) *replaced = true;
             entry_set_state(rec, kStateSuperseded);
         }
         if (entry_state(rec) == kStateValid) ++valid;
-        if (!writer.put(rec.data(), rec.size())) return 4;
+        ++entries;
     }
-    if (!trailerFound || !writer.flush()) return 4;
+    // No trailer: the file ends early.
+    if (entries == records) return 4;
+    if (entries > 0 && !platform::write_all(rw.out, old.data(), entries * kRecordSize)) return 4;
+    std::array<uint8_t, 64> rec{};
+    std::memcpy(rec.data(), old.data() + entries * kRecordSize, kRecordSize);
 
     CtlTrailer trailer;
     trailer.raw = rec;

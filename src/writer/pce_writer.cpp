@@ -85,7 +85,8 @@ int32_t pce_put_stamped(const FileCode& fileCode, int32_t slot, const PieceName&
     if (io::copy_bytes(reader, rw.out, earlier) != io::CopyResult::Ok) return 9;
     if (!platform::write_all(rw.out, image.data(), image.size())) return 10;
     if (!rw.commit()) return 10;
-    rw.drop_backup();
+    // The directory is flushed at the end of the piece (epn_ctl_end).
+    rw.drop_backup(false);
     return 0;
 }
 

@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "writer/area_io.h"
-#include "writer/opennetw.h"
 
 namespace teilimp::writer {
 
@@ -26,9 +25,15 @@ bool SafeRewrite::begin() {
 }
 
 bool SafeRewrite::open_old() {
-    // Read through a private copy of the backup, so that a file on a
-    // shared drive is not held open while it is worked through.
-    return opennetw(in, backup, "OLD", 1) == 0;
+    in = platform::open_file(backup, platform::OpenMode::Read);
+    return in.is_open();
+}
+
+bool SafeRewrite::read_old(std::vector<uint8_t>& bytes) {
+    if (!open_old()) return false;
+    const bool done = io::read_all(in, bytes);
+    platform::close_file(in);
+    return done;
 }
 
 bool SafeRewrite::open_new() {
@@ -40,7 +45,7 @@ bool SafeRewrite::open_new() {
 bool SafeRewrite::commit() {
     if (in.is_open()) platform::close_file(in);
     committed_ = true;
-    switch (io::commit_temp(out, temp, path)) {
+    switch (io::commit_temp(out, temp, path, false)) {
         case io::Commit::Done: return true;
         case io::Commit::Failed:
             if (backedUp_) io::remove_file(backup);
@@ -52,6 +57,6 @@ bool SafeRewrite::commit() {
     return false;
 }
 
-void SafeRewrite::drop_backup() { io::drop_backup(path, backup); }
+void SafeRewrite::drop_backup(bool syncDir) { io::drop_backup(path, backup, syncDir); }
 
 }  // namespace teilimp::writer

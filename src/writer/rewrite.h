@@ -4,10 +4,16 @@
 //   SafeRewrite rw(path, backupPath);
 //   rw.begin()      puts back a backup that an earlier failure left, then
 //                   makes a complete backup of the file;
-//   rw.open_old()   opens the old content for reading;
+//   rw.open_old()   opens the old content for reading (its backup, read
+//                   directly: nothing is copied elsewhere first);
+//   rw.read_old(b)  or reads the whole old content into memory and closes
+//                   it again, so that the file is not held open while the
+//                   new version is worked out;
 //   rw.open_new()   creates the temporary file that receives the new
 //                   version (the one place where a new version is created);
-//   rw.commit()     puts the new version in place by one rename.
+//   rw.commit()     puts the new version in place by one rename (the data
+//                   flushed first; the directory is flushed by the caller,
+//                   once for all files of a step).
 //
 // A file that is created new (no old content) skips begin() and open_old().
 // The file itself is not touched before the commit. Whatever was begun and
@@ -17,7 +23,9 @@
 // control-file update does until the piece file is written).
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -40,6 +48,8 @@ struct SafeRewrite {
     bool begin();
     // False when the old content cannot be opened.
     bool open_old();
+    // False when the old content cannot be opened or read.
+    bool read_old(std::vector<uint8_t>& bytes);
     // False when the file may not be replaced (read-only) or the temporary
     // file cannot be created.
     bool open_new();
@@ -48,8 +58,9 @@ struct SafeRewrite {
     // the backup if the rename went through but could not be flushed) and
     // the backup made by begin() is gone.
     bool commit();
-    // After a commit: removes the backup, the new version being flushed.
-    void drop_backup();
+    // After a commit: removes the backup, the new version being flushed;
+    // `syncDir` flushes the directory afterwards.
+    void drop_backup(bool syncDir);
 
 private:
     bool backedUp_ = false;

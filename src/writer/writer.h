@@ -61,8 +61,4 @@ int32_t epn_pce_mark(const AreaField& area, const FileCode& fileCode, int32_t sl
 // (the backups then stay for the next attempt).
 int32_t epn_recover(const AreaField& area);
 
-// Removes the private copies made while reading area files (at the end of
-// the run).
-void epn_cleanup_private_copies();
-
 }  // namespace teilimp::writer

@@ -215,6 +215,42 @@ TEST(Reasons, WriterStatuses) {
     EXPECT_EQ(r.exitCode, 1);
 }
 
+// Every status line, whichever file operation fails, is followed by its
+// reason, and a failure is never reported as success.
+TEST(Reasons, EveryInjectedFailureHasAReasonAndAnExitStatus) {
+    Drive d;
+    d.clear();
+    write_file(d.epn() + "/f1.epn", square_epn("F1"));
+    write_file(d.epn() + "/f2.epn", square_epn("F2"));
+    d.run({"X:TEST", "X:\\epn\\f1.epn", "/s1"});
+    const std::string before = read_file(d.data() + "/piece.ctl");
+    bool sortFailed = false;
+    for (int k = 1; k <= 80; ++k) {
+        // The same starting point for every k: F1 stored, F2 not.
+        write_file(d.data() + "/piece.ctl", before);
+        const auto r = d.run({"X:TEST", "X:\\epn\\f2.epn"}, {}, {{"TEILIMP_FAULT_AT", std::to_string(k)}});
+        for (const char* status : {"Fehler beim Konvertieren:", "epn_ctl_put()", "epn_pce_put()", "epn_ctl_sort()"}) {
+            for (size_t at = r.out.find(status); at != std::string::npos; at = r.out.find(status, at + 1)) {
+                const size_t next = r.out.find('\n', at) + 1;
+                EXPECT_EQ(r.out.substr(next, 4), "   (") << "k=" << k << "\n" << r.out;
+                EXPECT_EQ(r.out.find("unbekannter Fehler", next), std::string::npos) << r.out;
+            }
+        }
+        if (r.out.find("Achtung: Fehler in epn_ctl_sort()") != std::string::npos) {
+            sortFailed = true;
+            EXPECT_EQ(r.exitCode, 1) << r.out;
+        }
+        if (r.out.find("Teil nicht importiert") != std::string::npos) {
+            EXPECT_EQ(r.exitCode, 1) << r.out;
+            EXPECT_NE(r.out.find(summary(0, 0, 0, 1)), std::string::npos) << r.out;
+        }
+        if (r.exitCode == 0) {
+            EXPECT_NE(r.out.find(summary(1, 0, 0, 0)), std::string::npos) << r.out;
+        }
+    }
+    EXPECT_TRUE(sortFailed);
+}
+
 TEST(Wait, WaitsForABusyAreaAsLongAsItTakes) {
     Drive d;
     d.clear();

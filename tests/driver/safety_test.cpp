@@ -318,5 +318,25 @@ TEST(AreaCheck, MissingOrUnwritableAreaFailsAtOnce) {
     EXPECT_EQ(list_dir(a.data()), std::vector<std::string>{"piece.ctl"});
 }
 
+// A run reads the area's files where they are and writes nothing to the
+// temporary directory, so a run killed at any file operation leaves
+// nothing there either.
+TEST(TemporaryDirectory, NothingLeftAfterAKilledRun) {
+    for (int64_t k = 1;; ++k) {
+        ASSERT_LT(k, 400) << "the run never got through";
+        Area a;
+        a.clear();
+        for (const char* n : {"P1", "P2", "P3"}) a.epn_file(n);
+        ASSERT_EQ(a.run({"X:TEST", "X:\\epn\\*.epn", "/s1"}).exitCode, 0);
+        for (const char* n : {"P2", "P4"}) a.epn_file(n);
+        const std::string tmp = a.dir / "tmp";
+        const RunResult r = a.run({"X:TEST", "X:\\epn\\*.epn", "/s1"}, {},
+                                  {{"TEILIMP_CRASH_AT", std::to_string(k)}, {"TEMP", tmp}, {"TMPDIR", tmp}});
+        EXPECT_TRUE(list_dir(tmp).empty()) << "killed at operation " << k;
+        if (r.exitCode == 0) break;
+        ASSERT_EQ(r.exitCode, -1000 - SIGKILL) << k;
+    }
+}
+
 }  // namespace
 }  // namespace teilimp::testing

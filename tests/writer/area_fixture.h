@@ -55,7 +55,6 @@ struct AreaFixture : ::testing::Test {
         teilimp::testing::make_dirs(data);
         teilimp::testing::make_dirs(tmpDir);
     }
-    ~AreaFixture() override { epn_cleanup_private_copies(); }
 
     std::string file(const std::string& name) const { return data + "/" + name; }
     std::string bytes(const std::string& name) const { return teilimp::testing::read_file(file(name)); }

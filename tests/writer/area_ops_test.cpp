@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include "area_fixture.h"
-#include "writer/opennetw.h"
 #include "platform/platform.h"
 #include "util/drive.h"
 
@@ -168,39 +167,6 @@ TEST_F(AreaOps, RecoverDirectoryFormWithoutBackslash) {
     EXPECT_EQ(teilimp::testing::read_file(at + "pieceaaa.pce"), pce);
     EXPECT_EQ(list_dir(root.path), (std::vector<std::string>{"DIRpiece.ctl", "DIRpieceaaa.pce", "tmp",
                                                               "userroot"}));
-}
-
-TEST_F(AreaOps, PrivateCopiesStayPrivate) {
-    ASSERT_EQ(epn_area_clear(area), 1);
-    // The predictable path of the old scheme is a planted link: not followed.
-    const std::string victim = root / "victim";
-    write_file(victim, "keep");
-    ASSERT_EQ(symlink(victim.c_str(), (tmpDir + "/piece.ctl").c_str()), 0);
-
-    platform::File ch;
-    std::string copy;
-    const std::string ctlPath = area_path(area, AreaFile::Control);
-    ASSERT_EQ(opennetw(ch, ctlPath, "OLD", 1, &copy), 0);
-    EXPECT_EQ(teilimp::testing::read_file(victim), "keep");
-    const std::string dir = copy.substr(0, copy.rfind('/'));
-    EXPECT_EQ(dir.substr(0, tmpDir.size()), tmpDir);
-    EXPECT_EQ(copy.substr(copy.rfind('/') + 1), "piece.ctl");
-    struct stat st;
-    ASSERT_EQ(lstat(dir.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
-    char buf[64];
-    EXPECT_EQ(platform::read_bytes(ch, buf, sizeof buf), 64);
-    platform::close_file(ch);
-
-    EXPECT_EQ(opennetw(ch, area_path(area, AreaFile::ControlBackup), "old", 1), -1);
-    EXPECT_EQ(opennetw(ch, "", "OLD", 1), -1);
-    EXPECT_EQ(opennetw(ch, ctlPath, "NEW", 1), -1);
-
-    epn_cleanup_private_copies();
-    EXPECT_FALSE(teilimp::testing::file_exists(dir));
-    EXPECT_EQ(teilimp::testing::read_file(victim), "keep");
-    EXPECT_EQ(epn_ctl_find(area, make_piece_name("X")), 0);  // makes a new directory as needed
 }
 
 }  // namespace

@@ -765,6 +765,17 @@ uint32_t replace_file(std::string_view from, std::string_view to) {
     return ::rename(f.native.c_str(), t.native.c_str()) == 0 ? kErrNone : code_of(errno);
 }
 
+uint32_t link_file(std::string_view existing, std::string_view newName) {
+    if (injected_fault()) return kErrAccessDenied;
+    Resolved s = resolve(existing);
+    if (!s.found) return missing_code(s);
+    if (is_directory(s.native)) return kErrAccessDenied;
+    Resolved d = resolve(newName);
+    if (d.found) return kErrFileExists;
+    if (uint32_t c = file_target_code(d); c != kErrNone) return c;
+    return ::link(s.native.c_str(), d.native.c_str()) == 0 ? kErrNone : code_of(errno);
+}
+
 uint32_t sync_directory(std::string_view dir) {
     Resolved r = resolve(dir);
     if (!r.found) return kErrPathNotFound;

@@ -300,6 +300,11 @@ uint32_t replace_file(std::string_view from, std::string_view to) {
         MoveFileExA(z(from).c_str(), z(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
 }
 
+uint32_t link_file(std::string_view existing, std::string_view newName) {
+    if (injected_fault()) return kErrAccessDenied;
+    return result_of(CreateHardLinkA(z(newName).c_str(), z(existing).c_str(), nullptr));
+}
+
 // MOVEFILE_WRITE_THROUGH already made the rename durable.
 uint32_t sync_directory(std::string_view) { return kErrNone; }
 
