@@ -107,6 +107,7 @@ struct Run {
     Counts counts;
     std::set<std::string> seen;  // files taken already (identity keys)
     reader::Piece piece;
+    writer::PieceFileScan pieceFiles;  // the space check's view of the area
 };
 
 // "text" followed by the number right-aligned in six columns.
@@ -405,7 +406,7 @@ bool store_piece(Run& run, const writer::PieceName& name) {
     const Switches& sw = run.cmd.switches;
     const auto& area = run.cmd.area;
     int32_t length = run.piece.imageLength();
-    if (writer::epn_space_check(area, length) == 0) {
+    if (writer::epn_space_check(area, length, run.pieceFiles) == 0) {
         if (!sw.quiet) {
             console_line(" ");
             console_line("   Nicht gen\x81gend Speicherplatz vorhanden !");
@@ -413,7 +414,7 @@ bool store_piece(Run& run, const writer::PieceName& name) {
         }
         return false;
     }
-    const writer::StoreResult r = writer::epn_store_piece(area, name, run.piece.image);
+    const writer::StoreResult r = writer::epn_store_piece(area, name, run.piece.image, &run.pieceFiles);
     if (r.ctl != 0) {
         if (!sw.quiet) report_status(StatusSource::ControlUpdate, r.ctl);
         return false;

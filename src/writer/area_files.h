@@ -18,9 +18,8 @@ struct AreaFiles {
     std::vector<std::string> temps;
 };
 
-// Looks through the data directory. An area in the directory form without
-// its closing backslash (C:\TMP) names its files with the directory's last
-// name as a stem (C:\TMPpiece.ctl); only names of that form count then.
+// Looks through the data directory (names with the stem of a directory-form
+// area without its closing backslash, as io::area_dir says).
 AreaFiles find_area_files(const AreaField& area);
 
 }  // namespace teilimp::writer

@@ -1,6 +1,9 @@
 #include "writer/area_io.h"
 
+#include "writer/area_path.h"
+
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace teilimp::writer::io {
@@ -105,6 +108,48 @@ Commit commit_temp(platform::File& f, const std::string& tmp, const std::string&
     }
     if (!syncDir) return Commit::Done;
     return platform::sync_directory(dir_of(orig)) == kErrNone ? Commit::Done : Commit::Unsynced;
+}
+
+AreaDir area_dir(const AreaField& area) {
+    const std::string ctl = area_path(area, AreaFile::Control);
+    AreaDir d;
+    d.prefix = ctl.substr(0, ctl.size() - 9);  // without "piece.ctl"
+    const size_t sep = d.prefix.find_last_of("\\/");
+    d.dir = sep == std::string::npos ? std::string() : d.prefix.substr(0, sep + 1);
+    d.stem = d.prefix.substr(d.dir.size());
+    return d;
+}
+
+std::vector<std::string> matching_names(const std::string& prefix, const std::string& pattern, bool withDirs) {
+    std::vector<std::string> names;
+    platform::FindHandle h;
+    platform::FindEntry e;
+    if (platform::find_first(prefix + pattern, h, e) != platform::kErrNone) return names;
+    do {
+        if (withDirs || (e.attributes & platform::kAttrDirectory) == 0) names.push_back(e.long_name);
+    } while (platform::find_next(h, e) == platform::kErrNone);
+    platform::find_close(h);
+    return names;
+}
+
+namespace {
+
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+}  // namespace
+
+bool piece_code_of(const std::string& name, const std::string& stem, const std::string& ext, FileCode& code) {
+    const std::string n = lower(name);
+    const std::string s = lower(stem);
+    const std::string x = lower(ext);
+    if (n.size() != s.size() + 8 + x.size() || n.compare(0, s.size(), s) != 0) return false;
+    const size_t at = s.size();
+    if (n.compare(at, 5, "piece") != 0 || n.compare(at + 8, std::string::npos, x) != 0) return false;
+    code = {n[at + 5], n[at + 6], n[at + 7]};
+    return ccc_valid(code) == 1;
 }
 
 bool read_all(platform::File& f, std::vector<uint8_t>& out) {

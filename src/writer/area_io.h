@@ -69,6 +69,25 @@ enum class Commit { Done, Failed, Unsynced };
 // flushed.
 Commit commit_temp(platform::File& f, const std::string& tmp, const std::string& orig, bool syncDir = true);
 
+// Where an area's files lie: `prefix` is the path of piece.ctl without the
+// file name: the directory `dir`, followed by a `stem` when an area in the
+// directory form lacks its closing backslash (C:\TMP gives C:\TMPpiece.ctl).
+// A directory search on prefix + pattern reports names with the stem.
+struct AreaDir {
+    std::string prefix;
+    std::string dir;
+    std::string stem;
+};
+AreaDir area_dir(const AreaField& area);
+// The names (without directory) of the entries that match prefix + pattern
+// (files only, or directories too with `withDirs`).
+std::vector<std::string> matching_names(const std::string& prefix, const std::string& pattern,
+                                        bool withDirs = false);
+// The code of a piece file or backup name "<stem>piece<code><ext>" (ext
+// such as ".pce", ".pc$" or ".pce.tmp"), compared without regard to case;
+// false when the name is not of that form.
+bool piece_code_of(const std::string& name, const std::string& stem, const std::string& ext, FileCode& code);
+
 // Reads the whole of an open file, from where it stands, in large blocks.
 // False on a read error.
 bool read_all(platform::File& f, std::vector<uint8_t>& out);

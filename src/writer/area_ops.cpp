@@ -11,6 +11,7 @@
 #include "writer/area_io.h"
 #include "writer/area_path.h"
 #include "writer/rewrite.h"
+#include "writer/stamped.h"
 #include "writer/writer.h"
 
 namespace teilimp::writer {
@@ -91,23 +92,78 @@ int32_t epn_ctl_find(const AreaField& area, const PieceName& name) {
     return found;
 }
 
-int32_t epn_space_check(const AreaField& area, int32_t pieceImageLength) {
-    const int64_t ctlBytes = util::filesize(area_path(area, AreaFile::Control));
+namespace {
+
+constexpr int kCodes = 26 * 26 * 26;
+
+size_t code_index(const FileCode& c) { return static_cast<size_t>((c[0] - 'a') * 676 + (c[1] - 'a') * 26 + (c[2] - 'a')); }
+
+FileCode code_at(size_t i) {
+    return {static_cast<char>('a' + i / 676), static_cast<char>('a' + i / 26 % 26), static_cast<char>('a' + i % 26)};
+}
+
+// One directory search for the area's piece files.
+void make_scan(const AreaField& area, PieceFileScan& scan) {
+    scan.present.assign(kCodes, false);
+    const io::AreaDir where = io::area_dir(area);
+    for (const std::string& name : io::matching_names(where.prefix, "piece*.pce")) {
+        FileCode code;
+        if (io::piece_code_of(name, where.stem, ".pce", code)) scan.present[code_index(code)] = true;
+    }
+}
+
+// The size of the last piece file of the unbroken sequence from "aaa", or
+// 512 when "aaa" has none; the walk ends after "zzz" (the counter would
+// wrap to "aaa").
+int64_t last_piece_file_size(const AreaField& area, const PieceFileScan* scan) {
+    if (scan != nullptr) {
+        size_t n = 0;
+        while (n < scan->present.size() && scan->present[n]) ++n;
+        if (n == 0) return 512;
+        const int32_t size = util::filesize(area_path(area, AreaFile::Piece, code_at(n - 1)));
+        return size >= 0 ? size : 512;
+    }
     int64_t pceBytes = 512;
     FileCode code = kFirstCode;
-    std::string last;
     for (;;) {
-        last = area_path(area, AreaFile::Piece, code);
-        int32_t size = util::filesize(last);
+        const int32_t size = util::filesize(area_path(area, AreaFile::Piece, code));
         if (size < 0) break;
         pceBytes = size;
-        if (code == kLastCode) break;  // the counter would wrap to "aaa"
+        if (code == kLastCode) break;
         inc_ccc(code);
     }
-    const int64_t need = 2 * ctlBytes + 64 + 2 * pceBytes + pieceImageLength;
-    const unsigned char first = last.empty() ? 0 : platform::upper_ansi(static_cast<unsigned char>(last[0]));
+    return pceBytes;
+}
+
+int32_t space_check(const AreaField& area, int32_t pieceImageLength, PieceFileScan* scan) {
+    const int64_t need = epn_space_needed(area, pieceImageLength, scan);
+    // The drive is named by the first character of the area's paths.
+    const std::string path = area_path(area, AreaFile::Control);
+    const unsigned char first = path.empty() ? 0 : platform::upper_ansi(static_cast<unsigned char>(path[0]));
     const auto drive = static_cast<int16_t>(static_cast<int>(first) - 64);
     return util::dskfrei(drive) > need ? 1 : 0;
+}
+
+}  // namespace
+
+void note_piece_file(const AreaField& area, const FileCode& code, PieceFileScan& scan) {
+    if (scan.present.empty() || !ccc_valid(code)) return;
+    scan.present[code_index(code)] = platform::exists(area_path(area, AreaFile::Piece, code));
+}
+
+int64_t epn_space_needed(const AreaField& area, int32_t pieceImageLength, PieceFileScan* scan) {
+    if (scan != nullptr && scan->present.empty()) make_scan(area, *scan);
+    const int64_t ctlBytes = util::filesize(area_path(area, AreaFile::Control));
+    const int64_t pceBytes = last_piece_file_size(area, scan);
+    return 2 * ctlBytes + 64 + 2 * pceBytes + pieceImageLength;
+}
+
+int32_t epn_space_check(const AreaField& area, int32_t pieceImageLength) {
+    return space_check(area, pieceImageLength, nullptr);
+}
+
+int32_t epn_space_check(const AreaField& area, int32_t pieceImageLength, PieceFileScan& scan) {
+    return space_check(area, pieceImageLength, &scan);
 }
 
 int32_t epn_area_clear(const AreaField& area) {

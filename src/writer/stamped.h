@@ -9,6 +9,7 @@
 #include <span>
 
 #include "writer/records.h"
+#include "writer/writer.h"
 
 namespace teilimp::writer {
 
@@ -16,6 +17,8 @@ namespace teilimp::writer {
 // superseded.
 int32_t ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t stamp, FileCode& fileCode,
                         int32_t& slot, const AreaField& area, bool* replaced = nullptr);
+// Enters in `scan` whether the piece file of `code` is there now.
+void note_piece_file(const AreaField& area, const FileCode& code, PieceFileScan& scan);
 int32_t pce_put_stamped(const FileCode& fileCode, int32_t slot, const PieceName& name,
                         std::span<const uint8_t> image, int32_t stamp, const AreaField& area);
 

@@ -5,7 +5,8 @@
 
 namespace teilimp::writer {
 
-StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::span<const uint8_t> image) {
+StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::span<const uint8_t> image,
+                            PieceFileScan* scan) {
     StoreResult r;
     const int32_t stamp = time_stamp_now();
     const auto length = static_cast<int32_t>(image.size());
@@ -13,6 +14,8 @@ StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::s
     if (r.ctl != 0) return r;
     r.pce = pce_put_stamped(r.code, r.slot, name, image, stamp, area);
     epn_ctl_end(area, r.pce != 0 ? 1 : 0);
+    // Slot 1 creates the piece file (or finds one left behind).
+    if (scan != nullptr && r.slot == 1) note_piece_file(area, r.code, *scan);
     return r;
 }
 

@@ -1,4 +1,4 @@
-// Lookup, space check, clearing, superseded marks, recovery, private copies.
+// Lookup, space check, clearing, superseded marks, recovery.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,6 +48,35 @@ TEST_F(AreaOps, SpaceEstimate) {
     const int32_t need = 2 * 64 + 64 + 2 * 700;
     EXPECT_EQ(epn_space_check(area, free - need - 1), 1);
     EXPECT_EQ(epn_space_check(area, free - need), 0);
+}
+
+// The scan that a run keeps gives the answer of a walk over the files, on
+// an area with a gap and as the run's pieces fill the gap.
+TEST_F(AreaOps, KeptScanAnswersAsAWalk) {
+    ASSERT_EQ(epn_area_clear(area), 1);
+    write_file(file("pieceaaa.pce"), std::string(1000, 'x'));
+    write_file(file("PIECEAAB.PCE"), std::string(700, 'x'));  // found in any case
+    write_file(file("pieceaad.pce"), std::string(5000, 'x'));
+    write_file(file("pieceaae.pc$"), std::string(9000, 'x'));  // no piece file
+    std::string trailer(64, '\0');
+    trailer.replace(0, 3, "aac");
+    trailer[59] = 3;
+    write_file(file("piece.ctl"), trailer);
+
+    PieceFileScan scan;
+    auto walk = [&] { return epn_space_needed(area, 77, nullptr); };
+    EXPECT_EQ(walk(), 2 * 64 + 64 + 2 * 700 + 77);
+    EXPECT_EQ(epn_space_needed(area, 77, &scan), walk());
+
+    // The run's first piece creates "aac": the sequence now runs to "aad".
+    ASSERT_TRUE(epn_store_piece(area, make_piece_name("P1"), bytes_of("one"), &scan).ok());
+    EXPECT_EQ(walk(), 2 * 128 + 64 + 2 * 5000 + 77);
+    EXPECT_EQ(epn_space_needed(area, 77, &scan), walk());
+    ASSERT_TRUE(epn_store_piece(area, make_piece_name("P2"), bytes_of("two"), &scan).ok());
+    EXPECT_EQ(epn_space_needed(area, 77, &scan), walk());
+    PieceFileScan fresh;
+    EXPECT_EQ(epn_space_needed(area, 77, &fresh), walk());
+    EXPECT_EQ(fresh.present, scan.present);
 }
 
 TEST_F(AreaOps, ClearDeletesPieceFilesAndBackups) {
