@@ -231,4 +231,13 @@ bool LockKeeper::release() {
     return lock_release(lock_);
 }
 
+
+LockState epn_lock_state(const AreaField& area, int64_t& age) {
+    age = 0;
+    const std::string path = area_path(area, AreaFile::Lock);
+    if (!platform::exists(path)) return LockState::None;
+    if (!file_age(path, age)) return LockState::Fresh;
+    return age > kStaleSeconds ? LockState::Stale : LockState::Fresh;
+}
+
 }  // namespace teilimp::writer

@@ -83,4 +83,10 @@ private:
     std::thread thread_;
 };
 
+// The area's lock as a reader sees it, without touching it: no lock file,
+// a fresh one (a run may be writing), or a stale one (left by a dead run).
+// `age` receives the lock file's age in seconds when there is one.
+enum class LockState { None, Fresh, Stale };
+LockState epn_lock_state(const AreaField& area, int64_t& age);
+
 }  // namespace teilimp::writer
