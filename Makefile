@@ -31,10 +31,10 @@ fuzz:
 
 test: test-plain fuzz test-asan
 
-# The Windows program, cross-compiled: build/windows/teilimp.exe
+# The Windows programs, cross-compiled: build/windows/teilimp.exe and teilarea.exe
 windows:
 	$(CMAKE) -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DTEILIMP_TESTS=OFF
-	$(CMAKE) --build build/windows -j $(JOBS) --target teilimp
+	$(CMAKE) --build build/windows -j $(JOBS) --target teilimp teilarea
 
 # Timings of reading and storing pieces, in a scratch area.
 bench: build
