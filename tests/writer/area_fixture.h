@@ -4,9 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <string>
 
@@ -44,14 +43,26 @@ struct Stored {
 // Scratch files on a memory file system where there is one: the tests
 // flush often.
 inline const char* fast_scratch() {
-    if (::access("/dev/shm", W_OK) == 0) return "/dev/shm";
+    std::error_code ec;
+    if (std::filesystem::is_directory("/dev/shm", ec)) return "/dev/shm";
     return std::getenv("TMPDIR");
+}
+
+// The per-piece sequence of a run: control entry, image, end.
+inline Stored store_piece(const AreaField& area, const std::string& name, const std::string& image) {
+    Stored s;
+    const PieceName pn = make_piece_name(name);
+    s.ctl = epn_ctl_put(pn, static_cast<int32_t>(image.size()), s.code, s.slot, area);
+    if (s.ctl != 0) return s;
+    s.pce = epn_pce_put(s.code, s.slot, pn, bytes_of(image), area);
+    epn_ctl_end(area, s.pce != 0 ? 1 : 0);
+    return s;
 }
 
 struct AreaFixture : ::testing::Test {
     teilimp::testing::ScopedEnv scratch{"TMPDIR", fast_scratch()};
     teilimp::testing::TempDir root;
-    teilimp::testing::ScopedEnv drive{"TEILIMP_DRIVE_F", root.path.c_str()};
+    teilimp::testing::DriveMap drive{'F', root.path};
     std::string tmpDir = root / "tmp";
     teilimp::testing::ScopedEnv tmp{"TMP", tmpDir.c_str()};
     AreaField area = make_area("F:TEST");
@@ -67,16 +78,7 @@ struct AreaFixture : ::testing::Test {
     std::string bytes(const std::string& name) const { return teilimp::testing::read_file(file(name)); }
     bool has(const std::string& name) const { return teilimp::testing::file_exists(file(name)); }
 
-    // The per-piece sequence of a run: control entry, image, end.
-    Stored store(const std::string& name, const std::string& image) {
-        Stored s;
-        const PieceName pn = make_piece_name(name);
-        s.ctl = epn_ctl_put(pn, static_cast<int32_t>(image.size()), s.code, s.slot, area);
-        if (s.ctl != 0) return s;
-        s.pce = epn_pce_put(s.code, s.slot, pn, bytes_of(image), area);
-        epn_ctl_end(area, s.pce != 0 ? 1 : 0);
-        return s;
-    }
+    Stored store(const std::string& name, const std::string& image) { return store_piece(area, name, image); }
 
     std::vector<std::string> problems(const std::map<std::string, std::string>* images = nullptr,
                                       bool marksCarried = false) const {
