@@ -109,16 +109,11 @@ int main(int argc, char** argv) {
         for (const auto& p : paths) {
             int32_t reversed = 0, rotated = 0;
             reader::epn_read(p.data(), static_cast<int32_t>(p.size()), reversed, rotated, piece);
-            writer::FileCode code{};
-            int32_t slot = 0;
             if (writer::epn_space_check(area, piece.imageLength()) == 0 ||
-                writer::epn_ctl_put(piece.pieceName, piece.imageLength(), code, slot, area) != 0) {
-                std::fprintf(stderr, "cannot enter %s\n", p.c_str());
+                !writer::epn_store_piece(area, piece.pieceName, piece.image).ok()) {
+                std::fprintf(stderr, "cannot store %s\n", p.c_str());
                 return 1;
             }
-            const int32_t status = writer::epn_pce_put(code, slot, piece.pieceName, piece.image, area);
-            writer::epn_ctl_end(area, status != 0 ? 1 : 0);
-            if (status != 0) return 1;
             writer::epn_lock_refresh(area);
         }
     }
@@ -128,7 +123,6 @@ int main(int argc, char** argv) {
     const int32_t sorted = writer::epn_ctl_sort(area);
     const double endMs = ms_since(start);
     writer::epn_unlock(area);
-    writer::epn_cleanup_private_copies();
     std::printf("store  %d pieces (%.1f KB images on average): %.1f ms, %.2f ms per piece\n", 2 * pieces,
                 imageBytes / 1e3 / pieces, storeMs, storeMs / (2 * pieces));
     std::printf("end    mark %d superseded entries and sort: %.1f ms (sort status %d)\n", pieces, endMs, sorted);

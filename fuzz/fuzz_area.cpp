@@ -77,15 +77,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     writer::epn_ctl_find(area, name);
     writer::epn_space_check(area, static_cast<int32_t>(image.size()));
-    writer::FileCode code{};
-    int32_t slot = 0;
-    if (writer::epn_ctl_put(name, static_cast<int32_t>(image.size()), code, slot, area) == 0) {
-        const int32_t status = writer::epn_pce_put(code, slot, name, image, area);
-        writer::epn_ctl_end(area, status != 0 ? 1 : 0);
-    }
+    writer::epn_store_piece(area, name, image);
     writer::epn_mark_superseded(area);
     writer::epn_ctl_sort(area);
     writer::epn_recover(area);
-    writer::epn_cleanup_private_copies();
     return 0;
 }

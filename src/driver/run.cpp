@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "driver/opennetw.h"
+#include "driver/reasons.h"
 #include "platform/platform.h"
 #include "reader/epn_reader.h"
 #include "util/fileops.h"
@@ -54,19 +56,40 @@ constexpr auto kUsage = std::to_array<std::string_view>({
     " ",
 });
 
+// Exit statuses of the process.
+enum ExitStatus : int {
+    kExitDone = 0,        // every file found was stored or passed over by choice
+    kExitSomeFailed = 1,  // at least one file was not imported because of an error
+    kExitNothingDone = 2, // usage, no file found, area blocked or refused, clear failed
+};
+
 // Switches set from the options and changed by the user's answers.
 struct Switches {
     bool replaceExisting = true;
     bool askBeforeReplace = false;
     bool deleteAfterImport = false;
     bool quiet = false;
+    bool waitForLock = false;
 };
 
 struct CommandLine {
     writer::AreaField area{};
-    std::string pattern;  // argument 2 as typed (at most 1024 characters)
+    std::string areaArgument;  // argument 1 as typed
+    // The file arguments in the order given (each at most 1024 characters).
+    std::vector<std::string> files;
+    bool clearRequest = false;
+    std::vector<std::string> unknownOptions;
     size_t argumentCount = 0;  // without argument 0
     Switches switches;
+};
+
+// What the run did with the files it found.
+struct Counts {
+    int imported = 0;  // pieces stored
+    int replaced = 0;  // of them, those that superseded a valid entry
+    int skipped = 0;   // passed over by choice (/n, the answer "Nein")
+    int failed = 0;    // not imported because of an error
+    int found() const { return imported + skipped + failed; }
 };
 
 // State of one conversion run.
@@ -76,9 +99,13 @@ struct Run {
     bool lockHeld = false;
     bool anyImported = false;
     bool stopped = false;       // the run ended early (area blocked)
+    bool endFailed = false;     // the tidying at the end of the run failed
     std::string answer;         // last answer to the overwrite question
     bool answerRead = false;
+    Counts counts;
+    std::set<std::string> seen;  // files taken already (identity keys)
     reader::Piece piece;
+    writer::PieceFileScan pieceFiles;  // the space check's view of the area
 };
 
 // "text" followed by the number right-aligned in six columns.
@@ -88,9 +115,46 @@ std::string with_status(std::string_view text, int32_t status) {
     return std::string(text) + num;
 }
 
-void apply_option(std::string_view arg, Switches& sw) {
-    if (arg.size() < 2 || arg.size() > 3) return;
-    if (arg[0] != '/' && arg[0] != '-') return;
+// The line that reports a status, and the line with its reason.
+void report_status(StatusSource source, int32_t status, int32_t stopLine = 0) {
+    std::string_view text;
+    switch (source) {
+    case StatusSource::Conversion: text = "Fehler beim Konvertieren:"; break;
+    case StatusSource::ControlUpdate: text = "Achtung: Fehler in epn_ctl_put()"; break;
+    case StatusSource::PieceFile: text = "Achtung: Fehler in epn_pce_put()"; break;
+    case StatusSource::Sort: text = "Achtung: Fehler in epn_ctl_sort()"; break;
+    }
+    console_line(with_status(text, status));
+    console_line(reason_line(source, status, stopLine));
+}
+
+// An argument of the form of an option: "/" or "-" followed by one or two
+// characters, unless the system takes it for a file name.
+bool is_option(std::string_view arg) {
+    if (arg.size() < 2 || arg.size() > 3) return false;
+    if (arg[0] != '/' && arg[0] != '-') return false;
+    return !platform::argument_is_file_name(arg);
+}
+
+// A longer argument that begins like an option, holds no further
+// separator, drive or wildcard and names no file: a mistyped option (such
+// as "/nope" for "/n"), not a file to look for.
+bool is_mistyped_option(std::string_view arg) {
+    if (arg.size() < 4 || (arg[0] != '/' && arg[0] != '-')) return false;
+    if (arg.find_first_of("/\\:*?", 1) != std::string_view::npos) return false;
+    return !platform::exists(arg);
+}
+
+// The clear request: "/d" or "-d" exactly, in either case, trailing blanks
+// not counted.
+bool is_clear_request(std::string_view arg) {
+    auto end = arg.find_last_not_of(' ');
+    arg = arg.substr(0, end == std::string_view::npos ? 0 : end + 1);
+    return arg.size() == 2 && (arg[0] == '-' || arg[0] == '/') && (arg[1] == 'd' || arg[1] == 'D');
+}
+
+// Applies one option; false when its letter is unknown.
+bool apply_option(std::string_view arg, Switches& sw) {
     std::array<char, kOptionCapacity> field;
     field.fill(' ');
     std::copy(arg.begin(), arg.end(), field.begin());
@@ -109,17 +173,41 @@ void apply_option(std::string_view arg, Switches& sw) {
     case 'S':
         sw.quiet = field[2] == '1';
         break;
-    default:
+    case 'W':
+        sw.waitForLock = true;
         break;
+    case 'D':
+        break;  // the clear request counts only as argument 2, and exactly
+    default:
+        return false;
     }
+    return true;
 }
 
+// Argument 1 is the area; every later argument is an option or a file
+// name or pattern. "/d" as argument 2 asks for the clear; as a later
+// argument it is ignored.
 CommandLine parse_command_line(const std::vector<std::string>& args) {
     CommandLine cmd;
     cmd.argumentCount = args.empty() ? 0 : args.size() - 1;
-    if (args.size() > 2) cmd.pattern = args[2].substr(0, kPatternCapacity);
-    cmd.area = writer::make_area(args.size() > 1 ? std::string_view(args[1]) : std::string_view());
-    for (size_t i = 3; i < args.size(); ++i) apply_option(args[i], cmd.switches);
+    if (args.size() > 1) cmd.areaArgument = args[1];
+    cmd.area = writer::make_area(cmd.areaArgument);
+    for (size_t i = 2; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (is_clear_request(arg) && !platform::argument_is_file_name(arg)) {
+            if (i == 2) cmd.clearRequest = true;
+            continue;
+        }
+        if (is_option(arg)) {
+            if (!apply_option(arg, cmd.switches)) cmd.unknownOptions.push_back(arg);
+            continue;
+        }
+        if (is_mistyped_option(arg)) {
+            cmd.unknownOptions.push_back(arg);
+            continue;
+        }
+        cmd.files.push_back(arg.substr(0, kPatternCapacity));
+    }
     return cmd;
 }
 
@@ -127,9 +215,15 @@ bool area_is_usable(const writer::AreaField& area) {
     return util::siglen(area.data(), static_cast<int32_t>(area.size())) >= 3 && area[1] == ':';
 }
 
-bool is_clear_request(std::string_view pattern) {
-    return pattern.size() >= 2 && (pattern[0] == '-' || pattern[0] == '/') &&
-           (pattern[1] == 'd' || pattern[1] == 'D');
+// The area's name counts in full or not at all: only the first 10
+// characters name the area's files, so a longer argument would silently
+// name another area (F:PROJECT01 and F:PROJECT02 would be one).
+constexpr int32_t kAreaSignificant = 10;
+
+// The area argument without its trailing blanks and NULs.
+std::string_view significant_area(const CommandLine& cmd) {
+    const std::string& a = cmd.areaArgument;
+    return std::string_view(a).substr(0, static_cast<size_t>(util::siglen(a.data(), static_cast<int32_t>(a.size()))));
 }
 
 // The piece name as it is shown: its first H characters.
@@ -141,7 +235,7 @@ std::string_view shown_name(const writer::PieceName& name) {
 // Reads one answer line; false at end of input.
 bool read_answer(std::string& line, size_t capacity) { return platform::console_read_line(line, capacity); }
 
-void clear_request(const CommandLine& cmd) {
+int clear_request(const CommandLine& cmd) {
     console_line("Reset der Datenbasis durchf\x81hren.");
     console_line("Sind Sie sicher, dass sie alle Teile im angegebenen Datenbereich");
     console_line("l\x94schen wollen? (j/n)");
@@ -155,8 +249,10 @@ void clear_request(const CommandLine& cmd) {
         first = line[pos];
         break;
     }
-    if (first != 'j' && first != 'J') return;
-    if (writer::epn_area_clear(cmd.area) != 0) console_line("Datenbasis geleert.");
+    if (first != 'j' && first != 'J') return kExitDone;
+    if (writer::epn_area_clear(cmd.area) == 0) return kExitNothingDone;
+    console_line("Datenbasis geleert.");
+    return kExitDone;
 }
 
 // The directory part of the pattern: up to and including its last "\" or
@@ -229,7 +325,7 @@ void report_failure(const Run& run, std::string_view name) {
 // False when the run has to stop.
 bool take_lock(Run& run) {
     if (run.lockHeld) return true;
-    if (writer::epn_lock(run.cmd.area, 1) == 0) {
+    if (writer::epn_lock(run.cmd.area, 1, run.cmd.switches.waitForLock ? 1 : 0) == 0) {
         console_line("Zielbereich ist blockiert.");
         console_line("Stop - Program terminated.");
         return false;
@@ -252,7 +348,7 @@ bool store_piece(Run& run, const writer::PieceName& name) {
     const Switches& sw = run.cmd.switches;
     const auto& area = run.cmd.area;
     int32_t length = run.piece.imageLength();
-    if (writer::epn_space_check(area, length) == 0) {
+    if (writer::epn_space_check(area, length, run.pieceFiles) == 0) {
         if (!sw.quiet) {
             console_line(" ");
             console_line("   Nicht gen\x81gend Speicherplatz vorhanden !");
@@ -260,20 +356,25 @@ bool store_piece(Run& run, const writer::PieceName& name) {
         }
         return false;
     }
-    writer::FileCode code{};
-    int32_t slot = 0;
-    int32_t status = writer::epn_ctl_put(name, length, code, slot, area);
-    if (status != 0) {
-        if (!sw.quiet) console_line(with_status("Achtung: Fehler in epn_ctl_put()", status));
+    const writer::StoreResult r = writer::epn_store_piece(area, name, run.piece.image, &run.pieceFiles);
+    if (r.ctl != 0) {
+        if (!sw.quiet) report_status(StatusSource::ControlUpdate, r.ctl);
         return false;
     }
-    status = writer::epn_pce_put(code, slot, name, run.piece.image, area);
-    writer::epn_ctl_end(area, status != 0 ? 1 : 0);
-    if (status != 0) {
-        if (!sw.quiet) console_line(with_status("Achtung: Fehler in epn_pce_put()", status));
+    if (r.pce != 0) {
+        if (!sw.quiet) report_status(StatusSource::PieceFile, r.pce);
         return false;
     }
+    if (r.replaced) ++run.counts.replaced;
     return true;
+}
+
+// True the first time a file is met in this run: a file that several
+// arguments name is imported once.
+bool first_sight(Run& run, const std::string& path) {
+    std::string key = platform::file_identity(path);
+    if (key.empty()) key = "?" + path;  // can't be looked at: its name stands for it
+    return run.seen.insert(key).second;
 }
 
 // One entry of the search: convert the EPN file and store its piece.
@@ -281,14 +382,16 @@ void convert_entry(Run& run, const util::Fns4Entry& entry) {
     if (entry.attributes & platform::kAttrDirectory) return;
     std::string path = run.directoryPart + entry_file_name(entry);
     if (path.size() > kPatternCapacity) path.resize(kPatternCapacity);
+    if (!first_sight(run, path)) return;
     Switches& sw = run.cmd.switches;
-    if (!sw.quiet) console_line("Konvertiere Datei:" + path);
+    if (!sw.quiet) platform::console_name_line("Konvertiere Datei:", path);
 
     int32_t reversed = 0, rotated = 0;
     int32_t status = reader::epn_read(path.data(), static_cast<int32_t>(path.size()), reversed, rotated,
                                       run.piece);
     if (status != 0) {
-        if (!sw.quiet) console_line(with_status("Fehler beim Konvertieren:", status));
+        ++run.counts.failed;
+        if (!sw.quiet) report_status(StatusSource::Conversion, status, run.piece.stopLine);
         return;
     }
     if (reversed == 1) console_line("   Achtung: Umlaufsinn der Kontur ge\x84ndert.");
@@ -307,45 +410,75 @@ void convert_entry(Run& run, const util::Fns4Entry& entry) {
     bool exists = !sw.replaceExisting && writer::epn_ctl_find(run.cmd.area, name) != 0;
     if (sw.askBeforeReplace && exists && overwrite_dialogue(run, shown)) exists = false;
     if (!sw.replaceExisting && exists) {
+        ++run.counts.skipped;
         if (!sw.quiet) console_line("   Teil =>" + shown + "<= \x81" "bergangen. Es existiert schon.");
         return;
     }
 
     if (!store_piece(run, name)) {
+        ++run.counts.failed;
         report_failure(run, shown);
         return;
     }
+    ++run.counts.imported;
     run.anyImported = true;
     writer::epn_lock_refresh(run.cmd.area);
     console_line("   Teil importiert als:" + shown);
     if (sw.deleteAfterImport) util::FTNFDE(path);
 }
 
-void conversion_run(Run& run) {
-    run.directoryPart = directory_part(run.cmd.pattern);
+// Imports the files that one argument names. True when a match was found.
+bool import_argument(Run& run, const std::string& pattern) {
+    run.directoryPart = directory_part(pattern);
     util::Fns4Search search;
     util::Fns4Entry entry;
-    if (util::ftnfns4(search, 1, run.cmd.pattern, entry) != 0) {
-        console_line("Achtung: Keine EPN-Datei(en) gefunden!");
-        return;
-    }
-    run.anyImported = false;
+    if (util::ftnfns4(search, 1, pattern, entry) != 0) return false;
     do {
         convert_entry(run, entry);
         if (run.stopped) {
             util::ftnfns4(search, 3, {}, entry);
-            if (run.lockHeld) writer::epn_unlock(run.cmd.area);
-            return;
+            return true;
         }
     } while (util::ftnfns4(search, 2, {}, entry) == 0);
+    return true;
+}
+
+// "Ergebnis: 3 importiert (1 ersetzt), 1 übergangen, 0 fehlerhaft."
+std::string summary_line(const Counts& c) {
+    return "Ergebnis: " + std::to_string(c.imported) + " importiert (" + std::to_string(c.replaced) +
+           " ersetzt), " + std::to_string(c.skipped) + " \x81" "bergangen, " + std::to_string(c.failed) +
+           " fehlerhaft.";
+}
+
+int conversion_run(Run& run) {
+    bool anyMatch = false;
+    run.anyImported = false;
+    for (const std::string& pattern : run.cmd.files) {
+        if (import_argument(run, pattern)) anyMatch = true;
+        if (run.stopped) break;
+    }
+    if (!anyMatch) {
+        console_line("Achtung: Keine EPN-Datei(en) gefunden!");
+        return kExitNothingDone;
+    }
+    if (run.stopped) {
+        if (run.lockHeld) writer::epn_unlock(run.cmd.area);
+        return kExitNothingDone;
+    }
 
     if (run.anyImported) {
         writer::epn_mark_superseded(run.cmd.area);
         int32_t status = writer::epn_ctl_sort(run.cmd.area);
-        if (status != 0 && !run.cmd.switches.quiet)
-            console_line(with_status("Achtung: Fehler in epn_ctl_sort()", status));
+        if (status != 0) {
+            run.endFailed = true;
+            if (!run.cmd.switches.quiet) report_status(StatusSource::Sort, status);
+        }
     }
     if (run.lockHeld) writer::epn_unlock(run.cmd.area);
+    // Matches that were all directories: no file was found.
+    if (run.counts.found() == 0) return kExitNothingDone;
+    if (!run.cmd.switches.quiet) console_line(summary_line(run.counts));
+    return run.counts.failed > 0 || run.endFailed ? kExitSomeFailed : kExitDone;
 }
 
 }  // namespace
@@ -357,16 +490,21 @@ int run_main(const std::vector<std::string>& args) {
         console_line(kBanner);
         console_line(" ");
     }
+    for (const auto& arg : run.cmd.unknownOptions)
+        platform::console_name_line("Achtung: Unbekannte Option ignoriert: ", arg);
+    int status = kExitNothingDone;
     if (run.cmd.argumentCount < 2 || !area_is_usable(run.cmd.area)) {
         for (auto line : kUsage) console_line(line);
-    } else if (is_clear_request(run.cmd.pattern)) {
-        clear_request(run.cmd);
+    } else if (significant_area(run.cmd).size() > static_cast<size_t>(kAreaSignificant)) {
+        platform::console_name_line("Achtung: Bereich zu lang (h\x94" "chstens 10 Zeichen): ", significant_area(run.cmd));
+        console_line("Stop - Program terminated.");
+    } else if (run.cmd.clearRequest) {
+        status = clear_request(run.cmd);
     } else {
-        conversion_run(run);
+        status = conversion_run(run);
     }
-    writer::epn_cleanup_private_copies();
     platform::console_flush();
-    return 0;
+    return status;
 }
 
 }  // namespace teilimp::driver

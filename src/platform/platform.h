@@ -27,7 +27,10 @@
 //  - Temporary directory: TMP, TEMP, TMPDIR, then /tmp.
 //  - Command interpreter: /bin/sh -c.
 //  - Console: code page 850 bytes, converted to UTF-8 when the locale's
-//    character set is UTF-8; lines end in LF (CR LF on Windows).
+//    character set is UTF-8; lines end in LF (CR LF on Windows). File names
+//    are shown as the file system gives them, never converted.
+//  - A search pattern whose last component does not begin with "." does
+//    not match names beginning with "." (hidden files), as the shell does.
 #pragma once
 
 #include <cstddef>
@@ -135,6 +138,10 @@ uint32_t delete_file(std::string_view path);
 uint32_t rename_file(std::string_view from, std::string_view to);
 // Renames, atomically replacing `to` if it exists.
 uint32_t replace_file(std::string_view from, std::string_view to);
+// Gives an existing file a second name (a hard link; both names then share
+// one content). Fails if `newName` exists, and where the file system keeps
+// no links (callers then copy).
+uint32_t link_file(std::string_view existing, std::string_view newName);
 // Flushes a directory's entries to disk (after a rename); no-op where the
 // system has no such operation.
 uint32_t sync_directory(std::string_view dir);
@@ -164,6 +171,18 @@ bool has_short_names();
 // The path as the system names it: on POSIX the mapped, case-resolved
 // native path ("" for an unmapped drive); on Windows the path unchanged.
 std::string native_path(std::string_view path);
+
+// A key that is the same for every spelling of one existing file (POSIX:
+// its device and inode; Windows: its full path, upper-cased); "" when the
+// file can't be looked at.
+std::string file_identity(std::string_view path);
+
+// True when a command-line argument that has the form of an option must
+// be taken as a file name: on POSIX, where "/" starts absolute paths and a
+// shell expands patterns into names such as "-n", an argument that names
+// an existing file or directory or holds a "/" after its first character.
+// Always false on Windows.
+bool argument_is_file_name(std::string_view argument);
 
 // --------------------------------------------------------------- times
 
@@ -257,6 +276,11 @@ int run_command(std::string_view commandLine);
 // needs), without / with the system's line end.
 void console_write(std::string_view cp850);
 void console_line(std::string_view cp850);
+// A line of code page 850 text followed by a file name or path as the file
+// system gives it: on POSIX its bytes unchanged (a UTF-8 name shows as
+// such under a UTF-8 locale), on Windows converted from the ANSI to the
+// console's code page.
+void console_name_line(std::string_view cp850, std::string_view name);
 void console_flush();
 // Reads one line from standard input without its line end, cut to maxLen
 // bytes; false at end of input.
@@ -279,7 +303,7 @@ void error_line(std::string_view text);
 //  TEILIMP_SLEEP_SCALE=x  every pause lasts x times as long (0: no pause)
 // Counted operations, one count per call: open_file in every mode but Read,
 // write_all/write_line, truncate_file, flush_file, copy_file, delete_file
-// (also through close_and_delete), rename_file, replace_file,
+// (also through close_and_delete), rename_file, replace_file, link_file,
 // make_directory, remove_directory, remove_tree, make_private_directory,
 // set_attributes, set_file_time. Not counted: reads, closes (a crash before a
 // close leaves the disk as a crash after the last write), seeks,

@@ -57,6 +57,8 @@ uint32_t last_io_error();
 // Writes code page 850 text to the console as the system shows it, or to
 // the test sink, and the console's line end (both defined per system).
 void put_console(std::string_view cp850);
+// The same for a file name as the file system gives it.
+void put_console_name(std::string_view name);
 std::string_view console_line_end();
 
 // Counts one file operation that changes the disk. Returns true when the
@@ -209,9 +211,19 @@ FindHandle::~FindHandle() { find_close(*this); }
 
 void console_write(std::string_view cp850) { put_console(cp850); }
 
+// Every line goes out at once, also when standard output is a file or a
+// pipe: a log then holds everything up to the moment a run dies.
 void console_line(std::string_view cp850) {
     put_console(cp850);
     put_console(console_line_end());
+    console_flush();
+}
+
+void console_name_line(std::string_view cp850, std::string_view name) {
+    put_console(cp850);
+    put_console_name(name);
+    put_console(console_line_end());
+    console_flush();
 }
 
 void console_flush() {

@@ -51,6 +51,7 @@ bool LineCursor::next(char* field, size_t width) {
         if (!refill()) break;  // the line ends with the file
     }
     if (length > 0 && last == '\r') --length;
+    ++linesRead;
 
     const size_t copied = length < width ? length : width;
     if (copied > 0) std::memcpy(field, head, copied);

@@ -24,6 +24,7 @@ struct LineCursor {
     const uint8_t* end = nullptr;
     platform::File* file = nullptr;  // null: the bytes are all in memory
     std::vector<uint8_t> buffer;     // the chunk of the file being read
+    int32_t linesRead = 0;           // lines handed out by next() so far
 
     explicit LineCursor(std::span<const uint8_t> bytes)
         : pos(bytes.data()), end(bytes.data() + bytes.size()) {}

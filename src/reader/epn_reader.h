@@ -36,6 +36,11 @@ enum : int32_t {
 struct Piece {
     std::array<char, 20> pieceName{};  // upper-cased, NUL after its significant length
     std::vector<uint8_t> image;        // pieceImage; its size is pieceImageLength
+    // Where the reading stopped, also after a failure: the number (from 1)
+    // of the last line of the file that was read; 0 when no line was read
+    // (the file could not be opened or is empty). On success the last line
+    // the piece needed.
+    int32_t stopLine = 0;
 
     int32_t imageLength() const { return static_cast<int32_t>(image.size()); }
 };

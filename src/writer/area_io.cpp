@@ -1,6 +1,9 @@
 #include "writer/area_io.h"
 
+#include "writer/area_path.h"
+
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace teilimp::writer::io {
@@ -54,7 +57,14 @@ bool copy_flushed(const std::string& src, const std::string& dst) {
 
 }  // namespace
 
-bool make_backup(const std::string& orig, const std::string& bak) { return copy_flushed(orig, bak); }
+bool make_backup(const std::string& orig, const std::string& bak) {
+    // A second name for the file costs no copy and no flush: its content
+    // is on disk already and is replaced, never changed, by the update. A
+    // read-only file is copied: a second name would share its attribute,
+    // and a read-only backup could not be dropped.
+    if (!read_only(orig) && platform::link_file(orig, bak) == kErrNone) return true;
+    return copy_flushed(orig, bak);
+}
 
 bool restore_from(const std::string& orig, const std::string& bak) {
     if (!copy_flushed(bak, orig)) return false;
@@ -67,15 +77,19 @@ bool settle_backup(const std::string& orig, const std::string& bak) {
     return restore_from(orig, bak);
 }
 
-void drop_backup(const std::string& orig, const std::string& bak) {
+void drop_backup(const std::string& orig, const std::string& bak, bool syncDir) {
     if (!remove_file(bak)) {
         make_backup(orig, bak);
         remove_file(bak);
     }
-    platform::sync_directory(dir_of(bak));
+    if (syncDir) platform::sync_directory(dir_of(bak));
 }
 
 platform::File create_temp(const std::string& tmp) {
+    uint32_t error = 0;
+    platform::File f = platform::open_file(tmp, platform::OpenMode::CreateNew, &error);
+    if (f.is_open() || error != platform::kErrFileExists) return f;
+    // A stale one: removed, and the file made anew.
     if (!remove_file(tmp)) return {};
     return platform::open_file(tmp, platform::OpenMode::CreateNew);
 }
@@ -85,14 +99,82 @@ void abandon_temp(platform::File& f, const std::string& tmp) {
     remove_file(tmp);
 }
 
-Commit commit_temp(platform::File& f, const std::string& tmp, const std::string& orig) {
+Commit commit_temp(platform::File& f, const std::string& tmp, const std::string& orig, bool syncDir) {
     bool flushed = platform::flush_file(f);
     bool closed = platform::close_file(f);
     if (!flushed || !closed || platform::replace_file(tmp, orig) != kErrNone) {
         remove_file(tmp);
         return Commit::Failed;
     }
+    if (!syncDir) return Commit::Done;
     return platform::sync_directory(dir_of(orig)) == kErrNone ? Commit::Done : Commit::Unsynced;
+}
+
+AreaDir area_dir(const AreaField& area) {
+    const std::string ctl = area_path(area, AreaFile::Control);
+    AreaDir d;
+    d.prefix = ctl.substr(0, ctl.size() - 9);  // without "piece.ctl"
+    const size_t sep = d.prefix.find_last_of("\\/");
+    d.dir = sep == std::string::npos ? std::string() : d.prefix.substr(0, sep + 1);
+    d.stem = d.prefix.substr(d.dir.size());
+    return d;
+}
+
+std::vector<std::string> matching_names(const std::string& prefix, const std::string& pattern, bool withDirs) {
+    std::vector<std::string> names;
+    platform::FindHandle h;
+    platform::FindEntry e;
+    if (platform::find_first(prefix + pattern, h, e) != platform::kErrNone) return names;
+    do {
+        if (withDirs || (e.attributes & platform::kAttrDirectory) == 0) names.push_back(e.long_name);
+    } while (platform::find_next(h, e) == platform::kErrNone);
+    platform::find_close(h);
+    return names;
+}
+
+namespace {
+
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+}  // namespace
+
+bool piece_code_of(const std::string& name, const std::string& stem, const std::string& ext, FileCode& code) {
+    const std::string n = lower(name);
+    const std::string s = lower(stem);
+    const std::string x = lower(ext);
+    if (n.size() != s.size() + 8 + x.size() || n.compare(0, s.size(), s) != 0) return false;
+    const size_t at = s.size();
+    if (n.compare(at, 5, "piece") != 0 || n.compare(at + 8, std::string::npos, x) != 0) return false;
+    code = {n[at + 5], n[at + 6], n[at + 7]};
+    return ccc_valid(code) == 1;
+}
+
+bool read_all(platform::File& f, std::vector<uint8_t>& out) {
+    out.clear();
+    const int64_t size = platform::file_size(f);
+    if (size > 0) out.resize(static_cast<size_t>(size));
+    size_t have = 0;
+    while (have < out.size()) {
+        const int64_t got = platform::read_bytes(f, out.data() + have, out.size() - have);
+        if (got < 0) {
+            out.resize(have);  // what was read
+            return false;
+        }
+        if (got == 0) break;
+        have += static_cast<size_t>(got);
+    }
+    out.resize(have);
+    // Whatever the file gained since it was measured.
+    std::vector<uint8_t> block(64 * 1024);
+    for (;;) {
+        const int64_t got = platform::read_bytes(f, block.data(), block.size());
+        if (got < 0) return false;
+        if (got == 0) return true;
+        out.insert(out.end(), block.begin(), block.begin() + got);
+    }
 }
 
 bool ChunkReader::read(uint8_t* out, size_t n) {
@@ -134,38 +216,6 @@ CopyResult copy_bytes(ChunkReader& in, platform::File& out, int64_t total) {
         total -= static_cast<int64_t>(n);
     }
     return CopyResult::Ok;
-}
-
-namespace {
-
-struct HandedOut {
-    bool set = false;
-    AreaField area{};
-    FileCode code{};
-    int32_t slot = 0;
-    PieceName name{};
-    int32_t length = 0;
-    int32_t stamp = 0;
-};
-
-HandedOut& last_handed_out() {
-    static HandedOut h;
-    return h;
-}
-
-}  // namespace
-
-void remember_stamp(const AreaField& area, const FileCode& code, int32_t slot, const PieceName& name,
-                    int32_t length, int32_t stamp) {
-    last_handed_out() = HandedOut{true, area, code, slot, name, length, stamp};
-}
-
-int32_t stamp_for(const AreaField& area, const FileCode& code, int32_t slot, const PieceName& name,
-                  int32_t length) {
-    const HandedOut& h = last_handed_out();
-    if (h.set && h.area == area && h.code == code && h.slot == slot && h.name == name && h.length == length)
-        return h.stamp;
-    return time_stamp_now();
 }
 
 }  // namespace teilimp::writer::io

@@ -2,13 +2,24 @@
 // replacement of area files, buffered record reading and writing.
 //
 // The rules that keep an area sound when a run fails or dies midway:
-//  - a backup (piece.ct$, piece<code>.pc$) is always a complete copy: it is
-//    written under a temporary name, flushed and only then renamed;
+//  - a backup (piece.ct$, piece<code>.pc$) is always a complete copy of the
+//    file's state before the update: a second name (hard link) of the file,
+//    whose content is never changed in place, or where links are refused a
+//    copy written under a temporary name, flushed and only then renamed;
 //  - a new version of an area file is written under a temporary name in the
 //    same directory, flushed, and renamed over the original, so the
 //    original is never truncated or half written;
 //  - a backup that is found lying around is therefore always safe to put
 //    back: it is restored before the file is used again.
+//
+// Flushes to disk: the data of every new version before its rename (else
+// a power loss could leave the new name on an empty file); no flush for a
+// linked backup (it names content that is on disk already). The directory
+// is flushed once at the end of each stored piece (epn_ctl_end), of the
+// superseded marks and of the sort: journaling file systems keep the
+// renames, links and deletions of one directory in order, so the state on
+// disk after a power loss is always one the recovery can put right, and
+// the flush makes a piece durable before the run reports it stored.
 #pragma once
 
 #include <cstdint>
@@ -41,8 +52,9 @@ bool restore_from(const std::string& orig, const std::string& bak);
 bool settle_backup(const std::string& orig, const std::string& bak);
 // Deletes the backup of an `orig` that is complete and flushed. If the
 // backup cannot be deleted it is refreshed from `orig`, so that it never
-// puts back an older state, and deleted again.
-void drop_backup(const std::string& orig, const std::string& bak);
+// puts back an older state, and deleted again. `syncDir`: flush the
+// directory afterwards.
+void drop_backup(const std::string& orig, const std::string& bak, bool syncDir = true);
 
 // Creates the temporary file for a new version of an area file (a stale
 // one is removed first; a file that exists is never opened).
@@ -51,10 +63,34 @@ platform::File create_temp(const std::string& tmp);
 void abandon_temp(platform::File& f, const std::string& tmp);
 
 enum class Commit { Done, Failed, Unsynced };
-// Flushes and closes `f` (written as `tmp`) and renames it over `orig`.
-// Failed: `orig` untouched, `tmp` removed. Unsynced: `orig` replaced but
-// the directory could not be flushed.
-Commit commit_temp(platform::File& f, const std::string& tmp, const std::string& orig);
+// Flushes and closes `f` (written as `tmp`) and renames it over `orig`;
+// with `syncDir` the directory is flushed too. Failed: `orig` untouched,
+// `tmp` removed. Unsynced: `orig` replaced but the directory could not be
+// flushed.
+Commit commit_temp(platform::File& f, const std::string& tmp, const std::string& orig, bool syncDir = true);
+
+// Where an area's files lie: `prefix` is the path of piece.ctl without the
+// file name: the directory `dir`, followed by a `stem` when an area in the
+// directory form lacks its closing backslash (C:\TMP gives C:\TMPpiece.ctl).
+// A directory search on prefix + pattern reports names with the stem.
+struct AreaDir {
+    std::string prefix;
+    std::string dir;
+    std::string stem;
+};
+AreaDir area_dir(const AreaField& area);
+// The names (without directory) of the entries that match prefix + pattern
+// (files only, or directories too with `withDirs`).
+std::vector<std::string> matching_names(const std::string& prefix, const std::string& pattern,
+                                        bool withDirs = false);
+// The code of a piece file or backup name "<stem>piece<code><ext>" (ext
+// such as ".pce", ".pc$" or ".pce.tmp"), compared without regard to case;
+// false when the name is not of that form.
+bool piece_code_of(const std::string& name, const std::string& stem, const std::string& ext, FileCode& code);
+
+// Reads the whole of an open file, from where it stands, in large blocks.
+// False on a read error.
+bool read_all(platform::File& f, std::vector<uint8_t>& out);
 
 // Reads a file sequentially through a large buffer.
 struct ChunkReader {
@@ -82,13 +118,5 @@ struct BlockWriter {
 enum class CopyResult { Ok, ReadFailed, WriteFailed };
 // Copies `total` bytes from the reader to `out`.
 CopyResult copy_bytes(ChunkReader& in, platform::File& out, int64_t total);
-
-// The stamp that epn_ctl_put gave the control entry of a place, so that
-// the piece file's directory entry carries the same one; a new stamp when
-// the place was not just handed out.
-void remember_stamp(const AreaField& area, const FileCode& code, int32_t slot, const PieceName& name,
-                    int32_t length, int32_t stamp);
-int32_t stamp_for(const AreaField& area, const FileCode& code, int32_t slot, const PieceName& name,
-                  int32_t length);
 
 }  // namespace teilimp::writer::io

@@ -1,14 +1,16 @@
 // Lookup, space check, clearing, superseded marks.
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <utility>
 #include <vector>
 
-#include "driver/opennetw.h"
 #include "util/drive.h"
 #include "util/filesearch.h"
 #include "writer/area_io.h"
 #include "writer/area_path.h"
+#include "writer/rewrite.h"
+#include "writer/stamped.h"
 #include "writer/writer.h"
 
 namespace teilimp::writer {
@@ -50,39 +52,117 @@ bool already_in_state(const std::string& piece, const SlotSet& set, int16_t stat
     return read_directory(reader, header, dir) && in_state(dir, set, state);
 }
 
-int32_t mark_slots(const AreaField& area, const FileCode& fileCode, const SlotSet& set, int16_t state);
+// Sets `state` in the directory entries `set` of a piece file. `rewritten`
+// tells whether the file was replaced (its directory is then still to be
+// flushed).
+int32_t mark_slots(const AreaField& area, const FileCode& fileCode, const SlotSet& set, int16_t state,
+                   bool& rewritten);
 
 }  // namespace
 
-int32_t epn_ctl_find(const AreaField& area, const PieceName& name) {
-    platform::File ch;
-    if (driver::opennetw(ch, area_path(area, AreaFile::Control), "OLD", 1) != 0) return 0;
-    io::ChunkReader reader(ch);
-    std::array<uint8_t, 64> rec{};
-    while (reader.read(rec.data(), rec.size())) {
-        if (is_trailer(rec)) break;
-        if (std::memcmp(rec.data(), name.data(), name.size()) == 0 && entry_state(rec) == kStateValid) return 1;
+// Reads the control file whole and closes it; false if it can't be read.
+bool read_control(const AreaField& area, std::vector<uint8_t>& bytes) {
+    platform::File f = platform::open_file(area_path(area, AreaFile::Control), platform::OpenMode::Read);
+    if (!f.is_open()) return false;
+    const bool done = io::read_all(f, bytes);
+    platform::close_file(f);
+    return done;
+}
+
+// Calls `visit` for each entry of the control file, up to the trailer or
+// the end of the bytes; stops early when `visit` returns false.
+template <typename Visit>
+void for_each_entry(const std::vector<uint8_t>& bytes, Visit visit) {
+    for (size_t at = 0; at + kRecordSize <= bytes.size(); at += kRecordSize) {
+        const std::span<const uint8_t, 64> rec(bytes.data() + at, kRecordSize);
+        if (is_trailer(rec) || !visit(rec)) return;
     }
-    return 0;
+}
+
+int32_t epn_ctl_find(const AreaField& area, const PieceName& name) {
+    std::vector<uint8_t> bytes;
+    // A read that fails midway still answers from what was read.
+    read_control(area, bytes);
+    int32_t found = 0;
+    for_each_entry(bytes, [&](std::span<const uint8_t, 64> rec) {
+        if (std::memcmp(rec.data(), name.data(), name.size()) == 0 && entry_state(rec) == kStateValid) found = 1;
+        return found == 0;
+    });
+    return found;
+}
+
+namespace {
+
+constexpr int kCodes = 26 * 26 * 26;
+
+size_t code_index(const FileCode& c) { return static_cast<size_t>((c[0] - 'a') * 676 + (c[1] - 'a') * 26 + (c[2] - 'a')); }
+
+FileCode code_at(size_t i) {
+    return {static_cast<char>('a' + i / 676), static_cast<char>('a' + i / 26 % 26), static_cast<char>('a' + i % 26)};
+}
+
+// One directory search for the area's piece files.
+void make_scan(const AreaField& area, PieceFileScan& scan) {
+    scan.present.assign(kCodes, false);
+    const io::AreaDir where = io::area_dir(area);
+    for (const std::string& name : io::matching_names(where.prefix, "piece*.pce")) {
+        FileCode code;
+        if (io::piece_code_of(name, where.stem, ".pce", code)) scan.present[code_index(code)] = true;
+    }
+}
+
+// The size of the last piece file of the unbroken sequence from "aaa", or
+// 512 when "aaa" has none; the walk ends after "zzz" (the counter would
+// wrap to "aaa").
+int64_t last_piece_file_size(const AreaField& area, const PieceFileScan* scan) {
+    if (scan != nullptr) {
+        size_t n = 0;
+        while (n < scan->present.size() && scan->present[n]) ++n;
+        if (n == 0) return 512;
+        const int32_t size = util::filesize(area_path(area, AreaFile::Piece, code_at(n - 1)));
+        return size >= 0 ? size : 512;
+    }
+    int64_t pceBytes = 512;
+    FileCode code = kFirstCode;
+    for (;;) {
+        const int32_t size = util::filesize(area_path(area, AreaFile::Piece, code));
+        if (size < 0) break;
+        pceBytes = size;
+        if (code == kLastCode) break;
+        inc_ccc(code);
+    }
+    return pceBytes;
+}
+
+int32_t space_check(const AreaField& area, int32_t pieceImageLength, PieceFileScan* scan) {
+    const int64_t need = epn_space_needed(area, pieceImageLength, scan);
+    // The drive is named by the first character of the area's paths.
+    const std::string path = area_path(area, AreaFile::Control);
+    const unsigned char first = path.empty() ? 0 : platform::upper_ansi(static_cast<unsigned char>(path[0]));
+    const auto drive = static_cast<int16_t>(static_cast<int>(first) - 64);
+    return util::dskfrei(drive) > need ? 1 : 0;
+}
+
+}  // namespace
+
+void note_piece_file(const AreaField& area, const FileCode& code, PieceFileScan& scan) {
+    if (scan.present.empty() || !ccc_valid(code)) return;
+    scan.present[code_index(code)] = platform::exists(area_path(area, AreaFile::Piece, code));
+}
+
+int64_t epn_space_needed(const AreaField& area, int32_t pieceImageLength, PieceFileScan* scan) {
+    if (scan != nullptr && scan->present.empty()) make_scan(area, *scan);
+    const int64_t ctlBytes = util::filesize(area_path(area, AreaFile::Control));
+    const int64_t pceBytes = last_piece_file_size(area, scan);
+    return 2 * ctlBytes + 64 + 2 * pceBytes + pieceImageLength;
 }
 
 int32_t epn_space_check(const AreaField& area, int32_t pieceImageLength) {
-    const int64_t ctlBytes = util::filesize(area_path(area, AreaFile::Control));
-    int64_t pceBytes = 512;
-    FileCode code = kFirstCode;
-    std::string last;
-    for (;;) {
-        last = area_path(area, AreaFile::Piece, code);
-        int32_t size = util::filesize(last);
-        if (size < 0) break;
-        pceBytes = size;
-        if (code == kLastCode) break;  // the counter would wrap to "aaa"
-        inc_ccc(code);
-    }
-    const int64_t need = 2 * ctlBytes + 64 + 2 * pceBytes + pieceImageLength;
-    const unsigned char first = last.empty() ? 0 : platform::upper_ansi(static_cast<unsigned char>(last[0]));
-    const auto drive = static_cast<int16_t>(static_cast<int>(first) - 64);
-    return util::dskfrei(drive) > need ? 1 : 0;
+    return space_check(area, pieceImageLength, nullptr);
+}
+
+int32_t epn_space_check(const AreaField& area, int32_t pieceImageLength, PieceFileScan& scan) {
+    return space_check(area, pieceImageLength, &scan);
 }
 
 int32_t epn_area_clear(const AreaField& area) {
@@ -113,100 +193,85 @@ int32_t epn_area_clear(const AreaField& area) {
 }
 
 void epn_mark_superseded(const AreaField& area) {
-    platform::File ch;
-    if (driver::opennetw(ch, area_path(area, AreaFile::Control), "OLD", 1) != 0) return;
+    // A read that fails midway still marks the entries read before it.
+    std::vector<uint8_t> bytes;
+    read_control(area, bytes);
     // The superseded slots of each piece file, in the order in which the
     // files first appear, so that every file is rewritten once for all of
     // its marks.
     std::vector<std::pair<FileCode, SlotSet>> files;
-    io::ChunkReader reader(ch);
-    std::array<uint8_t, 64> rec{};
-    while (reader.read(rec.data(), rec.size())) {
-        if (is_trailer(rec)) break;
-        if (entry_state(rec) != kStateSuperseded) continue;
+    std::map<FileCode, size_t> index;
+    for_each_entry(bytes, [&](std::span<const uint8_t, 64> rec) {
+        if (entry_state(rec) != kStateSuperseded) return true;
         const CtlEntry e = decode_entry(rec);
         // A slot outside the file ends the walk, as its refusal would.
-        if (e.slot > 7) break;
-        auto it = std::find_if(files.begin(), files.end(), [&](const auto& f) { return f.first == e.fileCode; });
-        if (it == files.end()) it = files.insert(files.end(), {e.fileCode, SlotSet{}});
-        it->second.slots[e.slot] = true;
-    }
+        if (e.slot > 7) return false;
+        auto [it, added] = index.try_emplace(e.fileCode, files.size());
+        if (added) files.push_back({e.fileCode, SlotSet{}});
+        files[it->second].second.slots[e.slot] = true;
+        return true;
+    });
+    bytes = {};
+    bool changed = false;
     for (const auto& [code, set] : files) {
-        if (mark_slots(area, code, set, kStateSuperseded) != 0) break;
+        bool rewritten = false;
+        if (mark_slots(area, code, set, kStateSuperseded, rewritten) != 0) break;
+        changed = changed || rewritten;
     }
+    // One flush of the directory for every file rewritten.
+    if (changed) platform::sync_directory(io::dir_of(area_path(area, AreaFile::Control)));
 }
 
 int32_t epn_pce_mark(const AreaField& area, const FileCode& fileCode, int32_t slot, int16_t state) {
     if (slot < 1 || slot > 8) return 1;
     SlotSet set;
     set.slots[static_cast<size_t>(slot - 1)] = true;
-    return mark_slots(area, fileCode, set, state);
+    bool rewritten = false;
+    const int32_t result = mark_slots(area, fileCode, set, state, rewritten);
+    if (rewritten) platform::sync_directory(io::dir_of(area_path(area, AreaFile::Piece, fileCode)));
+    return result;
 }
 
 namespace {
 
-int32_t mark_slots(const AreaField& area, const FileCode& fileCode, const SlotSet& set, int16_t state) {
+int32_t mark_slots(const AreaField& area, const FileCode& fileCode, const SlotSet& set, int16_t state,
+                   bool& rewritten) {
     if (!ccc_valid(fileCode)) return 2;
-    const std::string piece = area_path(area, AreaFile::Piece, fileCode);
-    const std::string bak = area_path(area, AreaFile::PieceBackup, fileCode);
-    const std::string tmp = io::temp_name(piece);
-    if (already_in_state(piece, set, state)) return 0;
+    SafeRewrite rw(area_path(area, AreaFile::Piece, fileCode), area_path(area, AreaFile::PieceBackup, fileCode));
+    if (already_in_state(rw.path, set, state)) return 0;
 
     // A missing piece file is nothing to mark.
-    if (!io::settle_backup(piece, bak)) return 0;
-    if (!io::make_backup(piece, bak)) return 0;
-    // Read through a private copy of the backup (see epn_ctl_put).
-    platform::File in;
-    if (driver::opennetw(in, bak, "OLD", 1) != 0) {
-        io::remove_file(bak);
-        return 3;
-    }
-    platform::File out;
+    if (!rw.begin()) return 0;
+    if (!rw.open_old()) return 3;
     // The piece file is replaced only by the commit: every failure before
     // it leaves the file as it was.
-    auto fail = [&](int32_t result) {
-        platform::close_file(in);
-        io::abandon_temp(out, tmp);
-        io::remove_file(bak);
-        return result;
-    };
-
-    io::ChunkReader reader(in);
+    io::ChunkReader reader(rw.in);
     std::array<uint8_t, kPceHeaderSize> header{};
     PceDirectory dir{};
-    if (!read_directory(reader, header, dir)) return fail(5);
-    if (in_state(dir, set, state)) return fail(0);
-    if (io::read_only(piece)) return fail(4);
-    out = io::create_temp(tmp);
-    if (!out.is_open()) return fail(4);
+    if (!read_directory(reader, header, dir)) return 5;
+    if (in_state(dir, set, state)) return 0;
+    if (!rw.open_new()) return 4;
 
     for (size_t k = 0; k < 8; ++k)
         if (set.slots[k]) dir_set_state(dir[k], state);
     int64_t images = 0;
     for (const PceDirEntry& d : dir) {
         if (dir_length(d) == 0 || dir_offset(d) == 0) break;
-        if (dir_length(d) < 0) return fail(5);
+        if (dir_length(d) < 0) return 5;
         images += dir_length(d);
     }
     std::array<uint8_t, kPceDirSize> dirBytes{};
     encode_directory(dir, dirBytes);
-    if (!platform::write_all(out, header.data(), header.size()) ||
-        !platform::write_all(out, dirBytes.data(), dirBytes.size()))
-        return fail(5);
-    if (io::copy_bytes(reader, out, images) != io::CopyResult::Ok) return fail(5);
-
-    platform::close_file(in);
-    switch (io::commit_temp(out, tmp, piece)) {
-        case io::Commit::Done: break;
-        case io::Commit::Failed: io::remove_file(bak); return 5;
-        case io::Commit::Unsynced: io::restore_from(piece, bak); return 5;
-    }
-    io::drop_backup(piece, bak);
+    if (!platform::write_all(rw.out, header.data(), header.size()) ||
+        !platform::write_all(rw.out, dirBytes.data(), dirBytes.size()))
+        return 5;
+    if (io::copy_bytes(reader, rw.out, images) != io::CopyResult::Ok) return 5;
+    rewritten = true;
+    if (!rw.commit()) return 5;
+    rw.drop_backup(false);
     return 0;
 }
 
 }  // namespace
-
-void epn_cleanup_private_copies() { driver::opennetw_cleanup(); }
 
 }  // namespace teilimp::writer

@@ -1,10 +1,12 @@
 // Entering a piece in the control file, and dropping or putting back the
 // control file's backup afterwards.
 #include <cstring>
+#include <vector>
 
-#include "driver/opennetw.h"
 #include "writer/area_io.h"
 #include "writer/area_path.h"
+#include "writer/rewrite.h"
+#include "writer/stamped.h"
 #include "writer/writer.h"
 
 namespace teilimp::writer {
@@ -15,61 +17,41 @@ constexpr FileCode kLastCode = {'z', 'z', 'z'};
 
 }  // namespace
 
-int32_t epn_ctl_put(const PieceName& name, int32_t pieceImageLength, FileCode& fileCode, int32_t& slot,
-                    const AreaField& area) {
-    const std::string ctl = area_path(area, AreaFile::Control);
-    const std::string bak = area_path(area, AreaFile::ControlBackup);
-    const std::string tmp = io::temp_name(ctl);
-
-    // A backup left by an earlier failure holds the sound state: put it
-    // back before the control file is used.
-    if (!io::settle_backup(ctl, bak)) return 1;
-    if (!io::make_backup(ctl, bak)) return 1;
-
-    // piece.ctl is untouched; its backup is a plain copy of it and goes.
-    if (io::read_only(ctl)) {
-        io::remove_file(bak);
-        return 2;
-    }
-    platform::File out = io::create_temp(tmp);
-    if (!out.is_open()) {
-        io::remove_file(bak);
-        return 2;
-    }
-
-    // The backup is read through a private copy, so that a control file on
-    // a shared drive is not held open while it is worked through.
-    platform::File in;
-    if (driver::opennetw(in, bak, "OLD", 1) != 0) {
-        io::abandon_temp(out, tmp);
-        io::remove_file(bak);
-        return 3;
-    }
-
+int32_t ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t stamp, FileCode& fileCode,
+                        int32_t& slot, const AreaField& area, bool* replaced) {
+    if (replaced != nullptr) *replaced = false;
     // piece.ctl itself is never touched before the commit, so every failure
-    // below leaves it as it was; the backup is then a copy of it and goes.
-    auto fail = [&](int32_t result) {
-        platform::close_file(in);
-        io::abandon_temp(out, tmp);
-        io::remove_file(bak);
-        return result;
-    };
+    // leaves it as it was; the guard then removes the backup and the
+    // unfinished new version.
+    SafeRewrite rw(area_path(area, AreaFile::Control), area_path(area, AreaFile::ControlBackup));
+    if (!rw.begin()) return 1;
+    if (!rw.open_new()) return 2;
+    if (!rw.open_old()) return 3;
+    // The old control file is read whole and closed before anything is
+    // written: no area file stays open while the new version is made.
+    std::vector<uint8_t> old;
+    const bool readDone = io::read_all(rw.in, old);
+    platform::close_file(rw.in);
+    if (!readDone) return 4;
 
-    io::ChunkReader reader(in);
-    io::BlockWriter writer(out);
-    std::array<uint8_t, 64> rec{};
+    const size_t records = old.size() / kRecordSize;
+    size_t entries = 0;
     int32_t valid = 0;
-    bool trailerFound = false;
-    while (reader.read(rec.data(), rec.size())) {
-        if (is_trailer(rec)) {
-            trailerFound = true;
-            break;
+    while (entries < records) {
+        const std::span<uint8_t, 64> rec(old.data() + entries * kRecordSize, kRecordSize);
+        if (is_trailer(rec)) break;
+        if (std::memcmp(rec.data(), name.data(), name.size()) == 0) {
+            if (replaced != nullptr && entry_state(rec) == kStateValid) *replaced = true;
+            entry_set_state(rec, kStateSuperseded);
         }
-        if (std::memcmp(rec.data(), name.data(), name.size()) == 0) entry_set_state(rec, kStateSuperseded);
         if (entry_state(rec) == kStateValid) ++valid;
-        if (!writer.put(rec.data(), rec.size())) return fail(4);
+        ++entries;
     }
-    if (!trailerFound || !writer.flush()) return fail(4);
+    // No trailer: the file ends early.
+    if (entries == records) return 4;
+    if (entries > 0 && !platform::write_all(rw.out, old.data(), entries * kRecordSize)) return 4;
+    std::array<uint8_t, 64> rec{};
+    std::memcpy(rec.data(), old.data() + entries * kRecordSize, kRecordSize);
 
     CtlTrailer trailer;
     trailer.raw = rec;
@@ -78,12 +60,11 @@ int32_t epn_ctl_put(const PieceName& name, int32_t pieceImageLength, FileCode& f
     fileCode = code;
     slot = nextSlot + 1;
     // A slot byte above 7 names no place in a piece file either.
-    if (!ccc_valid(code) || nextSlot > 7) return fail(5);
+    if (!ccc_valid(code) || nextSlot > 7) return 5;
     // The last slot of "zzz": the counter would wrap to "aaa", whose piece
     // file is in use. The area is full.
-    if (code == kLastCode && nextSlot == 7) return fail(9);
+    if (code == kLastCode && nextSlot == 7) return 9;
 
-    const int32_t stamp = time_stamp_now();
     CtlEntry entry;
     entry.pieceName = name;
     entry.fileCode = code;
@@ -94,7 +75,7 @@ int32_t epn_ctl_put(const PieceName& name, int32_t pieceImageLength, FileCode& f
     entry.entryKind = 3;
     std::array<uint8_t, 64> encoded{};
     encode_entry(entry, encoded);
-    if (!platform::write_all(out, encoded.data(), encoded.size())) return fail(6);
+    if (!platform::write_all(rw.out, encoded.data(), encoded.size())) return 6;
     ++valid;
 
     FileCode nextCode = code;
@@ -104,17 +85,15 @@ int32_t epn_ctl_put(const PieceName& name, int32_t pieceImageLength, FileCode& f
         inc_ccc(nextCode);
     }
     trailer_set(trailer, nextCode, advanced, static_cast<int16_t>(valid));
-    if (!platform::write_all(out, trailer.raw.data(), trailer.raw.size())) return fail(7);
-    if (!ccc_valid(nextCode)) return fail(8);
+    if (!platform::write_all(rw.out, trailer.raw.data(), trailer.raw.size())) return 7;
+    if (!ccc_valid(nextCode)) return 8;
+    // The backup stays: epn_ctl_end drops it or puts it back.
+    return rw.commit() ? 0 : 7;
+}
 
-    platform::close_file(in);
-    switch (io::commit_temp(out, tmp, ctl)) {
-        case io::Commit::Done: break;
-        case io::Commit::Failed: io::remove_file(bak); return 7;
-        case io::Commit::Unsynced: io::restore_from(ctl, bak); return 7;
-    }
-    io::remember_stamp(area, code, slot, name, pieceImageLength, stamp);
-    return 0;
+int32_t epn_ctl_put(const PieceName& name, int32_t pieceImageLength, FileCode& fileCode, int32_t& slot,
+                    const AreaField& area) {
+    return ctl_put_stamped(name, pieceImageLength, time_stamp_now(), fileCode, slot, area);
 }
 
 void epn_ctl_end(const AreaField& area, int32_t restore) {

@@ -69,7 +69,7 @@ void remove_stale_lock(const std::string& lockPath) {
 // Mark of failed attempt i: " .." and i in two columns and "."; the first
 // mark begins the line and goes without its blank.
 std::string attempt_mark(int32_t i) {
-    char mark[16];
+    char mark[24];
     std::snprintf(mark, sizeof mark, " ..%2d.", static_cast<int>(i));
     return i == 1 ? std::string(mark + 1) : std::string(mark);
 }
@@ -85,7 +85,7 @@ bool try_create(const std::string& lockPath) {
 
 }  // namespace
 
-int32_t epn_lock(const AreaField& area, int32_t verbose) {
+int32_t epn_lock(const AreaField& area, int32_t verbose, int32_t waitForever) {
     const std::string lockPath = area_path(area, AreaFile::Lock);
 
     int64_t age = 0;
@@ -100,17 +100,28 @@ int32_t epn_lock(const AreaField& area, int32_t verbose) {
 
     int32_t result = 0;
     int32_t failed = 0;
-    for (int32_t i = 1; i <= kAttempts; ++i) {
+    for (int32_t i = 1; waitForever != 0 || i <= kAttempts; ++i) {
         if (try_create(lockPath)) {
             result = 1;
             break;
         }
         ++failed;
-        if (verbose) {
+        // Past the usual attempts a mark every 10 keeps the line short.
+        if (verbose && (i <= kAttempts || i % 10 == 0)) {
             platform::console_write(attempt_mark(i));
             platform::console_flush();
         }
-        platform::sleep_ms(kPauseBaseMs + kPauseStepMs * static_cast<uint32_t>(i));
+        // A lock that has become stale while this run waits belonged to a
+        // run that died meanwhile.
+        if (waitForever != 0 && is_stale(lockPath)) {
+            if (verbose) {
+                platform::console_line("");
+                platform::console_line("Alte Zugriffsdatei entfernt...");
+            }
+            remove_stale_lock(lockPath);
+        }
+        const int32_t step = i < kAttempts ? i : kAttempts;
+        platform::sleep_ms(kPauseBaseMs + kPauseStepMs * static_cast<uint32_t>(step));
     }
     if (failed > 0 && verbose) platform::console_line(" OK");
     return result;
@@ -120,6 +131,15 @@ void epn_unlock(const AreaField& area) { util::FTNFDE(area_path(area, AreaFile::
 
 void epn_lock_refresh(const AreaField& area) {
     platform::set_file_time(area_path(area, AreaFile::Lock), platform::file_time_now());
+}
+
+
+LockState epn_lock_state(const AreaField& area, int64_t& age) {
+    age = 0;
+    const std::string path = area_path(area, AreaFile::Lock);
+    if (!platform::exists(path)) return LockState::None;
+    if (!file_age(path, age)) return LockState::Fresh;
+    return age > kStaleSeconds ? LockState::Stale : LockState::Fresh;
 }
 
 }  // namespace teilimp::writer

@@ -1,28 +1,15 @@
 // Storing a piece image in its slot of a piece file.
 #include <algorithm>
 
-#include "driver/opennetw.h"
 #include "writer/area_io.h"
 #include "writer/area_path.h"
+#include "writer/rewrite.h"
+#include "writer/stamped.h"
 #include "writer/writer.h"
 
 namespace teilimp::writer {
 
 namespace {
-
-struct PiecePaths {
-    std::string piece;
-    std::string backup;
-    std::string temp;
-};
-
-PiecePaths piece_paths(const AreaField& area, const FileCode& code) {
-    PiecePaths p;
-    p.piece = area_path(area, AreaFile::Piece, code);
-    p.backup = area_path(area, AreaFile::PieceBackup, code);
-    p.temp = io::temp_name(p.piece);
-    return p;
-}
 
 // Fills directory entry `slot` (1..8) for the new image and presets the
 // offset of the entry after it.
@@ -45,94 +32,67 @@ bool write_dir(platform::File& out, const PceDirectory& dir) {
     return platform::write_all(out, bytes.data(), bytes.size());
 }
 
-// Slot 1: a new piece file, written whole under the temporary name.
-int32_t put_first_slot(const PiecePaths& p, const PieceName& name, std::span<const uint8_t> image,
-                       int32_t stamp) {
-    if (io::read_only(p.piece)) return 4;
-    platform::File out = io::create_temp(p.temp);
-    if (!out.is_open()) return 4;
+// Slot 1: a new piece file, written whole under the temporary name; there
+// is no old content to keep.
+int32_t put_first_slot(const AreaField& area, const FileCode& fileCode, const PieceName& name,
+                       std::span<const uint8_t> image, int32_t stamp) {
+    SafeRewrite rw(area_path(area, AreaFile::Piece, fileCode), area_path(area, AreaFile::PieceBackup, fileCode));
+    if (!rw.open_new()) return 4;
     std::array<uint8_t, kPceHeaderSize> header{};
     header[0] = 3;
     PceDirectory dir{};
     fill_slot(dir, 1, name, static_cast<int32_t>(image.size()), stamp);
 
-    int32_t result = 0;
-    if (!write_head(out, header)) result = 7;
-    else if (!write_dir(out, dir)) result = 8;
-    else if (!platform::write_all(out, image.data(), image.size())) result = 10;
-    if (result != 0) {
-        io::abandon_temp(out, p.temp);
-        return result;
-    }
-    // Unsynced: the new file is in place; the run puts piece.ctl back, so
-    // nothing refers to it.
-    return io::commit_temp(out, p.temp, p.piece) == io::Commit::Done ? 0 : 10;
+    if (!write_head(rw.out, header)) return 7;
+    if (!write_dir(rw.out, dir)) return 8;
+    if (!platform::write_all(rw.out, image.data(), image.size())) return 10;
+    // Not committed (also when in place but unflushed): the run puts
+    // piece.ctl back, so nothing refers to the file.
+    return rw.commit() ? 0 : 10;
 }
 
 }  // namespace
 
-int32_t epn_pce_put(const FileCode& fileCode, int32_t slot, const PieceName& name,
-                    std::span<const uint8_t> image, const AreaField& area) {
+int32_t pce_put_stamped(const FileCode& fileCode, int32_t slot, const PieceName& name,
+                        std::span<const uint8_t> image, int32_t stamp, const AreaField& area) {
     if (!ccc_valid(fileCode) || slot < 1 || slot > 8) return 1;
-    const PiecePaths p = piece_paths(area, fileCode);
-    const auto length = static_cast<int32_t>(image.size());
-    const int32_t stamp = io::stamp_for(area, fileCode, slot, name, length);
-    if (slot == 1) return put_first_slot(p, name, image, stamp);
+    if (slot == 1) return put_first_slot(area, fileCode, name, image, stamp);
 
-    if (!io::settle_backup(p.piece, p.backup)) return 2;
-    if (!io::make_backup(p.piece, p.backup)) return 2;
-    // Read through a private copy of the backup (see epn_ctl_put).
-    platform::File in;
-    if (driver::opennetw(in, p.backup, "OLD", 1) != 0) {
-        io::remove_file(p.backup);
-        return 3;
-    }
-    if (io::read_only(p.piece)) {
-        io::remove_file(p.backup);
-        return 4;
-    }
-    platform::File out = io::create_temp(p.temp);
-    if (!out.is_open()) {
-        io::remove_file(p.backup);
-        return 4;
-    }
     // The piece file itself is replaced only by the commit: before it every
-    // failure leaves it as it was, and its backup is a copy of it.
-    auto fail = [&](int32_t result) {
-        platform::close_file(in);
-        io::abandon_temp(out, p.temp);
-        io::remove_file(p.backup);
-        return result;
-    };
+    // failure leaves it as it was, and the guard removes its backup.
+    SafeRewrite rw(area_path(area, AreaFile::Piece, fileCode), area_path(area, AreaFile::PieceBackup, fileCode));
+    if (!rw.begin()) return 2;
+    if (!rw.open_old()) return 3;
+    if (!rw.open_new()) return 4;
 
-    io::ChunkReader reader(in);
+    io::ChunkReader reader(rw.in);
     std::array<uint8_t, kPceHeaderSize> header{};
-    if (!reader.read(header.data(), header.size())) return fail(5);
+    if (!reader.read(header.data(), header.size())) return 5;
     std::array<uint8_t, kPceDirSize> dirBytes{};
-    if (!reader.read(dirBytes.data(), dirBytes.size())) return fail(6);
+    if (!reader.read(dirBytes.data(), dirBytes.size())) return 6;
     PceDirectory dir = decode_directory(dirBytes);
 
     // The earlier slots' images follow the directory back to back.
     int64_t earlier = 0;
     for (int j = 0; j < slot - 1; ++j) {
-        if (dir_length(dir[j]) < 0) return fail(9);
+        if (dir_length(dir[j]) < 0) return 9;
         earlier += dir_length(dir[j]);
     }
-    fill_slot(dir, slot, name, length, stamp);
+    fill_slot(dir, slot, name, static_cast<int32_t>(image.size()), stamp);
 
-    if (!write_head(out, header)) return fail(7);
-    if (!write_dir(out, dir)) return fail(8);
-    if (io::copy_bytes(reader, out, earlier) != io::CopyResult::Ok) return fail(9);
-    if (!platform::write_all(out, image.data(), image.size())) return fail(10);
-
-    platform::close_file(in);
-    switch (io::commit_temp(out, p.temp, p.piece)) {
-        case io::Commit::Done: break;
-        case io::Commit::Failed: io::remove_file(p.backup); return 10;
-        case io::Commit::Unsynced: io::restore_from(p.piece, p.backup); return 10;
-    }
-    io::drop_backup(p.piece, p.backup);
+    if (!write_head(rw.out, header)) return 7;
+    if (!write_dir(rw.out, dir)) return 8;
+    if (io::copy_bytes(reader, rw.out, earlier) != io::CopyResult::Ok) return 9;
+    if (!platform::write_all(rw.out, image.data(), image.size())) return 10;
+    if (!rw.commit()) return 10;
+    // The directory is flushed at the end of the piece (epn_ctl_end).
+    rw.drop_backup(false);
     return 0;
+}
+
+int32_t epn_pce_put(const FileCode& fileCode, int32_t slot, const PieceName& name,
+                    std::span<const uint8_t> image, const AreaField& area) {
+    return pce_put_stamped(fileCode, slot, name, image, time_stamp_now(), area);
 }
 
 }  // namespace teilimp::writer

@@ -131,38 +131,84 @@ void quicksort(const SortArgs& a, SortStack& stack, unsigned char* pivot) {
     }
 }
 
+// The record sort behind c4sort, for any number of records.
+void sort_records(void* records, int32_t recordSize, int32_t count, int32_t keyStart, int32_t keyEnd) {
+    if (count < 2 || recordSize < 1) return;
+    if (recordSize > kMaxRecordSize || keyStart > kMaxRecordSize || keyEnd > kMaxRecordSize ||
+        keyStart < 1 || keyEnd < 1 || keyStart > recordSize || keyEnd > recordSize) {
+        // A key outside the record would be read from the neighbouring
+        // record or beyond the array.
+        util::liberr("c4sort-3");
+        return;
+    }
+    SortStack stack;
+    try {
+        stack.rightStart.resize(2 * static_cast<size_t>(count));
+    } catch (const std::bad_alloc&) {
+        util::liberr("c4sort-1");
+        return;
+    }
+    try {
+        stack.rangeEnd.resize(2 * static_cast<size_t>(count));
+    } catch (const std::bad_alloc&) {
+        util::liberr("c4sort-2");
+        return;
+    }
+    unsigned char pivot[kMaxRecordSize];
+    const SortArgs args{static_cast<unsigned char*>(records), recordSize, count, keyStart - 1,
+                        keyEnd - keyStart + 1};
+    quicksort(args, stack, pivot);
+}
+
 // ------------------------------------------------------ epn_ctl_sort
 
 int16_t entry_state(const uint8_t* rec) { return get_i16(rec + 24); }
 
-// Reads the control file into `records` (entries, then the trailer apart).
-// 0 done, 2 no memory, 3 a read failed before the trailer.
-int32_t read_control(platform::File& f, std::vector<uint8_t>& records, int32_t& n,
+// Reads the control file into `records` (entries, then the trailer apart):
+// the whole file in large blocks, once, and the file is closed before
+// anything else happens. The array is made for `g_sortCapacity` records and
+// that capacity grows in steps until the file's entries and its trailer
+// fit. 0 done, 2 no memory, 3 a read failed before the trailer.
+int32_t read_control(const std::string& path, std::vector<uint8_t>& records, int32_t& n,
                      CtlTrailer& trailer) {
-    for (;;) {
-        try {
-            records.assign(static_cast<size_t>(g_sortCapacity) * kRecordSize, 0);
-        } catch (const std::bad_alloc&) {
-            return 2;
-        }
-        n = 0;
-        while (n < g_sortCapacity) {
-            uint8_t* rec = records.data() + static_cast<size_t>(n) * kRecordSize;
-            if (!platform::read_exact(f, rec, kRecordSize)) return 3;
-            if (is_trailer(std::span<const uint8_t, 64>(rec, kRecordSize))) {
-                std::memcpy(trailer.raw.data(), rec, kRecordSize);
-                std::memset(rec, 0, kRecordSize);
-                return 0;
-            }
-            ++n;
-        }
-        // The file holds more entries than the array: grow it and read
-        // again from the start.
-        records.clear();
-        records.shrink_to_fit();
-        g_sortCapacity += kCapacityStep;
-        if (!platform::rewind_file(f)) return 3;
+    std::vector<uint8_t> bytes;
+    {
+        platform::File f = platform::open_file(path, platform::OpenMode::Read);
+        if (!f.is_open()) return 3;
+        if (!io::read_all(f, bytes)) return 3;
     }
+    const size_t records_in_file = bytes.size() / kRecordSize;
+    size_t at = 0;
+    while (at < records_in_file &&
+           !is_trailer(std::span<const uint8_t, 64>(bytes.data() + at * kRecordSize, kRecordSize)))
+        ++at;
+    if (at == records_in_file) return 3;  // no trailer: the file ends early
+    n = static_cast<int32_t>(at);
+    while (g_sortCapacity < n + 1) g_sortCapacity += kCapacityStep;
+    std::memcpy(trailer.raw.data(), bytes.data() + at * kRecordSize, kRecordSize);
+    // The entries stay where they were read; what follows them is dropped.
+    bytes.resize(at * kRecordSize);
+    records = std::move(bytes);
+    return 0;
+}
+
+// How many entries from the front are sorted: the trailer's stored count.
+// The count is kept in 16 bits; beyond 32767 entries its low 16 bits are
+// what is stored, and the number of valid entries that agrees with them is
+// the one nearest to a recount. A count that doesn't fit the file (a
+// damaged trailer) is held to it.
+int32_t entries_to_sort(const uint8_t* base, int32_t n, const CtlTrailer& trailer) {
+    int64_t v = trailer_valid_count(trailer);
+    if (n > 32767) {
+        int64_t recount = 0;
+        for (int32_t k = 0; k < n; ++k)
+            if (entry_state(base + static_cast<size_t>(k) * kRecordSize) == kStateValid) ++recount;
+        const int64_t low = static_cast<uint16_t>(v);
+        v = low + 65536 * ((recount - low + 32768) / 65536);
+    }
+    if (v < 0) v = 0;
+    if (v > n) v = n;
+    return static_cast<int32_t>(v);
 }
 
 // Moves superseded entries out of the first v positions, exchanging each
@@ -228,53 +274,30 @@ int32_t naturalLess(const char* a, const char* b, int32_t n) {
 }
 
 void c4sort(void* records, int16_t recordSize, int16_t count, int16_t keyStart, int16_t keyEnd) {
-    if (count < 2 || recordSize < 1) return;
-    if (recordSize > kMaxRecordSize || keyStart > kMaxRecordSize || keyEnd > kMaxRecordSize ||
-        keyStart < 1 || keyEnd < 1 || keyStart > recordSize || keyEnd > recordSize) {
-        // A key outside the record would be read from the neighbouring
-        // record or beyond the array.
-        util::liberr("c4sort-3");
-        return;
-    }
-    SortStack stack;
-    try {
-        stack.rightStart.resize(2 * static_cast<size_t>(count));
-    } catch (const std::bad_alloc&) {
-        util::liberr("c4sort-1");
-        return;
-    }
-    try {
-        stack.rangeEnd.resize(2 * static_cast<size_t>(count));
-    } catch (const std::bad_alloc&) {
-        util::liberr("c4sort-2");
-        return;
-    }
-    unsigned char pivot[kMaxRecordSize];
-    const SortArgs args{static_cast<unsigned char*>(records), recordSize, count, keyStart - 1,
-                        keyEnd - keyStart + 1};
-    quicksort(args, stack, pivot);
+    sort_records(records, recordSize, count, keyStart, keyEnd);
 }
 
 int32_t epn_ctl_sort(const AreaField& area) {
     const std::string ctlPath = area_path(area, AreaFile::Control);
+    {
+        // The control file must be there and writable: the sorted file
+        // takes its place.
+        platform::File f = platform::open_file(ctlPath, platform::OpenMode::ReadWrite);
+        if (!f.is_open()) return 1;
+    }
     std::vector<uint8_t> records;
     CtlTrailer trailer;
     int32_t n = 0;
-    {
-        platform::File f = platform::open_file(ctlPath, platform::OpenMode::ReadWrite);
-        if (!f.is_open()) return 1;
-        const int32_t rc = read_control(f, records, n, trailer);
+    try {
+        const int32_t rc = read_control(ctlPath, records, n, trailer);
         if (rc != 0) return rc;
-    }  // closed before the file is replaced
+    } catch (const std::bad_alloc&) {
+        return 2;
+    }
 
-    // The stored count decides how many entries are sorted; a count that
-    // doesn't fit the file (a damaged trailer) is held to it.
-    int32_t v = trailer_valid_count(trailer);
-    if (v < 0) v = 0;
-    if (v > n) v = n;
-
+    const int32_t v = entries_to_sort(records.data(), n, trailer);
     compact(records.data(), n, v);
-    c4sort(records.data(), kRecordSize, static_cast<int16_t>(v), kKeyStart, kKeyEnd);
+    sort_records(records.data(), kRecordSize, v, kKeyStart, kKeyEnd);
     return write_sorted(ctlPath, records.data(), n, trailer) ? 0 : 4;
 }
 

@@ -5,10 +5,38 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "writer/records.h"
 
 namespace teilimp::writer {
+
+// What storing one piece came to.
+struct StoreResult {
+    int32_t ctl = 0;  // epn_ctl_put's result
+    int32_t pce = 0;  // epn_pce_put's result (when ctl is 0)
+    FileCode code{};  // the place the piece was given (when ctl is 0)
+    int32_t slot = 0;
+    bool replaced = false;  // a valid entry of the name was superseded (when ctl is 0)
+    bool ok() const { return ctl == 0 && pce == 0; }
+};
+
+// The piece files of an area as the space check counts them: which codes
+// have a piece file, for the unbroken sequence from "aaa". Found by one
+// directory search at a run's first check and kept current by
+// epn_store_piece as the run creates piece files (the area's lock keeps
+// other importers out meanwhile), so a check walks no files.
+struct PieceFileScan {
+    std::vector<bool> present;  // by code, "aaa" first; empty until the first check
+};
+
+// Stores one piece the way a run does: enters it in piece.ctl, writes its
+// image into the slot it was given, then drops the control file's backup,
+// or puts it back when the image could not be stored. The control entry
+// and the directory entry carry the same time stamp.
+// With `scan`, a piece file that the store creates is entered in it.
+StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::span<const uint8_t> image,
+                            PieceFileScan* scan = nullptr);
 
 // Enters a piece in piece.ctl (older entries of the same name superseded)
 // and assigns its place: fileCode and slot (1..8). piece.ct$ keeps the
@@ -28,8 +56,16 @@ int32_t epn_pce_put(const FileCode& fileCode, int32_t slot, const PieceName& nam
 
 // 1 if a valid entry of exactly this name is in piece.ctl.
 int32_t epn_ctl_find(const AreaField& area, const PieceName& name);
-// 1 if the area's drive has room for a piece of this length.
+// 1 if the area's drive has room for a piece of this length. Without a
+// scan the piece files are walked one by one from "aaa"; with one, the
+// scan is made at the first check and used from then on.
 int32_t epn_space_check(const AreaField& area, int32_t pieceImageLength);
+int32_t epn_space_check(const AreaField& area, int32_t pieceImageLength, PieceFileScan& scan);
+// The bytes that check asks for: the control file and its backup, one
+// more entry, the piece file that receives the piece (the last of the
+// unbroken sequence from "aaa", 512 bytes if there is none) and its
+// backup, and the image.
+int64_t epn_space_needed(const AreaField& area, int32_t pieceImageLength, PieceFileScan* scan);
 // Resets piece.ctl to a bare trailer and deletes the piece files; 1 if done.
 int32_t epn_area_clear(const AreaField& area);
 // Carries the superseded state of every control entry into its piece file.
@@ -44,9 +80,5 @@ int32_t epn_pce_mark(const AreaField& area, const FileCode& fileCode, int32_t sl
 // the number of files restored (0: nothing to do), -1 if a restore failed
 // (the backups then stay for the next attempt).
 int32_t epn_recover(const AreaField& area);
-
-// Removes the private copies made while reading area files (at the end of
-// the run).
-void epn_cleanup_private_copies();
 
 }  // namespace teilimp::writer

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -489,6 +490,33 @@ TEST(ReaderLimits, FirstFaultInFileOrderDecides) {
     EXPECT_EQ(parse(f).status, kEpnOutOfLimits);
 }
 
+// The line at which reading stopped, for reports that point the user to it.
+TEST(Reader, StopLineNamesTheLastLineRead) {
+    EpnFile f = testing::epn_example_square();
+    const std::string text = testing::epn_text(f);
+    const auto lines = static_cast<int32_t>(std::count(text.begin(), text.end(), '\n'));
+    EXPECT_EQ(parse(text).piece.stopLine, lines);
+    // Lines after the last grade line are not read.
+    EXPECT_EQ(parse(text + "junk\r\nmore junk\r\n").piece.stopLine, lines);
+    EXPECT_EQ(parse(std::string()).piece.stopLine, 0);
+
+    // A point out of range on the third line.
+    f.points[1].y = 300000000;
+    Result r = parse(f);
+    EXPECT_EQ(r.status, kEpnOutOfLimits);
+    EXPECT_EQ(r.piece.stopLine, 3);
+
+    // The trailer's size count unreadable: the trailer is the line after
+    // the end line.
+    std::string bad = text;
+    const size_t endLine = bad.find("0000000000\r\n");
+    const auto trailerLine = static_cast<int32_t>(std::count(bad.begin(), bad.begin() + endLine, '\n')) + 2;
+    bad[endLine + 12 + 52] = 'a';
+    r = parse(bad);
+    EXPECT_EQ(r.status, kEpnBadHeaderOrTrailer);
+    EXPECT_EQ(r.piece.stopLine, trailerLine);
+}
+
 TEST(ReaderFile, ReadsFromDiskAndRetriesOnce) {
     testing::TempDir dir;
     const std::string path = dir / "teil.epn";
@@ -507,6 +535,7 @@ TEST(ReaderFile, ReadsFromDiskAndRetriesOnce) {
                        piece),
               kEpnCannotOpen);
     EXPECT_EQ(piece.imageLength(), 0);
+    EXPECT_EQ(piece.stopLine, 0);
     EXPECT_EQ(epn_read(path.data(), -5, reversed, rotated, piece), kEpnCannotOpen);
     platform::test::set_sleep_scale(1);
 }

@@ -1,5 +1,6 @@
 // The POSIX side of the test support: programs started with fork and exec,
 // drive letters as the platform layer's drive variables.
+#include "support/child.h"
 #include "support/test_util.h"
 
 #include <fcntl.h>
@@ -89,10 +90,7 @@ void drain(int fd, std::string* out) {
 
 }  // namespace
 
-RunResult run_program(const std::string& program, const std::vector<std::string>& args,
-                      const std::map<std::string, std::string>& env, std::string_view input,
-                      const std::string& cwd) {
-    // Environment of the child.
+std::vector<std::string> child_environment(const std::map<std::string, std::string>& env) {
     std::map<std::string, std::string> merged;
     for (char** e = environ; *e; ++e) {
         std::string kv = *e;
@@ -102,8 +100,15 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     for (auto& [k, v] : env) {
         if (v == "\x01") merged.erase(k); else merged[k] = v;
     }
-    std::vector<std::string> envStrings;
-    for (auto& [k, v] : merged) envStrings.push_back(k + "=" + v);
+    std::vector<std::string> out;
+    for (auto& [k, v] : merged) out.push_back(k + "=" + v);
+    return out;
+}
+
+RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                      const std::map<std::string, std::string>& env, std::string_view input,
+                      const std::string& cwd) {
+    std::vector<std::string> envStrings = child_environment(env);
     std::vector<char*> envp;
     for (auto& s : envStrings) envp.push_back(s.data());
     envp.push_back(nullptr);
@@ -152,7 +157,7 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     if (WIFEXITED(status)) {
         r.exitCode = WEXITSTATUS(status);
     } else if (WIFSIGNALED(status)) {
-        r.exitCode = 128 + WTERMSIG(status);
+        r.exitCode = -1000 - WTERMSIG(status);
         r.killed = WTERMSIG(status) == SIGKILL;
     }
     return r;

@@ -63,7 +63,7 @@ private:
 };
 
 struct RunResult {
-    int exitCode = -1;     // -1 when the program could not be run or waited for
+    int exitCode = -1;     // POSIX: -1000 - signal when killed by a signal
     bool killed = false;   // ended by the crash hook (or another kill)
     std::string out;       // standard output, lines ending in "\n"
     std::string err;       // standard error, lines ending in "\n"

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -32,13 +33,7 @@ inline std::span<const uint8_t> bytes_of(const std::string& s) {
     return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
 }
 
-struct Stored {
-    int32_t ctl = 0;  // epn_ctl_put's result
-    int32_t pce = 0;  // epn_pce_put's result (when ctl was 0)
-    FileCode code{};
-    int32_t slot = 0;
-    bool ok() const { return ctl == 0 && pce == 0; }
-};
+using Stored = StoreResult;
 
 // Scratch files on a memory file system where there is one: the tests
 // flush often.
@@ -46,17 +41,6 @@ inline const char* fast_scratch() {
     std::error_code ec;
     if (std::filesystem::is_directory("/dev/shm", ec)) return "/dev/shm";
     return std::getenv("TMPDIR");
-}
-
-// The per-piece sequence of a run: control entry, image, end.
-inline Stored store_piece(const AreaField& area, const std::string& name, const std::string& image) {
-    Stored s;
-    const PieceName pn = make_piece_name(name);
-    s.ctl = epn_ctl_put(pn, static_cast<int32_t>(image.size()), s.code, s.slot, area);
-    if (s.ctl != 0) return s;
-    s.pce = epn_pce_put(s.code, s.slot, pn, bytes_of(image), area);
-    epn_ctl_end(area, s.pce != 0 ? 1 : 0);
-    return s;
 }
 
 struct AreaFixture : ::testing::Test {
@@ -72,13 +56,15 @@ struct AreaFixture : ::testing::Test {
         teilimp::testing::make_dirs(data);
         teilimp::testing::make_dirs(tmpDir);
     }
-    ~AreaFixture() override { epn_cleanup_private_copies(); }
 
     std::string file(const std::string& name) const { return data + "/" + name; }
     std::string bytes(const std::string& name) const { return teilimp::testing::read_file(file(name)); }
     bool has(const std::string& name) const { return teilimp::testing::file_exists(file(name)); }
 
-    Stored store(const std::string& name, const std::string& image) { return store_piece(area, name, image); }
+    // The per-piece sequence of a run: control entry, image, end.
+    Stored store(const std::string& name, const std::string& image) {
+        return epn_store_piece(area, make_piece_name(name), bytes_of(image));
+    }
 
     std::vector<std::string> problems(const std::map<std::string, std::string>* images = nullptr,
                                       bool marksCarried = false) const {

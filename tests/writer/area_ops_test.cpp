@@ -1,10 +1,9 @@
-// Lookup, space check, clearing, superseded marks, recovery, private copies.
+// Lookup, space check, clearing, superseded marks, recovery.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "area_fixture.h"
-#include "driver/opennetw.h"
 #include "platform/platform.h"
 #include "util/drive.h"
 
@@ -49,6 +48,35 @@ TEST_F(AreaOps, SpaceEstimate) {
     const int32_t need = 2 * 64 + 64 + 2 * 700;
     EXPECT_EQ(epn_space_check(area, free - need - 1), 1);
     EXPECT_EQ(epn_space_check(area, free - need), 0);
+}
+
+// The scan that a run keeps gives the answer of a walk over the files, on
+// an area with a gap and as the run's pieces fill the gap.
+TEST_F(AreaOps, KeptScanAnswersAsAWalk) {
+    ASSERT_EQ(epn_area_clear(area), 1);
+    write_file(file("pieceaaa.pce"), std::string(1000, 'x'));
+    write_file(file("PIECEAAB.PCE"), std::string(700, 'x'));  // found in any case
+    write_file(file("pieceaad.pce"), std::string(5000, 'x'));
+    write_file(file("pieceaae.pc$"), std::string(9000, 'x'));  // no piece file
+    std::string trailer(64, '\0');
+    trailer.replace(0, 3, "aac");
+    trailer[59] = 3;
+    write_file(file("piece.ctl"), trailer);
+
+    PieceFileScan scan;
+    auto walk = [&] { return epn_space_needed(area, 77, nullptr); };
+    EXPECT_EQ(walk(), 2 * 64 + 64 + 2 * 700 + 77);
+    EXPECT_EQ(epn_space_needed(area, 77, &scan), walk());
+
+    // The run's first piece creates "aac": the sequence now runs to "aad".
+    ASSERT_TRUE(epn_store_piece(area, make_piece_name("P1"), bytes_of("one"), &scan).ok());
+    EXPECT_EQ(walk(), 2 * 128 + 64 + 2 * 5000 + 77);
+    EXPECT_EQ(epn_space_needed(area, 77, &scan), walk());
+    ASSERT_TRUE(epn_store_piece(area, make_piece_name("P2"), bytes_of("two"), &scan).ok());
+    EXPECT_EQ(epn_space_needed(area, 77, &scan), walk());
+    PieceFileScan fresh;
+    EXPECT_EQ(epn_space_needed(area, 77, &fresh), walk());
+    EXPECT_EQ(fresh.present, scan.present);
 }
 
 TEST_F(AreaOps, ClearDeletesPieceFilesAndBackups) {
@@ -153,38 +181,6 @@ TEST_F(AreaOps, RecoverDirectoryFormWithoutBackslash) {
     EXPECT_EQ(teilimp::testing::read_file(at + "pieceaaa.pce"), pce);
     EXPECT_EQ(list_dir(root.path), (std::vector<std::string>{"DIRpiece.ctl", "DIRpieceaaa.pce", "tmp",
                                                               "userroot"}));
-}
-
-TEST_F(AreaOps, PrivateCopiesStayPrivate) {
-    ASSERT_EQ(epn_area_clear(area), 1);
-    // The predictable path of the old scheme is a planted link: not followed.
-    const std::string victim = root / "victim";
-    write_file(victim, "keep");
-    SKIP_UNLESS_POSIX("a link planted in the temporary directory");
-    ASSERT_TRUE(teilimp::testing::make_link(victim, tmpDir + "/piece.ctl"));
-
-    platform::File ch;
-    std::string copy;
-    const std::string ctlPath = area_path(area, AreaFile::Control);
-    ASSERT_EQ(driver::opennetw(ch, ctlPath, "OLD", 1, &copy), 0);
-    EXPECT_EQ(teilimp::testing::read_file(victim), "keep");
-    const std::string dir = copy.substr(0, copy.rfind('/'));
-    EXPECT_EQ(dir.substr(0, tmpDir.size()), tmpDir);
-    EXPECT_EQ(copy.substr(copy.rfind('/') + 1), "piece.ctl");
-    EXPECT_TRUE(teilimp::testing::is_real_directory(dir));
-    EXPECT_EQ(teilimp::testing::permission_bits(dir), 0700);
-    char buf[64];
-    EXPECT_EQ(platform::read_bytes(ch, buf, sizeof buf), 64);
-    platform::close_file(ch);
-
-    EXPECT_EQ(driver::opennetw(ch, area_path(area, AreaFile::ControlBackup), "old", 1), -1);
-    EXPECT_EQ(driver::opennetw(ch, "", "OLD", 1), -1);
-    EXPECT_EQ(driver::opennetw(ch, ctlPath, "NEW", 1), -1);
-
-    epn_cleanup_private_copies();
-    EXPECT_FALSE(teilimp::testing::file_exists(dir));
-    EXPECT_EQ(teilimp::testing::read_file(victim), "keep");
-    EXPECT_EQ(epn_ctl_find(area, make_piece_name("X")), 0);  // makes a new directory as needed
 }
 
 }  // namespace

@@ -48,7 +48,7 @@ constexpr const char* kChildCrashAt = "TEILIMP_TEST_CRASH_CHILD_AT";
 // must hold afterwards.
 Images run_sequence(const AreaField& area, Images expect) {
     for (const Import& i : the_sequence()) {
-        if (store_piece(area, i.name, i.image).ok()) expect[i.name] = i.image;
+        if (epn_store_piece(area, make_piece_name(i.name), bytes_of(i.image)).ok()) expect[i.name] = i.image;
     }
     epn_mark_superseded(area);
     return expect;
@@ -60,7 +60,6 @@ TEST(FaultChild, RunSequenceUntilCrash) {
     platform::test::reset_file_ops();
     platform::test::set_crash_at(std::strtoll(at, nullptr, 10));
     run_sequence(make_area("F:TEST"), {});
-    epn_cleanup_private_copies();
 }
 
 struct FaultArea : AreaFixture {

@@ -301,6 +301,36 @@ TEST_F(CtlSortTest, ManyEntriesGrowTheArray) {
     EXPECT_EQ(test::sort_capacity(), 3000);
 }
 
+// More valid entries than a 16-bit count holds: the trailer keeps the low
+// 16 bits (negative from 32768 on, small again from 65536 on), and every
+// valid entry is still sorted.
+TEST_F(CtlSortTest, MoreValidEntriesThanTheCountHolds) {
+    for (const int total : {40000, 70000}) {
+        std::vector<Entry> entries;
+        int valid = 0;
+        for (int k = 0; k < total; ++k) {
+            const bool superseded = k % 9 == 4;
+            entries.push_back({"T" + std::to_string((k * 7919) % total), superseded ? kStateSuperseded : int16_t{0}});
+            if (!superseded) ++valid;
+        }
+        ASSERT_GT(valid, 32767);
+        const std::string before = write_ctl(entries, static_cast<int16_t>(valid));
+        ASSERT_EQ(epn_ctl_sort(area), 0) << total;
+
+        const std::vector<std::string> recs = records();
+        ASSERT_EQ(recs.size(), static_cast<size_t>(total) + 1);
+        for (int k = 0; k < valid; ++k) {
+            ASSERT_EQ(state_of(recs[k]), 0) << total << " at " << k;
+            if (k > 0) {
+                ASSERT_TRUE(less20(name_of(recs[k - 1]), name_of(recs[k]))) << total << " at " << k;
+            }
+        }
+        for (int k = valid; k < total; ++k) ASSERT_EQ(state_of(recs[k]), kStateSuperseded) << total << " at " << k;
+        EXPECT_EQ(recs[static_cast<size_t>(total)], trailer_bytes(static_cast<int16_t>(valid)));
+        expect_same_records(before, testing::read_file(ctl));
+    }
+}
+
 TEST_F(CtlSortTest, MissingOrTruncatedControlFileIsReported) {
     EXPECT_EQ(epn_ctl_sort(area), 1);
     EXPECT_EQ(epn_ctl_sort(make_area("X:NOAREA")), 1);

@@ -3,6 +3,7 @@
 
 #include "area_fixture.h"
 #include "platform/platform.h"
+#include "writer/sort.h"
 
 namespace teilimp::writer::test {
 namespace {
@@ -115,11 +116,8 @@ TEST_F(Store, SupersedingByExactName) {
     EXPECT_EQ(i16(ctl, 64 * 3 + 4), 2);  // validCount unchanged by the replacement
 
     // Blank padding is not NUL padding: "B" + blanks is another name.
-    Stored s;
     PieceName blankB = make_piece_name("B                   ");
-    ASSERT_EQ(epn_ctl_put(blankB, 5, s.code, s.slot, area), 0);
-    ASSERT_EQ(epn_pce_put(s.code, s.slot, blankB, bytes_of("12345"), area), 0);
-    epn_ctl_end(area, 0);
+    ASSERT_TRUE(store("B                   ", "12345").ok());
     ctl = bytes("piece.ctl");
     EXPECT_EQ(i16(entry_at(ctl, 1), 24), 0);
     EXPECT_EQ(i16(ctl, 64 * 4 + 4), 3);
@@ -186,26 +184,24 @@ TEST_F(Store, ControlUpdateRefusals) {
     EXPECT_FALSE(has("piece.ct$"));
 }
 
-// Backups are read through private copies: without a usable temporary
-// directory nothing is stored (so a lookup that could not read the control
-// file never lets an existing piece be replaced), and nothing is changed.
-TEST_F(Store, NoPrivateCopyNoStore) {
+// Area files are read where they are, whole, and closed before they are
+// worked on: nothing is written to the temporary directory, and none is
+// needed.
+TEST_F(Store, NothingGoesToTheTemporaryDirectory) {
+    const std::string missing = root / "no/such/dir";
+    teilimp::testing::ScopedEnv noTmp{"TMP", missing.c_str()};
+    teilimp::testing::ScopedEnv noTemp{"TEMP", missing.c_str()};
+    teilimp::testing::ScopedEnv noTmpDir{"TMPDIR", missing.c_str()};
     ASSERT_EQ(epn_area_clear(area), 1);
     ASSERT_TRUE(store("A", image_bytes(20, 1)).ok());
     ASSERT_TRUE(store("B", image_bytes(20, 2)).ok());
     ASSERT_TRUE(store("A", image_bytes(20, 3)).ok());
-    epn_cleanup_private_copies();
-    const std::string ctl = bytes("piece.ctl");
-    const std::string pce = bytes("pieceaaa.pce");
-    const std::string missing = root / "no/such/dir";
-    teilimp::testing::ScopedEnv noTmp{"TMP", missing.c_str()};
-
-    EXPECT_EQ(epn_ctl_find(area, make_piece_name("A")), 0);
-    EXPECT_EQ(store("A", image_bytes(20, 4)).ctl, 3);
-    EXPECT_EQ(epn_pce_put({'a', 'a', 'a'}, 4, make_piece_name("C"), bytes_of("x"), area), 3);
-    EXPECT_EQ(epn_pce_mark(area, {'a', 'a', 'a'}, 1, kStateSuperseded), 3);
-    EXPECT_EQ(bytes("piece.ctl"), ctl);
-    EXPECT_EQ(bytes("pieceaaa.pce"), pce);
+    EXPECT_EQ(epn_ctl_find(area, make_piece_name("A")), 1);
+    epn_mark_superseded(area);
+    EXPECT_EQ(epn_ctl_sort(area), 0);
+    EXPECT_TRUE(problems(nullptr, true).empty());
+    EXPECT_TRUE(teilimp::testing::list_dir(tmpDir).empty());
+    EXPECT_FALSE(teilimp::testing::file_exists(missing));
     EXPECT_EQ(teilimp::testing::list_dir(data), (std::vector<std::string>{"piece.ctl", "pieceaaa.pce"}));
 }
 

@@ -473,6 +473,17 @@ void put_console(std::string_view cp850) {
     }
 }
 
+// Names on disk are bytes the terminal already shows in its own character
+// set: they are written as they are, in every locale.
+void put_console_name(std::string_view name) {
+    Hooks& h = hooks();
+    if (h.consoleSink != nullptr) {
+        h.consoleSink->append(name);
+        return;
+    }
+    std::fwrite(name.data(), 1, name.size(), stdout);
+}
+
 }  // namespace
 
 // ================================================================ files
@@ -743,6 +754,17 @@ uint32_t replace_file(std::string_view from, std::string_view to) {
     return ::rename(f.native.c_str(), t.native.c_str()) == 0 ? kErrNone : code_of(errno);
 }
 
+uint32_t link_file(std::string_view existing, std::string_view newName) {
+    if (injected_fault()) return kErrAccessDenied;
+    Resolved s = resolve(existing);
+    if (!s.found) return missing_code(s);
+    if (is_directory(s.native)) return kErrAccessDenied;
+    Resolved d = resolve(newName);
+    if (d.found) return kErrFileExists;
+    if (uint32_t c = file_target_code(d); c != kErrNone) return c;
+    return ::link(s.native.c_str(), d.native.c_str()) == 0 ? kErrNone : code_of(errno);
+}
+
 uint32_t sync_directory(std::string_view dir) {
     Resolved r = resolve(dir);
     if (!r.found) return kErrPathNotFound;
@@ -848,6 +870,19 @@ bool has_short_names() { return false; }
 std::string native_path(std::string_view path) {
     Resolved r = resolve(path);
     return r.mapped ? r.native : std::string();
+}
+
+std::string file_identity(std::string_view path) {
+    Resolved r = resolve(path);
+    struct stat st;
+    if (!r.found || stat(r.native.c_str(), &st) != 0) return std::string();
+    return std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
+           std::to_string(static_cast<unsigned long long>(st.st_ino));
+}
+
+bool argument_is_file_name(std::string_view argument) {
+    if (argument.find('/', 1) != std::string_view::npos) return true;
+    return resolve(argument).found;
 }
 
 // ================================================================ times
@@ -1014,6 +1049,8 @@ uint32_t find_first(std::string_view pattern, FindHandle& h, FindEntry& e) {
         std::string name = ent->d_name;
         if (name == "." || name == "..") continue;
         if (namePart.empty() || !pattern_match(namePart, name)) continue;
+        // Hidden names only for a pattern that asks for them.
+        if (name[0] == '.' && namePart[0] != '.') continue;
         std::string full = join(d.native, name);
         struct stat sb;
         if (stat(full.c_str(), &sb) != 0 && lstat(full.c_str(), &sb) != 0) continue;

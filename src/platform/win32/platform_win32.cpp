@@ -93,6 +93,20 @@ void put_console(std::string_view cp850) {
     std::fwrite(cp850.data(), 1, cp850.size(), stdout);
 }
 
+// The system gives names in the ANSI code page; the console shows its OEM
+// code page.
+void put_console_name(std::string_view name) {
+    Hooks& h = hooks();
+    if (h.consoleSink != nullptr) {
+        h.consoleSink->append(name);
+        return;
+    }
+    std::string oem(name);
+    if (!oem.empty()) CharToOemBuffA(oem.data(), oem.data(), static_cast<DWORD>(oem.size()));
+    binary_stdout();
+    std::fwrite(oem.data(), 1, oem.size(), stdout);
+}
+
 // A directory's path with a backslash and `name` appended.
 std::string child(const std::string& dir, const char* name) {
     std::string p = dir;
@@ -287,6 +301,11 @@ uint32_t replace_file(std::string_view from, std::string_view to) {
         MoveFileExA(z(from).c_str(), z(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
 }
 
+uint32_t link_file(std::string_view existing, std::string_view newName) {
+    if (injected_fault()) return kErrAccessDenied;
+    return result_of(CreateHardLinkA(z(newName).c_str(), z(existing).c_str(), nullptr));
+}
+
 // MOVEFILE_WRITE_THROUGH already made the rename durable.
 uint32_t sync_directory(std::string_view) { return kErrNone; }
 
@@ -380,6 +399,19 @@ std::string short_path_name(std::string_view path) {
 bool has_short_names() { return true; }
 
 std::string native_path(std::string_view path) { return std::string(path); }
+
+std::string file_identity(std::string_view path) {
+    std::string p = z(path);
+    DWORD n = GetFullPathNameA(p.c_str(), 0, nullptr, nullptr);
+    if (n == 0) return std::string();
+    std::vector<char> buf(n + 1);
+    n = GetFullPathNameA(p.c_str(), static_cast<DWORD>(buf.size()), buf.data(), nullptr);
+    if (n == 0 || n >= buf.size() || GetFileAttributesA(buf.data()) == INVALID_FILE_ATTRIBUTES) return std::string();
+    CharUpperBuffA(buf.data(), n);
+    return std::string(buf.data(), n);
+}
+
+bool argument_is_file_name(std::string_view) { return false; }
 
 // ================================================================ times
 

@@ -1,0 +1,23 @@
+// Plain reasons for the statuses the run reports, in the words of the
+// people who use the program.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace teilimp::driver {
+
+// Who reported a status.
+enum class StatusSource {
+    Conversion,     // epn_read ("Fehler beim Konvertieren:")
+    ControlUpdate,  // epn_ctl_put
+    PieceFile,      // epn_pce_put
+    Sort,           // epn_ctl_sort
+};
+
+// The reason line shown right after a status line: three blanks and the
+// reason in parentheses, in code page 850. Reasons of a conversion that
+// stopped at a line of the EPN file begin with "Zeile <stopLine>: ".
+std::string reason_line(StatusSource source, int32_t status, int32_t stopLine = 0);
+
+}  // namespace teilimp::driver

@@ -1,0 +1,25 @@
+// The control-file update and the piece-file store with the time stamp
+// given by the caller, so that a piece's control entry and the directory
+// entry of its slot carry the same stamp: epn_store_piece takes one stamp
+// and passes it to both. epn_ctl_put and epn_pce_put each take the time
+// of their call.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "writer/records.h"
+#include "writer/writer.h"
+
+namespace teilimp::writer {
+
+// *replaced (when given) tells whether a valid entry of the name was
+// superseded.
+int32_t ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t stamp, FileCode& fileCode,
+                        int32_t& slot, const AreaField& area, bool* replaced = nullptr);
+// Enters in `scan` whether the piece file of `code` is there now.
+void note_piece_file(const AreaField& area, const FileCode& code, PieceFileScan& scan);
+int32_t pce_put_stamped(const FileCode& fileCode, int32_t slot, const PieceName& name,
+                        std::span<const uint8_t> image, int32_t stamp, const AreaField& area);
+
+}  // namespace teilimp::writer
