@@ -32,17 +32,17 @@ fuzz:
 test: test-plain fuzz test-asan
 
 # The Windows programs, cross-compiled with MinGW-w64:
-# build/windows/x64/teilimp.exe (64-bit) and build/windows/x86/teilimp.exe
-# (32-bit). Each build directory also holds the tests for that system.
+# build/windows/x64/{teilimp,teilarea}.exe (64-bit) and
+# build/windows/x86/{teilimp,teilarea}.exe (32-bit). Each build directory also holds the tests for that system.
 WINE ?= wine
 windows_configure = TEILIMP_WINDOWS_ARCH=$(2) $(CMAKE) -S . -B build/windows/$(1) \
 	-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	-DCMAKE_CROSSCOMPILING_EMULATOR=$(WINE)
 windows:
 	$(call windows_configure,x64,x86_64)
-	$(CMAKE) --build build/windows/x64 -j $(JOBS) --target teilimp
+	$(CMAKE) --build build/windows/x64 -j $(JOBS) --target teilimp teilarea
 	$(call windows_configure,x86,i686)
-	$(CMAKE) --build build/windows/x86 -j $(JOBS) --target teilimp
+	$(CMAKE) --build build/windows/x86 -j $(JOBS) --target teilimp teilarea
 
 # The whole test suite cross-compiled and run under Wine in a prefix of its
 # own (skipped, and said so, without MinGW-w64 or Wine).

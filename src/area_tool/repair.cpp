@@ -171,16 +171,22 @@ int run_repair(const writer::AreaField& area) {
         return kExitUnreadable;
     }
     HeldLock lock{area};
+    load_area(area, m);
+    std::string leftovers;
+    for (const Problem& p : find_problems(m).problems)
+        if (p.kind == "leftover") leftovers += (leftovers.empty() ? "" : ", ") + p.concerns;
+    if (!leftovers.empty())
+        console_line("Sicherungskopien und tempor\x84re Dateien eines abgebrochenen Laufs: " + leftovers);
     const int32_t recovered = writer::epn_recover(area);
     if (recovered < 0) {
         console_line("Achtung: Sicherungskopien konnten nicht zur\x81" "ckgespielt werden.");
         return failed();
     }
-    if (recovered > 0)
-        console_line("Sicherungskopien eines abgebrochenen Laufs zur\x81" "ckgespielt: " + std::to_string(recovered) +
-                     " Datei(en).");
+    if (!leftovers.empty())
+        console_line("Aus Sicherungskopien zur\x81" "ckgespielt: " + std::to_string(recovered) +
+                     " Datei(en); tempor\x84re Dateien entfernt.");
 
-    load_area(area, m);
+    if (!leftovers.empty()) load_area(area, m);
     Findings f = find_problems(m);
     if (f.ctlNeedsRebuild) {
         if (!rebuild_control_file(m)) return failed();

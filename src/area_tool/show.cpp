@@ -192,6 +192,7 @@ std::string make_svg(const std::string& name, const reader::PieceImage& image, i
         const std::string text = text_of(t->data(), t->size());
         if (!text.empty()) title.push_back(text);
     }
+    title.push_back(h.pieceKind == 2 ? "Art: gespiegelt (Spiegellinie gestrichelt)" : "Art: geschlossen");
     std::string sizes;
     for (const reader::SizeEntry& s : image.sizes) sizes += " " + text_of(s.name.data(), 6);
     title.push_back("Gr\x94\xe1" "en:" + sizes + ", Basisgr\x94\xe1" "e " + text_of(h.baseSize.data(), 6));
