@@ -36,7 +36,9 @@ inline const std::string kUsage =
     " \n"
     " \n";
 inline const std::string kNoFiles = "Achtung: Keine EPN-Datei(en) gefunden!\n";
+// The clear question for the area X:TEST.
 inline const std::string kClearQuestion =
+    "Bereich: X:\\userroot\\storage\\TEST\\data\\\n"
     "Reset der Datenbasis durchf\x81hren.\n"
     "Sind Sie sicher, dass sie alle Teile im angegebenen Datenbereich\n"
     "l\x94schen wollen? (j/n)\n";
