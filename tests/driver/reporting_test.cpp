@@ -95,10 +95,10 @@ TEST(FileArguments, SeveralPatternsAndNamesInOneRun) {
     // already and one more, a name that matches nothing, and an option.
     auto r = d.run({"X:TEST", d.epn() + "/D.epn", d.epn() + "/B.epn", "X:\\EPN\\d.EPN", "X:\\epn\\*.epn",
                     "X:\\epn\\gibtsnicht.epn", "/n"});
-    EXPECT_EQ(r.out, kBanner + cp850_lines({"Konvertiere Datei:" + d.epn() + "/D.epn", "   Teil importiert als:D",
-                                            "Konvertiere Datei:" + d.epn() + "/B.epn", "   Teil importiert als:B",
-                                            "Konvertiere Datei:X:\\epn\\A.epn", "   Teil importiert als:A",
-                                            "Konvertiere Datei:X:\\epn\\C.epn", "   Teil importiert als:C",
+    EXPECT_EQ(r.out, kBanner + cp850_lines({"Konvertiere Datei:" + d.epn() + "/" + found_name("D.epn"), "   Teil importiert als:D",
+                                            "Konvertiere Datei:" + d.epn() + "/" + found_name("B.epn"), "   Teil importiert als:B",
+                                            "Konvertiere Datei:X:\\epn\\" + found_name("A.epn"), "   Teil importiert als:A",
+                                            "Konvertiere Datei:X:\\epn\\" + found_name("C.epn"), "   Teil importiert als:C",
                                             summary(4, 0, 0, 0)}));
     EXPECT_EQ(r.exitCode, 0);
     // One sort at the end: the control file is in name order.
@@ -129,6 +129,7 @@ TEST(Options, UnknownOptionsAreNamedAndTheRunGoesOn) {
 }
 
 TEST(Options, ArgumentsThatNameFilesAreFiles) {
+    SKIP_UNLESS_POSIX("names that look like options come from the shell's expansion of patterns");
     Drive d;
     d.clear();
     // Names a shell hands over from "*": they look like options.
@@ -153,7 +154,7 @@ TEST(Reasons, ConversionStatusesNameTheLine) {
     d.clear();
     const std::string good = square_epn("R1");
     // The file ends after its end line (line 9): the trailer is missing.
-    write_file(d.epn() + "/a_trailer.epn", good.substr(0, good.find("0000000000") + 11));
+    write_file(d.epn() + "/a_trail.epn", good.substr(0, good.find("0000000000") + 11));
     std::string kind = good;
     kind.replace(60, 6, "OPEN  ");
     write_file(d.epn() + "/b_kind.epn", kind);
@@ -162,17 +163,21 @@ TEST(Reasons, ConversionStatusesNameTheLine) {
     const size_t line4 = big.find('\n', big.find('\n', big.find('\n') + 1) + 1) + 1;
     big.replace(line4 + 20, 10, " 300000000");
     write_file(d.epn() + "/c_limit.epn", big);
-    std::filesystem::create_symlink(d.epn() + "/vanished", d.epn() + "/d_gone.epn");
+    // A link to nothing: found, but it does not open (not under Wine).
+    const bool gone = make_link(d.epn() + "/vanished", d.epn() + "/d_gone.epn");
     auto r = d.run({"X:TEST", "X:\\epn\\*.epn"});
-    EXPECT_EQ(r.out,
-              kBanner + cp850_lines({"Konvertiere Datei:X:\\epn\\a_trailer.epn", "Fehler beim Konvertieren:     4",
-                                     "   (Zeile 9: Schlusszeile mit den Gr\x94\xE1" "en fehlt oder ist unlesbar)",
-                                     "Konvertiere Datei:X:\\epn\\b_kind.epn", "Fehler beim Konvertieren:     5",
-                                     "   (Zeile 1: Teileart ist weder MIRRORED noch CLOSED)",
-                                     "Konvertiere Datei:X:\\epn\\c_limit.epn", "Fehler beim Konvertieren:    11",
-                                     "   (Zeile 4: zu viele Punkte, Gr\x94\xE1" "en oder Regeln, oder ein Wert zu gro\xE1)",
-                                     "Konvertiere Datei:X:\\epn\\d_gone.epn", "Fehler beim Konvertieren:     3",
-                                     "   (EPN-Datei l\x84sst sich nicht \x94" "ffnen)", summary(0, 0, 0, 4)}));
+    std::string lines = cp850_lines(
+        {"Konvertiere Datei:X:\\epn\\" + found_name("a_trail.epn"), "Fehler beim Konvertieren:     4",
+         "   (Zeile 9: Schlusszeile mit den Gr\x94\xE1" "en fehlt oder ist unlesbar)",
+         "Konvertiere Datei:X:\\epn\\" + found_name("b_kind.epn"), "Fehler beim Konvertieren:     5",
+         "   (Zeile 1: Teileart ist weder MIRRORED noch CLOSED)",
+         "Konvertiere Datei:X:\\epn\\" + found_name("c_limit.epn"), "Fehler beim Konvertieren:    11",
+         "   (Zeile 4: zu viele Punkte, Gr\x94\xE1" "en oder Regeln, oder ein Wert zu gro\xE1)"});
+    if (gone) {
+        lines += cp850_lines({"Konvertiere Datei:X:\\epn\\" + found_name("d_gone.epn"), "Fehler beim Konvertieren:     3",
+                              "   (EPN-Datei l\x84sst sich nicht \x94" "ffnen)"});
+    }
+    EXPECT_EQ(r.out, kBanner + lines + cp850_lines({summary(0, 0, 0, gone ? 4 : 3)}));
     EXPECT_EQ(r.exitCode, 1);
 }
 
@@ -294,6 +299,7 @@ TEST(Wait, StaleLockIsRemovedWhileWaiting) {
 }
 
 TEST(Names, ShownAsTheFileSystemGivesThem) {
+    SKIP_UNLESS_POSIX("UTF-8 names on disk");
     Drive d;
     d.clear();
     const std::string name = "\xC3\xA4rmel.epn";  // "ärmel.epn" in UTF-8
@@ -312,6 +318,7 @@ TEST(Names, ShownAsTheFileSystemGivesThem) {
 }
 
 TEST(Names, HiddenFilesAreNotMatched) {
+    SKIP_UNLESS_POSIX("names beginning with a dot are hidden only there");
     Drive d;
     d.clear();
     write_file(d.epn() + "/h.epn", square_epn("H"));

@@ -102,6 +102,16 @@ bool posix_system();
         if (!::teilimp::testing::posix_system()) GTEST_SKIP() << "POSIX only: " << why; \
     } while (0)
 
+// True where the system refuses to write, replace or delete a read-only
+// file for this process: the POSIX layer always does; Windows does, but
+// Wine run as root does not.
+bool read_only_refused();
+#define SKIP_UNLESS_READ_ONLY_REFUSED()                                                     \
+    do {                                                                                    \
+        if (!::teilimp::testing::read_only_refused())                                       \
+            GTEST_SKIP() << "read-only files are writable for this user here (Wine as root)"; \
+    } while (0)
+
 // Makes `link` a symbolic link to `target` (a file or a directory); false
 // where the system (or Wine) cannot.
 bool make_link(const std::string& target, const std::string& link);
