@@ -55,7 +55,7 @@ struct Area : Drive {
 };
 
 // The marks of 30 failed attempts and the closing " OK".
-std::string all_marks() {
+[[maybe_unused]] std::string all_marks() {
     std::string marks = ".. 1.";
     for (int i = 2; i <= 30; ++i) {
         char buf[16];
@@ -352,6 +352,7 @@ TEST(AreaCheck, MissingOrUnwritableAreaFailsAtOnce) {
 TEST(TemporaryDirectory, NothingLeftAfterAKilledRun) {
     for (int64_t k = 1;; ++k) {
         ASSERT_LT(k, 400) << "the run never got through";
+        if (!sweep_point(k)) continue;
         Area a;
         a.clear();
         for (const char* n : {"P1", "P2", "P3"}) a.epn_file(n);

@@ -94,6 +94,12 @@ RunResult run_teilimp(const std::vector<std::string>& args,
 // This test program again, running only the tests that match `filter`.
 RunResult run_self(const std::string& filter, const std::map<std::string, std::string>& env = {});
 
+// Whether a sweep that starts a program for each operation k takes this
+// one: every k on POSIX; under Windows, where a start costs a good part of
+// a second under Wine, every third one and always the first (the sweeps
+// run in full on POSIX).
+bool sweep_point(int64_t k);
+
 // True on POSIX systems. A test of behaviour that only they have starts
 // with SKIP_UNLESS_POSIX("why") and says so where it is skipped.
 bool posix_system();

@@ -411,7 +411,13 @@ bool has_short_names() { return true; }
 
 std::string native_path(std::string_view path) { return std::string(path); }
 
+// The volume and the file's index on it, as on POSIX its device and inode:
+// one file reached through two drive letters (SUBST, a mapped share) is
+// one file. Where the file system gives no index, the full path.
 std::string file_identity(std::string_view path) {
+    FileStamp stamp;
+    if (file_stamp(path, stamp) && stamp.index != 0)
+        return std::to_string(stamp.volume) + ":" + std::to_string(stamp.index);
     std::string p = z(path);
     DWORD n = GetFullPathNameA(p.c_str(), 0, nullptr, nullptr);
     if (n == 0) return std::string();
@@ -504,20 +510,40 @@ int64_t mktime_standard(const CalendarTime& t) {
 
 
 
+namespace {
+
+bool dot_entry(const WIN32_FIND_DATAA& fd) {
+    return std::strcmp(fd.cFileName, ".") == 0 || std::strcmp(fd.cFileName, "..") == 0;
+}
+
+}  // namespace
+
+// A search never gives "." and "..", as on every system: a pattern that
+// matches nothing else in an existing directory finds no file (2).
 uint32_t find_first(std::string_view pattern, FindHandle& h, FindEntry& e) {
     find_close(h);
     WIN32_FIND_DATAA fd;
     HANDLE fh = FindFirstFileA(z(pattern).c_str(), &fd);
     if (fh == INVALID_HANDLE_VALUE) return last_error();
     h.native = reinterpret_cast<intptr_t>(fh);
-    fill_entry(fd, e);
-    return kErrNone;
+    if (!dot_entry(fd)) {
+        fill_entry(fd, e);
+        return kErrNone;
+    }
+    const uint32_t rc = find_next(h, e);
+    if (rc == kErrNoMoreFiles) {
+        find_close(h);
+        return kErrFileNotFound;
+    }
+    return rc;
 }
 
 uint32_t find_next(FindHandle& h, FindEntry& e) {
     if (!h.is_open()) return kErrInvalidHandle;
     WIN32_FIND_DATAA fd;
-    if (!FindNextFileA(reinterpret_cast<HANDLE>(h.native), &fd)) return last_error();
+    do {
+        if (!FindNextFileA(reinterpret_cast<HANDLE>(h.native), &fd)) return last_error();
+    } while (dot_entry(fd));
     fill_entry(fd, e);
     return kErrNone;
 }
