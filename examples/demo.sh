@@ -5,6 +5,7 @@
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin="$root/build/teilimp"
+area_bin="$root/build/teilarea"
 drive="$root/build/demo-drive"
 data="$drive/userroot/storage/DEMO/data"
 
@@ -31,3 +32,20 @@ ls -l "$data"
 echo
 echo "== piece.ctl: one 64-byte record per entry (name, file code, slot, state), the trailer last"
 od -A d -t x1z -w16 -v "$data/piece.ctl"
+echo
+echo "== teilarea list D:DEMO --all   (every entry, superseded ones too)"
+"$area_bin" list D:DEMO --all
+echo
+echo "== teilarea check D:DEMO"
+"$area_bin" check D:DEMO
+echo
+echo "== teilarea show D:DEMO VORDERTEIL -o build/demo-vorderteil.svg"
+"$area_bin" show D:DEMO VORDERTEIL -o "$root/build/demo-vorderteil.svg"
+echo
+echo "== piece.ctl cut short, then teilarea check and teilarea repair"
+head -c 100 "$data/piece.ctl" > "$data/piece.ctl.cut" && mv "$data/piece.ctl.cut" "$data/piece.ctl"
+"$area_bin" check D:DEMO || true
+"$area_bin" repair D:DEMO
+echo
+echo "== teilarea epn examples/kragen.epn"
+"$area_bin" epn "$root/examples/kragen.epn"

@@ -1,11 +1,12 @@
 // Feeds arbitrary bytes to the EPN reader. Besides the sanitizers' checks it
-// verifies what every accepted piece must satisfy, and that reading is
-// repeatable.
+// verifies what every accepted piece must satisfy (its image decodes and
+// encodes back to the same bytes), and that reading is repeatable.
 #include <cstdint>
 #include <cstdlib>
 #include <span>
 
 #include "reader/epn_reader.h"
+#include "reader/piece_image.h"
 
 namespace {
 
@@ -38,6 +39,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(get16(image, 44) == (sizeCount > 2 ? sizeCount - 2 : 0));
     check(get16(image, 86) == get16(image, 88));
     for (size_t i = image.size() - 6; i < image.size(); ++i) check(image[i] == 0);
+
+    // Every image the reader makes decodes, and encodes back to itself.
+    PieceImage decoded;
+    ImageFault fault;
+    check(decode_image(image, decoded, fault));
+    check(encode_image(decoded) == image);
 
     Piece again;
     int32_t reversed2 = -1, rotated2 = -1;

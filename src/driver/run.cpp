@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -96,9 +97,10 @@ struct Counts {
 struct Run {
     CommandLine cmd;
     std::string directoryPart;
-    bool lockHeld = false;
+    std::unique_ptr<writer::LockKeeper> lock;  // the area's lock, once taken
     bool anyImported = false;
-    bool stopped = false;       // the run ended early (area blocked)
+    bool stopped = false;       // the run ended early (area blocked, lock lost)
+    bool lockLost = false;      // another run has the area now
     bool endFailed = false;     // the tidying at the end of the run failed
     std::string answer;         // last answer to the overwrite question
     bool answerRead = false;
@@ -235,7 +237,34 @@ std::string_view shown_name(const writer::PieceName& name) {
 // Reads one answer line; false at end of input.
 bool read_answer(std::string& line, size_t capacity) { return platform::console_read_line(line, capacity); }
 
+// Takes the area's lock and keeps it fresh until it is released. Null,
+// after the messages, when the run has to stop.
+std::unique_ptr<writer::LockKeeper> lock_area(const writer::AreaField& area, bool waitForever) {
+    writer::HeldLock held;
+    switch (writer::epn_lock(area, 1, held, waitForever ? 1 : 0)) {
+    case writer::kLockTaken:
+        return std::make_unique<writer::LockKeeper>(std::move(held));
+    case writer::kLockAreaMissing:
+        console_line("Achtung: Zielbereich nicht gefunden: " + writer::lock_directory(area));
+        break;
+    case writer::kLockAreaUnwritable:
+        console_line("Achtung: Zielbereich nicht beschreibbar: " + writer::lock_directory(area));
+        break;
+    default:
+        console_line("Zielbereich ist blockiert.");
+        break;
+    }
+    console_line("Stop - Program terminated.");
+    return nullptr;
+}
+
+void report_lost_lock() {
+    console_line("Achtung: Zugriff auf den Zielbereich verloren.");
+    console_line("Stop - Program terminated.");
+}
+
 int clear_request(const CommandLine& cmd) {
+    console_line("Bereich: " + writer::lock_directory(cmd.area));
     console_line("Reset der Datenbasis durchf\x81hren.");
     console_line("Sind Sie sicher, dass sie alle Teile im angegebenen Datenbereich");
     console_line("l\x94schen wollen? (j/n)");
@@ -250,7 +279,18 @@ int clear_request(const CommandLine& cmd) {
         break;
     }
     if (first != 'j' && first != 'J') return kExitDone;
-    if (writer::epn_area_clear(cmd.area) == 0) return kExitNothingDone;
+    // No run may store while the area is being cleared.
+    std::unique_ptr<writer::LockKeeper> lock = lock_area(cmd.area, cmd.switches.waitForLock);
+    if (!lock) return kExitNothingDone;
+    const bool cleared = lock->still_ours() && writer::epn_area_clear(cmd.area) != 0;
+    if (!lock->release()) {
+        report_lost_lock();
+        return kExitNothingDone;
+    }
+    if (!cleared) {
+        console_line("Achtung: Datenbasis konnte nicht geleert werden.");
+        return kExitNothingDone;
+    }
     console_line("Datenbasis geleert.");
     return kExitDone;
 }
@@ -320,17 +360,35 @@ void report_failure(const Run& run, std::string_view name) {
     if (len >= 2) platform::run_command(std::string_view(line).substr(0, len));
 }
 
+// Before each change of the area: is the lock still this run's? If another
+// run has taken it over (this run was suspended for longer than a lock
+// lives) or it was deleted, the run changes nothing more and ends.
+bool lock_still_ours(Run& run) {
+    if (run.lock->still_ours()) return true;
+    if (!run.lockLost) report_lost_lock();
+    run.lockLost = true;
+    run.stopped = true;
+    return false;
+}
+
+// Releases the lock at the end of the run; a lock that is no longer this
+// run's is left to whoever holds it.
+void release_lock(Run& run) {
+    if (!run.lock || run.lockLost) return;
+    if (!run.lock->release()) {
+        report_lost_lock();
+        run.lockLost = true;
+    }
+    run.lock.reset();
+}
+
 // Takes the area's lock before the first piece is stored, and puts the
 // area back in order if an earlier run died in the middle of an update.
 // False when the run has to stop.
 bool take_lock(Run& run) {
-    if (run.lockHeld) return true;
-    if (writer::epn_lock(run.cmd.area, 1, run.cmd.switches.waitForLock ? 1 : 0) == 0) {
-        console_line("Zielbereich ist blockiert.");
-        console_line("Stop - Program terminated.");
-        return false;
-    }
-    run.lockHeld = true;
+    if (run.lock) return true;
+    run.lock = lock_area(run.cmd.area, run.cmd.switches.waitForLock);
+    if (!run.lock) return false;
     int32_t recovered = writer::epn_recover(run.cmd.area);
     if (recovered > 0) console_line("Achtung: Zielbereich nach Abbruch wiederhergestellt.");
     if (recovered < 0) {
@@ -415,6 +473,10 @@ void convert_entry(Run& run, const util::Fns4Entry& entry) {
         return;
     }
 
+    if (!lock_still_ours(run)) {
+        ++run.counts.failed;
+        return;
+    }
     if (!store_piece(run, name)) {
         ++run.counts.failed;
         report_failure(run, shown);
@@ -422,7 +484,6 @@ void convert_entry(Run& run, const util::Fns4Entry& entry) {
     }
     ++run.counts.imported;
     run.anyImported = true;
-    writer::epn_lock_refresh(run.cmd.area);
     console_line("   Teil importiert als:" + shown);
     if (sw.deleteAfterImport) util::FTNFDE(path);
 }
@@ -462,11 +523,11 @@ int conversion_run(Run& run) {
         return kExitNothingDone;
     }
     if (run.stopped) {
-        if (run.lockHeld) writer::epn_unlock(run.cmd.area);
-        return kExitNothingDone;
+        release_lock(run);
+        return run.lockLost ? kExitSomeFailed : kExitNothingDone;
     }
 
-    if (run.anyImported) {
+    if (run.anyImported && lock_still_ours(run)) {
         writer::epn_mark_superseded(run.cmd.area, run.areaRun);
         int32_t status = writer::epn_ctl_sort(run.cmd.area);
         if (status != 0) {
@@ -474,7 +535,8 @@ int conversion_run(Run& run) {
             if (!run.cmd.switches.quiet) report_status(StatusSource::Sort, status);
         }
     }
-    if (run.lockHeld) writer::epn_unlock(run.cmd.area);
+    release_lock(run);
+    if (run.lockLost) return kExitSomeFailed;
     // Matches that were all directories: no file was found.
     if (run.counts.found() == 0) return kExitNothingDone;
     if (!run.cmd.switches.quiet) console_line(summary_line(run.counts));

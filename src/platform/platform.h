@@ -171,6 +171,18 @@ uint32_t get_attributes(std::string_view path, uint32_t* error = nullptr);
 uint32_t set_attributes(std::string_view path, uint32_t attributes);
 bool exists(std::string_view path);
 
+// What tells one file from another that later takes its name: the file's
+// identity on its volume (device and inode; volume serial and file index)
+// and its last-write time.
+struct FileStamp {
+    uint64_t volume = 0;
+    uint64_t index = 0;
+    int64_t writeTime = 0;  // a FileTime
+    bool operator==(const FileStamp&) const = default;
+};
+// False (with *error set) when the file cannot be looked at.
+bool file_stamp(std::string_view path, FileStamp& out, uint32_t* error = nullptr);
+
 // Short (8.3) form of a path; empty where the system has none (POSIX).
 std::string short_path_name(std::string_view path);
 // True where the file system may give 8.3 alternate names (Windows).
@@ -309,6 +321,8 @@ void error_line(std::string_view text);
 //  TEILIMP_CRASH_AT=k   the process kills itself at the k-th counted file
 //                       operation, before doing it (crash tests)
 //  TEILIMP_SLEEP_SCALE=x  every pause lasts x times as long (0: no pause)
+//  TEILIMP_LOCK_SCALE=x   the lock's ages (the stale age and the renewal
+//                       period) are x times as long
 // Counted operations, one count per call: open_file in every mode but Read,
 // write_all/write_line, truncate_file, flush_file, copy_file, delete_file
 // (also through close_and_delete), rename_file, replace_file, link_file,
@@ -325,6 +339,8 @@ void set_crash_at(int64_t k);         // 0 switches it off
 int64_t file_ops_counted();           // counted operations so far
 void reset_file_ops();                // counter back to 0
 void set_sleep_scale(double scale);
+void set_lock_scale(double scale);
+double lock_scale();
 // Console output goes to *sink instead of standard output (nullptr: back):
 // the code page 850 bytes unconverted, lines ending in the system's line end.
 void capture_console(std::string* sink);

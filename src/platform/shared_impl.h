@@ -3,6 +3,7 @@
 // by exactly one implementation file of the layer; not a public header.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,10 +19,12 @@ namespace {
 // ------------------------------------------------------------ test hooks
 
 struct Hooks {
-    int64_t count = 0;
+    // Counted also by the thread that renews a held lock.
+    std::atomic<int64_t> count{0};
     int64_t faultAt = 0;
     int64_t crashAt = 0;
     double sleepScale = 1.0;
+    double lockScale = 1.0;
     std::string* consoleSink = nullptr;
     const std::string* consoleFeed = nullptr;
     size_t feedPos = 0;
@@ -33,20 +36,26 @@ int64_t env_int(const char* name) {
     return std::strtoll(v, nullptr, 10);
 }
 
-Hooks make_hooks() {
-    Hooks h;
+// A non-negative factor from the environment, or `otherwise`.
+double env_scale(const char* name, double otherwise) {
+    const char* s = std::getenv(name);
+    if (s == nullptr || *s == '\0') return otherwise;
+    char* end = nullptr;
+    double d = std::strtod(s, &end);
+    return end != s && d >= 0 ? d : otherwise;
+}
+
+void read_hooks(Hooks& h) {
     h.faultAt = env_int("TEILIMP_FAULT_AT");
     h.crashAt = env_int("TEILIMP_CRASH_AT");
-    if (const char* s = std::getenv("TEILIMP_SLEEP_SCALE"); s != nullptr && *s != '\0') {
-        char* end = nullptr;
-        double d = std::strtod(s, &end);
-        if (end != s && d >= 0) h.sleepScale = d;
-    }
-    return h;
+    h.sleepScale = env_scale("TEILIMP_SLEEP_SCALE", 1.0);
+    h.lockScale = env_scale("TEILIMP_LOCK_SCALE", 1.0);
 }
 
 Hooks& hooks() {
-    static Hooks h = make_hooks();
+    static Hooks h;
+    static const bool read = (read_hooks(h), true);
+    (void)read;
     return h;
 }
 
@@ -66,11 +75,11 @@ std::string_view console_line_end();
 // index is reached, before the operation is done.
 bool injected_fault() {
     Hooks& h = hooks();
-    ++h.count;
-    if (h.crashAt != 0 && h.count == h.crashAt) {
+    const int64_t k = ++h.count;
+    if (h.crashAt != 0 && k == h.crashAt) {
         kill_self();
     }
-    return h.faultAt != 0 && h.count == h.faultAt;
+    return h.faultAt != 0 && k == h.faultAt;
 }
 
 // ------------------------------------------------------------ code page 850
@@ -246,6 +255,8 @@ void set_crash_at(int64_t k) { hooks().crashAt = k; }
 int64_t file_ops_counted() { return hooks().count; }
 void reset_file_ops() { hooks().count = 0; }
 void set_sleep_scale(double scale) { hooks().sleepScale = scale < 0 ? 0 : scale; }
+void set_lock_scale(double scale) { hooks().lockScale = scale < 0 ? 0 : scale; }
+double lock_scale() { return hooks().lockScale; }
 void capture_console(std::string* sink) {
     if (sink == nullptr) std::fflush(stdout);
     hooks().consoleSink = sink;

@@ -22,10 +22,14 @@ int32_t thousandths(float v) {
     return static_cast<int32_t>(t);
 }
 
-void put_common(const EpnPoint& p, uint8_t* record) {
-    put16(record + 0, stored_point_number(p.pointNumber));
-    put32(record + 2, p.x);
-    put32(record + 6, p.y);
+// The notch codes of the table; anything else is not a record we write.
+bool known_notch(const Notch& n) {
+    switch (n.notchClass) {
+        case 0:
+        case 1: return n.notchKind <= 2 && n.nlFlag == 0;
+        case 2: return n.notchKind == 0 && n.nlFlag <= 1;
+        default: return false;
+    }
 }
 
 }  // namespace
@@ -50,47 +54,97 @@ bool has_direction(const EpnPoint& p) {
     return std::fabs(p.dirCos) + std::fabs(p.dirSin) > 0.01f;
 }
 
+// Layout: number, x, y, class, kind, notch class, a zero byte; a plain
+// point then has the notch mark (classes 1 and 2) and the NL flag (class
+// 2). A rule point has the rule number (the long form: the direction in
+// front of it, and 8 added to the kind) and two zero bytes before them.
+int32_t encode_point(const PointRecord& r, uint8_t* record) {
+    std::memset(record, 0, kMaxRulePointRecord);
+    put16(record + 0, r.pointNumber);
+    put32(record + 2, r.x);
+    put32(record + 6, r.y);
+    record[10] = r.pointClass;
+    record[11] = r.notch.notchKind;
+    record[12] = r.notch.notchClass;
+    int32_t at = 14;
+    if (r.rulePoint()) {
+        if (r.directed) {
+            record[11] = static_cast<uint8_t>(r.notch.notchKind + 8);
+            put32(record + 14, r.dirX);
+            put32(record + 18, r.dirY);
+            at = 22;
+        }
+        put32(record + at, r.ruleNumber);
+        at += 6;
+    }
+    if (r.notch.notchClass == 0) return at;
+    record[at++] = kNotchMark;
+    if (r.notch.notchClass == 2) record[at++] = r.notch.nlFlag;
+    return at;
+}
+
+int32_t decode_point(const uint8_t* bytes, size_t available, PointRecord& r) {
+    if (available < 14 || bytes[13] != 0 || bytes[10] > 2) return 0;
+    r = PointRecord{};
+    r.pointNumber = get16(bytes);
+    r.x = get32(bytes + 2);
+    r.y = get32(bytes + 6);
+    r.pointClass = bytes[10];
+    r.notch.notchKind = bytes[11];
+    r.notch.notchClass = bytes[12];
+    size_t at = 14;
+    if (r.rulePoint()) {
+        if (r.notch.notchKind == 9 || r.notch.notchKind == 10) {
+            // The long form is written only for "N1"/"N2" and "1 "/"2 ".
+            if (r.notch.notchClass > 1 || available < 22) return 0;
+            r.directed = true;
+            r.notch.notchKind = static_cast<uint8_t>(r.notch.notchKind - 8);
+            r.dirX = get32(bytes + 14);
+            r.dirY = get32(bytes + 18);
+            at = 22;
+        }
+        if (available < at + 6 || bytes[at + 4] != 0 || bytes[at + 5] != 0) return 0;
+        r.ruleNumber = get32(bytes + at);
+        if (r.ruleNumber <= 0) return 0;
+        at += 6;
+    }
+    if (r.notch.notchClass >= 1) {
+        if (available < at + 1 || bytes[at] != kNotchMark) return 0;
+        ++at;
+    }
+    if (r.notch.notchClass == 2) {
+        if (available < at + 1) return 0;
+        r.notch.nlFlag = bytes[at++];
+    }
+    if (!known_notch(r.notch)) return 0;
+    return static_cast<int32_t>(at);
+}
+
 int32_t make_plain_point(const EpnPoint& p, uint8_t* record) {
-    std::memset(record, 0, kMaxPlainPointRecord);
-    put_common(p, record);
-    const Notch notch = decode_notch(p.label);
-    record[10] = p.lineFlag == 'C' ? 2 : 1;
-    record[11] = notch.notchKind;
-    record[12] = notch.notchClass;
-    record[13] = 0;
-    if (notch.notchClass == 0) return 14;
-    record[14] = kNotchMark;
-    if (notch.notchClass == 1) return 15;
-    record[15] = notch.nlFlag;
-    return 16;
+    PointRecord r;
+    r.pointNumber = static_cast<int16_t>(stored_point_number(p.pointNumber));
+    r.x = p.x;
+    r.y = p.y;
+    r.pointClass = p.lineFlag == 'C' ? 2 : 1;
+    r.notch = decode_notch(p.label);
+    return encode_point(r, record);
 }
 
 int32_t make_rule_point(const EpnPoint& p, uint8_t* record) {
-    std::memset(record, 0, kMaxRulePointRecord);
-    put_common(p, record);
-    const Notch notch = decode_notch(p.label);
-    record[11] = notch.notchKind;
-    record[12] = notch.notchClass;
-    put32(record + 14, p.ruleNumber);
-    record[20] = kNotchMark;
-
-    int32_t length = 21;
-    if ((notch.notchKind == 1 || notch.notchKind == 2) && has_direction(p)) {
-        // Long form: the direction goes in front of the rule number, and
-        // a kind of 9 or 10 tells a reader of the image so.
-        put32(record + 14, thousandths(p.dirCos));
-        put32(record + 18, thousandths(p.dirSin));
-        put32(record + 22, p.ruleNumber);
-        record[28] = kNotchMark;
-        record[11] = static_cast<uint8_t>(notch.notchKind + 8);
-        length = 29;
+    PointRecord r;
+    r.pointNumber = static_cast<int16_t>(stored_point_number(p.pointNumber));
+    r.x = p.x;
+    r.y = p.y;
+    r.pointClass = 0;
+    r.notch = decode_notch(p.label);
+    r.ruleNumber = p.ruleNumber;
+    // Only a notch of kind 1 or 2 with a direction takes the long form.
+    if ((r.notch.notchKind == 1 || r.notch.notchKind == 2) && has_direction(p)) {
+        r.directed = true;
+        r.dirX = thousandths(p.dirCos);
+        r.dirY = thousandths(p.dirSin);
     }
-    if (notch.notchClass == 0) return length - 1;
-    if (notch.notchClass == 2) {
-        record[21] = notch.nlFlag;
-        return 22;
-    }
-    return length;
+    return encode_point(r, record);
 }
 
 int32_t make_point_record(const EpnPoint& p, uint8_t* record) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace teilimp::reader {
@@ -36,6 +37,30 @@ Notch decode_notch(const std::array<char, 10>& label);
 // True when the point has a direction worth storing or turning.
 bool has_direction(const EpnPoint& p);
 
+// A point record as stored, field by field. A plain point (no grade rule)
+// has pointClass 1, or 2 for a point whose line flag is "C"; a rule point
+// has pointClass 0 and a rule number above 0, and in its long form a notch
+// direction in thousandths.
+struct PointRecord {
+    int16_t pointNumber = -1;
+    int32_t x = 0;
+    int32_t y = 0;
+    uint8_t pointClass = 1;
+    Notch notch;
+    int32_t ruleNumber = 0;  // rule points only
+    bool directed = false;   // long form of a rule point
+    int32_t dirX = 0;        // direction times 1000 (long form only)
+    int32_t dirY = 0;
+
+    bool rulePoint() const { return pointClass == 0; }
+};
+
+// Writes the record (room for kMaxRulePointRecord bytes); returns its length.
+int32_t encode_point(const PointRecord& r, uint8_t* record);
+// Reads one record from the front of `bytes`; returns its length, or 0 when
+// the bytes are not a record the encoder writes (or end too early).
+int32_t decode_point(const uint8_t* bytes, size_t available, PointRecord& r);
+
 // Record of a point without grade rule (14, 15 or 16 bytes); returns its length.
 int32_t make_plain_point(const EpnPoint& p, uint8_t* record);
 // Record of a point with a grade rule (20, 21, 22, 28 or 29 bytes); returns its length.
@@ -55,6 +80,15 @@ inline void put32(uint8_t* at, int32_t v) {
     at[1] = static_cast<uint8_t>(u >> 8);
     at[2] = static_cast<uint8_t>(u >> 16);
     at[3] = static_cast<uint8_t>(u >> 24);
+}
+
+// Little-endian loads.
+inline int16_t get16(const uint8_t* at) {
+    return static_cast<int16_t>(static_cast<uint16_t>(at[0] | at[1] << 8));
+}
+inline int32_t get32(const uint8_t* at) {
+    return static_cast<int32_t>(static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 |
+                                static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24);
 }
 
 }  // namespace teilimp::reader

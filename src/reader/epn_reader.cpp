@@ -12,6 +12,7 @@
 #include "reader/epn_contour.h"
 #include "reader/epn_fields.h"
 #include "reader/epn_points.h"
+#include "reader/piece_image.h"
 #include "util/text.h"
 
 namespace teilimp::reader {
@@ -24,12 +25,6 @@ constexpr size_t kMaxInternalPoints = 20000;
 constexpr int32_t kMaxCount16 = 32767;  // counts are stored in 16 bits
 constexpr int64_t kMaxImageLength = 256LL * 1024 * 1024;
 
-constexpr int32_t kPieceHeaderLength = 98;
-constexpr int32_t kSizeEntryLength = 10;
-constexpr int32_t kRuleHeaderLength = 26;
-constexpr int32_t kRuleStepLength = 8;
-constexpr int32_t kLineHeaderLength = 10;
-constexpr int32_t kClosingBytes = 6;
 
 template <size_t N>
 void nul_after_siglen(std::array<char, N>& field) {
@@ -164,10 +159,8 @@ void build_sections(const std::vector<EpnPoint>& perimeter, const std::vector<Ep
         append(current, record, static_cast<size_t>(make_point_record(p, record)));
         ++points;
         if (p.lineFlag == 'N') continue;
-        uint8_t header[kLineHeaderLength] = {};
-        put16(header + 0, s.lineCount);
-        header[2] = static_cast<uint8_t>(p.pointType);
-        put16(header + 4, points);
+        uint8_t header[kLineHeaderLength];
+        encode_line_header(s.lineCount, p.pointType, points, header);
         append(s.lines, header, sizeof header);
         append(s.lines, current.data(), current.size());
         current.clear();
@@ -214,31 +207,28 @@ struct Counts {
     int32_t lastStepIndex = 0;
 };
 
-void write_piece_header(uint8_t* h, const HeaderLine& head, const TrailerLine& t,
+void write_piece_header(uint8_t* out, const HeaderLine& head, const TrailerLine& t,
                         const SizeTable& sizes, const Counts& c) {
-    std::memcpy(h + 0, head.text1.data(), 20);
-    std::memcpy(h + 20, head.text2.data(), 20);
-    h[40] = head.pieceKind;
-    h[41] = static_cast<uint8_t>(head.name[7]);
-    put16(h + 42, t.sizeCount);
-    put16(h + 44, c.lastStepIndex);
-    std::memcpy(h + 46, t.baseSize.data(), 6);
-    put16(h + 54, sizes.baseSizeIndex);
-    h[56] = t.sizeNameKind;
-    std::memcpy(h + 59, t.text.data(), 20);
-    h[79] = 0x42;
-    put16(h + 80, c.ruleCount);
-    put16(h + 84, c.perimeterCount);
-    put16(h + 86, c.lineCount);
-    put16(h + 88, c.lineCount);
-    std::memcpy(h + 90, t.baseSize.data(), 6);
+    ImageHeader h;
+    h.text1 = head.text1;
+    h.text2 = head.text2;
+    h.pieceKind = head.pieceKind;
+    h.nameChar8 = head.name[7];
+    h.sizeCount = static_cast<int16_t>(t.sizeCount);
+    h.lastStepIndex = static_cast<int16_t>(c.lastStepIndex);
+    h.baseSize = t.baseSize;
+    h.baseSizeIndex = static_cast<int16_t>(sizes.baseSizeIndex);
+    h.sizeNameKind = t.sizeNameKind;
+    h.trailerText = t.text;
+    h.ruleCount = static_cast<int16_t>(c.ruleCount);
+    h.perimeterCount = static_cast<int16_t>(c.perimeterCount);
+    h.lineCount = static_cast<int16_t>(c.lineCount);
+    encode_header(h, out);
 }
 
 void write_size_table(uint8_t* at, const SizeTable& sizes) {
-    for (size_t k = 0; k < sizes.names.size(); ++k, at += kSizeEntryLength) {
-        std::memcpy(at, sizes.names[k].data(), 6);
-        at[8] = sizes.inner[k];
-    }
+    for (size_t k = 0; k < sizes.names.size(); ++k, at += kSizeEntryLength)
+        encode_size_entry({sizes.names[k], sizes.inner[k]}, at);
 }
 
 // Reads one grade line. False when it can't be read (end of file or an

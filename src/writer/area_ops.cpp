@@ -7,6 +7,7 @@
 
 #include "util/drive.h"
 #include "util/filesearch.h"
+#include "writer/area_files.h"
 #include "writer/area_io.h"
 #include "writer/area_path.h"
 #include "writer/rewrite.h"
@@ -195,9 +196,15 @@ int32_t epn_area_clear(const AreaField& area) {
     const std::string ctl = area_path(area, AreaFile::Control);
     const std::string bak = area_path(area, AreaFile::ControlBackup);
     const std::string tmp = io::temp_name(ctl);
-    // A backup of the old control file must not come back later over the
-    // cleared one: settle it first.
-    if (!io::settle_backup(ctl, bak)) return 0;
+    const AreaFiles files = find_area_files(area);
+
+    // Backups and unfinished versions go first: a backup left behind would
+    // later be put back over the cleared area.
+    bool done = io::remove_file(bak);
+    for (const auto& [code, backup] : files.pieceBackups) done = io::remove_file(backup) && done;
+    for (const std::string& temp : files.temps) done = io::remove_file(temp) && done;
+    if (!done) return 0;
+
     if (io::read_only(ctl)) return 0;
     platform::File out = io::create_temp(tmp);
     if (!out.is_open()) return 0;
@@ -208,14 +215,10 @@ int32_t epn_area_clear(const AreaField& area) {
     }
     if (io::commit_temp(out, tmp, ctl) == io::Commit::Failed) return 0;
 
-    FileCode code = kFirstCode;
-    for (;;) {
-        platform::delete_file(area_path(area, AreaFile::PieceBackup, code));
-        if (platform::delete_file(area_path(area, AreaFile::Piece, code)) != platform::kErrNone) break;
-        if (code == kLastCode) break;
-        inc_ccc(code);
-    }
-    return 1;
+    // Every piece file, wherever it stands in the sequence of codes.
+    for (const auto& [code, piece] : files.pieces) done = io::remove_file(piece) && done;
+    platform::sync_directory(io::dir_of(ctl));
+    return done ? 1 : 0;
 }
 
 namespace {

@@ -1,14 +1,16 @@
 // The access lock of a storage area. The lock file's existence means that a
 // run is writing into the area; creating it with create-new semantics is
-// the one atomic step that lets exactly one of several runs in.
+// the one atomic step that lets exactly one of several runs in. A run that
+// holds the lock renews the file's date-time while it lives, so only the
+// lock of a dead run grows stale.
 
 #include "writer/lock.h"
 
+#include <chrono>
 #include <cstdio>
 #include <random>
 #include <string>
 
-#include "platform/platform.h"
 #include "util/datetime.h"
 #include "util/fileops.h"
 #include "util/filesearch.h"
@@ -19,9 +21,11 @@ namespace teilimp::writer {
 namespace {
 
 constexpr int32_t kStaleSeconds = 300;  // older than this: left by a dead run
+constexpr int32_t kRenewSeconds = 30;   // a live run renews its lock this often
 constexpr int32_t kAttempts = 30;
 constexpr uint32_t kPauseBaseMs = 1000;
 constexpr uint32_t kPauseStepMs = 10;
+constexpr size_t kLockNameLength = 11;  // "teilimp.opn"
 
 // Age of a file in seconds by its local date-time; false if it isn't there.
 bool file_age(const std::string& path, int64_t& age) {
@@ -36,9 +40,13 @@ bool file_age(const std::string& path, int64_t& age) {
     return true;
 }
 
+bool older_than_stale_age(int64_t age) {
+    return static_cast<double>(age) > kStaleSeconds * platform::test::lock_scale();
+}
+
 bool is_stale(const std::string& path) {
     int64_t age = 0;
-    return file_age(path, age) && age > kStaleSeconds;
+    return file_age(path, age) && older_than_stale_age(age);
 }
 
 // A name beside the lock file that no other run uses.
@@ -83,14 +91,27 @@ bool try_create(const std::string& lockPath) {
     return true;
 }
 
+// The lock file could not be created although none exists. Tried once more
+// (another run's lock may have gone just between the two steps); then the
+// area itself is the reason: its directory is missing, or takes no file.
+int32_t without_lock_file(const std::string& lockPath) {
+    if (try_create(lockPath)) return kLockTaken;
+    if (platform::exists(lockPath)) return kLockBlocked;
+    const std::string dir = lockPath.substr(0, lockPath.size() - kLockNameLength);
+    const uint32_t attrs = platform::get_attributes(dir);
+    if (attrs == platform::kAttrInvalid || (attrs & platform::kAttrDirectory) == 0) return kLockAreaMissing;
+    return kLockAreaUnwritable;
+}
+
 }  // namespace
 
-int32_t epn_lock(const AreaField& area, int32_t verbose, int32_t waitForever) {
+int32_t epn_lock(const AreaField& area, int32_t verbose, HeldLock& held, int32_t waitForever) {
     const std::string lockPath = area_path(area, AreaFile::Lock);
+    held = HeldLock{lockPath, {}};
 
     int64_t age = 0;
     if (file_age(lockPath, age)) {
-        if (age > kStaleSeconds) {
+        if (older_than_stale_age(age)) {
             if (verbose) platform::console_line("Alte Zugriffsdatei entfernt...");
             remove_stale_lock(lockPath);
         } else {
@@ -98,12 +119,17 @@ int32_t epn_lock(const AreaField& area, int32_t verbose, int32_t waitForever) {
         }
     }
 
-    int32_t result = 0;
+    int32_t result = kLockBlocked;
     int32_t failed = 0;
     for (int32_t i = 1; waitForever != 0 || i <= kAttempts; ++i) {
         if (try_create(lockPath)) {
-            result = 1;
+            result = kLockTaken;
             break;
+        }
+        if (!platform::exists(lockPath)) {
+            // Nothing to wait for: no run holds the area.
+            result = without_lock_file(lockPath);
+            if (result != kLockBlocked) break;
         }
         ++failed;
         // Past the usual attempts a mark every 10 keeps the line short.
@@ -124,13 +150,94 @@ int32_t epn_lock(const AreaField& area, int32_t verbose, int32_t waitForever) {
         platform::sleep_ms(kPauseBaseMs + kPauseStepMs * static_cast<uint32_t>(step));
     }
     if (failed > 0 && verbose) platform::console_line(" OK");
+    if (result == kLockTaken) platform::file_stamp(lockPath, held.mine);
     return result;
+}
+
+int32_t epn_lock(const AreaField& area, int32_t verbose, int32_t waitForever) {
+    HeldLock held;
+    return epn_lock(area, verbose, held, waitForever);
 }
 
 void epn_unlock(const AreaField& area) { util::FTNFDE(area_path(area, AreaFile::Lock)); }
 
-void epn_lock_refresh(const AreaField& area) {
-    platform::set_file_time(area_path(area, AreaFile::Lock), platform::file_time_now());
+bool lock_is_ours(const HeldLock& lock) {
+    platform::FileStamp now;
+    return platform::file_stamp(lock.path, now) && now == lock.mine;
+}
+
+bool lock_renew(HeldLock& lock) {
+    if (!lock_is_ours(lock)) return false;
+    platform::set_file_time(lock.path, platform::file_time_now());
+    // Remember the date-time as the file system keeps it.
+    platform::FileStamp now;
+    if (!platform::file_stamp(lock.path, now) || now.volume != lock.mine.volume ||
+        now.index != lock.mine.index)
+        return false;
+    lock.mine = now;
+    return true;
+}
+
+bool lock_release(HeldLock& lock) {
+    if (!lock_is_ours(lock)) return false;
+    util::FTNFDE(lock.path);
+    return true;
+}
+
+std::string lock_directory(const AreaField& area) {
+    const std::string lockPath = area_path(area, AreaFile::Lock);
+    return lockPath.substr(0, lockPath.size() - kLockNameLength);
+}
+
+// ------------------------------------------------------------ LockKeeper
+
+LockKeeper::LockKeeper(HeldLock lock) : lock_(std::move(lock)) {
+    thread_ = std::thread([this] { renew_loop(); });
+}
+
+LockKeeper::~LockKeeper() { stop(); }
+
+void LockKeeper::renew_loop() {
+    // Never more often than every 50 ms, whatever the tests ask for.
+    const double seconds = std::max(0.05, kRenewSeconds * platform::test::lock_scale());
+    const auto period = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(seconds));
+    std::unique_lock<std::mutex> guard(mutex_);
+    while (!lost_) {
+        if (wake_.wait_for(guard, period, [this] { return stopping_; })) return;
+        if (!lock_renew(lock_)) lost_ = true;
+    }
+}
+
+void LockKeeper::stop() {
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+}
+
+bool LockKeeper::still_ours() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!lost_ && !lock_is_ours(lock_)) lost_ = true;
+    return !lost_;
+}
+
+bool LockKeeper::release() {
+    stop();
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (lost_) return false;
+    return lock_release(lock_);
+}
+
+
+LockState epn_lock_state(const AreaField& area, int64_t& age) {
+    age = 0;
+    const std::string path = area_path(area, AreaFile::Lock);
+    if (!platform::exists(path)) return LockState::None;
+    if (!file_age(path, age)) return LockState::Fresh;
+    return age > kStaleSeconds ? LockState::Stale : LockState::Fresh;
 }
 
 }  // namespace teilimp::writer

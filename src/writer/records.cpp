@@ -163,6 +163,43 @@ int32_t time_stamp_now() {
     return static_cast<int32_t>(secs);
 }
 
+namespace {
+
+// Calendar fields of a count of seconds since 1970-01-01, read without any
+// time zone (days to civil date after H. Hinnant's algorithm).
+platform::CalendarTime civil(int64_t secs) {
+    int64_t days = secs / 86400;
+    int64_t rest = secs % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        --days;
+    }
+    const int64_t z = days + 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t doe = z - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    platform::CalendarTime t;
+    t.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    t.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    t.year = static_cast<int>(yoe + era * 400 + (t.month <= 2 ? 1 : 0));
+    t.hour = static_cast<int>(rest / 3600);
+    t.minute = static_cast<int>(rest / 60 % 60);
+    t.second = static_cast<int>(rest % 60);
+    t.weekday = static_cast<int>(((days % 7) + 11) % 7);  // 1970-01-01 was a Thursday
+    return t;
+}
+
+}  // namespace
+
+platform::CalendarTime stamp_time(int32_t stamp) {
+    const int64_t secs = static_cast<int64_t>(stamp) - 32400;
+    // The zone's standard offset, found by converting the fields back.
+    const int64_t offset = platform::mktime_standard(civil(secs)) - secs;
+    return civil(secs - offset);
+}
+
 PieceName make_piece_name(std::string_view text) {
     PieceName n{};
     std::copy_n(text.begin(), std::min(text.size(), n.size()), n.begin());

@@ -8,6 +8,8 @@
 #include <span>
 #include <string_view>
 
+#include "platform/platform.h"
+
 namespace teilimp::writer {
 
 using AreaField = std::array<char, 80>;   // area argument as typed, blank-padded
@@ -81,6 +83,8 @@ PieceName make_piece_name(std::string_view text);
 
 // The current local time in seconds (mktime, daylight-saving flag 0) + 32400.
 int32_t time_stamp_now();
+// The local date and time that a stamp was made from (its inverse).
+platform::CalendarTime stamp_time(int32_t stamp);
 
 // Little-endian field helpers.
 int16_t get_i16(const uint8_t* p);

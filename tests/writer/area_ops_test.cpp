@@ -133,9 +133,15 @@ TEST_F(AreaOps, ClearDeletesPieceFilesAndBackups) {
     write_file(file("pieceaaa.pc$"), "old");
     write_file(file("pieceaab.pc$"), "old");
     write_file(file("pieceaad.pce"), "behind a gap");
+    write_file(file("PIECEZZZ.PC$"), "stray backup");
     write_file(file("piece.ct$"), bytes("piece.ctl"));
+    write_file(file("piece.ctl.tmp"), "unfinished");
+    write_file(file("pieceaab.pce.tmp"), "unfinished");
+    // Not the program's: stays.
+    write_file(file("pieceab1.pce"), "x");
+    write_file(file("notes.txt"), "x");
     ASSERT_EQ(epn_area_clear(area), 1);
-    EXPECT_EQ(list_dir(data), (std::vector<std::string>{"piece.ctl", "pieceaad.pce"}));
+    EXPECT_EQ(list_dir(data), (std::vector<std::string>{"notes.txt", "piece.ctl", "pieceab1.pce"}));
     std::string t(64, '\0');
     t.replace(0, 3, "aaa");
     t[59] = 3;
@@ -145,6 +151,15 @@ TEST_F(AreaOps, ClearDeletesPieceFilesAndBackups) {
 
     // A directory that does not exist can't be cleared.
     EXPECT_EQ(epn_area_clear(make_area("F:NONE")), 0);
+
+    // A piece file that can't be deleted makes the clear fail; the others
+    // go all the same.
+    for (int i = 0; i < 9; ++i) ASSERT_TRUE(store("P" + std::to_string(i), image_bytes(20, i)).ok());
+    ASSERT_EQ(platform::set_attributes(area_path(area, AreaFile::Piece, {'a', 'a', 'a'}), platform::kAttrReadOnly),
+              0u);
+    EXPECT_EQ(epn_area_clear(area), 0);
+    EXPECT_EQ(list_dir(data), (std::vector<std::string>{"notes.txt", "piece.ctl", "pieceaaa.pce", "pieceab1.pce"}));
+    EXPECT_EQ(bytes("piece.ctl"), t);
 }
 
 TEST_F(AreaOps, MarkChangesOnlyTheStateWord) {

@@ -5,12 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
 
 #include "platform/platform.h"
+#include "support/child.h"
 #include "support/test_util.h"
 #include "writer/area_path.h"
 
@@ -47,7 +50,7 @@ std::string marks(int k) {
 class LockTest : public ::testing::Test {
 protected:
     TempDir dir;
-    testing::ScopedEnv drive{"TEILIMP_DRIVE_X", dir.path.c_str()};
+    testing::DriveMap drive{'X', dir.path};
     AreaField area = make_area("X:TEST");
     std::string lockPath = area_path(area, AreaFile::Lock);
     std::string nativeLock = dir / "userroot/storage/TEST/data/teilimp.opn";
@@ -163,12 +166,17 @@ TEST_F(LockTest, LockReleasedDuringTheWaitIsTaken) {
     EXPECT_TRUE(testing::file_exists(nativeLock));
 }
 
-TEST_F(LockTest, MissingDataDirectoryFailsAfterThirtyAttempts) {
-    const AreaField missing = make_area("X:NOAREA");
-    const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(epn_lock(missing, 1), 0);
-    EXPECT_EQ(console, marks(30));
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+TEST_F(LockTest, MissingOrUnwritableAreaFailsAtOnce) {
+    // No data directory, an unmapped drive: nothing to wait for.
+    EXPECT_EQ(epn_lock(make_area("X:NOAREA"), 1), kLockAreaMissing);
+    EXPECT_EQ(epn_lock(make_area("Q:TEST"), 1), kLockAreaMissing);
+    // A directory that takes no new file.
+    const std::string data = dir / "userroot/storage/TEST/data";
+    ASSERT_EQ(::chmod(data.c_str(), 0555), 0);
+    EXPECT_EQ(epn_lock(area, 1), kLockAreaUnwritable);
+    ASSERT_EQ(::chmod(data.c_str(), 0755), 0);
+    EXPECT_EQ(console, "");
+    EXPECT_EQ(lock_directory(make_area("X:NOAREA")), "X:\\userroot\\storage\\NOAREA\\data\\");
 }
 
 TEST_F(LockTest, DirectoryFormPutsTheLockAtTheFirstTenCharacters) {
@@ -187,16 +195,65 @@ TEST_F(LockTest, DirectoryFormPutsTheLockAtTheFirstTenCharacters) {
     EXPECT_EQ(console, "");
 }
 
-TEST_F(LockTest, RefreshKeepsALongRunsLockFromGoingStale) {
-    ASSERT_EQ(epn_lock(area, 1), 1);
-    // The run has held the lock for ten minutes when it stores a piece.
-    ASSERT_EQ(platform::set_file_time(lockPath, platform::file_time_now() - 600 * kTicksPerSecond),
-              0u);
-    epn_lock_refresh(area);
+TEST_F(LockTest, ARunKnowsItsOwnLock) {
+    HeldLock held;
+    ASSERT_EQ(epn_lock(area, 1, held), kLockTaken);
+    EXPECT_TRUE(lock_is_ours(held));
+    // Renewing moves the date-time on and the lock stays this run's.
+    ASSERT_EQ(platform::set_file_time(lockPath, platform::file_time_now() - 600 * kTicksPerSecond), 0u);
+    EXPECT_FALSE(lock_is_ours(held));  // a date-time this run did not set
+    HeldLock renewed = held;
+    platform::file_stamp(lockPath, renewed.mine);
+    ASSERT_TRUE(lock_renew(renewed));
+    EXPECT_TRUE(lock_is_ours(renewed));
+    EXPECT_EQ(epn_lock(area, 1), kLockBlocked);
 
-    EXPECT_EQ(epn_lock(area, 1), 0);
-    EXPECT_EQ(console, "Zugriffsdatei gefunden. Wartezyklus..." + eol() + marks(30));
+    // Taken over by another run: neither renewed nor released.
+    testing::write_file(nativeLock + ".new", "OK\n");
+    ASSERT_EQ(::rename((nativeLock + ".new").c_str(), nativeLock.c_str()), 0);
+    platform::FileStamp theirs;
+    ASSERT_TRUE(platform::file_stamp(lockPath, theirs));
+    EXPECT_FALSE(lock_renew(renewed));
+    EXPECT_FALSE(lock_release(renewed));
+    platform::FileStamp after;
+    ASSERT_TRUE(platform::file_stamp(lockPath, after));
+    EXPECT_EQ(after, theirs);
+
+    // Deleted: not this run's either.
+    std::remove(nativeLock.c_str());
+    EXPECT_FALSE(lock_is_ours(renewed));
+}
+
+TEST_F(LockTest, KeeperRenewsUntilReleased) {
+    platform::test::set_lock_scale(0.005);  // renewal every 150 ms
+    HeldLock held;
+    ASSERT_EQ(epn_lock(area, 1, held), kLockTaken);
+    ASSERT_EQ(platform::set_file_time(lockPath, platform::file_time_now() - 600 * kTicksPerSecond), 0u);
+    platform::file_stamp(lockPath, held.mine);
+    {
+        LockKeeper keeper(held);
+        EXPECT_TRUE(testing::eventually([&] {
+            platform::FileStamp now;
+            return platform::file_stamp(lockPath, now) &&
+                   now.writeTime > platform::file_time_now() - 10 * kTicksPerSecond;
+        }));
+        EXPECT_TRUE(keeper.still_ours());
+        EXPECT_TRUE(keeper.release());
+    }
+    EXPECT_FALSE(testing::file_exists(nativeLock));
+
+    // A keeper whose lock was taken over leaves the other run's file alone.
+    ASSERT_EQ(epn_lock(area, 1, held), kLockTaken);
+    {
+        LockKeeper keeper(held);
+        std::remove(nativeLock.c_str());
+        testing::write_file(nativeLock, "OK\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        EXPECT_FALSE(keeper.still_ours());
+        EXPECT_FALSE(keeper.release());
+    }
     EXPECT_TRUE(testing::file_exists(nativeLock));
+    platform::test::set_lock_scale(1);
 }
 
 }  // namespace

@@ -360,13 +360,24 @@ uint32_t missing_code(const Resolved& r) {
 
 // Code for a path that is to name a new or existing file (never a
 // directory): 0 if it may, else the code Windows gives.
+bool owner_writable(const struct stat& st) { return (st.st_mode & S_IWUSR) != 0; }
+
+// A directory whose owner may not write takes no new file, also for root
+// (whom the system would let in): a user who may not create files there
+// must see the same as root does.
+bool directory_takes_no_file(const std::string& native) {
+    const size_t slash = native.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : native.substr(0, slash);
+    struct stat st;
+    return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && !owner_writable(st);
+}
+
 uint32_t file_target_code(const Resolved& r) {
     if (!r.mapped || !r.parentFound) return kErrPathNotFound;
     if (r.dirOnly) return kErrInvalidName;  // "name\" is no file name
+    if (directory_takes_no_file(r.native)) return kErrAccessDenied;
     return kErrNone;
 }
-
-bool owner_writable(const struct stat& st) { return (st.st_mode & S_IWUSR) != 0; }
 
 // Windows refuses to write to a read-only file even for administrators;
 // root on POSIX would not be refused, so the test is made explicitly.
@@ -889,6 +900,26 @@ uint32_t set_attributes(std::string_view path, uint32_t attributes) {
 }
 
 bool exists(std::string_view path) { return resolve(path).found; }
+
+bool file_stamp(std::string_view path, FileStamp& out, uint32_t* error) {
+    uint32_t dummy = 0;
+    uint32_t& err = error != nullptr ? *error : dummy;
+    err = kErrNone;
+    Resolved r = resolve(path);
+    if (!r.found) {
+        err = missing_code(r);
+        return false;
+    }
+    struct stat st;
+    if (stat(r.native.c_str(), &st) != 0) {
+        err = code_of(errno);
+        return false;
+    }
+    out.volume = static_cast<uint64_t>(st.st_dev);
+    out.index = static_cast<uint64_t>(st.st_ino);
+    out.writeTime = to_file_time(st.st_mtim);
+    return true;
+}
 
 std::string short_path_name(std::string_view) { return std::string(); }
 

@@ -30,8 +30,9 @@ namespace {
 
 [[noreturn]] void kill_self() {
     std::fflush(stdout);  // console text up to the crash is kept
-    TerminateProcess(GetCurrentProcess(), 9);
-    ExitProcess(9);
+    // Exit code 137, as a shell reports a process ended by SIGKILL.
+    TerminateProcess(GetCurrentProcess(), 137);
+    ExitProcess(137);
 }
 
 HANDLE handle_of(const File& f) { return reinterpret_cast<HANDLE>(f.native); }
@@ -385,6 +386,28 @@ uint32_t set_attributes(std::string_view path, uint32_t attributes) {
 }
 
 bool exists(std::string_view path) { return GetFileAttributesA(z(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool file_stamp(std::string_view path, FileStamp& out, uint32_t* error) {
+    uint32_t dummy = 0;
+    uint32_t& err = error != nullptr ? *error : dummy;
+    err = kErrNone;
+    HANDLE h = CreateFileA(z(path).c_str(), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        err = last_error();
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool ok = GetFileInformationByHandle(h, &info) != 0;
+    if (!ok) err = last_error();
+    CloseHandle(h);
+    if (!ok) return false;
+    out.volume = info.dwVolumeSerialNumber;
+    out.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    out.writeTime = from_filetime(info.ftLastWriteTime);
+    return true;
+}
 
 std::string short_path_name(std::string_view path) {
     std::string p = z(path);

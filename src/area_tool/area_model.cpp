@@ -1,0 +1,107 @@
+#include "area_tool/area_model.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/platform.h"
+#include "writer/area_io.h"
+#include "util/text.h"
+#include "writer/area_path.h"
+
+namespace teilimp::area_tool {
+
+std::optional<std::span<const uint8_t>> PieceFile::image(uint8_t slot) const {
+    if (!present || slot >= layout.usedSlots) return std::nullopt;
+    const auto& d = layout.dir[slot];
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    return std::span<const uint8_t>(data + writer::dir_offset(d), static_cast<size_t>(writer::dir_length(d)));
+}
+
+const PieceFile* AreaModel::file(const FileCode& code) const {
+    auto it = files.find(code);
+    return it == files.end() ? nullptr : &it->second;
+}
+
+namespace {
+
+void read_piece_file(const writer::AreaField& area, const FileCode& code, PieceFile& f) {
+    const std::string path = writer::area_path(area, writer::AreaFile::Piece, code);
+    if (!platform::exists(path)) return;
+    f.present = true;
+    f.readError = platform::read_whole_file(path, f.bytes);
+    if (f.readError != 0) f.bytes.clear();
+    f.layout = writer::pce_layout({reinterpret_cast<const uint8_t*>(f.bytes.data()), f.bytes.size()});
+}
+
+}  // namespace
+
+bool load_area(const writer::AreaField& area, AreaModel& m) {
+    m = AreaModel{};
+    m.area = area;
+    const writer::io::AreaDir where = writer::io::area_dir(area);
+    m.dataDir = where.dir;
+    const uint32_t attributes = platform::get_attributes(where.dir.empty() ? "." : where.dir);
+    if (attributes == platform::kAttrInvalid || (attributes & platform::kAttrDirectory) == 0) return false;
+
+    m.ctlPath = writer::area_path(area, writer::AreaFile::Control);
+    m.ctlPresent = platform::exists(m.ctlPath);
+    if (m.ctlPresent) {
+        m.ctlReadError = platform::read_whole_file(m.ctlPath, m.ctlBytes);
+        if (m.ctlReadError != 0) m.ctlBytes.clear();
+    }
+    const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(m.ctlBytes.data()), m.ctlBytes.size());
+    m.layout = writer::ctl_layout(bytes);
+    for (size_t k = 0; k < static_cast<size_t>(m.layout.entryCount); ++k) {
+        std::span<const uint8_t, 64> rec(bytes.data() + k * writer::kRecordSize, writer::kRecordSize);
+        Entry e;
+        e.record = static_cast<int64_t>(k);
+        e.fields = writer::decode_entry(rec);
+        e.placeValid = writer::ccc_valid(e.fields.fileCode) == 1 && e.fields.slot <= 7;
+        m.entries.push_back(e);
+    }
+    if (m.layout.trailerFound) {
+        writer::CtlTrailer t;
+        std::copy_n(bytes.begin() + m.layout.entryCount * writer::kRecordSize, writer::kRecordSize, t.raw.begin());
+        m.trailer = t;
+    }
+
+    for (const FileCode& code : writer::piece_file_codes(area)) read_piece_file(area, code, m.files[code]);
+    for (const Entry& e : m.entries) {
+        if (!e.placeValid || m.files.count(e.fields.fileCode) != 0) continue;
+        read_piece_file(area, e.fields.fileCode, m.files[e.fields.fileCode]);
+    }
+    return true;
+}
+
+std::string name_text(const writer::PieceName& name) {
+    std::string s(name.data(), name.size());
+    const size_t end = s.find('\0');
+    if (end != std::string::npos) s.resize(end);
+    return s;
+}
+
+std::string area_text(const writer::AreaField& area) {
+    return std::string(area.data(), static_cast<size_t>(util::siglen(area.data(), static_cast<int32_t>(area.size()))));
+}
+
+std::string code_text(const FileCode& code) { return std::string(code.data(), code.size()); }
+
+std::string piece_file_name(const FileCode& code) { return "piece" + code_text(code) + ".pce"; }
+
+std::string stamp_text(int32_t stamp) {
+    const platform::CalendarTime t = writer::stamp_time(stamp);
+    char text[40];
+    std::snprintf(text, sizeof text, "%02d-%02d-%04d %02d:%02d:%02d", t.day, t.month, t.year, t.hour, t.minute,
+                  t.second);
+    return text;
+}
+
+std::string stamp_iso(int32_t stamp) {
+    const platform::CalendarTime t = writer::stamp_time(stamp);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
+    return text;
+}
+
+}  // namespace teilimp::area_tool

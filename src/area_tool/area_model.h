@@ -1,0 +1,65 @@
+// A storage area read whole, without changing it: the control file's
+// records, and the header, directory and images of every piece file that
+// is present or named by an entry.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "reader/piece_image.h"
+#include "writer/area_scan.h"
+#include "writer/records.h"
+
+namespace teilimp::area_tool {
+
+using writer::FileCode;
+
+struct PieceFile {
+    bool present = false;
+    uint32_t readError = 0;  // the system code when it exists but could not be read
+    std::string bytes;
+    writer::PceLayout layout;
+
+    // The image of a used slot (0-based); nullopt when the slot is not in
+    // the directory's chain.
+    std::optional<std::span<const uint8_t>> image(uint8_t slot) const;
+};
+
+struct Entry {
+    int64_t record = 0;  // 0-based record number in piece.ctl
+    writer::CtlEntry fields;
+    bool placeValid = false;  // valid file code and slot 0..7
+};
+
+struct AreaModel {
+    writer::AreaField area{};
+    std::string dataDir;   // the directory of the area's files
+    std::string ctlPath;
+    bool ctlPresent = false;
+    uint32_t ctlReadError = 0;
+    std::string ctlBytes;
+    writer::CtlLayout layout;
+    std::vector<Entry> entries;  // the entries before the first trailer
+    std::optional<writer::CtlTrailer> trailer;
+    std::map<FileCode, PieceFile> files;  // present or named by an entry
+
+    const PieceFile* file(const FileCode& code) const;
+};
+
+// Reads the area. False when its data directory does not exist.
+bool load_area(const writer::AreaField& area, AreaModel& model);
+
+// The name of a piece or file code as text (NUL padding dropped).
+std::string name_text(const writer::PieceName& name);
+std::string code_text(const FileCode& code);
+std::string area_text(const writer::AreaField& area);  // as typed, without the padding
+std::string piece_file_name(const FileCode& code);  // "piece<code>.pce"
+// "DD-MM-YYYY HH:MM:SS" of a stamp, and the ISO form "YYYY-MM-DDTHH:MM:SS".
+std::string stamp_text(int32_t stamp);
+std::string stamp_iso(int32_t stamp);
+
+}  // namespace teilimp::area_tool

@@ -1,0 +1,262 @@
+// What check reports: the control file's structure and trailer, every
+// entry against its piece file and image, the piece files themselves,
+// leftovers of interrupted updates, the lock and the order of the entries.
+#include <algorithm>
+#include <map>
+#include <set>
+#include <string>
+
+#include "area_tool/output.h"
+#include "area_tool/tool.h"
+#include "platform/platform.h"
+#include "writer/area_files.h"
+#include "writer/area_path.h"
+#include "writer/sort.h"
+
+namespace teilimp::area_tool {
+
+namespace {
+
+using writer::kStateSuperseded;
+using writer::kStateValid;
+
+constexpr const char* kCtlName = "piece.ctl";
+
+std::string place_text(const FileCode& code, uint8_t slot) {
+    return console_text(code_text(code)) + "/" + std::to_string(slot);
+}
+
+struct Checker {
+    const AreaModel& m;
+    Findings out;
+
+    void add(const char* kind, const std::string& concerns, const std::string& text) {
+        out.problems.push_back({kind, concerns, text});
+    }
+    std::string entry_label(const Entry& e) const {
+        return "Eintrag " + std::to_string(e.record + 1) + " (" + console_text(name_text(e.fields.pieceName)) + ")";
+    }
+
+    void control_file();
+    void trailer();
+    void entries();
+    void piece_files();
+    void leftovers();
+    void order();
+};
+
+void Checker::control_file() {
+    if (!m.ctlPresent) {
+        add("ctl_missing", kCtlName, "Steuerdatei fehlt");
+        out.ctlNeedsRebuild = true;
+        return;
+    }
+    if (m.ctlReadError != 0) {
+        add("ctl_unreadable", kCtlName, "Steuerdatei nicht lesbar (Fehler " + std::to_string(m.ctlReadError) + ")");
+        return;
+    }
+    const writer::CtlLayout& l = m.layout;
+    if (l.size < writer::kRecordSize)
+        add("ctl_short", kCtlName,
+            "Steuerdatei k\x81rzer als ein Schlusssatz (" + std::to_string(l.size) + " Bytes)");
+    else if (l.size % writer::kRecordSize != 0)
+        add("ctl_length", kCtlName,
+            "L\x84nge der Steuerdatei kein Vielfaches von 64 (" + std::to_string(l.size) + " Bytes)");
+    if (l.size >= writer::kRecordSize && !l.trailerFound) add("ctl_no_trailer", kCtlName, "Steuerdatei ohne Schlusssatz");
+    if (l.recordsAfterTrailer > 0)
+        add("ctl_after_trailer", kCtlName,
+            std::to_string(l.recordsAfterTrailer) + " S\x84tze nach dem Schlusssatz");
+    for (const Entry& e : m.entries)
+        if (!e.placeValid)
+            add("entry_bad_place", entry_label(e),
+                "ung\x81ltiger Dateicode oder Platz " + place_text(e.fields.fileCode, e.fields.slot));
+    if (!writer::ctl_sound(l)) out.ctlNeedsRebuild = true;
+}
+
+void Checker::trailer() {
+    if (!m.trailer) return;
+    FileCode code;
+    uint8_t slot = 0;
+    place_after_entries(m, code, slot);
+    const FileCode next = writer::trailer_next_code(*m.trailer);
+    const uint8_t nextSlot = writer::trailer_next_slot(*m.trailer);
+    if (next != code || nextSlot != slot) {
+        add("trailer_next_place", "Schlusssatz",
+            "n\x84" "chster Platz " + place_text(next, nextSlot) + ", erwartet " + place_text(code, slot));
+        out.ctlNeedsRebuild = true;
+    }
+    const auto valid = std::count_if(m.entries.begin(), m.entries.end(),
+                                     [](const Entry& e) { return e.fields.entryState == kStateValid; });
+    const auto low16 = static_cast<int16_t>(static_cast<uint16_t>(valid & 0xFFFF));
+    const int16_t stored = writer::trailer_valid_count(*m.trailer);
+    if (stored != low16) {
+        add("trailer_count", "Schlusssatz",
+            "z\x84hlt " + std::to_string(stored) + " g\x81ltige Eintr\x84ge, es sind " + std::to_string(valid));
+        out.ctlNeedsRebuild = true;
+    }
+}
+
+void Checker::entries() {
+    std::map<std::string, int> validNames;
+    for (const Entry& e : m.entries) {
+        if (!e.placeValid) continue;
+        const writer::CtlEntry& f = e.fields;
+        if (f.entryState == kStateValid) ++validNames[name_text(f.pieceName)];
+        const std::string label = entry_label(e);
+        const PieceFile* file = m.file(f.fileCode);
+        const std::string fileName = piece_file_name(f.fileCode);
+        if (file == nullptr || !file->present) {
+            add("pce_missing", label, "Teiledatei " + fileName + " fehlt");
+            out.ctlNeedsRebuild = true;
+            continue;
+        }
+        const auto image = file->image(f.slot);
+        if (!image) {
+            if (file->readError == 0) {
+                add("slot_missing", label,
+                    "Platz " + std::to_string(f.slot) + " nicht im Verzeichnis von " + fileName);
+                out.ctlNeedsRebuild = true;
+            }
+            continue;
+        }
+        const writer::PceDirEntry& d = file->layout.dir[f.slot];
+        const bool nameDiffers = writer::dir_name(d) != f.pieceName;
+        const bool lengthDiffers = writer::dir_length(d) != f.dataLength;
+        if (nameDiffers || lengthDiffers) {
+            std::string text = "Verzeichnis von " + fileName + " Platz " + std::to_string(f.slot) + " weicht ab:";
+            if (nameDiffers) text += " Name " + console_text(name_text(writer::dir_name(d)));
+            if (lengthDiffers)
+                text += " L\x84nge " + std::to_string(writer::dir_length(d)) + " statt " + std::to_string(f.dataLength);
+            add("dir_mismatch", label, text);
+            // The directory's length is what the file holds; which of two
+            // names is right cannot be told, so a name is left to the user.
+            if (lengthDiffers) out.ctlNeedsRebuild = true;
+        } else if (writer::dir_state(d) != f.entryState) {
+            add("dir_state", label,
+                "Zustand " + std::to_string(f.entryState) + " in der Steuerdatei, " +
+                    std::to_string(writer::dir_state(d)) + " in " + fileName);
+            if (f.entryState == kStateSuperseded) ++out.marksToCarry;
+        }
+        reader::PieceImage decoded;
+        reader::ImageFault fault;
+        if (!reader::decode_image(*image, decoded, fault))
+            add("image_bad", label,
+                "Bild in " + fileName + " Platz " + std::to_string(f.slot) + " nicht lesbar: " + fault.what +
+                    " (Byte " + std::to_string(fault.offset) + ")");
+    }
+    for (const auto& [name, count] : validNames) {
+        if (count < 2) continue;
+        add("name_twice", "Teil " + console_text(name), std::to_string(count) + "-mal g\x81ltig");
+        out.ctlNeedsRebuild = true;
+    }
+}
+
+void Checker::piece_files() {
+    std::set<std::pair<FileCode, uint8_t>> listed;
+    for (const Entry& e : m.entries)
+        if (e.placeValid) listed.insert({e.fields.fileCode, e.fields.slot});
+    // Slots at or after the trailer's next place are free: an interrupted
+    // store may have left an image there that the next store replaces.
+    const bool bounded = m.trailer && writer::ctl_sound(m.layout);
+    FileCode next{};
+    uint8_t nextSlot = 0;
+    if (bounded) {
+        next = writer::trailer_next_code(*m.trailer);
+        nextSlot = writer::trailer_next_slot(*m.trailer);
+    }
+    for (const auto& [code, file] : m.files) {
+        if (!file.present) continue;
+        const std::string name = piece_file_name(code);
+        if (file.readError != 0) {
+            add("pce_unreadable", name, "Teiledatei nicht lesbar (Fehler " + std::to_string(file.readError) + ")");
+            continue;
+        }
+        if (!file.layout.complete) {
+            add("pce_short", name,
+                "Teiledatei k\x81rzer als Kopf und Verzeichnis (" + std::to_string(file.layout.size) + " Bytes)");
+            continue;
+        }
+        if (!writer::pce_sound(file.layout))
+            add("pce_length", name,
+                "Bilder enden bei Byte " + std::to_string(file.layout.imagesEnd) + ", die Datei hat " +
+                    std::to_string(file.layout.size) + " Bytes");
+        std::string unlisted;
+        for (uint8_t s = 0; s < file.layout.usedSlots; ++s) {
+            if (listed.count({code, s}) != 0) continue;
+            if (bounded && !writer::place_less(code, s, next, nextSlot)) continue;
+            unlisted += (unlisted.empty() ? "" : ", ") + std::to_string(s);
+        }
+        if (!unlisted.empty()) {
+            add("slot_unlisted", name, "Pl\x84tze " + unlisted + " nicht in der Steuerdatei");
+            out.ctlNeedsRebuild = true;
+        }
+    }
+}
+
+void Checker::leftovers() {
+    const std::string bak = writer::area_path(m.area, writer::AreaFile::ControlBackup);
+    std::vector<std::string> found;
+    if (platform::exists(bak)) found.push_back(bak);
+    const writer::AreaFiles files = writer::find_area_files(m.area);
+    for (const auto& [code, path] : files.pieceBackups) found.push_back(path);
+    found.insert(found.end(), files.temps.begin(), files.temps.end());
+    for (const std::string& path : found)
+        add("leftover", console_text(path.substr(std::min(path.size(), m.dataDir.size()))),
+            "Sicherungskopie oder tempor\x84re Datei eines abgebrochenen Laufs");
+}
+
+void Checker::order() {
+    bool supersededSeen = false;
+    const Entry* previous = nullptr;
+    for (const Entry& e : m.entries) {
+        if (e.fields.entryState != kStateValid) {
+            supersededSeen = true;
+            continue;
+        }
+        const bool outOfOrder =
+            supersededSeen || (previous != nullptr && writer::naturalLess(e.fields.pieceName.data(),
+                                                                          previous->fields.pieceName.data(), 20) != 0);
+        if (outOfOrder) {
+            add("unsorted", kCtlName, "Steuerdatei nicht sortiert (ab " + entry_label(e) + ")");
+            out.unsorted = true;
+            return;
+        }
+        previous = &e;
+    }
+}
+
+}  // namespace
+
+void place_after_entries(const AreaModel& m, FileCode& code, uint8_t& slot) {
+    const Entry* last = nullptr;
+    for (const Entry& e : m.entries) {
+        if (!e.placeValid) continue;
+        if (last == nullptr || writer::place_less(last->fields.fileCode, last->fields.slot, e.fields.fileCode, e.fields.slot))
+            last = &e;
+    }
+    code = {'a', 'a', 'a'};
+    slot = 0;
+    if (last == nullptr) return;
+    code = last->fields.fileCode;
+    slot = last->fields.slot;
+    writer::next_place(code, slot);
+}
+
+Findings find_problems(const AreaModel& model) {
+    Checker c{model, {}};
+    c.out.lock = writer::epn_lock_state(model.area, c.out.lockAge);
+    if (c.out.lock == writer::LockState::Stale)
+        c.add("lock_stale", "teilimp.opn",
+              "alte Zugriffsdatei (" + std::to_string(c.out.lockAge) + " s), von einem abgebrochenen Lauf");
+    else if (c.out.lock == writer::LockState::Fresh)
+        c.add("lock_fresh", "teilimp.opn", "Zugriffsdatei vorhanden: vielleicht l\x84uft gerade ein Import");
+    c.control_file();
+    c.trailer();
+    c.entries();
+    c.piece_files();
+    c.leftovers();
+    c.order();
+    return c.out;
+}
+
+}  // namespace teilimp::area_tool

@@ -1,0 +1,75 @@
+// teilarea epn: reads EPN files exactly as the importer does, without an
+// area, and shows what it would store or why it would not.
+#include <cstdio>
+
+#include "area_tool/output.h"
+#include "area_tool/tool.h"
+#include "driver/reasons.h"
+#include "platform/platform.h"
+#include "reader/epn_reader.h"
+#include "reader/piece_image.h"
+
+namespace teilimp::area_tool {
+
+namespace {
+
+using platform::console_line;
+
+std::string text_of(const char* data, size_t n) {
+    std::string s(data, n);
+    const size_t end = s.find('\0');
+    if (end != std::string::npos) s.resize(end);
+    return console_text(s);
+}
+
+// What the reader built, from the decoded image.
+void describe_piece(const reader::Piece& piece) {
+    reader::PieceImage image;
+    reader::ImageFault fault;
+    console_line("   Teil: " + text_of(piece.pieceName.data(), piece.pieceName.size()));
+    if (!reader::decode_image(piece.image, image, fault)) {
+        console_line("   Bild nicht lesbar: " + fault.what);
+        return;
+    }
+    const reader::ImageHeader& h = image.header;
+    console_line(std::string("   Art: ") + (h.pieceKind == 2 ? "gespiegelt" : "geschlossen") +
+                 "   Bildl\x84nge: " + std::to_string(piece.image.size()) + " Bytes");
+    size_t internal = 0;
+    for (const reader::ImageLine& line : image.lines) internal += line.points.size();
+    console_line("   Punkte: " + std::to_string(image.perimeter.size()) + " Kontur, " + std::to_string(internal) +
+                 " auf " + std::to_string(image.lines.size()) + " Linie(n)");
+    std::string sizes;
+    for (const reader::SizeEntry& s : image.sizes) sizes += " " + text_of(s.name.data(), s.name.size());
+    console_line("   Gr\x94\xe1" "en:" + sizes + " (Basis " + text_of(h.baseSize.data(), h.baseSize.size()) + ")");
+    std::string rules;
+    for (const reader::RuleBlock& r : image.rules) rules += " " + std::to_string(r.ruleNumber);
+    console_line("   Regeln: " + std::to_string(image.rules.size()) + (rules.empty() ? "" : " (" + rules.substr(1) + ")"));
+}
+
+}  // namespace
+
+int run_epn(const std::vector<std::string>& files) {
+    int status = kExitOk;
+    reader::Piece piece;
+    for (const std::string& path : files) {
+        console_line("Datei: " + console_text(path));
+        int32_t reversed = 0, rotated = 0;
+        const int32_t read =
+            reader::epn_read(path.data(), static_cast<int32_t>(path.size()), reversed, rotated, piece);
+        if (read != 0) {
+            char line[64];
+            std::snprintf(line, sizeof line, "Fehler beim Konvertieren:%6d", static_cast<int>(read));
+            console_line(line);
+            console_line(driver::reason_line(driver::StatusSource::Conversion, read, piece.stopLine));
+            status = kExitProblems;
+            continue;
+        }
+        describe_piece(piece);
+        if (reversed == 1) console_line("   Achtung: Umlaufsinn der Kontur ge\x84ndert.");
+        if (rotated == 1) console_line("   Achtung: Fadenlauf nach rechts gedreht.");
+    }
+    platform::console_flush();
+    return status;
+}
+
+}  // namespace teilimp::area_tool

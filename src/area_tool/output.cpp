@@ -1,0 +1,71 @@
+#include "area_tool/output.h"
+
+#include <cstdio>
+
+#include "platform/platform.h"
+
+namespace teilimp::area_tool {
+
+namespace {
+
+// The Unicode character of a code page 850 byte.
+uint32_t code_point(unsigned char c) {
+    if (c < 0x80) return c;
+    const std::string u = platform::cp850_to_utf8(std::string_view(reinterpret_cast<const char*>(&c), 1));
+    if (u.size() == 2) return (u[0] & 0x1Fu) << 6 | (u[1] & 0x3Fu);
+    if (u.size() == 3) return (u[0] & 0x0Fu) << 12 | (u[1] & 0x3Fu) << 6 | (u[2] & 0x3Fu);
+    return '?';
+}
+
+}  // namespace
+
+std::string json_string(std::string_view cp850) {
+    std::string out = "\"";
+    char buf[8];
+    for (char ch : cp850) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c >= 0x20 && c < 0x7F) {
+            out += ch;
+        } else {
+            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(code_point(c)));
+            out += buf;
+        }
+    }
+    return out + "\"";
+}
+
+std::string xml_text(std::string_view cp850) {
+    std::string out;
+    char buf[12];
+    for (char ch : cp850) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+            case '&': out += "&amp;"; continue;
+            case '<': out += "&lt;"; continue;
+            case '>': out += "&gt;"; continue;
+            case '"': out += "&quot;"; continue;
+            default: break;
+        }
+        if (c < 0x20 || c == 0x7F) {
+            out += '?';  // not allowed in XML
+        } else if (c < 0x7F) {
+            out += ch;
+        } else {
+            std::snprintf(buf, sizeof buf, "&#%u;", static_cast<unsigned>(code_point(c)));
+            out += buf;
+        }
+    }
+    return out;
+}
+
+std::string console_text(std::string_view cp850) {
+    std::string out(cp850);
+    for (char& ch : out)
+        if (static_cast<unsigned char>(ch) < 0x20) ch = '?';
+    return out;
+}
+
+}  // namespace teilimp::area_tool

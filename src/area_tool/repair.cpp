@@ -1,0 +1,222 @@
+// teilarea repair: under the area's lock, puts back leftover backups as an
+// import does, rebuilds a missing or damaged control file from the piece
+// files' directories (the old one kept beside it), sets the states of the
+// piece files' directory entries, and sorts, as at the end of an import.
+// Every change goes through the writer's safe steps: complete backups,
+// new versions under a temporary name, one rename.
+#include <cstdio>
+#include <map>
+
+#include "area_tool/output.h"
+#include "area_tool/tool.h"
+#include "platform/platform.h"
+#include "writer/area_io.h"
+#include "writer/area_path.h"
+#include "writer/lock.h"
+#include "writer/rewrite.h"
+#include "writer/sort.h"
+#include "writer/writer.h"
+
+namespace teilimp::area_tool {
+
+namespace {
+
+using platform::console_line;
+using writer::kStateSuperseded;
+using writer::kStateValid;
+
+// Releases the lock when the repair ends, however it ends.
+struct HeldLock {
+    const writer::AreaField& area;
+    bool held = true;
+    void release() {
+        if (held) writer::epn_unlock(area);
+        held = false;
+    }
+    ~HeldLock() { release(); }
+};
+
+// "piece.ctl.<YYYYMMDD-HHMMSS>.bak", a name not in use.
+std::string kept_name(const std::string& ctlPath) {
+    const platform::CalendarTime t = platform::local_now();
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%04d%02d%02d-%02d%02d%02d", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
+    std::string name = ctlPath + "." + stamp + ".bak";
+    for (int n = 2; platform::exists(name); ++n) name = ctlPath + "." + stamp + "-" + std::to_string(n) + ".bak";
+    return name;
+}
+
+// The control entries that the piece files' directories describe, in
+// piece-file and slot order.
+std::vector<writer::CtlEntry> entries_from_directories(const AreaModel& m) {
+    std::vector<writer::CtlEntry> entries;
+    for (const auto& [code, file] : m.files) {
+        for (uint8_t s = 0; s < file.layout.usedSlots; ++s) {
+            const writer::PceDirEntry& d = file.layout.dir[s];
+            writer::CtlEntry e;
+            e.pieceName = writer::dir_name(d);
+            e.fileCode = code;
+            e.slot = s;
+            e.entryState = writer::dir_state(d);
+            e.timeStamp = writer::get_i32(d.raw.data() + 30);
+            e.timeStamp2 = writer::get_i32(d.raw.data() + 34);
+            e.timeStamp3 = writer::get_i32(d.raw.data() + 38);
+            e.dataLength = writer::dir_length(d);
+            entries.push_back(e);
+        }
+    }
+    return entries;
+}
+
+// A name valid in several entries keeps only its newest (by stamp, then by
+// place) valid; the others become superseded.
+int settle_duplicates(std::vector<writer::CtlEntry>& entries) {
+    std::map<writer::PieceName, size_t> newest;
+    int changed = 0;
+    for (size_t k = 0; k < entries.size(); ++k) {
+        writer::CtlEntry& e = entries[k];
+        if (e.entryState != kStateValid) continue;
+        auto [it, fresh] = newest.emplace(e.pieceName, k);
+        if (fresh) continue;
+        // Entries come in place order: a later one with a stamp not older wins.
+        writer::CtlEntry& other = entries[it->second];
+        if (e.timeStamp >= other.timeStamp) {
+            other.entryState = kStateSuperseded;
+            it->second = k;
+        } else {
+            e.entryState = kStateSuperseded;
+        }
+        ++changed;
+    }
+    return changed;
+}
+
+bool rebuild_control_file(const AreaModel& m) {
+    std::vector<writer::CtlEntry> entries = entries_from_directories(m);
+    const int settled = settle_duplicates(entries);
+
+    FileCode next{'a', 'a', 'a'};
+    uint8_t nextSlot = 0;
+    int64_t valid = 0;
+    for (const writer::CtlEntry& e : entries) valid += e.entryState == kStateValid ? 1 : 0;
+    if (!entries.empty()) {
+        next = entries.back().fileCode;
+        nextSlot = entries.back().slot;
+        writer::next_place(next, nextSlot);
+    }
+    writer::CtlTrailer trailer = m.trailer && writer::ctl_sound(m.layout) ? *m.trailer : writer::fresh_trailer();
+    writer::trailer_set(trailer, next, nextSlot, static_cast<int16_t>(static_cast<uint16_t>(valid & 0xFFFF)));
+
+    std::vector<uint8_t> bytes((entries.size() + 1) * writer::kRecordSize);
+    for (size_t k = 0; k < entries.size(); ++k)
+        writer::encode_entry(entries[k], std::span<uint8_t, 64>(bytes.data() + k * writer::kRecordSize, 64));
+    std::copy(trailer.raw.begin(), trailer.raw.end(), bytes.end() - writer::kRecordSize);
+
+    // The old control file's backup is the kept copy: it stays after the
+    // commit. A missing control file is written new.
+    writer::SafeRewrite rw(m.ctlPath, kept_name(m.ctlPath));
+    if (m.ctlPresent && !rw.begin()) {
+        console_line("Alte Steuerdatei kann nicht aufbewahrt werden.");
+        return false;
+    }
+    if (!rw.open_new() || !platform::write_all(rw.out, bytes.data(), bytes.size()) || !rw.commit()) {
+        console_line("Neue Steuerdatei kann nicht geschrieben werden.");
+        return false;
+    }
+    platform::sync_directory(writer::io::dir_of(m.ctlPath));
+    if (m.ctlPresent) console_line("Alte Steuerdatei aufbewahrt als " + console_text(rw.backup.substr(m.dataDir.size())));
+    console_line("Steuerdatei aus den Verzeichnissen der Teiledateien neu aufgebaut: " + std::to_string(entries.size()) +
+                 " Eintr\x84ge, davon " + std::to_string(valid) + " g\x81ltig, n\x84" "chster Platz " +
+                 code_text(next) + "/" + std::to_string(nextSlot) + ".");
+    if (settled > 0)
+        console_line("Mehrfach g\x81ltige Teile: " + std::to_string(settled) +
+                     " \x84ltere Eintr\x84ge als ersetzt markiert.");
+    return true;
+}
+
+// Directory entries that say superseded where the control file says valid.
+bool revive_valid_slots(const AreaModel& m) {
+    for (const Entry& e : m.entries) {
+        if (!e.placeValid || e.fields.entryState != kStateValid) continue;
+        const PieceFile* file = m.file(e.fields.fileCode);
+        if (file == nullptr || !file->image(e.fields.slot)) continue;
+        if (writer::dir_state(file->layout.dir[e.fields.slot]) == kStateValid) continue;
+        if (writer::epn_pce_mark(m.area, e.fields.fileCode, e.fields.slot + 1, kStateValid) != 0) {
+            console_line("Zustand in " + piece_file_name(e.fields.fileCode) + " kann nicht gesetzt werden.");
+            return false;
+        }
+        console_line("Zustand in " + piece_file_name(e.fields.fileCode) + " Platz " + std::to_string(e.fields.slot) +
+                     " auf g\x81ltig gesetzt (" + console_text(name_text(e.fields.pieceName)) + ").");
+    }
+    return true;
+}
+
+int failed() {
+    console_line("Reparatur abgebrochen; der Bereich ist unver\x84ndert oder wie vor dem letzten Schritt.");
+    return kExitUnreadable;
+}
+
+}  // namespace
+
+int run_repair(const writer::AreaField& area) {
+    AreaModel m;
+    if (!load_area(area, m)) {
+        console_line("Bereich nicht lesbar: Verzeichnis " + console_text(m.dataDir) + " fehlt");
+        return kExitUnreadable;
+    }
+    console_line("Repariere Bereich " + console_text(area_text(area)) + " (" + console_text(m.dataDir) + ")");
+    if (writer::epn_lock(area, 1) == 0) {
+        console_line("Zielbereich ist blockiert.");
+        return kExitUnreadable;
+    }
+    HeldLock lock{area};
+    load_area(area, m);
+    std::string leftovers;
+    for (const Problem& p : find_problems(m).problems)
+        if (p.kind == "leftover") leftovers += (leftovers.empty() ? "" : ", ") + p.concerns;
+    if (!leftovers.empty())
+        console_line("Sicherungskopien und tempor\x84re Dateien eines abgebrochenen Laufs: " + leftovers);
+    const int32_t recovered = writer::epn_recover(area);
+    if (recovered < 0) {
+        console_line("Achtung: Sicherungskopien konnten nicht zur\x81" "ckgespielt werden.");
+        return failed();
+    }
+    if (!leftovers.empty())
+        console_line("Aus Sicherungskopien zur\x81" "ckgespielt: " + std::to_string(recovered) +
+                     " Datei(en); tempor\x84re Dateien entfernt.");
+
+    if (!leftovers.empty()) load_area(area, m);
+    Findings f = find_problems(m);
+    if (f.ctlNeedsRebuild) {
+        if (!rebuild_control_file(m)) return failed();
+        load_area(area, m);
+        f = find_problems(m);
+    }
+    if (!revive_valid_slots(m)) return failed();
+    if (f.marksToCarry > 0) {
+        writer::epn_mark_superseded(area);
+        console_line("Ersetzt-Markierungen in die Teiledateien \x81" "bertragen: " + std::to_string(f.marksToCarry) + ".");
+    }
+    if (m.ctlPresent) {
+        const int32_t sorted = writer::epn_ctl_sort(area);
+        if (sorted != 0) {
+            console_line("Achtung: Fehler in epn_ctl_sort()" + std::to_string(sorted));
+            return failed();
+        }
+        if (f.unsorted) console_line("Steuerdatei sortiert.");
+    }
+    lock.release();
+
+    load_area(area, m);
+    const Findings after = find_problems(m);
+    if (after.problems.empty()) {
+        console_line("Reparatur beendet: Bereich in Ordnung.");
+        return kExitOk;
+    }
+    console_line("Reparatur beendet; es bleiben " + std::to_string(after.problems.size()) + " Problem(e):");
+    for (const Problem& p : after.problems) console_line("   " + p.concerns + ": " + p.text);
+    return kExitProblems;
+}
+
+}  // namespace teilimp::area_tool

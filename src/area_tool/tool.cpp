@@ -1,0 +1,220 @@
+// The command line of teilarea and the read-only subcommands list and check.
+#include "area_tool/tool.h"
+
+#include <cstdio>
+#include <string_view>
+
+#include "area_tool/output.h"
+#include "platform/platform.h"
+#include "util/text.h"
+#include "writer/writer.h"
+
+namespace teilimp::area_tool {
+
+namespace {
+
+using platform::console_line;
+
+constexpr const char* kUsage[] = {
+    "Aufruf:",
+    "teilarea list <Bereich> [--all] [--json]      Teile im Bereich auflisten",
+    "teilarea check <Bereich> [--json]             Bereich pr\x81" "fen (ohne ihn zu sperren)",
+    "teilarea repair <Bereich>                     Bereich reparieren",
+    "teilarea show <Bereich> <Teil> [-o <Datei.svg>] [--size <Gr\x94\xe1" "e>]",
+    "                                              Teil als SVG zeichnen",
+    "teilarea epn <Datei.epn>...                   EPN-Dateien lesen wie beim Import",
+    "   <Bereich> wie bei TEILIMP: Laufwerk und Name (F:TEST) oder ein Verzeichnis (C:\\TMP\\)",
+    "Ende mit Status 0: in Ordnung, 1: Probleme gefunden, 2: Bereich nicht lesbar",
+};
+
+int usage() {
+    for (const char* line : kUsage) console_line(line);
+    return kExitUnreadable;
+}
+
+bool area_usable(const writer::AreaField& area) {
+    return util::siglen(area.data(), static_cast<int32_t>(area.size())) >= 3 && area[1] == ':';
+}
+
+int unreadable(const AreaModel& m) {
+    console_line("Bereich nicht lesbar: Verzeichnis " + console_text(m.dataDir) + " fehlt");
+    return kExitUnreadable;
+}
+
+// What list shows of an image; absent fields are shown as "?".
+struct ImageSummary {
+    bool decoded = false;
+    reader::PieceImage image;
+};
+
+ImageSummary summary(const AreaModel& m, const Entry& e) {
+    ImageSummary s;
+    const PieceFile* file = e.placeValid ? m.file(e.fields.fileCode) : nullptr;
+    if (file == nullptr) return s;
+    const auto bytes = file->image(e.fields.slot);
+    reader::ImageFault fault;
+    if (bytes) s.decoded = reader::decode_image(*bytes, s.image, fault);
+    return s;
+}
+
+std::string field_text(const char* data, size_t n) {
+    std::string s(data, n);
+    const size_t end = s.find('\0');
+    if (end != std::string::npos) s.resize(end);
+    return s;
+}
+
+const char* kind_text(uint8_t kind) { return kind == 2 ? "gespiegelt" : "geschlossen"; }
+const char* kind_json(uint8_t kind) { return kind == 2 ? "mirrored" : "closed"; }
+
+// Columns of a row of list: name, file code, slot, state, image length,
+// date and time, kind, sizes, base size, perimeter points.
+constexpr const char* kRowFormat = "%-20s %-4s %5d %-7s %8d %-19s %-11s %6s %-6s %6s";
+
+std::string list_row(const Entry& e, const ImageSummary& s) {
+    const writer::CtlEntry& f = e.fields;
+    char row[200];
+    const std::string name = console_text(name_text(f.pieceName));
+    const char* state = f.entryState == writer::kStateValid ? "g\x81ltig" : f.entryState == writer::kStateSuperseded ? "ersetzt" : "?";
+    if (!s.decoded) {
+        std::snprintf(row, sizeof row, kRowFormat, name.c_str(),
+                      console_text(code_text(f.fileCode)).c_str(), f.slot, state, f.dataLength,
+                      stamp_text(f.timeStamp).c_str(), "?", "?", "?", "?");
+        return row;
+    }
+    const reader::ImageHeader& h = s.image.header;
+    std::snprintf(row, sizeof row, kRowFormat, name.c_str(), code_text(f.fileCode).c_str(), f.slot, state,
+                  f.dataLength, stamp_text(f.timeStamp).c_str(), kind_text(h.pieceKind),
+                  std::to_string(h.sizeCount).c_str(), console_text(field_text(h.baseSize.data(), 6)).c_str(),
+                  std::to_string(s.image.perimeter.size()).c_str());
+    return row;
+}
+
+std::string list_json_entry(const Entry& e, const ImageSummary& s) {
+    const writer::CtlEntry& f = e.fields;
+    std::string j = "{\"record\":" + std::to_string(e.record + 1) + ",\"name\":" + json_string(name_text(f.pieceName)) +
+                    ",\"file_code\":" + json_string(code_text(f.fileCode)) + ",\"slot\":" + std::to_string(f.slot) +
+                    ",\"state\":" +
+                    (f.entryState == writer::kStateValid ? "\"valid\""
+                     : f.entryState == writer::kStateSuperseded ? "\"superseded\""
+                                                                  : "\"other\"") +
+                    ",\"state_value\":" + std::to_string(f.entryState) + ",\"length\":" + std::to_string(f.dataLength) +
+                    ",\"stamp\":" + std::to_string(f.timeStamp) + ",\"time\":" + json_string(stamp_iso(f.timeStamp));
+    if (!s.decoded)
+        return j + ",\"kind\":null,\"sizes\":null,\"base_size\":null,\"perimeter_points\":null}";
+    const reader::ImageHeader& h = s.image.header;
+    return j + ",\"kind\":\"" + kind_json(h.pieceKind) + "\",\"sizes\":" + std::to_string(h.sizeCount) +
+           ",\"base_size\":" + json_string(field_text(h.baseSize.data(), 6)) +
+           ",\"perimeter_points\":" + std::to_string(s.image.perimeter.size()) + "}";
+}
+
+}  // namespace
+
+int run_list(const writer::AreaField& area, bool all, bool json) {
+    AreaModel m;
+    if (!load_area(area, m)) return unreadable(m);
+    if (!m.ctlPresent || m.ctlReadError != 0) {
+        console_line("Steuerdatei fehlt oder ist nicht lesbar: " + console_text(m.ctlPath));
+        return kExitUnreadable;
+    }
+    int64_t shown = 0, valid = 0;
+    std::string entries;
+    if (!json) {
+        console_line("Teile im Bereich " + console_text(area_text(area)));
+        console_line("Name                 Code Platz Zustand    L\x84nge Datum und Zeit      Art         "
+                     "Gr\x94\xe1" "en Basis  Punkte");
+    }
+    for (const Entry& e : m.entries) {
+        const bool isValid = e.fields.entryState == writer::kStateValid;
+        valid += isValid ? 1 : 0;
+        if (!isValid && !all) continue;
+        ++shown;
+        const ImageSummary s = summary(m, e);
+        if (json) entries += (entries.empty() ? "" : ",") + list_json_entry(e, s);
+        else console_line(list_row(e, s));
+    }
+    if (json) {
+        console_line("{\"area\":" + json_string(area_text(area)) + ",\"entries\":[" + entries +
+                     "],\"count\":" + std::to_string(shown) + ",\"valid\":" + std::to_string(valid) +
+                     ",\"control_file_sound\":" + (writer::ctl_sound(m.layout) ? "true" : "false") + "}");
+        return kExitOk;
+    }
+    if (all) console_line(std::to_string(shown) + " Eintr\x84ge, davon " + std::to_string(valid) + " g\x81ltig");
+    else console_line(std::to_string(shown) + " Teile");
+    if (!writer::ctl_sound(m.layout))
+        console_line("Achtung: Steuerdatei besch\x84" "digt (teilarea check zeigt die Probleme).");
+    return kExitOk;
+}
+
+int run_check(const writer::AreaField& area, bool json) {
+    AreaModel m;
+    if (!load_area(area, m)) {
+        if (json) {
+            console_line("{\"area\":" + json_string(area_text(area)) + ",\"status\":2,\"sound\":false,\"problems\":[]}");
+            return kExitUnreadable;
+        }
+        return unreadable(m);
+    }
+    const Findings f = find_problems(m);
+    const int status = f.problems.empty() ? kExitOk : kExitProblems;
+    if (json) {
+        std::string problems;
+        for (const Problem& p : f.problems)
+            problems += (problems.empty() ? "" : ",") + std::string("{\"kind\":") + json_string(p.kind) +
+                        ",\"concerns\":" + json_string(p.concerns) + ",\"text\":" + json_string(p.text) + "}";
+        const char* lock = f.lock == writer::LockState::None ? "none" : f.lock == writer::LockState::Fresh ? "fresh" : "stale";
+        console_line("{\"area\":" + json_string(area_text(area)) + ",\"status\":" + std::to_string(status) +
+                     ",\"sound\":" + (status == kExitOk ? "true" : "false") + ",\"lock\":\"" + lock +
+                     "\",\"entries\":" + std::to_string(m.entries.size()) + ",\"piece_files\":" +
+                     std::to_string(m.files.size()) + ",\"problems\":[" + problems + "]}");
+        return status;
+    }
+    console_line("Pr\x81" "fe Bereich " + console_text(area_text(area)) + " (" + console_text(m.dataDir) + ")");
+    if (f.lock != writer::LockState::None)
+        console_line("Hinweis: Zugriffsdatei vorhanden, vielleicht l\x84uft ein Import. Die Pr\x81" "fung sperrt den "
+                     "Bereich nicht.");
+    for (const Problem& p : f.problems) console_line("   " + p.concerns + ": " + p.text);
+    if (status == kExitOk)
+        console_line("Bereich in Ordnung: " + std::to_string(m.entries.size()) + " Eintr\x84ge, " +
+                     std::to_string(m.files.size()) + " Teiledateien.");
+    else
+        console_line(std::to_string(f.problems.size()) + " Problem(e) gefunden.");
+    return status;
+}
+
+int area_main(const std::vector<std::string>& args) {
+    if (args.size() < 3) return usage();
+    const std::string& command = args[1];
+    if (command == "epn") return run_epn({args.begin() + 2, args.end()});
+    if (command != "list" && command != "check" && command != "repair" && command != "show") return usage();
+
+    const writer::AreaField area = writer::make_area(args[2]);
+    if (!area_usable(area)) return usage();
+    // Only the first 10 characters name the area's files: a longer argument
+    // would silently name another area, as the importer says too.
+    if (area_text(area).size() > 10) {
+        platform::console_name_line("Achtung: Bereich zu lang (h\x94" "chstens 10 Zeichen): ", area_text(area));
+        return kExitUnreadable;
+    }
+    bool all = false, json = false;
+    std::string outPath, sizeName, pieceName;
+    for (size_t i = 3; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--all") all = true;
+        else if (a == "--json") json = true;
+        else if (a == "-o" && i + 1 < args.size()) outPath = args[++i];
+        else if (a == "--size" && i + 1 < args.size()) sizeName = args[++i];
+        else if (command == "show" && pieceName.empty()) pieceName = a;
+        else return usage();
+    }
+    int status = kExitUnreadable;
+    if (command == "list") status = run_list(area, all, json);
+    else if (command == "check") status = run_check(area, json);
+    else if (command == "repair") status = run_repair(area);
+    else if (command == "show" && !pieceName.empty()) status = run_show(area, pieceName, outPath, sizeName);
+    else status = usage();
+    platform::console_flush();
+    return status;
+}
+
+}  // namespace teilimp::area_tool

@@ -1,0 +1,25 @@
+// The program's own files found in an area's data directory: piece files,
+// their backups and the temporary files of unfinished new versions.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "writer/records.h"
+
+namespace teilimp::writer {
+
+struct AreaFiles {
+    // Paths as found on disk, with the code their names carry.
+    std::vector<std::pair<FileCode, std::string>> pieces;        // piece<code>.pce
+    std::vector<std::pair<FileCode, std::string>> pieceBackups;  // piece<code>.pc$
+    // piece.ctl.tmp, piece.ct$.tmp, piece<code>.pce.tmp, piece<code>.pc$.tmp
+    std::vector<std::string> temps;
+};
+
+// Looks through the data directory (names with the stem of a directory-form
+// area without its closing backslash, as io::area_dir says).
+AreaFiles find_area_files(const AreaField& area);
+
+}  // namespace teilimp::writer

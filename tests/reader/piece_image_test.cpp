@@ -1,0 +1,163 @@
+// Decoding piece images: what the reader built comes back field by field,
+// and encoding the decoded image gives the same bytes.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "reader/epn_reader.h"
+#include "reader/piece_image.h"
+#include "support/epn_builder.h"
+#include "support/test_util.h"
+
+namespace teilimp::reader {
+namespace {
+
+using testing::EpnFile;
+using testing::EpnGrade;
+using testing::EpnPointLine;
+
+Piece read_text(const std::string& text) {
+    Piece piece;
+    int32_t reversed = 0, rotated = 0;
+    EXPECT_EQ(epn_parse({reinterpret_cast<const uint8_t*>(text.data()), text.size()}, reversed, rotated, piece), 0);
+    return piece;
+}
+
+std::string field(const char* data, size_t n) {
+    std::string s(data, n);
+    return s.substr(0, s.find('\0'));
+}
+
+// Decodes, re-encodes and compares; returns the decoded image.
+PieceImage round_trip(const Piece& piece, const std::string& what) {
+    PieceImage image;
+    ImageFault fault;
+    EXPECT_TRUE(decode_image(piece.image, image, fault)) << what << ": " << fault.what << " at " << fault.offset;
+    EXPECT_EQ(encode_image(image), piece.image) << what;
+    return image;
+}
+
+TEST(PieceImage, ExamplesRoundTrip) {
+    int seen = 0;
+    for (const std::string& name : testing::list_dir(testing::build_path(TEILIMP_SOURCE_DIR) + "/examples")) {
+        if (name.size() < 4 || name.substr(name.size() - 4) != ".epn") continue;
+        const Piece piece = read_text(testing::read_file(testing::build_path(TEILIMP_SOURCE_DIR) + "/examples/" + name));
+        const PieceImage image = round_trip(piece, name);
+        EXPECT_GT(image.perimeter.size(), 2u) << name;
+        EXPECT_EQ(image.sizes.size(), static_cast<size_t>(image.header.sizeCount)) << name;
+        ++seen;
+    }
+    EXPECT_GE(seen, 5);
+}
+
+// Random pieces: every notch code, with and without rules and angles,
+// internal lines of several kinds, one to twelve sizes.
+EpnFile generated(std::mt19937& rng) {
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    const char* labels[] = {"", "N1", "N2", "N ", "NL", "NK", "1 ", "2 ", "n1", "X"};
+    EpnFile f;
+    f.name = "GEN" + std::to_string(pick(1000));
+    f.text1 = "Text eins";
+    f.kind = pick(2) ? "CLOSED" : "MIRRORED";
+    const int n = 3 + pick(20);
+    int rule = 0;
+    for (int k = 0; k < n; ++k) {
+        // A convex polygon, clockwise, so the reader keeps its order.
+        const double a = -6.283185 * k / n;
+        const auto x = static_cast<int64_t>(1000 * std::cos(a)), y = static_cast<int64_t>(1000 * std::sin(a));
+        std::optional<int64_t> r;
+        if (pick(2)) r = ++rule;
+        std::optional<int64_t> angle;
+        if (pick(2)) angle = pick(3600);
+        f.points.push_back(testing::perim(k + 1, x, y, r, labels[pick(10)], angle));
+    }
+    f.points.push_back(testing::inner(100, -300, 0, 'G', 'N'));
+    f.points.push_back(testing::inner(101, 300, 0, 'G', 'O'));
+    if (pick(2)) {
+        f.points.push_back(testing::inner(102, 0, -500, 'M', 'N'));
+        f.points.push_back(testing::inner(103, 0, 500, 'M', 'O'));
+    }
+    for (int line = 0, lines = pick(3); line < lines; ++line) {
+        for (int k = 0, m = 1 + pick(4); k < m; ++k) {
+            std::optional<int64_t> r;
+            if (pick(2)) r = ++rule;
+            EpnPointLine p = testing::inner(200 + 10 * line + k, pick(400), pick(400), ' ', k + 1 < m ? 'N' : 'O', r);
+            p.label = labels[pick(10)];
+            f.points.push_back(p);
+        }
+    }
+    const int sizes = 1 + pick(12);
+    for (int s = 0; s < sizes; ++s) f.sizes.push_back(std::to_string(34 + 2 * s));
+    f.baseSize = f.sizes[static_cast<size_t>(pick(sizes))];
+    f.grades.resize(static_cast<size_t>(sizes));
+    for (int s = 0; s < sizes; ++s)
+        for (int r = 1; r <= rule; ++r) f.grades[static_cast<size_t>(s)].push_back({r, s * pick(30), -s * pick(30)});
+    return f;
+}
+
+TEST(PieceImage, GeneratedPiecesRoundTripAndDecodeAsBuilt) {
+    std::mt19937 rng(20261208);
+    for (int i = 0; i < 300; ++i) {
+        const EpnFile f = generated(rng);
+        const Piece piece = read_text(testing::epn_text(f));
+        const PieceImage image = round_trip(piece, "piece " + std::to_string(i));
+        if (::testing::Test::HasFailure()) return;
+        const ImageHeader& h = image.header;
+        EXPECT_EQ(h.pieceKind, f.kind == "MIRRORED" ? 2 : 0);
+        EXPECT_EQ(field(h.text1.data(), 20), "TEXT EINS");
+        ASSERT_EQ(image.sizes.size(), f.sizes.size());
+        for (size_t s = 0; s < f.sizes.size(); ++s) EXPECT_EQ(field(image.sizes[s].name.data(), 6), f.sizes[s]);
+        EXPECT_EQ(field(image.sizes[static_cast<size_t>(h.baseSizeIndex)].name.data(), 6), f.baseSize);
+        size_t perimeter = 0, rules = 0;
+        for (const EpnPointLine& p : f.points) {
+            perimeter += p.perimeter ? 1 : 0;
+            rules += p.rule ? 1 : 0;
+        }
+        EXPECT_EQ(image.perimeter.size(), perimeter);
+        ASSERT_EQ(image.rules.size(), rules);
+        // Step k of a rule leads from size k to k + 1: the sum of the steps
+        // is the last size's value minus the first's.
+        if (f.sizes.size() > 1 && !image.rules.empty()) {
+            const RuleBlock& last = image.rules.back();
+            int64_t dx = 0;
+            for (const RuleStep& s : last.steps) dx += s.dx;
+            EXPECT_EQ(dx, 10 * (f.grades.back().back().x - f.grades.front().back().x));
+        }
+        ASSERT_FALSE(image.lines.empty());
+        EXPECT_EQ(image.lines.front().type, 'G');
+    }
+}
+
+TEST(PieceImage, DamagedImagesAreRefusedWithTheirPlace) {
+    const Piece piece = read_text(testing::epn_text(testing::epn_example_square()));
+    PieceImage image;
+    ImageFault fault;
+    // Every cut is found, never read past.
+    for (size_t n = 0; n < piece.image.size(); ++n) {
+        std::vector<uint8_t> cut(piece.image.begin(), piece.image.begin() + static_cast<std::ptrdiff_t>(n));
+        EXPECT_FALSE(decode_image(cut, image, fault)) << n;
+        EXPECT_LE(fault.offset, n);
+    }
+    std::vector<uint8_t> longer = piece.image;
+    longer.push_back(0);
+    EXPECT_FALSE(decode_image(longer, image, fault));
+    EXPECT_EQ(fault.offset, piece.image.size());
+
+    std::vector<uint8_t> bad = piece.image;
+    bad[79] = 'C';
+    EXPECT_FALSE(decode_image(bad, image, fault));
+    EXPECT_EQ(fault.offset, 79u);
+
+    // The first perimeter record (after header, two sizes and one rule of
+    // one step): a notch mark that is not 9.
+    bad = piece.image;
+    const size_t first = kPieceHeaderLength + 2 * kSizeEntryLength + kRuleHeaderLength + kRuleStepLength;
+    bad[first + 10] = 7;
+    EXPECT_FALSE(decode_image(bad, image, fault));
+    EXPECT_EQ(fault.offset, first);
+}
+
+}  // namespace
+}  // namespace teilimp::reader
