@@ -338,5 +338,28 @@ TEST(TemporaryDirectory, NothingLeftAfterAKilledRun) {
     }
 }
 
+// Pieces without a name are not stored: two of them would overwrite each
+// other, and the CAD system could not address either.
+TEST(Nameless, PieceWithoutANameIsNotStored) {
+    Area a;
+    a.clear();
+    a.epn_file("P1");
+    EpnFile f = epn_example_square();
+    f.name = std::string(20, ' ');
+    write_file(a.epn() + "/blank.epn", epn_text(f));
+    f.name = std::string(20, '\0');
+    write_file(a.epn() + "/nul.epn", epn_text(f));
+    const RunResult r = a.run({"X:TEST", "X:\\epn\\*.epn"});
+    EXPECT_EQ(r.out, kBanner + cp850_lines({"Konvertiere Datei:X:\\epn\\blank.epn", "Fehler beim Konvertieren:    12",
+                                            "   (Zeile 1: Teil ohne Namen)", "Konvertiere Datei:X:\\epn\\nul.epn",
+                                            "Fehler beim Konvertieren:    12", "   (Zeile 1: Teil ohne Namen)",
+                                            "Konvertiere Datei:X:\\epn\\P1.epn", "   Teil importiert als:P1",
+                                            "Ergebnis: 1 importiert (0 ersetzt), 0 \x81" "bergangen, 2 fehlerhaft."}));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(a.pieces(), std::vector<std::string>{"P1"});
+    EXPECT_EQ(read_file(a.data() + "/piece.ctl").size(), 2u * 64);
+    EXPECT_EQ(a.problems(), std::vector<std::string>{});
+}
+
 }  // namespace
 }  // namespace teilimp::testing
