@@ -2,10 +2,8 @@
 // areas damaged in each way check knows, repair of each, its output formats,
 // and faults and crashes in the middle of a repair.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <cstdlib>
 #include <functional>
 #include <set>
 
@@ -125,7 +123,7 @@ std::vector<Damage> damages() {
     const size_t ctlSize = 12 * 64;  // eleven entries and the trailer
     const size_t trailer = 11 * 64;
     return {
-        {"ctl_missing", [](ToolArea& a) { ::unlink(a.file("piece.ctl").c_str()); }},
+        {"ctl_missing", [](ToolArea& a) { testing::remove_file(a.file("piece.ctl")); }},
         {"ctl_short", [](ToolArea& a) { a.put("piece.ctl", a.bytes("piece.ctl").substr(0, 10)); }},
         {"ctl_length", [](ToolArea& a) { a.put("piece.ctl", a.bytes("piece.ctl") + "junk!"); }},
         {"ctl_no_trailer", [=](ToolArea& a) { a.put("piece.ctl", a.bytes("piece.ctl").substr(0, ctlSize - 64)); }},
@@ -133,7 +131,7 @@ std::vector<Damage> damages() {
         {"entry_bad_place", [](ToolArea& a) { a.patch("piece.ctl", 20, "A{a"); }},
         {"trailer_next_place", [=](ToolArea& a) { a.patch("piece.ctl", trailer + 3, std::string(1, '\5')); }},
         {"trailer_count", [=](ToolArea& a) { a.patch("piece.ctl", trailer + 4, le16(9)); }},
-        {"pce_missing", [](ToolArea& a) { ::unlink(a.file("pieceaab.pce").c_str()); }, true, {"P3", "P8", "P9"}},
+        {"pce_missing", [](ToolArea& a) { testing::remove_file(a.file("pieceaab.pce")); }, true, {"P3", "P8", "P9"}},
         {"slot_missing",
          [](ToolArea& a) {
              // Cut after the first image: slot 1's image is gone.
@@ -179,7 +177,7 @@ TEST_F(ToolArea, EachDamageIsReportedAndRepaired) {
     for (const std::string& n : testing::list_dir(data)) files[n] = bytes(n);
     for (const Damage& d : damages()) {
         SCOPED_TRACE(d.kind);
-        for (const std::string& n : testing::list_dir(data)) ::unlink(file(n).c_str());
+        for (const std::string& n : testing::list_dir(data)) testing::remove_file(file(n));
         for (const auto& [n, b] : files) put(n, b);
         d.apply(*this);
 
@@ -338,13 +336,13 @@ struct RepairSweep : ToolArea {
         for (const std::string& n : testing::list_dir(data)) damaged[n] = bytes(n);
     }
     void reset() {
-        for (const std::string& n : testing::list_dir(data)) ::unlink(file(n).c_str());
+        for (const std::string& n : testing::list_dir(data)) testing::remove_file(file(n));
         for (const auto& [n, b] : damaged) put(n, b);
     }
     // After a failed or killed repair: a stale lock is removed by the next
     // run, here at once; then a repair must finish the work.
     void finish(int64_t k) {
-        ::unlink(file("teilimp.opn").c_str());
+        testing::remove_file(file("teilimp.opn"));
         const ToolRun again = tool({"repair", "F:TEST"});
         ASSERT_EQ(again.status, kExitOk) << "at operation " << k << ": " << describe(again);
         ASSERT_TRUE(teilimp::testing::valid_images(data) == expect) << "at operation " << k;
@@ -376,21 +374,27 @@ TEST_F(RepairSweep, EveryOperationMayFail) {
     }
 }
 
+// Set for the child process of CrashAnywhereThenRepairAgain: the operation
+// at which it crashes. The area is the parent's, on the drive it mapped.
+constexpr const char* kRepairCrashAt = "TEILIMP_TEST_REPAIR_CRASH_AT";
+
+TEST(RepairChild, RepairUntilCrash) {
+    const char* at = std::getenv(kRepairCrashAt);
+    if (at == nullptr) GTEST_SKIP() << "only the child process of RepairSweep.CrashAnywhereThenRepairAgain runs this";
+    platform::test::reset_file_ops();
+    platform::test::set_crash_at(std::strtoll(at, nullptr, 10));
+    tool({"repair", "F:TEST"});
+}
+
 TEST_F(RepairSweep, CrashAnywhereThenRepairAgain) {
     const int64_t ops = count_operations();
     for (int64_t k = 1; k <= ops; ++k) {
         reset();
-        const pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            platform::test::reset_file_ops();
-            platform::test::set_crash_at(k);
-            tool({"repair", "F:TEST"});
-            _exit(0);
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(WIFSIGNALED(status) || k + 3 > ops) << "operation " << k;
+        // The repair in a program of its own that the crash ends: this test
+        // program again, running only the child's part.
+        const testing::RunResult child =
+            testing::run_self("RepairChild.RepairUntilCrash", {{kRepairCrashAt, std::to_string(k)}});
+        ASSERT_TRUE(child.killed || k + 3 > ops) << "operation " << k << ": exit " << child.exitCode;
         finish(k);
         if (HasFatalFailure()) return;
     }
@@ -400,9 +404,9 @@ TEST_F(RepairSweep, CrashAnywhereThenRepairAgain) {
 TEST_F(ToolArea, NoFalseAlarmAfterAnyImport) {
     const std::string epnDir = root / "epn";
     testing::make_dirs(epnDir);
-    for (const std::string& n : testing::list_dir(std::string(TEILIMP_SOURCE_DIR) + "/examples"))
+    for (const std::string& n : testing::list_dir(testing::build_path(TEILIMP_SOURCE_DIR) + "/examples"))
         if (n.size() > 4 && n.substr(n.size() - 4) == ".epn")
-            write_file(epnDir + "/" + n, read_file(std::string(TEILIMP_SOURCE_DIR) + "/examples/" + n));
+            write_file(epnDir + "/" + n, read_file(testing::build_path(TEILIMP_SOURCE_DIR) + "/examples/" + n));
     write_file(epnDir + "/kaputt.epn", "kein EPN\r\n");
     // Relative names: an absolute POSIX path starting with "/d" would be
     // the clear request.

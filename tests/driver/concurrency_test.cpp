@@ -45,12 +45,12 @@ struct CtlRecord {
 // A drive X: with the area TEST and one EPN directory per importer.
 struct SharedArea {
     TempDir dir;
+    DriveMap x{'X', dir.path};
     std::string data() const { return dir / "userroot/storage/TEST/data"; }
     std::map<std::string, std::string> env() const {
         // Pauses of a quarter of the real ones: a waiting importer tries
         // again every ~250 ms and gives up only after some 8.7 seconds.
-        return {{"TEILIMP_DRIVE_X", dir.path},
-                {"LC_ALL", "C"},
+        return {{"LC_ALL", "C"},
                 {"TEILIMP_SLEEP_SCALE", "0.25"},
                 {"TMP", dir / "tmp"}};
     }

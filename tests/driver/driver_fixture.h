@@ -99,10 +99,11 @@ inline std::string square_epn(std::string_view name, bool reversed = false, bool
 // A scratch drive X: holding an area TEST and a directory of EPN files.
 struct Drive {
     TempDir dir;
+    DriveMap x{'X', dir.path};
     std::string data() const { return dir / "userroot/storage/TEST/data"; }
     std::string epn() const { return dir / "epn"; }
     std::map<std::string, std::string> env(std::map<std::string, std::string> extra = {}) const {
-        std::map<std::string, std::string> e = {{"TEILIMP_DRIVE_X", dir.path}, {"LC_ALL", "C"},
+        std::map<std::string, std::string> e = {{"LC_ALL", "C"},
                                                 {"TEILIMP_SLEEP_SCALE", "0"}, {"TMP", dir / "tmp"}};
         for (auto& [k, v] : extra) e[k] = v;
         return e;

@@ -3,9 +3,11 @@
 // console log of a run that dies, and (below) two runs at once.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/stat.h>
 #include <time.h>
+#endif
 
 #include <cstdio>
 #include <map>
@@ -16,7 +18,9 @@
 
 #include "driver/driver_fixture.h"
 #include "support/area_check.h"
+#ifndef _WIN32
 #include "support/child.h"
+#endif
 #include "support/epn_builder.h"
 #include "support/test_util.h"
 
@@ -67,6 +71,7 @@ std::string all_marks() {
 const std::map<std::string, std::string> kFastLock = {{"TEILIMP_LOCK_SCALE", "0.01"},
                                                       {"TEILIMP_SLEEP_SCALE", "0.01"}};
 
+#ifndef _WIN32
 // A run that replaces P1 with /f and waits at the question.
 std::unique_ptr<Child> run_at_the_question(const Area& a, std::map<std::string, std::string> extra = {}) {
     auto run = std::make_unique<Child>(std::vector<std::string>{"X:TEST", "X:\\epn\\p1.epn", "/f", "/s1"},
@@ -74,6 +79,7 @@ std::unique_ptr<Child> run_at_the_question(const Area& a, std::map<std::string, 
     EXPECT_TRUE(run->wait_for(kQuestion)) << run->output();
     return run;
 }
+#endif
 
 // Only "/d" or "-d" itself (either case, trailing blanks ignored) asks to
 // clear; a pattern that merely begins with it is a pattern, also when the
@@ -142,6 +148,9 @@ TEST(AreaArgument, LongerThanTenCharactersIsRefused) {
 // The console log is written line by line: a run killed in the middle has
 // logged every piece it stored (and, with /l, whose EPN file it deleted).
 TEST(ConsoleLog, CompleteUpToTheMomentTheRunDies) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: drives a running program (input while it runs, stop, continue and kill signals, FIFOs)";
+#else
     Area a;
     a.clear();
     a.epn_file("A1", "a1.epn");
@@ -155,11 +164,15 @@ TEST(ConsoleLog, CompleteUpToTheMomentTheRunDies) {
     EXPECT_EQ(r.out, kBanner + cp850_lines({"Konvertiere Datei:X:\\epn\\a1.epn", "   Teil importiert als:A1",
                                       "Konvertiere Datei:X:\\epn\\b2.epn"}));
     EXPECT_EQ(a.pieces(), std::vector<std::string>{"A1"});
+#endif
 }
 
 // A run that waits at a question for longer than a lock lives keeps its
 // lock: another run waits for it instead of taking it for dead.
 TEST(LiveLock, RunWaitingAtTheQuestionIsNotTakenForDead) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: drives a running program (input while it runs, stop, continue and kill signals, FIFOs)";
+#else
     Area a;
     a.clear();
     a.epn_file("P1");
@@ -177,11 +190,15 @@ TEST(LiveLock, RunWaitingAtTheQuestionIsNotTakenForDead) {
     EXPECT_FALSE(file_exists(a.lock()));
     EXPECT_EQ(a.pieces(), std::vector<std::string>{"P1"});
     EXPECT_EQ(a.problems(), std::vector<std::string>{});
+#endif
 }
 
 // A suspended run whose lock another run has taken over changes nothing
 // when it goes on, and leaves the other run's lock alone.
 TEST(LiveLock, SuspendedRunThatLostItsLockStops) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: drives a running program (input while it runs, stop, continue and kill signals, FIFOs)";
+#else
     Area a;
     a.clear();
     a.epn_file("P1");
@@ -217,11 +234,15 @@ TEST(LiveLock, SuspendedRunThatLostItsLockStops) {
     EXPECT_FALSE(file_exists(a.lock()));
     EXPECT_EQ(a.pieces(), (std::vector<std::string>{"P1", "P2"}));
     EXPECT_EQ(a.problems(), std::vector<std::string>{});
+#endif
 }
 
 // In real time: a run held at a question for more than a minute renews its
 // lock at least every 60 seconds. (This test takes some 70 seconds.)
 TEST(LiveLockRealTime, RenewedAtLeastEverySixtySeconds) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: drives a running program (input while it runs, stop, continue and kill signals, FIFOs)";
+#else
     Area a;
     a.clear();
     a.epn_file("P1");
@@ -243,11 +264,15 @@ TEST(LiveLockRealTime, RenewedAtLeastEverySixtySeconds) {
     const RunResult r = run->finish();
     EXPECT_EQ(r.out, "Teil P1 existiert bereits.\n" + kQuestion + "Nein.\n");
     EXPECT_FALSE(file_exists(a.lock()));
+#endif
 }
 
 // Clearing takes the lock: it waits for a run that imports, and clears
 // nothing while that run holds the area.
 TEST(ClearUnderLock, WaitsForTheImportingRun) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: drives a running program (input while it runs, stop, continue and kill signals, FIFOs)";
+#else
     Area a;
     a.clear();
     a.epn_file("P1");
@@ -270,6 +295,7 @@ TEST(ClearUnderLock, WaitsForTheImportingRun) {
     EXPECT_NE(c.out.find(" OK\nDatenbasis geleert.\n"), std::string::npos) << c.out;
     EXPECT_EQ(list_dir(a.data()), std::vector<std::string>{"piece.ctl"});
     EXPECT_EQ(a.problems(), std::vector<std::string>{});
+#endif
 }
 
 // Clearing removes every piece file, also behind a gap in the codes, with
@@ -334,7 +360,7 @@ TEST(TemporaryDirectory, NothingLeftAfterAKilledRun) {
                                   {{"TEILIMP_CRASH_AT", std::to_string(k)}, {"TEMP", tmp}, {"TMPDIR", tmp}});
         EXPECT_TRUE(list_dir(tmp).empty()) << "killed at operation " << k;
         if (r.exitCode == 0) break;
-        ASSERT_EQ(r.exitCode, -1000 - SIGKILL) << k;
+        ASSERT_TRUE(r.killed) << k << ": exit " << r.exitCode;
     }
 }
 

@@ -16,8 +16,8 @@ using teilimp::testing::write_file;
 
 struct DriveF {
     TempDir root;
-    ScopedEnv env{"TEILIMP_DRIVE_F", root.path.c_str()};
-    ScopedEnv unmapped{"TEILIMP_DRIVE_Q", nullptr};
+    teilimp::testing::DriveMap f{'F', root.path};
+    teilimp::testing::DriveMap unmapped{'Q'};
 };
 
 }  // namespace teilimp::platform

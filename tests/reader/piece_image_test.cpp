@@ -41,9 +41,9 @@ PieceImage round_trip(const Piece& piece, const std::string& what) {
 
 TEST(PieceImage, ExamplesRoundTrip) {
     int seen = 0;
-    for (const std::string& name : testing::list_dir(std::string(TEILIMP_SOURCE_DIR) + "/examples")) {
+    for (const std::string& name : testing::list_dir(testing::build_path(TEILIMP_SOURCE_DIR) + "/examples")) {
         if (name.size() < 4 || name.substr(name.size() - 4) != ".epn") continue;
-        const Piece piece = read_text(testing::read_file(std::string(TEILIMP_SOURCE_DIR) + "/examples/" + name));
+        const Piece piece = read_text(testing::read_file(testing::build_path(TEILIMP_SOURCE_DIR) + "/examples/" + name));
         const PieceImage image = round_trip(piece, name);
         EXPECT_GT(image.perimeter.size(), 2u) << name;
         EXPECT_EQ(image.sizes.size(), static_cast<size_t>(image.header.sizeCount)) << name;

@@ -116,7 +116,10 @@ RunResult Child::finish() {
     close(errFd);
     finished = true;
     if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-    else if (WIFSIGNALED(status)) result.exitCode = -1000 - WTERMSIG(status);
+    else if (WIFSIGNALED(status)) {
+        result.exitCode = -1000 - WTERMSIG(status);
+        result.killed = WTERMSIG(status) == SIGKILL;
+    }
     std::lock_guard<std::mutex> lock(mutex);
     result.out = out;
     result.err = err;

@@ -16,6 +16,10 @@
 
 namespace teilimp::testing {
 
+// The environment of a child: the current one with `env` added or
+// overridden (a value of "\x01" removes the variable), as "NAME=value".
+std::vector<std::string> child_environment(const std::map<std::string, std::string>& env);
+
 struct Child {
     pid_t pid = -1;
     int input = -1;  // the child's standard input (write end)

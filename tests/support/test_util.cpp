@@ -1,32 +1,31 @@
 #include "support/test_util.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
-
-extern char** environ;
 
 namespace teilimp::testing {
 
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/teilimp-test-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
-    path = buf.data();
+    const fs::path base = fs::temp_directory_path();
+    std::random_device rd;
+    std::mt19937_64 gen((static_cast<uint64_t>(rd()) << 32) ^ rd());
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = "teilimp-test-";
+        for (int i = 0; i < 8; ++i) name += kChars[gen() % (sizeof kChars - 1)];
+        std::error_code ec;
+        if (fs::create_directory(base / name, ec)) {
+            path = (base / name).string();
+            return;
+        }
+    }
+    throw std::runtime_error("no scratch directory below " + base.string());
 }
 
 TempDir::~TempDir() {
@@ -49,11 +48,20 @@ std::string read_file(const std::string& path) {
     return ss.str();
 }
 
-bool file_exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+bool file_exists(const std::string& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
 
 void make_dirs(const std::string& path) {
     std::error_code ec;
     fs::create_directories(path, ec);
+}
+
+void remove_file(const std::string& path) {
+    std::error_code ec;
+    fs::permissions(path, fs::perms::owner_write, fs::perm_options::add, ec);
+    fs::remove(path, ec);
 }
 
 void write_file(const std::string& path, std::string_view bytes) {
@@ -71,90 +79,45 @@ std::vector<std::string> list_dir(const std::string& path) {
     return names;
 }
 
-static void drain(int fd, std::string* out) {
-    char buf[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n > 0) { out->append(buf, static_cast<size_t>(n)); continue; }
-        if (n < 0 && errno == EINTR) continue;
-        break;
-    }
+bool make_link(const std::string& target, const std::string& link) {
+    std::error_code ec;
+    if (fs::is_directory(target, ec))
+        fs::create_directory_symlink(target, link, ec);
+    else
+        fs::create_symlink(target, link, ec);
+    return !ec && fs::is_symlink(fs::symlink_status(link, ec));
 }
 
-std::vector<std::string> child_environment(const std::map<std::string, std::string>& env) {
-    std::map<std::string, std::string> merged;
-    for (char** e = environ; *e; ++e) {
-        std::string kv = *e;
-        auto eq = kv.find('=');
-        if (eq != std::string::npos) merged[kv.substr(0, eq)] = kv.substr(eq + 1);
+bool writable_by_this_user(const std::string& path) {
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    return static_cast<bool>(out);
+}
+
+bool is_real_directory(const std::string& path) {
+    std::error_code ec;
+    return fs::is_directory(fs::symlink_status(path, ec));
+}
+
+int permission_bits(const std::string& path) {
+    std::error_code ec;
+    const fs::file_status st = fs::status(path, ec);
+    if (ec) return -1;
+    return static_cast<int>(st.permissions() & fs::perms::all);
+}
+
+std::string found_name(std::string_view name) {
+    std::string s(name);
+    if (short_names()) {
+        for (char& c : s) {
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+        }
     }
-    for (auto& [k, v] : env) {
-        if (v == "\x01") merged.erase(k); else merged[k] = v;
-    }
-    std::vector<std::string> out;
-    for (auto& [k, v] : merged) out.push_back(k + "=" + v);
-    return out;
+    return s;
 }
 
 RunResult run_teilimp(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
                       std::string_view input, const std::string& cwd) {
-    std::vector<std::string> envStrings = child_environment(env);
-    std::vector<char*> envp;
-    for (auto& s : envStrings) envp.push_back(s.data());
-    envp.push_back(nullptr);
-
-    std::vector<std::string> argStrings{TEILIMP_BINARY};
-    argStrings.insert(argStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& s : argStrings) argv.push_back(s.data());
-    argv.push_back(nullptr);
-
-    int inPipe[2], outPipe[2], errPipe[2];
-    if (pipe(inPipe) || pipe(outPipe) || pipe(errPipe)) throw std::runtime_error("pipe failed");
-    pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        dup2(inPipe[0], 0);
-        dup2(outPipe[1], 1);
-        dup2(errPipe[1], 2);
-        for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) close(fd);
-        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
-    close(inPipe[0]);
-    close(outPipe[1]);
-    close(errPipe[1]);
-    RunResult r;
-    std::thread outReader(drain, outPipe[0], &r.out);
-    std::thread errReader(drain, errPipe[0], &r.err);
-    // Feed the input, then close so that the child sees the end of input.
-    signal(SIGPIPE, SIG_IGN);
-    size_t done = 0;
-    while (done < input.size()) {
-        ssize_t n = ::write(inPipe[1], input.data() + done, input.size() - done);
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    close(inPipe[1]);
-    outReader.join();
-    errReader.join();
-    close(outPipe[0]);
-    close(errPipe[0]);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
-    if (WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
-    else if (WIFSIGNALED(status)) r.exitCode = -1000 - WTERMSIG(status);
-    return r;
-}
-
-ScopedEnv::ScopedEnv(std::string n, const char* value) : name(std::move(n)) {
-    if (const char* o = std::getenv(name.c_str())) { had = true; old = o; }
-    if (value) setenv(name.c_str(), value, 1); else unsetenv(name.c_str());
-}
-
-ScopedEnv::~ScopedEnv() {
-    if (had) setenv(name.c_str(), old.c_str(), 1); else unsetenv(name.c_str());
+    return run_program(build_path(TEILIMP_BINARY), args, env, input, cwd);
 }
 
 }  // namespace teilimp::testing

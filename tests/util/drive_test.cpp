@@ -4,7 +4,7 @@
 #include "util/drive.h"
 
 using namespace teilimp::util;
-using teilimp::testing::ScopedEnv;
+using teilimp::testing::DriveMap;
 using teilimp::testing::TempDir;
 
 TEST(Drives, NumbersOutsideTheLettersGiveNoSpace) {
@@ -21,9 +21,9 @@ TEST(Drives, NumbersOutsideTheLettersGiveNoSpace) {
 
 TEST(Drives, MappedAndUnmappedDrives) {
     TempDir dir;
-    ScopedEnv x("TEILIMP_DRIVE_X", dir.path.c_str());
-    ScopedEnv q("TEILIMP_DRIVE_Q", nullptr);
-    ScopedEnv a("TEILIMP_DRIVE_A", nullptr);
+    DriveMap x('X', dir.path);
+    DriveMap q('Q');
+    DriveMap a('A');
     const int32_t free = dskfrei(24);
     EXPECT_GT(free, 0);
     EXPECT_LE(free, 2100000000);

@@ -7,7 +7,6 @@
 #include "util/fileops.h"
 
 using namespace teilimp::util;
-using teilimp::testing::ScopedEnv;
 using teilimp::testing::TempDir;
 using teilimp::testing::file_exists;
 using teilimp::testing::read_file;
@@ -18,7 +17,7 @@ namespace {
 // A scratch directory mapped as drive X:.
 struct FileOps : ::testing::Test {
     TempDir dir;
-    ScopedEnv drive{"TEILIMP_DRIVE_X", dir.path.c_str()};
+    teilimp::testing::DriveMap drive{'X', dir.path};
 };
 
 // Root ignores read-only bits; such tests then say nothing.

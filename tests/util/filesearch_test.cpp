@@ -9,7 +9,6 @@
 
 using namespace teilimp::util;
 namespace platform = teilimp::platform;
-using teilimp::testing::ScopedEnv;
 using teilimp::testing::TempDir;
 using teilimp::testing::make_dirs;
 using teilimp::testing::write_file;
@@ -19,7 +18,7 @@ namespace {
 // A scratch directory mapped as drive X:.
 struct FileSearch : ::testing::Test {
     TempDir dir;
-    ScopedEnv drive{"TEILIMP_DRIVE_X", dir.path.c_str()};
+    teilimp::testing::DriveMap drive{'X', dir.path};
 };
 
 std::string short12(const Fns4Entry& e) { return std::string(e.shortName, 12); }

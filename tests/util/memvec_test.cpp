@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <numbers>
 #include <numeric>
 #include <vector>
 
@@ -101,9 +102,9 @@ TEST(Vectors, AnglesAndNorm) {
     EXPECT_FLOAT_EQ(atan2pi(-1.0f, 0.0f), -pi / 2);
     float w = 0;
     wsum(3.0f, 1.0f, w);
-    EXPECT_NEAR(w, 4.0 - 2 * M_PI, 1e-5);
+    EXPECT_NEAR(w, 4.0 - 2 * std::numbers::pi, 1e-5);
     wdiff(-3.0f, 1.0f, w);
-    EXPECT_NEAR(w, -4.0 + 2 * M_PI, 1e-5);
+    EXPECT_NEAR(w, -4.0 + 2 * std::numbers::pi, 1e-5);
 
     Vec2 v{3, 4};
     vk4norm(v);

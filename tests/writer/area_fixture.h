@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <string>
 
@@ -38,14 +38,15 @@ using Stored = StoreResult;
 // Scratch files on a memory file system where there is one: the tests
 // flush often.
 inline const char* fast_scratch() {
-    if (::access("/dev/shm", W_OK) == 0) return "/dev/shm";
+    std::error_code ec;
+    if (std::filesystem::is_directory("/dev/shm", ec)) return "/dev/shm";
     return std::getenv("TMPDIR");
 }
 
 struct AreaFixture : ::testing::Test {
     teilimp::testing::ScopedEnv scratch{"TMPDIR", fast_scratch()};
     teilimp::testing::TempDir root;
-    teilimp::testing::ScopedEnv drive{"TEILIMP_DRIVE_F", root.path.c_str()};
+    teilimp::testing::DriveMap drive{'F', root.path};
     std::string tmpDir = root / "tmp";
     teilimp::testing::ScopedEnv tmp{"TMP", tmpDir.c_str()};
     AreaField area = make_area("F:TEST");

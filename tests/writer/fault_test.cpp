@@ -2,11 +2,9 @@
 // that already holds pieces: nothing stored before is lost, and the area
 // stays consistent.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "area_fixture.h"
 #include "platform/platform.h"
@@ -17,6 +15,7 @@ namespace {
 using teilimp::testing::describe;
 using teilimp::testing::list_dir;
 using teilimp::testing::read_file;
+using teilimp::testing::remove_file;
 using teilimp::testing::write_file;
 
 using Images = std::map<std::string, std::string>;
@@ -41,6 +40,28 @@ std::vector<Import> the_sequence() {
     return seq;
 }
 
+// Set for the child process of CrashAnywhereThenRecover: the operation at
+// which it crashes. The area is the parent's, on the drive it mapped.
+constexpr const char* kChildCrashAt = "TEILIMP_TEST_CRASH_CHILD_AT";
+
+// The import sequence into the area F:TEST; returns the images the area
+// must hold afterwards.
+Images run_sequence(const AreaField& area, Images expect) {
+    for (const Import& i : the_sequence()) {
+        if (epn_store_piece(area, make_piece_name(i.name), bytes_of(i.image)).ok()) expect[i.name] = i.image;
+    }
+    epn_mark_superseded(area);
+    return expect;
+}
+
+TEST(FaultChild, RunSequenceUntilCrash) {
+    const char* at = std::getenv(kChildCrashAt);
+    if (at == nullptr) GTEST_SKIP() << "only the child process of FaultArea.CrashAnywhereThenRecover runs this";
+    platform::test::reset_file_ops();
+    platform::test::set_crash_at(std::strtoll(at, nullptr, 10));
+    run_sequence(make_area("F:TEST"), {});
+}
+
 struct FaultArea : AreaFixture {
     Images initial;
     std::map<std::string, std::string> files;  // the area before the sequence
@@ -56,19 +77,12 @@ struct FaultArea : AreaFixture {
     }
 
     void reset_area() {
-        for (const std::string& n : list_dir(data)) ::unlink(file(n).c_str());
+        for (const std::string& n : list_dir(data)) remove_file(file(n));
         for (const auto& [n, b] : files) write_file(file(n), b);
     }
 
     // Runs the sequence; returns the images the area must hold afterwards.
-    Images run_sequence() {
-        Images expect = initial;
-        for (const Import& i : the_sequence()) {
-            if (store(i.name, i.image).ok()) expect[i.name] = i.image;
-        }
-        epn_mark_superseded(area);
-        return expect;
-    }
+    Images run_sequence() { return test::run_sequence(area, initial); }
 
     int64_t count_operations() {
         reset_area();
@@ -102,20 +116,14 @@ TEST_F(FaultArea, CrashAnywhereThenRecover) {
     for (const Import& i : the_sequence()) allowed[i.name].push_back(i.image);
     for (int64_t k = 1; k <= ops; ++k) {
         reset_area();
-        pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            platform::test::reset_file_ops();
-            platform::test::set_crash_at(k);
-            run_sequence();
-            _exit(0);
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        // The sequence in a program of its own that the crash ends: this
+        // test program again, running only the child's part.
+        const teilimp::testing::RunResult child =
+            teilimp::testing::run_self("FaultChild.RunSequenceUntilCrash", {{kChildCrashAt, std::to_string(k)}});
         // The count can end a little earlier in the child (its private
         // directory for copies may exist already).
-        ASSERT_TRUE((WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) || (WIFEXITED(status) && k + 3 > ops))
-            << "operation " << k;
+        ASSERT_TRUE(child.killed || (child.exitCode == 0 && k + 3 > ops))
+            << "operation " << k << ": exit " << child.exitCode << "\n" << child.rawOut;
 
         ASSERT_GE(epn_recover(area), 0) << "operation " << k;
         auto p = problems();

@@ -50,7 +50,7 @@ std::string marks(int k) {
 class LockTest : public ::testing::Test {
 protected:
     TempDir dir;
-    testing::ScopedEnv drive{"TEILIMP_DRIVE_X", dir.path.c_str()};
+    testing::DriveMap drive{'X', dir.path};
     AreaField area = make_area("X:TEST");
     std::string lockPath = area_path(area, AreaFile::Lock);
     std::string nativeLock = dir / "userroot/storage/TEST/data/teilimp.opn";

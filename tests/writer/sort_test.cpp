@@ -170,7 +170,7 @@ int16_t state_of(const std::string& rec) {
 class CtlSortTest : public ::testing::Test {
 protected:
     TempDir dir;
-    testing::ScopedEnv drive{"TEILIMP_DRIVE_X", dir.path.c_str()};
+    testing::DriveMap drive{'X', dir.path};
     AreaField area = make_area("X:SORT");
     std::string dataDir = dir / "userroot/storage/SORT/data";
     std::string ctl = dataDir + "/piece.ctl";

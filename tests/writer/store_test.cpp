@@ -247,7 +247,7 @@ TEST_F(Store, FailedImageStoreRestoresEverything) {
         teilimp::testing::make_dirs(other / "userroot/storage/TEST/data");
         for (const char* f : {"piece.ctl", "pieceaaa.pce"})
             write_file(other / (std::string("userroot/storage/TEST/data/") + f), bytes(f));
-        teilimp::testing::ScopedEnv g("TEILIMP_DRIVE_G", other.path.c_str());
+        teilimp::testing::DriveMap g('G', other.path);
         platform::test::reset_file_ops();
         ASSERT_EQ(epn_pce_put(code, slot, n, bytes_of("0123456789"), make_area("G:TEST")), 0);
         ops = platform::test::file_ops_counted();

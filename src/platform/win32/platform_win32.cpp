@@ -31,8 +31,9 @@ namespace {
 
 [[noreturn]] void kill_self() {
     std::fflush(stdout);  // console text up to the crash is kept
-    TerminateProcess(GetCurrentProcess(), 9);
-    ExitProcess(9);
+    // Exit code 137, as a shell reports a process ended by SIGKILL.
+    TerminateProcess(GetCurrentProcess(), 137);
+    ExitProcess(137);
 }
 
 HANDLE handle_of(const File& f) { return reinterpret_cast<HANDLE>(f.native); }

@@ -1,0 +1,173 @@
+// The POSIX side of the test support: programs started with fork and exec,
+// drive letters as the platform layer's drive variables.
+#include "support/child.h"
+#include "support/test_util.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace teilimp::testing {
+
+const std::string_view kLineEnd = "\n";
+
+bool short_names() { return false; }
+
+bool posix_system() { return true; }
+
+
+FileSizeLimit::FileSizeLimit(uint64_t bytes) {
+    struct rlimit old;
+    if (getrlimit(RLIMIT_FSIZE, &old) != 0) return;
+    old_ = old.rlim_cur;
+    // Writing past the limit fails with EFBIG instead of a signal.
+    oldHandler_ = reinterpret_cast<void*>(signal(SIGXFSZ, SIG_IGN));
+    struct rlimit small = old;
+    small.rlim_cur = bytes;
+    active = setrlimit(RLIMIT_FSIZE, &small) == 0;
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    struct rlimit old;
+    if (getrlimit(RLIMIT_FSIZE, &old) == 0) {
+        old.rlim_cur = old_;
+        setrlimit(RLIMIT_FSIZE, &old);
+    }
+    signal(SIGXFSZ, reinterpret_cast<void (*)(int)>(oldHandler_));
+}
+
+std::string build_path(std::string_view hostPath) { return std::string(hostPath); }
+
+ScopedEnv::ScopedEnv(std::string n, const char* value) : name(std::move(n)) {
+    if (const char* o = std::getenv(name.c_str())) {
+        had = true;
+        old = o;
+    }
+    if (value) setenv(name.c_str(), value, 1); else unsetenv(name.c_str());
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (had) setenv(name.c_str(), old.c_str(), 1); else unsetenv(name.c_str());
+}
+
+namespace {
+
+std::string drive_variable(char letter) { return std::string("TEILIMP_DRIVE_") + letter; }
+
+}  // namespace
+
+DriveMap::DriveMap(char l, const std::string& dir)
+    : letter(l), state_(new ScopedEnv(drive_variable(l), dir.c_str())) {}
+
+DriveMap::DriveMap(char l) : letter(l), state_(new ScopedEnv(drive_variable(l), nullptr)) {}
+
+DriveMap::~DriveMap() { delete static_cast<ScopedEnv*>(state_); }
+
+namespace {
+
+void drain(int fd, std::string* out) {
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0) {
+            out->append(buf, static_cast<size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        break;
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> child_environment(const std::map<std::string, std::string>& env) {
+    std::map<std::string, std::string> merged;
+    for (char** e = environ; *e; ++e) {
+        std::string kv = *e;
+        auto eq = kv.find('=');
+        if (eq != std::string::npos) merged[kv.substr(0, eq)] = kv.substr(eq + 1);
+    }
+    for (auto& [k, v] : env) {
+        if (v == "\x01") merged.erase(k); else merged[k] = v;
+    }
+    std::vector<std::string> out;
+    for (auto& [k, v] : merged) out.push_back(k + "=" + v);
+    return out;
+}
+
+RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                      const std::map<std::string, std::string>& env, std::string_view input,
+                      const std::string& cwd) {
+    std::vector<std::string> envStrings = child_environment(env);
+    std::vector<char*> envp;
+    for (auto& s : envStrings) envp.push_back(s.data());
+    envp.push_back(nullptr);
+
+    std::vector<std::string> argStrings{program};
+    argStrings.insert(argStrings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& s : argStrings) argv.push_back(s.data());
+    argv.push_back(nullptr);
+
+    int inPipe[2], outPipe[2], errPipe[2];
+    if (pipe(inPipe) || pipe(outPipe) || pipe(errPipe)) throw std::runtime_error("pipe failed");
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        dup2(inPipe[0], 0);
+        dup2(outPipe[1], 1);
+        dup2(errPipe[1], 2);
+        for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) close(fd);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    close(inPipe[0]);
+    close(outPipe[1]);
+    close(errPipe[1]);
+    RunResult r;
+    std::thread outReader(drain, outPipe[0], &r.rawOut);
+    std::thread errReader(drain, errPipe[0], &r.err);
+    // Feed the input, then close so that the child sees the end of input.
+    signal(SIGPIPE, SIG_IGN);
+    size_t done = 0;
+    while (done < input.size()) {
+        ssize_t n = ::write(inPipe[1], input.data() + done, input.size() - done);
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    close(inPipe[1]);
+    outReader.join();
+    errReader.join();
+    close(outPipe[0]);
+    close(errPipe[0]);
+    r.out = r.rawOut;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+    if (WIFEXITED(status)) {
+        r.exitCode = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        r.exitCode = -1000 - WTERMSIG(status);
+        r.killed = WTERMSIG(status) == SIGKILL;
+    }
+    return r;
+}
+
+RunResult run_self(const std::string& filter, const std::map<std::string, std::string>& env) {
+    char buf[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) throw std::runtime_error("cannot name this program");
+    return run_program(std::string(buf, static_cast<size_t>(n)), {"--gtest_filter=" + filter}, env);
+}
+
+}  // namespace teilimp::testing
