@@ -9,7 +9,7 @@
 #include "area_tool/output.h"
 #include "area_tool/tool.h"
 #include "platform/platform.h"
-#include "writer/area_io.h"
+#include "writer/area_files.h"
 #include "writer/area_path.h"
 #include "writer/sort.h"
 
@@ -194,21 +194,15 @@ void Checker::piece_files() {
 }
 
 void Checker::leftovers() {
-    const writer::io::AreaDir where = writer::io::area_dir(m.area);
-    const std::string& prefix = where.prefix;
+    const std::string bak = writer::area_path(m.area, writer::AreaFile::ControlBackup);
     std::vector<std::string> found;
-    for (const std::string& path : {writer::area_path(m.area, writer::AreaFile::ControlBackup),
-                                    writer::io::temp_name(m.ctlPath),
-                                    writer::io::temp_name(writer::area_path(m.area, writer::AreaFile::ControlBackup))})
-        if (platform::exists(path)) found.push_back(path.substr(where.dir.size()));
-    for (const char* ext : {".pc$", ".pce.tmp", ".pc$.tmp"}) {
-        for (const std::string& name : writer::io::matching_names(prefix, std::string("piece*") + ext)) {
-            FileCode code;
-            if (writer::io::piece_code_of(name, where.stem, ext, code)) found.push_back(name);
-        }
-    }
-    for (const std::string& name : found)
-        add("leftover", console_text(name), "Sicherungskopie oder tempor\x84re Datei eines abgebrochenen Laufs");
+    if (platform::exists(bak)) found.push_back(bak);
+    const writer::AreaFiles files = writer::find_area_files(m.area);
+    for (const auto& [code, path] : files.pieceBackups) found.push_back(path);
+    found.insert(found.end(), files.temps.begin(), files.temps.end());
+    for (const std::string& path : found)
+        add("leftover", console_text(path.substr(std::min(path.size(), m.dataDir.size()))),
+            "Sicherungskopie oder tempor\x84re Datei eines abgebrochenen Laufs");
 }
 
 void Checker::order() {

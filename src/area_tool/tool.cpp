@@ -190,6 +190,12 @@ int area_main(const std::vector<std::string>& args) {
 
     const writer::AreaField area = writer::make_area(args[2]);
     if (!area_usable(area)) return usage();
+    // Only the first 10 characters name the area's files: a longer argument
+    // would silently name another area, as the importer says too.
+    if (area_text(area).size() > 10) {
+        platform::console_name_line("Achtung: Bereich zu lang (h\x94" "chstens 10 Zeichen): ", area_text(area));
+        return kExitUnreadable;
+    }
     bool all = false, json = false;
     std::string outPath, sizeName, pieceName;
     for (size_t i = 3; i < args.size(); ++i) {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "writer/area_io.h"
+#include "writer/area_files.h"
 #include "writer/area_path.h"
 
 namespace teilimp::writer {
@@ -73,12 +73,8 @@ bool place_less(const FileCode& a, uint8_t slotA, const FileCode& b, uint8_t slo
 }
 
 std::vector<FileCode> piece_file_codes(const AreaField& area) {
-    const io::AreaDir d = io::area_dir(area);
     std::vector<FileCode> codes;
-    for (const std::string& name : io::matching_names(d.prefix, "piece*.pce")) {
-        FileCode code;
-        if (io::piece_code_of(name, d.stem, ".pce", code)) codes.push_back(code);
-    }
+    for (const auto& [code, path] : find_area_files(area).pieces) codes.push_back(code);
     std::sort(codes.begin(), codes.end());
     codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
     return codes;

@@ -222,6 +222,9 @@ TEST_F(ToolArea, AreaThatCannotBeReadGivesStatus2) {
     EXPECT_EQ(tool({"check", "F:NOWHERE"}).status, kExitUnreadable);
     EXPECT_EQ(tool({"list", "F:NOWHERE"}).status, kExitUnreadable);
     EXPECT_EQ(tool({"check"}).status, kExitUnreadable);  // usage
+    const ToolRun tooLong = tool({"check", "F:TESTAREA01"});
+    EXPECT_EQ(tooLong.status, kExitUnreadable);
+    EXPECT_NE(tooLong.out.find("Bereich zu lang"), std::string::npos) << tooLong.out;
 }
 
 TEST_F(ToolArea, ListJsonParsesBackAsStored) {
