@@ -107,7 +107,7 @@ struct Run {
     Counts counts;
     std::set<std::string> seen;  // files taken already (identity keys)
     reader::Piece piece;
-    writer::PieceFileScan pieceFiles;  // the space check's view of the area
+    writer::AreaRun areaRun;  // what the run knows of its area
 };
 
 // "text" followed by the number right-aligned in six columns.
@@ -409,7 +409,7 @@ bool store_piece(Run& run, const writer::PieceName& name) {
     const Switches& sw = run.cmd.switches;
     const auto& area = run.cmd.area;
     int32_t length = run.piece.imageLength();
-    if (writer::epn_space_check(area, length, run.pieceFiles) == 0) {
+    if (writer::epn_space_check(area, length, run.areaRun) == 0) {
         if (!sw.quiet) {
             console_line(" ");
             console_line("   Nicht gen\x81gend Speicherplatz vorhanden !");
@@ -417,7 +417,7 @@ bool store_piece(Run& run, const writer::PieceName& name) {
         }
         return false;
     }
-    const writer::StoreResult r = writer::epn_store_piece(area, name, run.piece.image, &run.pieceFiles);
+    const writer::StoreResult r = writer::epn_store_piece(area, name, run.piece.image, &run.areaRun);
     if (r.ctl != 0) {
         if (!sw.quiet) report_status(StatusSource::ControlUpdate, r.ctl);
         return false;
@@ -544,7 +544,7 @@ int conversion_run(Run& run) {
     }
 
     if (run.anyImported && lock_still_ours(run)) {
-        writer::epn_mark_superseded(run.cmd.area);
+        writer::epn_mark_superseded(run.cmd.area, run.areaRun);
         int32_t status = writer::epn_ctl_sort(run.cmd.area);
         if (status != 0) {
             run.endFailed = true;

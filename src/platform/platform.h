@@ -142,6 +142,14 @@ uint32_t replace_file(std::string_view from, std::string_view to);
 // one content). Fails if `newName` exists, and where the file system keeps
 // no links (callers then copy).
 uint32_t link_file(std::string_view existing, std::string_view newName);
+// Declares that every name in directory `dir` is written in the case it
+// has on disk: a name in it that does not exist exactly as given is then
+// missing, without a search of the directory for it in another case (one
+// directory search per lookup of a missing name, where the file system
+// tells case apart). For a run that holds an area's lock and has checked
+// the area's names. An empty `dir` ends it. No-op where names are matched
+// without regard to case by the system itself.
+void assume_exact_names(std::string_view dir);
 // Flushes a directory's entries to disk (after a rename); no-op where the
 // system has no such operation.
 uint32_t sync_directory(std::string_view dir);

@@ -6,6 +6,7 @@
 #include "area_fixture.h"
 #include "platform/platform.h"
 #include "util/drive.h"
+#include "writer/sort.h"
 
 namespace teilimp::writer::test {
 namespace {
@@ -63,7 +64,7 @@ TEST_F(AreaOps, KeptScanAnswersAsAWalk) {
     trailer[59] = 3;
     write_file(file("piece.ctl"), trailer);
 
-    PieceFileScan scan;
+    AreaRun scan;
     auto walk = [&] { return epn_space_needed(area, 77, nullptr); };
     EXPECT_EQ(walk(), 2 * 64 + 64 + 2 * 700 + 77);
     EXPECT_EQ(epn_space_needed(area, 77, &scan), walk());
@@ -74,9 +75,56 @@ TEST_F(AreaOps, KeptScanAnswersAsAWalk) {
     EXPECT_EQ(epn_space_needed(area, 77, &scan), walk());
     ASSERT_TRUE(epn_store_piece(area, make_piece_name("P2"), bytes_of("two"), &scan).ok());
     EXPECT_EQ(epn_space_needed(area, 77, &scan), walk());
-    PieceFileScan fresh;
+    AreaRun fresh;
     EXPECT_EQ(epn_space_needed(area, 77, &fresh), walk());
     EXPECT_EQ(fresh.present, scan.present);
+    // PIECEAAB.PCE is not in the case the writer writes: names are looked
+    // for in any case. In lower case they are taken exactly.
+    EXPECT_FALSE(scan.exactNames);
+    ASSERT_EQ(::rename(file("PIECEAAB.PCE").c_str(), file("pieceaab.pce").c_str()), 0);
+    AreaRun exact;
+    EXPECT_EQ(epn_space_needed(area, 77, &exact), walk());
+    EXPECT_TRUE(exact.exactNames);
+}
+
+// The end of a run carries every mark when the run found its area as a run
+// that died before its marks leaves it; in an area that a finished run
+// left (valid entries, then superseded ones) only the run's own marks.
+TEST_F(AreaOps, EndOfRunCarriesTheMarksItMust) {
+    ASSERT_EQ(epn_area_clear(area), 1);
+    for (const char* n : {"A", "B", "C", "D"}) ASSERT_TRUE(store(n, image_bytes(30, n[0])).ok());
+    // A run that died after superseding A: old A unmarked in its piece file.
+    ASSERT_TRUE(store("A", image_bytes(31, 1)).ok());
+    ASSERT_FALSE(problems(nullptr, true).empty());
+    {
+        AreaRun run;
+        ASSERT_TRUE(store("E", image_bytes(30, 2), &run).ok());
+        EXPECT_EQ(run.earlierMarks, AreaRun::Marks::Uncertain);
+        epn_mark_superseded(area, run);
+        EXPECT_TRUE(problems(nullptr, true).empty()) << teilimp::testing::describe(problems(nullptr, true));
+    }
+    ASSERT_EQ(epn_ctl_sort(area), 0);
+
+    // Finished. A superseded entry whose mark did not reach its piece file
+    // (planted by hand: B moved behind the valid entries as superseded) is
+    // no longer looked for; the run's own marks are carried.
+    std::string ctl = bytes("piece.ctl");
+    ASSERT_EQ(ctl.size(), 7u * 64);
+    std::string b = ctl.substr(64, 64);
+    ASSERT_EQ(b[0], 'B');
+    b[24] = 0;
+    b[25] = 2;
+    ctl = ctl.substr(0, 64) + ctl.substr(128, 3 * 64) + b + ctl.substr(5 * 64);
+    ctl[ctl.size() - 64 + 4] = 4;  // valid: A, C, D, E
+    teilimp::testing::write_file(file("piece.ctl"), ctl);
+    AreaRun run;
+    ASSERT_TRUE(store("E", image_bytes(32, 3), &run).ok());
+    EXPECT_EQ(run.earlierMarks, AreaRun::Marks::Carried);
+    ASSERT_EQ(run.superseded.size(), 1u);
+    epn_mark_superseded(area, run);
+    const std::vector<std::string> p = problems(nullptr, true);
+    ASSERT_EQ(p.size(), 1u) << teilimp::testing::describe(p);
+    EXPECT_NE(p[0].find("(B): directory state 0"), std::string::npos) << p[0];
 }
 
 TEST_F(AreaOps, ClearDeletesPieceFilesAndBackups) {

@@ -262,6 +262,13 @@ bool find_case_insensitive(const std::string& dir, std::string_view name, std::s
     return any;
 }
 
+// The native path of the directory whose names are taken exactly as
+// given (assume_exact_names), empty if none.
+std::string& exact_names_dir() {
+    static std::string dir;
+    return dir;
+}
+
 struct Resolved {
     std::string native;
     bool mapped = true;        // false: the path names an unmapped drive
@@ -313,6 +320,15 @@ Resolved resolve(std::string_view path) {
         r.native = exact;
         r.found = r.parentFound = true;
         return only_directory(r);
+    }
+    const std::string& exactDir = exact_names_dir();
+    if (!exactDir.empty() && exact.size() > exactDir.size() && exact.compare(0, exactDir.size(), exactDir) == 0 &&
+        exact[exactDir.size()] == '/' && exact.find('/', exactDir.size() + 1) == std::string::npos &&
+        parts.back() != "..") {
+        // A missing name in a directory whose names are all exact.
+        r.native = exact;
+        r.parentFound = true;
+        return r;
     }
 
     std::string cur = base;
@@ -775,6 +791,17 @@ uint32_t link_file(std::string_view existing, std::string_view newName) {
     if (d.found) return kErrFileExists;
     if (uint32_t c = file_target_code(d); c != kErrNone) return c;
     return ::link(s.native.c_str(), d.native.c_str()) == 0 ? kErrNone : code_of(errno);
+}
+
+void assume_exact_names(std::string_view dir) {
+    std::string& exactDir = exact_names_dir();
+    exactDir.clear();
+    if (dir.empty()) return;
+    Resolved r = resolve(dir);
+    if (r.found && is_directory(r.native)) {
+        exactDir = r.native;
+        while (exactDir.size() > 1 && exactDir.back() == '/') exactDir.pop_back();
+    }
 }
 
 uint32_t sync_directory(std::string_view dir) {

@@ -307,6 +307,9 @@ uint32_t link_file(std::string_view existing, std::string_view newName) {
     return result_of(CreateHardLinkA(z(newName).c_str(), z(existing).c_str(), nullptr));
 }
 
+// The system matches names without regard to case itself.
+void assume_exact_names(std::string_view) {}
+
 // MOVEFILE_WRITE_THROUGH already made the rename durable.
 uint32_t sync_directory(std::string_view) { return kErrNone; }
 
