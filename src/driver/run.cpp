@@ -250,6 +250,8 @@ std::unique_ptr<writer::LockKeeper> lock_area(const writer::AreaField& area, boo
     case writer::kLockAreaUnwritable:
         console_line("Achtung: Zielbereich nicht beschreibbar: " + writer::lock_directory(area));
         break;
+    case writer::kLockInterrupted:
+        return nullptr;  // the run ends with the interrupt's own line
     default:
         console_line("Zielbereich ist blockiert.");
         break;
@@ -329,6 +331,7 @@ bool overwrite_dialogue(Run& run, std::string_view name) {
         run.answer = line.empty() ? std::string(" ") : line;
         run.answerRead = true;
     }
+    if (platform::interrupted()) return false;  // no answer: the run ends
     char first = run.answerRead ? run.answer[0] : ' ';
     switch (first) {
     case 'j': case 'J': case 'y': case 'Y':
@@ -460,6 +463,11 @@ void convert_entry(Run& run, const util::Fns4Entry& entry) {
     std::fill(name.begin() + h, name.end(), '\0');
     std::string shown(shown_name(name));
 
+    // Interrupted: this piece is not stored, and no further file is read.
+    if (platform::interrupted()) {
+        ++run.counts.failed;
+        return;
+    }
     if (!take_lock(run)) {
         run.stopped = true;
         return;
@@ -467,6 +475,10 @@ void convert_entry(Run& run, const util::Fns4Entry& entry) {
 
     bool exists = !sw.replaceExisting && writer::epn_ctl_find(run.cmd.area, name) != 0;
     if (sw.askBeforeReplace && exists && overwrite_dialogue(run, shown)) exists = false;
+    if (platform::interrupted()) {
+        ++run.counts.failed;
+        return;
+    }
     if (!sw.replaceExisting && exists) {
         ++run.counts.skipped;
         if (!sw.quiet) console_line("   Teil =>" + shown + "<= \x81" "bergangen. Es existiert schon.");
@@ -495,6 +507,10 @@ bool import_argument(Run& run, const std::string& pattern) {
     util::Fns4Entry entry;
     if (util::ftnfns4(search, 1, pattern, entry) != 0) return false;
     do {
+        if (platform::interrupted()) {
+            util::ftnfns4(search, 3, {}, entry);
+            return true;
+        }
         convert_entry(run, entry);
         if (run.stopped) {
             util::ftnfns4(search, 3, {}, entry);
@@ -516,7 +532,7 @@ int conversion_run(Run& run) {
     run.anyImported = false;
     for (const std::string& pattern : run.cmd.files) {
         if (import_argument(run, pattern)) anyMatch = true;
-        if (run.stopped) break;
+        if (run.stopped || platform::interrupted()) break;
     }
     if (!anyMatch) {
         console_line("Achtung: Keine EPN-Datei(en) gefunden!");
@@ -546,6 +562,9 @@ int conversion_run(Run& run) {
 }  // namespace
 
 int run_main(const std::vector<std::string>& args) {
+    // Ctrl-C ends the run safely: the piece being stored is finished, the
+    // end of the run is done and the lock released (see the end below).
+    platform::catch_interrupts();
     Run run;
     run.cmd = parse_command_line(args);
     if (!run.cmd.switches.quiet) {
@@ -564,6 +583,11 @@ int run_main(const std::vector<std::string>& args) {
         status = clear_request(run.cmd);
     } else {
         status = conversion_run(run);
+    }
+    if (platform::interrupted()) {
+        console_line("Abbruch durch den Benutzer.");
+        if (status == kExitDone) status = kExitSomeFailed;
+        platform::interrupt_handled();
     }
     platform::console_flush();
     return status;

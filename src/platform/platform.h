@@ -288,6 +288,7 @@ std::string temp_directory();
 
 // --------------------------------------------------------- process, console
 
+// Pauses; ends early when an interrupt comes (after catch_interrupts).
 void sleep_ms(uint32_t ms);
 // Runs a command line through the command interpreter; its exit status.
 int run_command(std::string_view commandLine);
@@ -303,7 +304,7 @@ void console_line(std::string_view cp850);
 void console_name_line(std::string_view cp850, std::string_view name);
 void console_flush();
 // Reads one line from standard input without its line end, cut to maxLen
-// bytes; false at end of input.
+// bytes; false at end of input, and when an interrupt comes while it waits.
 bool console_read_line(std::string& line, size_t maxLen);
 
 // Code page 850 text as UTF-8 (every byte has its character).
@@ -314,6 +315,19 @@ bool console_uses_utf8();
 
 // Writes a line to standard error (diagnostics).
 void error_line(std::string_view text);
+
+// ----------------------------------------------------------- interrupts
+
+// From now on an interrupt (Ctrl-C: SIGINT, SIGTERM, SIGHUP; on Windows the
+// console's Ctrl-C, Ctrl-Break and close events) does not end the process:
+// it sets a flag that the run looks at, and ends a wait for input or a
+// pause. A second interrupt ends the process at once.
+void catch_interrupts();
+// True once an interrupt has come.
+bool interrupted();
+// The run has ended after an interrupt: a console that is being closed
+// (Windows) lets the process go now instead of waiting for it.
+void interrupt_handled();
 
 // ------------------------------------------------------------ test hooks
 // Switches for tests. The program reads them from the environment once:

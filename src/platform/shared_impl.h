@@ -69,6 +69,9 @@ void put_console(std::string_view cp850);
 // The same for a file name as the file system gives it.
 void put_console_name(std::string_view name);
 std::string_view console_line_end();
+// The next byte of standard input; false at its end or when an interrupt
+// comes while it waits (defined per system).
+bool next_input_byte(int& c);
 
 // Counts one file operation that changes the disk. Returns true when the
 // operation must fail (fault injection); kills the process when the crash
@@ -143,13 +146,14 @@ bool console_read_line(std::string& line, size_t maxLen) {
         any = true;
     } else {
         int c;
-        while ((c = std::getchar()) != EOF) {
+        while (next_input_byte(c)) {
             any = true;
             if (c == '\n') break;
             line += static_cast<char>(c);
         }
     }
-    if (!any) return false;
+    // An answer cut short by an interrupt is no answer.
+    if (!any || interrupted()) return false;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.size() > maxLen) line.resize(maxLen);
     return true;

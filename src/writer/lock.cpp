@@ -137,6 +137,10 @@ int32_t epn_lock(const AreaField& area, int32_t verbose, HeldLock& held, int32_t
             platform::console_write(attempt_mark(i));
             platform::console_flush();
         }
+        if (platform::interrupted()) {
+            result = kLockInterrupted;
+            break;
+        }
         // A lock that has become stale while this run waits belonged to a
         // run that died meanwhile.
         if (waitForever != 0 && is_stale(lockPath)) {
@@ -148,6 +152,10 @@ int32_t epn_lock(const AreaField& area, int32_t verbose, HeldLock& held, int32_t
         }
         const int32_t step = i < kAttempts ? i : kAttempts;
         platform::sleep_ms(kPauseBaseMs + kPauseStepMs * static_cast<uint32_t>(step));
+        if (platform::interrupted()) {
+            result = kLockInterrupted;
+            break;
+        }
     }
     if (failed > 0 && verbose) platform::console_line(" OK");
     if (result == kLockTaken) platform::file_stamp(lockPath, held.mine);

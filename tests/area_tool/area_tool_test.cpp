@@ -411,8 +411,7 @@ TEST_F(ToolArea, NoFalseAlarmAfterAnyImport) {
         if (n.size() > 4 && n.substr(n.size() - 4) == ".epn")
             write_file(epnDir + "/" + n, read_file(testing::build_path(TEILIMP_SOURCE_DIR) + "/examples/" + n));
     write_file(epnDir + "/kaputt.epn", "kein EPN\r\n");
-    // Relative names: an absolute POSIX path starting with "/d" would be
-    // the clear request.
+    // Patterns as typed in the EPN directory.
     const std::string all = "*.epn";
     const std::vector<std::pair<std::vector<std::string>, std::string>> runs = {
         {{"F:TEST", "/d"}, "j\n"},          {{"F:TEST", all}, ""},

@@ -314,12 +314,14 @@ TEST(ClearUnderLock, RemovesEveryPieceFileOrSaysItFailed) {
     EXPECT_EQ(r.out, kClearQuestion + "Datenbasis geleert.\n");
     EXPECT_EQ(list_dir(a.data()), std::vector<std::string>{"piece.ctl"});
 
+#ifndef _WIN32
     // A piece file that cannot be deleted.
     ASSERT_EQ(a.run({"X:TEST", "X:\\epn\\p100.epn", "/s1"}).out, "   Teil importiert als:P100\n");
     ASSERT_EQ(::chmod((a.data() + "/pieceaaa.pce").c_str(), 0444), 0);
     r = a.run({"X:TEST", "/d", "/s1"}, "j\n");
     EXPECT_EQ(r.out, kClearQuestion + "Achtung: Datenbasis konnte nicht geleert werden.\n");
     EXPECT_FALSE(file_exists(a.lock()));
+#endif
 }
 
 // A missing or unusable area fails at once, with what is wrong with it.
@@ -335,6 +337,7 @@ TEST(AreaCheck, MissingOrUnwritableAreaFailsAtOnce) {
     EXPECT_EQ(r.out, "Bereich: X:\\userroot\\storage\\NOAREA\\data\\\n" + kClearQuestion.substr(kClearQuestion.find("Reset")) +
                          "Achtung: Zielbereich nicht gefunden: X:\\userroot\\storage\\NOAREA\\data\\\n" + kStop);
 
+#ifndef _WIN32
     a.clear();
     ASSERT_EQ(::chmod(a.data().c_str(), 0555), 0);
     r = a.run({"X:TEST", "X:\\epn\\*.epn", "/s1"}, {}, {{"TEILIMP_SLEEP_SCALE", "1"}});
@@ -342,6 +345,7 @@ TEST(AreaCheck, MissingOrUnwritableAreaFailsAtOnce) {
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
     ASSERT_EQ(::chmod(a.data().c_str(), 0755), 0);
     EXPECT_EQ(list_dir(a.data()), std::vector<std::string>{"piece.ctl"});
+#endif
 }
 
 // A run reads the area's files where they are and writes nothing to the
@@ -362,6 +366,143 @@ TEST(TemporaryDirectory, NothingLeftAfterAKilledRun) {
         if (r.exitCode == 0) break;
         ASSERT_TRUE(r.killed) << k << ": exit " << r.exitCode;
     }
+}
+
+// Pieces without a name are not stored: two of them would overwrite each
+// other, and the CAD system could not address either.
+TEST(Nameless, PieceWithoutANameIsNotStored) {
+    Area a;
+    a.clear();
+    a.epn_file("P1");
+    EpnFile f = epn_example_square();
+    f.name = std::string(20, ' ');
+    write_file(a.epn() + "/blank.epn", epn_text(f));
+    f.name = std::string(20, '\0');
+    write_file(a.epn() + "/nul.epn", epn_text(f));
+    const RunResult r = a.run({"X:TEST", "X:\\epn\\*.epn"});
+    EXPECT_EQ(r.out, kBanner + cp850_lines({"Konvertiere Datei:X:\\epn\\blank.epn", "Fehler beim Konvertieren:    12",
+                                            "   (Zeile 1: Teil ohne Namen)", "Konvertiere Datei:X:\\epn\\nul.epn",
+                                            "Fehler beim Konvertieren:    12", "   (Zeile 1: Teil ohne Namen)",
+                                            "Konvertiere Datei:X:\\epn\\P1.epn", "   Teil importiert als:P1",
+                                            "Ergebnis: 1 importiert (0 ersetzt), 0 \x81" "bergangen, 2 fehlerhaft."}));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(a.pieces(), std::vector<std::string>{"P1"});
+    EXPECT_EQ(read_file(a.data() + "/piece.ctl").size(), 2u * 64);
+    EXPECT_EQ(a.problems(), std::vector<std::string>{});
+}
+
+// Ctrl-C at the question: the piece is not stored, the end of the run is
+// done for the piece stored before it, the lock is released.
+TEST(Interrupt, AtTheQuestionEndsTheRunSafely) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: drives a running program (input while it runs, stop, continue and kill signals, FIFOs)";
+#else
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        Area a;
+        a.clear();
+        a.epn_file("P1");
+        ASSERT_EQ(a.run({"X:TEST", "X:\\epn\\p1.epn", "/s1"}).out, "   Teil importiert als:P1\n");
+        a.epn_file("P0");
+        a.epn_file("P2");
+        Child run({"X:TEST", "X:\\epn\\*.epn", "/f"}, a.env());
+        ASSERT_TRUE(run.wait_for(kQuestion)) << run.output();
+        run.signal(sig);
+        const RunResult r = run.finish();
+        EXPECT_EQ(r.out, kBanner + cp850_lines({"Konvertiere Datei:X:\\epn\\P0.epn", "   Teil importiert als:P0",
+                                                "Konvertiere Datei:X:\\epn\\P1.epn", "Teil P1 existiert bereits.",
+                                                "\x9A" "berschreiben? (Ja/Nein/Alle)",
+                                                "Ergebnis: 1 importiert (0 ersetzt), 0 \x81" "bergangen, 1 fehlerhaft.",
+                                                "Abbruch durch den Benutzer."}))
+            << sig;
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_FALSE(file_exists(a.lock()));
+        EXPECT_EQ(a.pieces(), (std::vector<std::string>{"P0", "P1"}));
+        EXPECT_EQ(a.problems(), std::vector<std::string>{});
+        // Sorted at the end: P0 before P1.
+        EXPECT_EQ(read_file(a.data() + "/piece.ctl").substr(0, 2), "P0");
+    }
+#endif
+}
+
+// Ctrl-C while waiting for another run's lock ends the wait at once and
+// leaves that lock alone.
+TEST(Interrupt, WhileWaitingForTheLock) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: drives a running program (input while it runs, stop, continue and kill signals, FIFOs)";
+#else
+    Area a;
+    a.clear();
+    a.epn_file("P1");
+    write_file(a.lock(), "OK\n");
+    Child run({"X:TEST", "X:\\epn\\*.epn", "/s1"}, a.env({{"TEILIMP_SLEEP_SCALE", "1"}}));
+    ASSERT_TRUE(run.wait_for(".. 1."));
+    const auto sent = std::chrono::steady_clock::now();
+    run.signal(SIGINT);
+    const RunResult r = run.finish();
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(1));
+    EXPECT_EQ(r.out, "Zugriffsdatei gefunden. Wartezyklus...\n.. 1. OK\nAbbruch durch den Benutzer.\n");
+    EXPECT_EQ(read_file(a.lock()), "OK\n");
+    EXPECT_EQ(list_dir(a.data()), (std::vector<std::string>{"piece.ctl", "teilimp.opn"}));
+#endif
+}
+
+// Ctrl-C in the middle of a long run: no further file is converted, every
+// piece reported as imported is there, the lock is gone.
+TEST(Interrupt, DuringALongRun) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: drives a running program (input while it runs, stop, continue and kill signals, FIFOs)";
+#else
+    Area a;
+    a.clear();
+    for (int i = 0; i < 300; ++i) a.epn_file("P" + std::to_string(1000 + i));
+    Child run({"X:TEST", "X:\\epn\\*.epn", "/l", "/s1"}, a.env());
+    ASSERT_TRUE(run.wait_for("als:P1003\n"));
+    run.signal(SIGINT);
+    const RunResult r = run.finish();
+    ASSERT_GE(r.out.size(), 28u);
+    EXPECT_EQ(r.out.substr(r.out.size() - 28), "Abbruch durch den Benutzer.\n");
+    std::vector<std::string> reported;
+    for (size_t at = r.out.find("als:"); at != std::string::npos; at = r.out.find("als:", at + 1))
+        reported.push_back(r.out.substr(at + 4, 5));
+    EXPECT_LT(reported.size(), 300u);
+    EXPECT_EQ(a.pieces(), reported);
+    // Exactly the stored pieces' EPN files are gone.
+    EXPECT_EQ(list_dir(a.epn()).size(), 300u - reported.size());
+    EXPECT_FALSE(file_exists(a.lock()));
+    EXPECT_EQ(a.problems(), std::vector<std::string>{});
+#endif
+}
+
+// A second interrupt while the run ends ends the process at once; the next
+// run puts the area right.
+TEST(Interrupt, SecondOneEndsAtOnce) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: drives a running program (input while it runs, stop, continue and kill signals, FIFOs)";
+#else
+    Area a;
+    a.clear();
+    a.epn_file("P1");
+    ASSERT_EQ(a.run({"X:TEST", "X:\\epn\\p1.epn", "/s1"}).out, "   Teil importiert als:P1\n");
+    a.epn_file("P0");
+    Child run({"X:TEST", "X:\\epn\\*.epn", "/f", "/s1"}, a.env());
+    ASSERT_TRUE(run.wait_for(kQuestion)) << run.output();
+    // Two different signals, so that the second is not merged into the
+    // first while that one waits to be handled.
+    run.signal(SIGINT);
+    run.signal(SIGTERM);
+    const RunResult r = run.finish();
+    // Ended by whichever of the two came second.
+    EXPECT_TRUE(r.exitCode == -1000 - SIGTERM || r.exitCode == -1000 - SIGINT) << r.exitCode << r.out;
+    EXPECT_EQ(r.out.find("Abbruch"), std::string::npos);
+    // The lock it left is renewed by nobody: a later run removes it once
+    // it is stale (scaled here), and finds the area sound.
+    std::this_thread::sleep_for(std::chrono::seconds(5));
+    a.epn_file("P2");
+    const RunResult next = a.run({"X:TEST", "X:\\epn\\p2.epn", "/s1"}, {}, kFastLock);
+    EXPECT_NE(next.out.find("   Teil importiert als:P2\n"), std::string::npos) << next.out;
+    EXPECT_FALSE(file_exists(a.lock()));
+    EXPECT_EQ(a.problems(), std::vector<std::string>{});
+#endif
 }
 
 }  // namespace
