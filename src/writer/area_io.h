@@ -57,8 +57,10 @@ bool settle_backup(const std::string& orig, const std::string& bak);
 void drop_backup(const std::string& orig, const std::string& bak, bool syncDir = true);
 
 // Creates the temporary file for a new version of an area file (a stale
-// one is removed first; a file that exists is never opened).
-platform::File create_temp(const std::string& tmp);
+// one is removed first; a file that exists is never opened). It takes the
+// access (permission bits, group) of `model`, the file it is to replace,
+// when that exists ("": none).
+platform::File create_temp(const std::string& tmp, const std::string& model = {});
 // Closes and deletes an unfinished temporary file.
 void abandon_temp(platform::File& f, const std::string& tmp);
 

@@ -37,6 +37,8 @@ bool write_dir(platform::File& out, const PceDirectory& dir) {
 int32_t put_first_slot(const AreaField& area, const FileCode& fileCode, const PieceName& name,
                        std::span<const uint8_t> image, int32_t stamp) {
     SafeRewrite rw(area_path(area, AreaFile::Piece, fileCode), area_path(area, AreaFile::PieceBackup, fileCode));
+    // A new piece file is as accessible as the control file.
+    rw.accessModel = area_path(area, AreaFile::Control);
     if (!rw.open_new()) return 4;
     std::array<uint8_t, kPceHeaderSize> header{};
     header[0] = 3;

@@ -368,6 +368,54 @@ TEST(TemporaryDirectory, NothingLeftAfterAKilledRun) {
     }
 }
 
+// A team's shared area keeps its permissions: every new version of an area
+// file, a new piece file and the lock take the control file's permission
+// bits and group.
+TEST(Permissions, NewVersionsKeepTheTeamsAccess) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX permission bits and groups";
+#else
+    Area a;
+    a.clear();
+    const std::string ctl = a.data() + "/piece.ctl";
+    const gid_t team = 4242;
+    ASSERT_EQ(::chown(ctl.c_str(), static_cast<uid_t>(-1), team), 0);
+    ASSERT_EQ(::chmod(ctl.c_str(), 0664), 0);
+    auto access_of = [](const std::string& path) {
+        struct stat st {};
+        EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+        return std::make_pair(st.st_mode & 07777, st.st_gid);
+    };
+    const auto shared = std::make_pair(static_cast<mode_t>(0664), team);
+
+    a.epn_file("P1");
+    a.epn_file("P2");
+    // The lock, while a run waits at its question.
+    ASSERT_EQ(a.run({"X:TEST", "X:\\epn\\p1.epn", "/s1"}).out, "   Teil importiert als:P1\n");
+    {
+        auto run = run_at_the_question(a);
+        EXPECT_EQ(access_of(a.lock()), shared);
+        run->send("j\n");
+        run->finish();
+    }
+    // Rewritten (control file, sort, piece file for a second slot and for
+    // the superseded mark) and new (the piece file).
+    ASSERT_EQ(a.run({"X:TEST", "X:\\epn\\*.epn", "/s1"}).out,
+              "   Teil importiert als:P1\n   Teil importiert als:P2\n");
+    EXPECT_EQ(access_of(ctl), shared);
+    EXPECT_EQ(access_of(a.data() + "/pieceaaa.pce"), shared);
+    EXPECT_EQ(a.problems(), std::vector<std::string>{});
+
+    // A new piece file of another code, and the cleared control file.
+    for (int i = 0; i < 8; ++i) a.epn_file("Q" + std::to_string(i));
+    a.run({"X:TEST", "X:\\epn\\q*.epn", "/s1"});
+    ASSERT_TRUE(file_exists(a.data() + "/pieceaab.pce"));
+    EXPECT_EQ(access_of(a.data() + "/pieceaab.pce"), shared);
+    a.clear();
+    EXPECT_EQ(access_of(ctl), shared);
+#endif
+}
+
 // Pieces without a name are not stored: two of them would overwrite each
 // other, and the CAD system could not address either.
 TEST(Nameless, PieceWithoutANameIsNotStored) {
