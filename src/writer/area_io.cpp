@@ -1,6 +1,7 @@
 #include "writer/area_io.h"
 
 #include "writer/area_path.h"
+#include "writer/area_scan.h"
 
 #include <algorithm>
 #include <cctype>
@@ -80,6 +81,9 @@ bool restore_from(const std::string& orig, const std::string& bak) {
 
 bool settle_backup(const std::string& orig, const std::string& bak) {
     if (!platform::exists(bak)) return true;
+    // A backup that does not hold together would replace a sound file with
+    // rubbish: it stays for the user to look at, and nothing goes on.
+    if (!backup_sound(bak)) return false;
     return restore_from(orig, bak);
 }
 

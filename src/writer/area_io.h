@@ -48,7 +48,8 @@ bool make_backup(const std::string& orig, const std::string& bak);
 // Puts the backup's content over `orig` (atomically) and then deletes the
 // backup. False, with the backup kept, when `orig` could not be restored.
 bool restore_from(const std::string& orig, const std::string& bak);
-// If a backup of `orig` is lying around, restores `orig` from it.
+// If a backup of `orig` is lying around, restores `orig` from it. False
+// (nothing changed) when it could not, or the backup is not sound.
 bool settle_backup(const std::string& orig, const std::string& bak);
 // Deletes the backup of an `orig` that is complete and flushed. If the
 // backup cannot be deleted it is refreshed from `orig`, so that it never
