@@ -56,9 +56,18 @@ test-windows: build
 	  echo "MinGW-w64 (-posix compilers), Wine or the GoogleTest sources not installed: Windows tests skipped"; \
 	fi
 
-# Timings of reading and storing pieces, in a scratch area.
+# Timings: the in-process parts (Google Benchmark), then whole runs of the
+# program against the floor of the design for areas of M entries, in
+# BENCH_DIR (default: a scratch directory below build/; give a directory on
+# another file system, such as a network mount, to measure there).
+# BENCH_FULL=1 adds the full area (140,587 entries + the 20 imported).
+BENCH_DIR ?= build/bench-work
+BENCH_SIZES = 0 10000 100000 $(if $(BENCH_FULL),140587)
 bench: build
-	@dir=$$(mktemp -d) && TEILIMP_DRIVE_B=$$dir build/bench_import; rc=$$?; rm -rf $$dir; exit $$rc
+	@uptime
+	@if [ -x build/bench_micro ]; then build/bench_micro; else echo "bench_micro not built (no Google Benchmark)"; fi
+	build/bench_scale build/teilimp $(BENCH_DIR) $(BENCH_SIZES)
+	@uptime
 
 demo: build
 	sh examples/demo.sh

@@ -46,11 +46,32 @@ void describe_piece(const reader::Piece& piece) {
     console_line("   Regeln: " + std::to_string(image.rules.size()) + (rules.empty() ? "" : " (" + rules.substr(1) + ")"));
 }
 
+// The files an argument names: itself, or with wildcards in its last part
+// (as a Windows shell leaves them) the matching files, in the order the
+// search gives them.
+std::vector<std::string> expand(const std::string& arg) {
+    const size_t sep = arg.find_last_of("\\/:");
+    const std::string dir = sep == std::string::npos ? std::string() : arg.substr(0, sep + 1);
+    if (arg.find_first_of("*?", dir.size()) == std::string::npos) return {arg};
+    std::vector<std::string> files;
+    platform::FindHandle h;
+    platform::FindEntry e;
+    if (platform::find_first(arg, h, e) != platform::kErrNone) return {arg};
+    do {
+        if ((e.attributes & platform::kAttrDirectory) == 0) files.push_back(dir + e.long_name);
+    } while (platform::find_next(h, e) == platform::kErrNone);
+    platform::find_close(h);
+    return files;
+}
+
 }  // namespace
 
-int run_epn(const std::vector<std::string>& files) {
+int run_epn(const std::vector<std::string>& arguments) {
     int status = kExitOk;
     reader::Piece piece;
+    std::vector<std::string> files;
+    for (const std::string& arg : arguments)
+        for (const std::string& f : expand(arg)) files.push_back(f);
     for (const std::string& path : files) {
         console_line("Datei: " + console_text(path));
         int32_t reversed = 0, rotated = 0;

@@ -37,7 +37,7 @@ std::string conversion_reason(int32_t status, int32_t stopLine) {
         return std::string(kNoMemory) + " f\x81r das Teil";
     case reader::kEpnOutOfLimits:
         return at + "zu viele Punkte, Gr\x94\xE1" "en oder Regeln, oder ein Wert zu gro\xE1";
-    case 12:
+    case reader::kEpnNoName:
         return at + "Teil ohne Namen";
     default:
         return "";

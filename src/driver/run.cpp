@@ -107,7 +107,7 @@ struct Run {
     Counts counts;
     std::set<std::string> seen;  // files taken already (identity keys)
     reader::Piece piece;
-    writer::PieceFileScan pieceFiles;  // the space check's view of the area
+    writer::AreaRun areaRun;  // what the run knows of its area
 };
 
 // "text" followed by the number right-aligned in six columns.
@@ -245,11 +245,13 @@ std::unique_ptr<writer::LockKeeper> lock_area(const writer::AreaField& area, boo
     case writer::kLockTaken:
         return std::make_unique<writer::LockKeeper>(std::move(held));
     case writer::kLockAreaMissing:
-        console_line("Achtung: Zielbereich nicht gefunden: " + writer::lock_directory(area));
+        platform::console_name_line("Achtung: Zielbereich nicht gefunden: ", writer::lock_directory(area));
         break;
     case writer::kLockAreaUnwritable:
-        console_line("Achtung: Zielbereich nicht beschreibbar: " + writer::lock_directory(area));
+        platform::console_name_line("Achtung: Zielbereich nicht beschreibbar: ", writer::lock_directory(area));
         break;
+    case writer::kLockInterrupted:
+        return nullptr;  // the run ends with the interrupt's own line
     default:
         console_line("Zielbereich ist blockiert.");
         break;
@@ -264,7 +266,7 @@ void report_lost_lock() {
 }
 
 int clear_request(const CommandLine& cmd) {
-    console_line("Bereich: " + writer::lock_directory(cmd.area));
+    platform::console_name_line("Bereich: ", writer::lock_directory(cmd.area));
     console_line("Reset der Datenbasis durchf\x81hren.");
     console_line("Sind Sie sicher, dass sie alle Teile im angegebenen Datenbereich");
     console_line("l\x94schen wollen? (j/n)");
@@ -329,6 +331,7 @@ bool overwrite_dialogue(Run& run, std::string_view name) {
         run.answer = line.empty() ? std::string(" ") : line;
         run.answerRead = true;
     }
+    if (platform::interrupted()) return false;  // no answer: the run ends
     char first = run.answerRead ? run.answer[0] : ' ';
     switch (first) {
     case 'j': case 'J': case 'y': case 'Y':
@@ -389,9 +392,17 @@ bool take_lock(Run& run) {
     if (run.lock) return true;
     run.lock = lock_area(run.cmd.area, run.cmd.switches.waitForLock);
     if (!run.lock) return false;
-    int32_t recovered = writer::epn_recover(run.cmd.area);
-    if (recovered > 0) console_line("Achtung: Zielbereich nach Abbruch wiederhergestellt.");
-    if (recovered < 0) {
+    const writer::RecoveryReport recovery = writer::epn_recover_area(run.cmd.area);
+    // A backup that does not hold together is left for the user to look
+    // at: nothing is put back and nothing is stored.
+    for (const std::string& name : recovery.unsound)
+        platform::console_name_line("Achtung: Sicherung unbrauchbar: ", name);
+    if (!recovery.restored.empty()) {
+        console_line("Achtung: Zielbereich nach Abbruch wiederhergestellt.");
+        for (const std::string& name : recovery.restored)
+            platform::console_name_line("   zur\x81" "ckgesetzt: ", name);
+    }
+    if (!recovery.unsound.empty() || recovery.failed) {
         // Storing on top of backups that could not be put back would lose
         // them: leave the area alone.
         console_line("Achtung: Zielbereich konnte nach Abbruch nicht wiederhergestellt werden.");
@@ -406,7 +417,7 @@ bool store_piece(Run& run, const writer::PieceName& name) {
     const Switches& sw = run.cmd.switches;
     const auto& area = run.cmd.area;
     int32_t length = run.piece.imageLength();
-    if (writer::epn_space_check(area, length, run.pieceFiles) == 0) {
+    if (writer::epn_space_check(area, length, run.areaRun) == 0) {
         if (!sw.quiet) {
             console_line(" ");
             console_line("   Nicht gen\x81gend Speicherplatz vorhanden !");
@@ -414,7 +425,7 @@ bool store_piece(Run& run, const writer::PieceName& name) {
         }
         return false;
     }
-    const writer::StoreResult r = writer::epn_store_piece(area, name, run.piece.image, &run.pieceFiles);
+    const writer::StoreResult r = writer::epn_store_piece(area, name, run.piece.image, &run.areaRun);
     if (r.ctl != 0) {
         if (!sw.quiet) report_status(StatusSource::ControlUpdate, r.ctl);
         return false;
@@ -460,6 +471,11 @@ void convert_entry(Run& run, const util::Fns4Entry& entry) {
     std::fill(name.begin() + h, name.end(), '\0');
     std::string shown(shown_name(name));
 
+    // Interrupted: this piece is not stored, and no further file is read.
+    if (platform::interrupted()) {
+        ++run.counts.failed;
+        return;
+    }
     if (!take_lock(run)) {
         run.stopped = true;
         return;
@@ -467,6 +483,10 @@ void convert_entry(Run& run, const util::Fns4Entry& entry) {
 
     bool exists = !sw.replaceExisting && writer::epn_ctl_find(run.cmd.area, name) != 0;
     if (sw.askBeforeReplace && exists && overwrite_dialogue(run, shown)) exists = false;
+    if (platform::interrupted()) {
+        ++run.counts.failed;
+        return;
+    }
     if (!sw.replaceExisting && exists) {
         ++run.counts.skipped;
         if (!sw.quiet) console_line("   Teil =>" + shown + "<= \x81" "bergangen. Es existiert schon.");
@@ -495,6 +515,10 @@ bool import_argument(Run& run, const std::string& pattern) {
     util::Fns4Entry entry;
     if (util::ftnfns4(search, 1, pattern, entry) != 0) return false;
     do {
+        if (platform::interrupted()) {
+            util::ftnfns4(search, 3, {}, entry);
+            return true;
+        }
         convert_entry(run, entry);
         if (run.stopped) {
             util::ftnfns4(search, 3, {}, entry);
@@ -516,7 +540,7 @@ int conversion_run(Run& run) {
     run.anyImported = false;
     for (const std::string& pattern : run.cmd.files) {
         if (import_argument(run, pattern)) anyMatch = true;
-        if (run.stopped) break;
+        if (run.stopped || platform::interrupted()) break;
     }
     if (!anyMatch) {
         console_line("Achtung: Keine EPN-Datei(en) gefunden!");
@@ -528,7 +552,7 @@ int conversion_run(Run& run) {
     }
 
     if (run.anyImported && lock_still_ours(run)) {
-        writer::epn_mark_superseded(run.cmd.area);
+        writer::epn_mark_superseded(run.cmd.area, run.areaRun);
         int32_t status = writer::epn_ctl_sort(run.cmd.area);
         if (status != 0) {
             run.endFailed = true;
@@ -546,6 +570,9 @@ int conversion_run(Run& run) {
 }  // namespace
 
 int run_main(const std::vector<std::string>& args) {
+    // Ctrl-C ends the run safely: the piece being stored is finished, the
+    // end of the run is done and the lock released (see the end below).
+    platform::catch_interrupts();
     Run run;
     run.cmd = parse_command_line(args);
     if (!run.cmd.switches.quiet) {
@@ -564,6 +591,11 @@ int run_main(const std::vector<std::string>& args) {
         status = clear_request(run.cmd);
     } else {
         status = conversion_run(run);
+    }
+    if (platform::interrupted()) {
+        console_line("Abbruch durch den Benutzer.");
+        if (status == kExitDone) status = kExitSomeFailed;
+        platform::interrupt_handled();
     }
     platform::console_flush();
     return status;

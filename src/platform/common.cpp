@@ -167,13 +167,14 @@ bool console_read_line(std::string& line, size_t maxLen) {
         any = true;
     } else {
         int c;
-        while ((c = std::getchar()) != EOF) {
+        while (detail::next_input_byte(c)) {
             any = true;
             if (c == '\n') break;
             line += static_cast<char>(c);
         }
     }
-    if (!any) return false;
+    // An answer cut short by an interrupt is no answer.
+    if (!any || interrupted()) return false;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.size() > maxLen) line.resize(maxLen);
     return true;

@@ -58,5 +58,8 @@ void put_console_name(std::string_view name);
 std::string_view line_end();
 // Closes a file's native handle (no file is open with -1).
 void close_native(intptr_t native);
+// The next byte of standard input; false at its end or when an interrupt
+// comes while it waits.
+bool next_input_byte(int& c);
 
 }  // namespace teilimp::platform::detail

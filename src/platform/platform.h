@@ -142,6 +142,21 @@ uint32_t replace_file(std::string_view from, std::string_view to);
 // one content). Fails if `newName` exists, and where the file system keeps
 // no links (callers then copy).
 uint32_t link_file(std::string_view existing, std::string_view newName);
+// Gives `target` the access of `model`, so that a new version of a shared
+// file is as usable by the team as the file it replaces: on POSIX its
+// permission bits (the owner's write permission always kept) and, where
+// the process may set it, its group; on Windows nothing (a new file takes
+// the access its directory gives). 0 or the system code; not counted by the
+// test hooks.
+uint32_t copy_access(std::string_view model, std::string_view target);
+// Declares that every name in directory `dir` is written in the case it
+// has on disk: a name in it that does not exist exactly as given is then
+// missing, without a search of the directory for it in another case (one
+// directory search per lookup of a missing name, where the file system
+// tells case apart). For a run that holds an area's lock and has checked
+// the area's names. An empty `dir` ends it. No-op where names are matched
+// without regard to case by the system itself.
+void assume_exact_names(std::string_view dir);
 // Flushes a directory's entries to disk (after a rename); no-op where the
 // system has no such operation.
 uint32_t sync_directory(std::string_view dir);
@@ -281,6 +296,7 @@ std::string temp_directory();
 
 // --------------------------------------------------------- process, console
 
+// Pauses; ends early when an interrupt comes (after catch_interrupts).
 void sleep_ms(uint32_t ms);
 // Runs a command line through the command interpreter; its exit status.
 int run_command(std::string_view commandLine);
@@ -296,7 +312,7 @@ void console_line(std::string_view cp850);
 void console_name_line(std::string_view cp850, std::string_view name);
 void console_flush();
 // Reads one line from standard input without its line end, cut to maxLen
-// bytes; false at end of input.
+// bytes; false at end of input, and when an interrupt comes while it waits.
 bool console_read_line(std::string& line, size_t maxLen);
 
 // Code page 850 text as UTF-8 (every byte has its character).
@@ -307,6 +323,19 @@ bool console_uses_utf8();
 
 // Writes a line to standard error (diagnostics).
 void error_line(std::string_view text);
+
+// ----------------------------------------------------------- interrupts
+
+// From now on an interrupt (Ctrl-C: SIGINT, SIGTERM, SIGHUP; on Windows the
+// console's Ctrl-C, Ctrl-Break and close events) does not end the process:
+// it sets a flag that the run looks at, and ends a wait for input or a
+// pause. A second interrupt ends the process at once.
+void catch_interrupts();
+// True once an interrupt has come.
+bool interrupted();
+// The run has ended after an interrupt: a console that is being closed
+// (Windows) lets the process go now instead of waiting for it.
+void interrupt_handled();
 
 // ------------------------------------------------------------ test hooks
 // Switches for tests. The program reads them from the environment once:

@@ -91,7 +91,7 @@ struct TrailerLine {
     int32_t sizeCount = 0;
 };
 
-// Status 0, 4 or 5.
+// Status 0, 4, 5 or 12.
 int32_t read_header(LineCursor& lines, HeaderLine& h) {
     char line[kLineWidth];
     if (!lines.next(line, kLineWidth)) return kEpnBadHeaderOrTrailer;
@@ -114,6 +114,7 @@ int32_t read_header(LineCursor& lines, HeaderLine& h) {
     } else {
         return kEpnBadPieceKind;
     }
+    if (util::siglen(h.name.data(), static_cast<int32_t>(h.name.size())) == 0) return kEpnNoName;
     return kEpnOk;
 }
 

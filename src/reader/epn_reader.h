@@ -29,6 +29,9 @@ enum : int32_t {
     // grain line; a grade step (difference of neighbouring sizes) that does
     // not fit in int32; or a piece image longer than 256 MiB.
     kEpnOutOfLimits = 11,
+    // The piece has no name: its name field is blank or NUL to its end. Such
+    // a piece could not be told from another nameless one in the area.
+    kEpnNoName = 12,
 };
 
 // The piece as the reader delivers it. Valid from a successful epn_read until

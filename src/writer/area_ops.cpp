@@ -102,20 +102,42 @@ FileCode code_at(size_t i) {
     return {static_cast<char>('a' + i / 676), static_cast<char>('a' + i / 26 % 26), static_cast<char>('a' + i % 26)};
 }
 
+// True when `name` could stand, in another case, for a name of the
+// area's files: piece.ctl and the piece files, their backups and
+// temporary files, the lock file.
+bool area_name_in_other_case(const std::string& name) {
+    std::string low = name;
+    for (char& c : low) c = static_cast<char>(platform::lower_ansi(static_cast<unsigned char>(c)));
+    if (low == name) return false;
+    return low.rfind("piece", 0) == 0 || low.rfind("teilimp", 0) == 0;
+}
+
 // One directory search for the area's piece files.
-void make_scan(const AreaField& area, PieceFileScan& scan) {
+void make_scan(const AreaField& area, AreaRun& scan) {
     scan.present.assign(kCodes, false);
     const io::AreaDir where = io::area_dir(area);
-    for (const std::string& name : io::matching_names(where.prefix, "piece*.pce")) {
-        FileCode code;
-        if (io::piece_code_of(name, where.stem, ".pce", code)) scan.present[code_index(code)] = true;
+    bool exact = where.stem.empty() && !where.dir.empty();
+    platform::FindHandle h;
+    platform::FindEntry e;
+    if (platform::find_first(where.prefix + "*", h, e) == platform::kErrNone) {
+        do {
+            if (area_name_in_other_case(e.long_name)) exact = false;
+            FileCode code;
+            if ((e.attributes & platform::kAttrDirectory) == 0 && io::piece_code_of(e.long_name, where.stem, ".pce", code))
+                scan.present[code_index(code)] = true;
+        } while (platform::find_next(h, e) == platform::kErrNone);
+        platform::find_close(h);
+    }
+    if (exact) {
+        platform::assume_exact_names(where.dir);
+        scan.exactNames = true;
     }
 }
 
 // The size of the last piece file of the unbroken sequence from "aaa", or
 // 512 when "aaa" has none; the walk ends after "zzz" (the counter would
 // wrap to "aaa").
-int64_t last_piece_file_size(const AreaField& area, const PieceFileScan* scan) {
+int64_t last_piece_file_size(const AreaField& area, const AreaRun* scan) {
     if (scan != nullptr) {
         size_t n = 0;
         while (n < scan->present.size() && scan->present[n]) ++n;
@@ -135,7 +157,7 @@ int64_t last_piece_file_size(const AreaField& area, const PieceFileScan* scan) {
     return pceBytes;
 }
 
-int32_t space_check(const AreaField& area, int32_t pieceImageLength, PieceFileScan* scan) {
+int32_t space_check(const AreaField& area, int32_t pieceImageLength, AreaRun* scan) {
     const int64_t need = epn_space_needed(area, pieceImageLength, scan);
     // The drive is named by the first character of the area's paths.
     const std::string path = area_path(area, AreaFile::Control);
@@ -146,12 +168,16 @@ int32_t space_check(const AreaField& area, int32_t pieceImageLength, PieceFileSc
 
 }  // namespace
 
-void note_piece_file(const AreaField& area, const FileCode& code, PieceFileScan& scan) {
+AreaRun::~AreaRun() {
+    if (exactNames) platform::assume_exact_names({});
+}
+
+void note_piece_file(const AreaField& area, const FileCode& code, AreaRun& scan) {
     if (scan.present.empty() || !ccc_valid(code)) return;
     scan.present[code_index(code)] = platform::exists(area_path(area, AreaFile::Piece, code));
 }
 
-int64_t epn_space_needed(const AreaField& area, int32_t pieceImageLength, PieceFileScan* scan) {
+int64_t epn_space_needed(const AreaField& area, int32_t pieceImageLength, AreaRun* scan) {
     if (scan != nullptr && scan->present.empty()) make_scan(area, *scan);
     const int64_t ctlBytes = util::filesize(area_path(area, AreaFile::Control));
     const int64_t pceBytes = last_piece_file_size(area, scan);
@@ -162,7 +188,7 @@ int32_t epn_space_check(const AreaField& area, int32_t pieceImageLength) {
     return space_check(area, pieceImageLength, nullptr);
 }
 
-int32_t epn_space_check(const AreaField& area, int32_t pieceImageLength, PieceFileScan& scan) {
+int32_t epn_space_check(const AreaField& area, int32_t pieceImageLength, AreaRun& scan) {
     return space_check(area, pieceImageLength, &scan);
 }
 
@@ -180,7 +206,7 @@ int32_t epn_area_clear(const AreaField& area) {
     if (!done) return 0;
 
     if (io::read_only(ctl)) return 0;
-    platform::File out = io::create_temp(tmp);
+    platform::File out = io::create_temp(tmp, ctl);
     if (!out.is_open()) return 0;
     const CtlTrailer trailer = fresh_trailer();
     if (!platform::write_all(out, trailer.raw.data(), trailer.raw.size())) {
@@ -195,34 +221,62 @@ int32_t epn_area_clear(const AreaField& area) {
     return done ? 1 : 0;
 }
 
-void epn_mark_superseded(const AreaField& area) {
-    // A read that fails midway still marks the entries read before it.
-    std::vector<uint8_t> bytes;
-    read_control(area, bytes);
-    // The superseded slots of each piece file, in the order in which the
-    // files first appear, so that every file is rewritten once for all of
-    // its marks.
+namespace {
+
+// The superseded slots of each piece file, in the order in which the files
+// first appear, so that every file is rewritten once for all of its marks.
+struct MarkPlan {
     std::vector<std::pair<FileCode, SlotSet>> files;
     std::map<FileCode, size_t> index;
-    for_each_entry(bytes, [&](std::span<const uint8_t, 64> rec) {
-        if (entry_state(rec) != kStateSuperseded) return true;
-        const CtlEntry e = decode_entry(rec);
-        // A slot outside the file ends the walk, as its refusal would.
-        if (e.slot > 7) return false;
-        auto [it, added] = index.try_emplace(e.fileCode, files.size());
-        if (added) files.push_back({e.fileCode, SlotSet{}});
-        files[it->second].second.slots[e.slot] = true;
-        return true;
-    });
-    bytes = {};
+
+    void add(const FileCode& code, uint8_t slot) {
+        auto [it, added] = index.try_emplace(code, files.size());
+        if (added) files.push_back({code, SlotSet{}});
+        files[it->second].second.slots[slot] = true;
+    }
+};
+
+void carry_marks(const AreaField& area, const MarkPlan& plan) {
     bool changed = false;
-    for (const auto& [code, set] : files) {
+    for (const auto& [code, set] : plan.files) {
         bool rewritten = false;
         if (mark_slots(area, code, set, kStateSuperseded, rewritten) != 0) break;
         changed = changed || rewritten;
     }
     // One flush of the directory for every file rewritten.
     if (changed) platform::sync_directory(io::dir_of(area_path(area, AreaFile::Control)));
+}
+
+}  // namespace
+
+void epn_mark_superseded(const AreaField& area) {
+    // A read that fails midway still marks the entries read before it.
+    std::vector<uint8_t> bytes;
+    read_control(area, bytes);
+    MarkPlan plan;
+    for_each_entry(bytes, [&](std::span<const uint8_t, 64> rec) {
+        if (entry_state(rec) != kStateSuperseded) return true;
+        const CtlEntry e = decode_entry(rec);
+        // A slot outside the file ends the walk, as its refusal would.
+        if (e.slot > 7) return false;
+        plan.add(e.fileCode, e.slot);
+        return true;
+    });
+    bytes = {};
+    carry_marks(area, plan);
+}
+
+void epn_mark_superseded(const AreaField& area, const AreaRun& run) {
+    if (run.earlierMarks != AreaRun::Marks::Carried) {
+        epn_mark_superseded(area);
+        return;
+    }
+    MarkPlan plan;
+    for (const auto& [code, slot] : run.superseded) {
+        if (slot > 7) break;
+        plan.add(code, slot);
+    }
+    carry_marks(area, plan);
 }
 
 int32_t epn_pce_mark(const AreaField& area, const FileCode& fileCode, int32_t slot, int16_t state) {

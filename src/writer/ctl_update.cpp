@@ -18,8 +18,7 @@ constexpr FileCode kLastCode = {'z', 'z', 'z'};
 }  // namespace
 
 int32_t ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t stamp, FileCode& fileCode,
-                        int32_t& slot, const AreaField& area, bool* replaced) {
-    if (replaced != nullptr) *replaced = false;
+                        int32_t& slot, const AreaField& area, CtlPutNotes* notes) {
     // piece.ctl itself is never touched before the commit, so every failure
     // leaves it as it was; the guard then removes the backup and the
     // unfinished new version.
@@ -37,15 +36,29 @@ int32_t ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t
     const size_t records = old.size() / kRecordSize;
     size_t entries = 0;
     int32_t valid = 0;
+    bool finished = true;  // valid entries first, then only superseded ones
+    bool supersededSeen = false;
     while (entries < records) {
         const std::span<uint8_t, 64> rec(old.data() + entries * kRecordSize, kRecordSize);
         if (is_trailer(rec)) break;
+        const int16_t state = entry_state(rec);
+        if (state == kStateValid ? supersededSeen : state != kStateSuperseded) finished = false;
+        if (state == kStateSuperseded) supersededSeen = true;
         if (std::memcmp(rec.data(), name.data(), name.size()) == 0) {
-            if (replaced != nullptr && entry_state(rec) == kStateValid) *replaced = true;
+            if (notes != nullptr && state == kStateValid) {
+                notes->replaced = true;
+                notes->superseded.push_back({{static_cast<char>(rec[20]), static_cast<char>(rec[21]),
+                                              static_cast<char>(rec[22])},
+                                             rec[23]});
+            }
             entry_set_state(rec, kStateSuperseded);
         }
         if (entry_state(rec) == kStateValid) ++valid;
         ++entries;
+    }
+    if (notes != nullptr && notes->checkState) {
+        notes->stateChecked = true;
+        notes->finishedState = finished;
     }
     // No trailer: the file ends early.
     if (entries == records) return 4;

@@ -85,6 +85,10 @@ std::string attempt_mark(int32_t i) {
 bool try_create(const std::string& lockPath) {
     platform::File f = platform::open_file(lockPath, platform::OpenMode::CreateNew);
     if (!f.is_open()) return false;
+    // As accessible as the area's control file: every importer of a team
+    // that shares the area must be able to remove it once it is stale.
+    const std::string ctl = lockPath.substr(0, lockPath.size() - kLockNameLength) + "piece.ctl";
+    if (platform::exists(ctl)) platform::copy_access(ctl, lockPath);
     // The contents are never read; the file's existence is the lock.
     platform::write_line(f, "OK");
     platform::close_file(f);
@@ -137,6 +141,10 @@ int32_t epn_lock(const AreaField& area, int32_t verbose, HeldLock& held, int32_t
             platform::console_write(attempt_mark(i));
             platform::console_flush();
         }
+        if (platform::interrupted()) {
+            result = kLockInterrupted;
+            break;
+        }
         // A lock that has become stale while this run waits belonged to a
         // run that died meanwhile.
         if (waitForever != 0 && is_stale(lockPath)) {
@@ -148,6 +156,10 @@ int32_t epn_lock(const AreaField& area, int32_t verbose, HeldLock& held, int32_t
         }
         const int32_t step = i < kAttempts ? i : kAttempts;
         platform::sleep_ms(kPauseBaseMs + kPauseStepMs * static_cast<uint32_t>(step));
+        if (platform::interrupted()) {
+            result = kLockInterrupted;
+            break;
+        }
     }
     if (failed > 0 && verbose) platform::console_line(" OK");
     if (result == kLockTaken) platform::file_stamp(lockPath, held.mine);

@@ -19,6 +19,7 @@ enum : int32_t {
     kLockTaken = 1,           // this call created the lock file
     kLockAreaMissing = 2,     // the data directory (or its drive) does not exist
     kLockAreaUnwritable = 3,  // the data directory takes no new file
+    kLockInterrupted = 4,     // the user interrupted the wait
 };
 
 // A lock as the run that took it knows it: the lock file's identity on

@@ -7,18 +7,27 @@
 
 #include <cstdint>
 #include <span>
+#include <utility>
+#include <vector>
 
 #include "writer/records.h"
 #include "writer/writer.h"
 
 namespace teilimp::writer {
 
-// *replaced (when given) tells whether a valid entry of the name was
-// superseded.
+// What the control-file update tells its caller besides its result.
+struct CtlPutNotes {
+    bool replaced = false;  // a valid entry of the name was superseded
+    std::vector<std::pair<FileCode, uint8_t>> superseded;  // the places of the entries it superseded
+    bool checkState = false;    // in: find out whether the file was as a finished run leaves it
+    bool stateChecked = false;  // out: the file was read and checked
+    bool finishedState = false; // out: valid entries first, then only superseded ones
+};
+
 int32_t ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t stamp, FileCode& fileCode,
-                        int32_t& slot, const AreaField& area, bool* replaced = nullptr);
+                        int32_t& slot, const AreaField& area, CtlPutNotes* notes = nullptr);
 // Enters in `scan` whether the piece file of `code` is there now.
-void note_piece_file(const AreaField& area, const FileCode& code, PieceFileScan& scan);
+void note_piece_file(const AreaField& area, const FileCode& code, AreaRun& scan);
 int32_t pce_put_stamped(const FileCode& fileCode, int32_t slot, const PieceName& name,
                         std::span<const uint8_t> image, int32_t stamp, const AreaField& area);
 

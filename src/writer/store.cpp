@@ -6,16 +6,25 @@
 namespace teilimp::writer {
 
 StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::span<const uint8_t> image,
-                            PieceFileScan* scan) {
+                            AreaRun* run) {
     StoreResult r;
     const int32_t stamp = time_stamp_now();
     const auto length = static_cast<int32_t>(image.size());
-    r.ctl = ctl_put_stamped(name, length, stamp, r.code, r.slot, area, &r.replaced);
+    CtlPutNotes notes;
+    notes.checkState = run != nullptr && run->earlierMarks == AreaRun::Marks::Unknown;
+    r.ctl = ctl_put_stamped(name, length, stamp, r.code, r.slot, area, &notes);
+    r.replaced = notes.replaced;
+    // The state before the run's first change (a failed update leaves the
+    // file as it was).
+    if (notes.checkState && notes.stateChecked)
+        run->earlierMarks = notes.finishedState ? AreaRun::Marks::Carried : AreaRun::Marks::Uncertain;
     if (r.ctl != 0) return r;
     r.pce = pce_put_stamped(r.code, r.slot, name, image, stamp, area);
     epn_ctl_end(area, r.pce != 0 ? 1 : 0);
+    if (run == nullptr) return r;
+    if (r.pce == 0) run->superseded.insert(run->superseded.end(), notes.superseded.begin(), notes.superseded.end());
     // Slot 1 creates the piece file (or finds one left behind).
-    if (scan != nullptr && r.slot == 1) note_piece_file(area, r.code, *scan);
+    if (r.slot == 1) note_piece_file(area, r.code, *run);
     return r;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "writer/records.h"
@@ -21,22 +22,40 @@ struct StoreResult {
     bool ok() const { return ctl == 0 && pce == 0; }
 };
 
-// The piece files of an area as the space check counts them: which codes
-// have a piece file, for the unbroken sequence from "aaa". Found by one
-// directory search at a run's first check and kept current by
-// epn_store_piece as the run creates piece files (the area's lock keeps
-// other importers out meanwhile), so a check walks no files.
-struct PieceFileScan {
+// What one run knows of its area (the area's lock keeps other importers
+// out meanwhile), so that it need not find it out again for every piece:
+//  - the piece files, as the space check counts them: which codes have a
+//    piece file, for the unbroken sequence from "aaa". Found by one
+//    directory search at the run's first check and kept current by
+//    epn_store_piece as the run creates piece files;
+//  - whether every name of the area's files is in lower case, as the
+//    writer writes them (the same search): then, while this lives, a name
+//    that does not exist exactly is missing, without a search for it in
+//    another case;
+//  - whether the control file was, before the run's first piece, in the
+//    state that a finished run leaves (valid entries, then superseded
+//    ones): then every mark was carried into the piece files before, and
+//    the end of this run has to carry only the marks of the entries that
+//    this run superseded, which it keeps.
+struct AreaRun {
     std::vector<bool> present;  // by code, "aaa" first; empty until the first check
+    bool exactNames = false;
+    enum class Marks { Unknown, Carried, Uncertain } earlierMarks = Marks::Unknown;
+    std::vector<std::pair<FileCode, uint8_t>> superseded;  // places (0-based slot) this run superseded
+
+    AreaRun() = default;
+    ~AreaRun();
+    AreaRun(const AreaRun&) = delete;
+    AreaRun& operator=(const AreaRun&) = delete;
 };
 
 // Stores one piece the way a run does: enters it in piece.ctl, writes its
 // image into the slot it was given, then drops the control file's backup,
 // or puts it back when the image could not be stored. The control entry
 // and the directory entry carry the same time stamp.
-// With `scan`, a piece file that the store creates is entered in it.
+// With `run`, what the store finds out or changes is kept in it.
 StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::span<const uint8_t> image,
-                            PieceFileScan* scan = nullptr);
+                            AreaRun* run = nullptr);
 
 // Enters a piece in piece.ctl (older entries of the same name superseded)
 // and assigns its place: fileCode and slot (1..8). piece.ct$ keeps the
@@ -50,7 +69,9 @@ int32_t epn_ctl_put(const PieceName& name, int32_t pieceImageLength, FileCode& f
 void epn_ctl_end(const AreaField& area, int32_t restore);
 
 // Stores the image in slot `slot` (1..8) of piece file `fileCode`.
-// Results 0..9, and 10 when writing the image itself failed.
+// Results 0..9, 10 when writing the image itself failed, and 11 when the
+// slot is not free (the piece file holds other than slot - 1 pieces, or its
+// directory and length disagree): nothing is then changed.
 int32_t epn_pce_put(const FileCode& fileCode, int32_t slot, const PieceName& name,
                     std::span<const uint8_t> image, const AreaField& area);
 
@@ -60,25 +81,39 @@ int32_t epn_ctl_find(const AreaField& area, const PieceName& name);
 // scan the piece files are walked one by one from "aaa"; with one, the
 // scan is made at the first check and used from then on.
 int32_t epn_space_check(const AreaField& area, int32_t pieceImageLength);
-int32_t epn_space_check(const AreaField& area, int32_t pieceImageLength, PieceFileScan& scan);
+int32_t epn_space_check(const AreaField& area, int32_t pieceImageLength, AreaRun& scan);
 // The bytes that check asks for: the control file and its backup, one
 // more entry, the piece file that receives the piece (the last of the
 // unbroken sequence from "aaa", 512 bytes if there is none) and its
 // backup, and the image.
-int64_t epn_space_needed(const AreaField& area, int32_t pieceImageLength, PieceFileScan* scan);
+int64_t epn_space_needed(const AreaField& area, int32_t pieceImageLength, AreaRun* scan);
 // Resets piece.ctl to a bare trailer and deletes the piece files; 1 if done.
 int32_t epn_area_clear(const AreaField& area);
 // Carries the superseded state of every control entry into its piece file.
 void epn_mark_superseded(const AreaField& area);
+// The same at the end of a run: only the entries that the run superseded,
+// when the run found every earlier mark carried; else every entry.
+void epn_mark_superseded(const AreaField& area, const AreaRun& run);
 // Sets the state of one directory entry of a piece file. Results 0..4, and
 // 5 when a read or write failed (the piece file is then restored).
 int32_t epn_pce_mark(const AreaField& area, const FileCode& fileCode, int32_t slot,
                      int16_t state);
 
+// What putting an area back in order came to.
+struct RecoveryReport {
+    std::vector<std::string> restored;  // names of the files put back
+    std::vector<std::string> unsound;   // names of backups that do not hold together
+    bool failed = false;                // a sound backup could not be put back
+};
+
 // Puts back piece.ctl and piece files from backups that a run which died in
-// the middle of an update left behind, and deletes those backups. Returns
-// the number of files restored (0: nothing to do), -1 if a restore failed
-// (the backups then stay for the next attempt).
+// the middle of an update left behind, and deletes those backups and the
+// temporary files of unfinished versions. Only sound backups are put back:
+// when any backup is unsound, nothing is changed at all. A backup that
+// could not be put back stays for the next attempt.
+RecoveryReport epn_recover_area(const AreaField& area);
+// The number of files put back (0: nothing to do); -1 when a backup was
+// unsound or could not be put back.
 int32_t epn_recover(const AreaField& area);
 
 }  // namespace teilimp::writer

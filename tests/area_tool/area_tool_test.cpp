@@ -152,6 +152,8 @@ std::vector<Damage> damages() {
              a.patch("piece.ctl", trailer + 4, le16(11));
          }},
         {"leftover", [](ToolArea& a) { a.put("piece.ct$", a.bytes("piece.ctl")); }},
+        // A backup that is no copy of an update: set aside, nothing lost.
+        {"backup_unsound", [](ToolArea& a) { a.put("pieceaaa.pc$", "not a piece file"); }},
         {"lock_stale",
          [](ToolArea& a) {
              a.put("teilimp.opn", "OK\n");
@@ -172,38 +174,81 @@ std::vector<Damage> damages() {
     };
 }
 
-TEST_F(ToolArea, EachDamageIsReportedAndRepaired) {
-    std::map<std::string, std::string> files;
-    for (const std::string& n : testing::list_dir(data)) files[n] = bytes(n);
-    for (const Damage& d : damages()) {
-        SCOPED_TRACE(d.kind);
-        for (const std::string& n : testing::list_dir(data)) testing::remove_file(file(n));
-        for (const auto& [n, b] : files) put(n, b);
-        d.apply(*this);
+// One test for each way of damage: check reports it; repair mends what it
+// can, after which check finds nothing and the importer stores a piece.
+struct DamagedArea : ToolArea, ::testing::WithParamInterface<size_t> {};
 
-        const ToolRun before = check();
-        EXPECT_EQ(before.status, kExitProblems) << describe(before);
-        EXPECT_EQ(kinds(before).count(d.kind), 1u) << describe(before);
+TEST_P(DamagedArea, IsReportedAndRepaired) {
+    const Damage d = damages()[GetParam()];
+    d.apply(*this);
 
-        const ToolRun repair = tool({"repair", "F:TEST"});
-        const ToolRun after = check();
-        if (!d.repairable) {
-            EXPECT_EQ(repair.status, kExitProblems) << describe(repair);
-            EXPECT_EQ(kinds(after), std::set<std::string>{d.kind}) << describe(after);
-            continue;
-        }
-        EXPECT_EQ(repair.status, kExitOk) << describe(repair);
-        EXPECT_EQ(after.status, kExitOk) << describe(after);
-        // No piece that was still there is lost, and the area takes new ones.
-        Images want = expect;
-        for (const std::string& n : d.lost) want.erase(n);
-        EXPECT_TRUE(teilimp::testing::valid_images(data) == want) << names(teilimp::testing::valid_images(data));
-        EXPECT_TRUE(store("NEU", square_image(99)).ok());
-        writer::epn_mark_superseded(area);
-        ASSERT_EQ(writer::epn_ctl_sort(area), 0);
-        const ToolRun last = check();
-        EXPECT_EQ(last.status, kExitOk) << describe(last);
+    const ToolRun before = check();
+    EXPECT_EQ(before.status, kExitProblems) << describe(before);
+    EXPECT_EQ(kinds(before).count(d.kind), 1u) << describe(before);
+
+    const ToolRun repair = tool({"repair", "F:TEST"});
+    const ToolRun after = check();
+    if (!d.repairable) {
+        EXPECT_EQ(repair.status, kExitProblems) << describe(repair);
+        EXPECT_EQ(kinds(after), std::set<std::string>{d.kind}) << describe(after);
+        return;
     }
+    EXPECT_EQ(repair.status, kExitOk) << describe(repair);
+    EXPECT_EQ(after.status, kExitOk) << describe(after);
+    // No piece that was still there is lost.
+    Images want = expect;
+    for (const std::string& n : d.lost) want.erase(n);
+    EXPECT_TRUE(teilimp::testing::valid_images(data) == want) << names(teilimp::testing::valid_images(data));
+
+    // The importer goes on with the repaired area.
+    const std::string epnDir = root / "epn";
+    testing::EpnFile f = testing::epn_example_square();
+    f.name = "NEU";
+    write_file(epnDir + "/neu.epn", testing::epn_text(f));
+    const auto run = teilimp::testing::run_teilimp({"F:TEST", "neu.epn"}, {}, {}, epnDir);
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_NE(run.out.find("Teil importiert als:NEU"), std::string::npos) << run.out;
+    const ToolRun last = check();
+    EXPECT_EQ(last.status, kExitOk) << describe(last);
+    EXPECT_EQ(teilimp::testing::valid_images(data).size(), want.size() + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachWay, DamagedArea, ::testing::Range<size_t>(0, damages().size()),
+                         [](const ::testing::TestParamInfo<size_t>& info) {
+                             return std::to_string(info.param) + "_" + damages()[info.param].kind;
+                         });
+
+// Every image of the examples drawn: the base contour holds the stored points.
+TEST_F(ToolArea, ShowDrawsEveryExampleWithItsStoredPoints) {
+    const std::string dir = testing::build_path(TEILIMP_SOURCE_DIR) + "/examples/";
+    int drawn = 0;
+    for (const std::string& n : testing::list_dir(dir)) {
+        if (n.size() < 4 || n.substr(n.size() - 4) != ".epn") continue;
+        const std::string image = image_of(read_file(dir + n));
+        const std::string name = "EX" + std::to_string(drawn++);
+        ASSERT_TRUE(store(name, image).ok());
+        reader::PieceImage decoded;
+        reader::ImageFault fault;
+        ASSERT_TRUE(reader::decode_image({reinterpret_cast<const uint8_t*>(image.data()), image.size()}, decoded, fault));
+        std::string stored;
+        for (const auto& p : decoded.perimeter)
+            stored += (stored.empty() ? "" : " ") + std::to_string(p.x) + "," + std::to_string(p.y);
+
+        const ToolRun r = tool({"show", "F:TEST", name});
+        ASSERT_EQ(r.status, kExitOk) << n << ": " << r.out;
+        const auto svg = testing::parse_xml(r.out);
+        ASSERT_TRUE(svg) << n;
+        size_t contours = 0;
+        for (const auto* p : testing::find_all(*svg, "polygon")) {
+            if (p->attributes.count("data-size") == 0) continue;
+            ++contours;
+            if (p->attributes.count("data-base") != 0) {
+                EXPECT_EQ(p->attributes.at("points"), stored) << n;
+            }
+        }
+        EXPECT_EQ(contours, decoded.sizes.size()) << n;
+    }
+    EXPECT_EQ(drawn, 5);
 }
 
 TEST_F(ToolArea, FreshLockIsReportedAndStopsTheRepair) {
@@ -321,6 +366,11 @@ TEST_F(ToolArea, EpnReportsWhatTheImporterWouldDo) {
     EXPECT_NE(r.out.find("Gr\x94\xe1" "en: 36 38 (Basis 38)"), std::string::npos) << r.out;
     r = tool({"epn", good, bad});
     EXPECT_EQ(r.status, kExitProblems);
+    // A pattern names both files (a Windows shell passes it on unexpanded).
+    const ToolRun pattern = tool({"epn", root / "*.epn"});
+    EXPECT_EQ(pattern.status, kExitProblems);
+    EXPECT_NE(pattern.out.find("gut.epn"), std::string::npos) << pattern.out;
+    EXPECT_NE(pattern.out.find("schlecht.epn"), std::string::npos) << pattern.out;
     EXPECT_NE(r.out.find("Fehler beim Konvertieren:    11"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Zeile 3"), std::string::npos) << r.out;
 }
@@ -411,8 +461,7 @@ TEST_F(ToolArea, NoFalseAlarmAfterAnyImport) {
         if (n.size() > 4 && n.substr(n.size() - 4) == ".epn")
             write_file(epnDir + "/" + n, read_file(testing::build_path(TEILIMP_SOURCE_DIR) + "/examples/" + n));
     write_file(epnDir + "/kaputt.epn", "kein EPN\r\n");
-    // Relative names: an absolute POSIX path starting with "/d" would be
-    // the clear request.
+    // Patterns as typed in the EPN directory.
     const std::string all = "*.epn";
     const std::vector<std::pair<std::vector<std::string>, std::string>> runs = {
         {{"F:TEST", "/d"}, "j\n"},          {{"F:TEST", all}, ""},

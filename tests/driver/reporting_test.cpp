@@ -165,6 +165,7 @@ TEST(Reasons, ConversionStatusesNameTheLine) {
     write_file(d.epn() + "/c_limit.epn", big);
     // A link to nothing: found, but it does not open (not under Wine).
     const bool gone = make_link(d.epn() + "/vanished", d.epn() + "/d_gone.epn");
+    write_file(d.epn() + "/e_noname.epn", square_epn(""));
     auto r = d.run({"X:TEST", "X:\\epn\\*.epn"});
     std::string lines = cp850_lines(
         {"Konvertiere Datei:X:\\epn\\" + found_name("a_trail.epn"), "Fehler beim Konvertieren:     4",
@@ -177,7 +178,9 @@ TEST(Reasons, ConversionStatusesNameTheLine) {
         lines += cp850_lines({"Konvertiere Datei:X:\\epn\\" + found_name("d_gone.epn"), "Fehler beim Konvertieren:     3",
                               "   (EPN-Datei l\x84sst sich nicht \x94" "ffnen)"});
     }
-    EXPECT_EQ(r.out, kBanner + lines + cp850_lines({summary(0, 0, 0, gone ? 4 : 3)}));
+    lines += cp850_lines({"Konvertiere Datei:X:\\epn\\" + found_name("e_noname.epn"), "Fehler beim Konvertieren:    12",
+                          "   (Zeile 1: Teil ohne Namen)"});
+    EXPECT_EQ(r.out, kBanner + lines + cp850_lines({summary(0, 0, 0, gone ? 5 : 4)}));
     EXPECT_EQ(r.exitCode, 1);
 }
 
@@ -229,10 +232,12 @@ TEST(Reasons, EveryInjectedFailureHasAReasonAndAnExitStatus) {
     write_file(d.epn() + "/f2.epn", square_epn("F2"));
     d.run({"X:TEST", "X:\\epn\\f1.epn", "/s1"});
     const std::string before = read_file(d.data() + "/piece.ctl");
+    const std::string pieceFile = read_file(d.data() + "/pieceaaa.pce");
     bool sortFailed = false;
     for (int k = 1; k <= 80; ++k) {
         // The same starting point for every k: F1 stored, F2 not.
         write_file(d.data() + "/piece.ctl", before);
+        write_file(d.data() + "/pieceaaa.pce", pieceFile);
         const auto r = d.run({"X:TEST", "X:\\epn\\f2.epn"}, {}, {{"TEILIMP_FAULT_AT", std::to_string(k)}});
         for (const char* status : {"Fehler beim Konvertieren:", "epn_ctl_put()", "epn_pce_put()", "epn_ctl_sort()"}) {
             for (size_t at = r.out.find(status); at != std::string::npos; at = r.out.find(status, at + 1)) {
@@ -309,6 +314,12 @@ TEST(Names, ShownAsTheFileSystemGivesThem) {
                      "Konvertiere Datei:X:\\epn\\\xC3\xA4rmel.epn\n"
                      "   Teil importiert als:AERMEL\n"
                      "Ergebnis: 1 importiert (0 ersetzt), 0 \xC3\xBC" "bergangen, 0 fehlerhaft.\n");
+    // Paths made from a typed area name are shown as typed.
+    r = d.run({"X:M\xC3\x84NTEL", "X:\\epn\\*.epn", "/s1"}, {},
+              {{"LC_ALL", "\x01"}, {"LC_CTYPE", "\x01"}, {"LANG", "C.UTF-8"}});
+    EXPECT_NE(r.out.find("Achtung: Zielbereich nicht gefunden: X:\\userroot\\storage\\M\xC3\x84NTEL\\data\\\n"),
+              std::string::npos)
+        << r.out;
     // Without a UTF-8 locale every byte goes out as it is: the program's
     // texts in code page 850, the name as on disk.
     r = d.run({"X:TEST", "X:\\epn\\*.epn", "/n"});

@@ -314,12 +314,14 @@ TEST(ClearUnderLock, RemovesEveryPieceFileOrSaysItFailed) {
     EXPECT_EQ(r.out, kClearQuestion + "Datenbasis geleert.\n");
     EXPECT_EQ(list_dir(a.data()), std::vector<std::string>{"piece.ctl"});
 
+#ifndef _WIN32
     // A piece file that cannot be deleted.
     ASSERT_EQ(a.run({"X:TEST", "X:\\epn\\p100.epn", "/s1"}).out, "   Teil importiert als:P100\n");
     ASSERT_EQ(::chmod((a.data() + "/pieceaaa.pce").c_str(), 0444), 0);
     r = a.run({"X:TEST", "/d", "/s1"}, "j\n");
     EXPECT_EQ(r.out, kClearQuestion + "Achtung: Datenbasis konnte nicht geleert werden.\n");
     EXPECT_FALSE(file_exists(a.lock()));
+#endif
 }
 
 // A missing or unusable area fails at once, with what is wrong with it.
@@ -335,6 +337,7 @@ TEST(AreaCheck, MissingOrUnwritableAreaFailsAtOnce) {
     EXPECT_EQ(r.out, "Bereich: X:\\userroot\\storage\\NOAREA\\data\\\n" + kClearQuestion.substr(kClearQuestion.find("Reset")) +
                          "Achtung: Zielbereich nicht gefunden: X:\\userroot\\storage\\NOAREA\\data\\\n" + kStop);
 
+#ifndef _WIN32
     a.clear();
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
     if (!posix_system()) return;  // the read-only attribute does not keep files out of a directory
@@ -344,6 +347,7 @@ TEST(AreaCheck, MissingOrUnwritableAreaFailsAtOnce) {
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
     ASSERT_EQ(::chmod(a.data().c_str(), 0755), 0);
     EXPECT_EQ(list_dir(a.data()), std::vector<std::string>{"piece.ctl"});
+#endif
 }
 
 // A run reads the area's files where they are and writes nothing to the
@@ -365,6 +369,255 @@ TEST(TemporaryDirectory, NothingLeftAfterAKilledRun) {
         if (r.exitCode == 0) break;
         ASSERT_TRUE(r.killed) << k << ": exit " << r.exitCode;
     }
+}
+
+// A team's shared area keeps its permissions: every new version of an area
+// file, a new piece file and the lock take the control file's permission
+// bits and group.
+TEST(Permissions, NewVersionsKeepTheTeamsAccess) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX permission bits and groups";
+#else
+    Area a;
+    a.clear();
+    const std::string ctl = a.data() + "/piece.ctl";
+    const gid_t team = 4242;
+    ASSERT_EQ(::chown(ctl.c_str(), static_cast<uid_t>(-1), team), 0);
+    ASSERT_EQ(::chmod(ctl.c_str(), 0664), 0);
+    auto access_of = [](const std::string& path) {
+        struct stat st {};
+        EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+        return std::make_pair(st.st_mode & 07777, st.st_gid);
+    };
+    const auto shared = std::make_pair(static_cast<mode_t>(0664), team);
+
+    a.epn_file("P1");
+    a.epn_file("P2");
+    // The lock, while a run waits at its question.
+    ASSERT_EQ(a.run({"X:TEST", "X:\\epn\\p1.epn", "/s1"}).out, "   Teil importiert als:P1\n");
+    {
+        auto run = run_at_the_question(a);
+        EXPECT_EQ(access_of(a.lock()), shared);
+        run->send("j\n");
+        run->finish();
+    }
+    // Rewritten (control file, sort, piece file for a second slot and for
+    // the superseded mark) and new (the piece file).
+    ASSERT_EQ(a.run({"X:TEST", "X:\\epn\\*.epn", "/s1"}).out,
+              "   Teil importiert als:P1\n   Teil importiert als:P2\n");
+    EXPECT_EQ(access_of(ctl), shared);
+    EXPECT_EQ(access_of(a.data() + "/pieceaaa.pce"), shared);
+    EXPECT_EQ(a.problems(), std::vector<std::string>{});
+
+    // A new piece file of another code, and the cleared control file.
+    for (int i = 0; i < 8; ++i) a.epn_file("Q" + std::to_string(i));
+    a.run({"X:TEST", "X:\\epn\\q*.epn", "/s1"});
+    ASSERT_TRUE(file_exists(a.data() + "/pieceaab.pce"));
+    EXPECT_EQ(access_of(a.data() + "/pieceaab.pce"), shared);
+    a.clear();
+    EXPECT_EQ(access_of(ctl), shared);
+#endif
+}
+
+// A stray or damaged backup is never put back: a 19-byte text named
+// piece.ct$ would replace the control file, an empty .pc$ a piece file.
+TEST(Recovery, UnsoundBackupStopsTheRunAndChangesNothing) {
+    Area a;
+    a.clear();
+    a.epn_file("P1");
+    a.epn_file("P2");
+    ASSERT_EQ(a.run({"X:TEST", "X:\\epn\\*.epn", "/s1"}).out,
+              "   Teil importiert als:P1\n   Teil importiert als:P2\n");
+    const std::string ctl = read_file(a.data() + "/piece.ctl");
+    const std::string pce = read_file(a.data() + "/pieceaaa.pce");
+    a.epn_file("P3");
+    for (const auto& [name, stray] : std::vector<std::pair<std::string, std::string>>{
+             {"piece.ct$", "notiz: nicht loeschen"}, {"pieceaaa.pc$", ""}}) {
+        write_file(a.data() + "/" + name, stray);
+        const RunResult r = a.run({"X:TEST", "X:\\epn\\p3.epn", "/s1"});
+        EXPECT_EQ(r.out, cp850_lines({"Achtung: Sicherung unbrauchbar: " + name,
+                                      "Achtung: Zielbereich konnte nach Abbruch nicht wiederhergestellt werden.",
+                                      "Stop - Program terminated."}));
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_EQ(read_file(a.data() + "/piece.ctl"), ctl);
+        EXPECT_EQ(read_file(a.data() + "/pieceaaa.pce"), pce);
+        EXPECT_EQ(read_file(a.data() + "/" + name), stray);
+        EXPECT_FALSE(file_exists(a.lock()));
+        ASSERT_EQ(std::remove((a.data() + "/" + name).c_str()), 0);
+    }
+    // Sound backups, as a run that died leaves them, are put back and named.
+    write_file(a.data() + "/piece.ct$", ctl);
+    write_file(a.data() + "/pieceaaa.pc$", pce);
+    write_file(a.data() + "/piece.ctl", ctl.substr(0, 70));
+    write_file(a.data() + "/pieceaaa.pce", pce.substr(0, 600));
+    const RunResult r = a.run({"X:TEST", "X:\\epn\\p3.epn", "/s1"});
+    EXPECT_EQ(r.out, cp850_lines({"Achtung: Zielbereich nach Abbruch wiederhergestellt.",
+                                  "   zur\x81" "ckgesetzt: pieceaaa.pce", "   zur\x81" "ckgesetzt: piece.ctl",
+                                  "   Teil importiert als:P3"}));
+    EXPECT_EQ(a.pieces(), (std::vector<std::string>{"P1", "P2", "P3"}));
+    EXPECT_EQ(a.problems(), std::vector<std::string>{});
+}
+
+// A control file whose trailer names a place that is taken (damaged) makes
+// the store fail with 11 instead of overwriting a full piece file.
+TEST(SlotTaken, StoreNeverOverwritesAStoredPiece) {
+    Area a;
+    a.clear();
+    for (int i = 0; i < 9; ++i) a.epn_file("P" + std::to_string(i));
+    a.run({"X:TEST", "X:\\epn\\*.epn", "/s1"});
+    ASSERT_EQ(a.pieces().size(), 9u);
+    std::string ctl = read_file(a.data() + "/piece.ctl");
+    ctl.replace(ctl.size() - 64, 4, std::string("aaa\x03", 4));  // next: aaa, slot 4
+    write_file(a.data() + "/piece.ctl", ctl);
+    const std::string aaa = read_file(a.data() + "/pieceaaa.pce");
+    a.epn_file("NEU");
+    const RunResult r = a.run({"X:TEST", "X:\\epn\\NEU.epn"});
+    EXPECT_EQ(r.out, kBanner + cp850_lines({"Konvertiere Datei:X:\\epn\\NEU.epn",
+                                            "Achtung: Fehler in epn_pce_put()    11",
+                                            "   (Platz in der Teiledatei ist schon belegt (Steuerdatei besch\x84" "digt))",
+                                            "   Teil nicht importiert !!! (NEU)",
+                                            "Ergebnis: 0 importiert (0 ersetzt), 0 \x81" "bergangen, 1 fehlerhaft."}));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(read_file(a.data() + "/piece.ctl"), ctl);
+    EXPECT_EQ(read_file(a.data() + "/pieceaaa.pce"), aaa);
+    EXPECT_EQ(list_dir(a.data()), (std::vector<std::string>{"piece.ctl", "pieceaaa.pce", "pieceaab.pce"}));
+}
+
+// Pieces without a name are not stored: two of them would overwrite each
+// other, and the CAD system could not address either.
+TEST(Nameless, PieceWithoutANameIsNotStored) {
+    Area a;
+    a.clear();
+    a.epn_file("P1");
+    EpnFile f = epn_example_square();
+    f.name = std::string(20, ' ');
+    write_file(a.epn() + "/blank.epn", epn_text(f));
+    f.name = std::string(20, '\0');
+    write_file(a.epn() + "/nul.epn", epn_text(f));
+    const RunResult r = a.run({"X:TEST", "X:\\epn\\*.epn"});
+    EXPECT_EQ(r.out, kBanner + cp850_lines({"Konvertiere Datei:X:\\epn\\blank.epn", "Fehler beim Konvertieren:    12",
+                                            "   (Zeile 1: Teil ohne Namen)", "Konvertiere Datei:X:\\epn\\nul.epn",
+                                            "Fehler beim Konvertieren:    12", "   (Zeile 1: Teil ohne Namen)",
+                                            "Konvertiere Datei:X:\\epn\\P1.epn", "   Teil importiert als:P1",
+                                            "Ergebnis: 1 importiert (0 ersetzt), 0 \x81" "bergangen, 2 fehlerhaft."}));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(a.pieces(), std::vector<std::string>{"P1"});
+    EXPECT_EQ(read_file(a.data() + "/piece.ctl").size(), 2u * 64);
+    EXPECT_EQ(a.problems(), std::vector<std::string>{});
+}
+
+// Ctrl-C at the question: the piece is not stored, the end of the run is
+// done for the piece stored before it, the lock is released.
+TEST(Interrupt, AtTheQuestionEndsTheRunSafely) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: drives a running program (input while it runs, stop, continue and kill signals, FIFOs)";
+#else
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        Area a;
+        a.clear();
+        a.epn_file("P1");
+        ASSERT_EQ(a.run({"X:TEST", "X:\\epn\\p1.epn", "/s1"}).out, "   Teil importiert als:P1\n");
+        a.epn_file("P0");
+        a.epn_file("P2");
+        Child run({"X:TEST", "X:\\epn\\*.epn", "/f"}, a.env());
+        ASSERT_TRUE(run.wait_for(kQuestion)) << run.output();
+        run.signal(sig);
+        const RunResult r = run.finish();
+        EXPECT_EQ(r.out, kBanner + cp850_lines({"Konvertiere Datei:X:\\epn\\P0.epn", "   Teil importiert als:P0",
+                                                "Konvertiere Datei:X:\\epn\\P1.epn", "Teil P1 existiert bereits.",
+                                                "\x9A" "berschreiben? (Ja/Nein/Alle)",
+                                                "Ergebnis: 1 importiert (0 ersetzt), 0 \x81" "bergangen, 1 fehlerhaft.",
+                                                "Abbruch durch den Benutzer."}))
+            << sig;
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_FALSE(file_exists(a.lock()));
+        EXPECT_EQ(a.pieces(), (std::vector<std::string>{"P0", "P1"}));
+        EXPECT_EQ(a.problems(), std::vector<std::string>{});
+        // Sorted at the end: P0 before P1.
+        EXPECT_EQ(read_file(a.data() + "/piece.ctl").substr(0, 2), "P0");
+    }
+#endif
+}
+
+// Ctrl-C while waiting for another run's lock ends the wait at once and
+// leaves that lock alone.
+TEST(Interrupt, WhileWaitingForTheLock) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: drives a running program (input while it runs, stop, continue and kill signals, FIFOs)";
+#else
+    Area a;
+    a.clear();
+    a.epn_file("P1");
+    write_file(a.lock(), "OK\n");
+    Child run({"X:TEST", "X:\\epn\\*.epn", "/s1"}, a.env({{"TEILIMP_SLEEP_SCALE", "1"}}));
+    ASSERT_TRUE(run.wait_for(".. 1."));
+    const auto sent = std::chrono::steady_clock::now();
+    run.signal(SIGINT);
+    const RunResult r = run.finish();
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(1));
+    EXPECT_EQ(r.out, "Zugriffsdatei gefunden. Wartezyklus...\n.. 1. OK\nAbbruch durch den Benutzer.\n");
+    EXPECT_EQ(read_file(a.lock()), "OK\n");
+    EXPECT_EQ(list_dir(a.data()), (std::vector<std::string>{"piece.ctl", "teilimp.opn"}));
+#endif
+}
+
+// Ctrl-C in the middle of a long run: no further file is converted, every
+// piece reported as imported is there, the lock is gone.
+TEST(Interrupt, DuringALongRun) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: drives a running program (input while it runs, stop, continue and kill signals, FIFOs)";
+#else
+    Area a;
+    a.clear();
+    for (int i = 0; i < 300; ++i) a.epn_file("P" + std::to_string(1000 + i));
+    Child run({"X:TEST", "X:\\epn\\*.epn", "/l", "/s1"}, a.env());
+    ASSERT_TRUE(run.wait_for("als:P1003\n"));
+    run.signal(SIGINT);
+    const RunResult r = run.finish();
+    ASSERT_GE(r.out.size(), 28u);
+    EXPECT_EQ(r.out.substr(r.out.size() - 28), "Abbruch durch den Benutzer.\n");
+    std::vector<std::string> reported;
+    for (size_t at = r.out.find("als:"); at != std::string::npos; at = r.out.find("als:", at + 1))
+        reported.push_back(r.out.substr(at + 4, 5));
+    EXPECT_LT(reported.size(), 300u);
+    EXPECT_EQ(a.pieces(), reported);
+    // Exactly the stored pieces' EPN files are gone.
+    EXPECT_EQ(list_dir(a.epn()).size(), 300u - reported.size());
+    EXPECT_FALSE(file_exists(a.lock()));
+    EXPECT_EQ(a.problems(), std::vector<std::string>{});
+#endif
+}
+
+// A second interrupt while the run ends ends the process at once; the next
+// run puts the area right.
+TEST(Interrupt, SecondOneEndsAtOnce) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: drives a running program (input while it runs, stop, continue and kill signals, FIFOs)";
+#else
+    Area a;
+    a.clear();
+    a.epn_file("P1");
+    ASSERT_EQ(a.run({"X:TEST", "X:\\epn\\p1.epn", "/s1"}).out, "   Teil importiert als:P1\n");
+    a.epn_file("P0");
+    Child run({"X:TEST", "X:\\epn\\*.epn", "/f", "/s1"}, a.env());
+    ASSERT_TRUE(run.wait_for(kQuestion)) << run.output();
+    // Two different signals, so that the second is not merged into the
+    // first while that one waits to be handled.
+    run.signal(SIGINT);
+    run.signal(SIGTERM);
+    const RunResult r = run.finish();
+    // Ended by whichever of the two came second.
+    EXPECT_TRUE(r.exitCode == -1000 - SIGTERM || r.exitCode == -1000 - SIGINT) << r.exitCode << r.out;
+    EXPECT_EQ(r.out.find("Abbruch"), std::string::npos);
+    // The lock it left is renewed by nobody: a later run removes it once
+    // it is stale (scaled here), and finds the area sound.
+    std::this_thread::sleep_for(std::chrono::seconds(5));
+    a.epn_file("P2");
+    const RunResult next = a.run({"X:TEST", "X:\\epn\\p2.epn", "/s1"}, {}, kFastLock);
+    EXPECT_NE(next.out.find("   Teil importiert als:P2\n"), std::string::npos) << next.out;
+    EXPECT_FALSE(file_exists(a.lock()));
+    EXPECT_EQ(a.problems(), std::vector<std::string>{});
+#endif
 }
 
 }  // namespace

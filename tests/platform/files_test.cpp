@@ -182,6 +182,32 @@ TEST(PlatformFiles, RenameRefusesExistingTargetReplaceDoesNot) {
     EXPECT_EQ(sync_directory("F:\\"), 0u);
 }
 
+// A second name shares the content; an existing name is not replaced.
+// In a directory declared exact, a name in another case is missing (and a
+// new one can be made under it); other directories stay case-blind.
+TEST(PlatformFiles, LinksAndExactNames) {
+    DriveF d;
+    write_file(d.root / "data/piece.ctl", "old");
+    write_file(d.root / "data/PIECE.CT$", "stale");
+    write_file(d.root / "other/Name.txt", "n");
+    EXPECT_EQ(link_file("F:\\data\\piece.ctl", "F:\\data\\piece.ct$"), kErrFileExists);
+    EXPECT_EQ(link_file("F:\\data\\missing", "F:\\data\\x"), kErrFileNotFound);
+    EXPECT_EQ(link_file("F:\\data\\piece.ctl", "F:\\data\\second"), 0u);
+    EXPECT_EQ(read_file(d.root / "data/second"), "old");
+    struct stat a, b;
+    ASSERT_EQ(stat((d.root / "data/second").c_str(), &a), 0);
+    ASSERT_EQ(stat((d.root / "data/piece.ctl").c_str(), &b), 0);
+    EXPECT_EQ(a.st_ino, b.st_ino);
+
+    assume_exact_names("F:\\DATA\\");
+    EXPECT_FALSE(exists("F:\\data\\piece.ct$"));
+    EXPECT_TRUE(exists("F:\\data\\PIECE.CT$"));
+    EXPECT_TRUE(exists("F:\\OTHER\\name.txt"));
+    EXPECT_EQ(link_file("F:\\data\\piece.ctl", "F:\\data\\piece.ct$"), 0u);
+    assume_exact_names({});
+    EXPECT_TRUE(exists("F:\\data\\Piece.Ct$"));
+}
+
 TEST(PlatformFiles, PrivateDirectoryAndRemoveTree) {
     TempDir t;
     std::string dir;

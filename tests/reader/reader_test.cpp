@@ -320,6 +320,25 @@ TEST(Reader, NameIsUpperCasedAndNulPadded) {
     EXPECT_EQ(r.piece.image[41], 0);
 }
 
+// A piece without a name is refused at its header: blank, NUL or a mix to
+// the end of the field. A name that begins with blanks is a name.
+TEST(Reader, PieceWithoutANameIsRefused) {
+    for (const std::string& name : {std::string(), std::string(20, ' '), std::string(20, '\0'),
+                                    std::string("  \0\0 ") + std::string(15, '\0')}) {
+        EpnFile f = two_size_piece();
+        f.name = name;
+        const Result r = parse(f);
+        EXPECT_EQ(r.status, kEpnNoName);
+        EXPECT_EQ(r.piece.stopLine, 1);
+        EXPECT_TRUE(r.piece.image.empty());
+    }
+    EpnFile f = two_size_piece();
+    f.name = "   X";
+    const Result r = parse(f);
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(std::string(r.piece.pieceName.data(), 4), "   X");
+}
+
 TEST(Reader, UnclosedLastLineIsDropped) {
     EpnFile f = two_size_piece();
     f.points.push_back(inner(5, 1, 1, ' ', 'C'));

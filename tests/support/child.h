@@ -53,15 +53,4 @@ private:
     RunResult result;
 };
 
-// Polls `done` every 20 ms until it holds (true) or the time is up.
-template <typename F>
-bool eventually(F done, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
 }  // namespace teilimp::testing

@@ -4,10 +4,12 @@
 // in system_posix.cpp and system_win32.cpp.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace teilimp::testing {
@@ -145,5 +147,16 @@ private:
 // Paths given by the build (the program, the source tree) as this process
 // names them.
 std::string build_path(std::string_view hostPath);
+
+// Polls `done` every 20 ms until it holds (true) or the time is up.
+template <typename F>
+bool eventually(F done, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
 
 }  // namespace teilimp::testing

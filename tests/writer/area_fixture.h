@@ -62,8 +62,8 @@ struct AreaFixture : ::testing::Test {
     bool has(const std::string& name) const { return teilimp::testing::file_exists(file(name)); }
 
     // The per-piece sequence of a run: control entry, image, end.
-    Stored store(const std::string& name, const std::string& image) {
-        return epn_store_piece(area, make_piece_name(name), bytes_of(image));
+    Stored store(const std::string& name, const std::string& image, AreaRun* run = nullptr) {
+        return epn_store_piece(area, make_piece_name(name), bytes_of(image), run);
     }
 
     std::vector<std::string> problems(const std::map<std::string, std::string>* images = nullptr,

@@ -6,6 +6,7 @@
 #include "area_fixture.h"
 #include "platform/platform.h"
 #include "util/drive.h"
+#include "writer/sort.h"
 
 namespace teilimp::writer::test {
 namespace {
@@ -63,7 +64,7 @@ TEST_F(AreaOps, KeptScanAnswersAsAWalk) {
     trailer[59] = 3;
     write_file(file("piece.ctl"), trailer);
 
-    PieceFileScan scan;
+    AreaRun scan;
     auto walk = [&] { return epn_space_needed(area, 77, nullptr); };
     EXPECT_EQ(walk(), 2 * 64 + 64 + 2 * 700 + 77);
     EXPECT_EQ(epn_space_needed(area, 77, &scan), walk());
@@ -74,9 +75,56 @@ TEST_F(AreaOps, KeptScanAnswersAsAWalk) {
     EXPECT_EQ(epn_space_needed(area, 77, &scan), walk());
     ASSERT_TRUE(epn_store_piece(area, make_piece_name("P2"), bytes_of("two"), &scan).ok());
     EXPECT_EQ(epn_space_needed(area, 77, &scan), walk());
-    PieceFileScan fresh;
+    AreaRun fresh;
     EXPECT_EQ(epn_space_needed(area, 77, &fresh), walk());
     EXPECT_EQ(fresh.present, scan.present);
+    // PIECEAAB.PCE is not in the case the writer writes: names are looked
+    // for in any case. In lower case they are taken exactly.
+    EXPECT_FALSE(scan.exactNames);
+    ASSERT_EQ(::rename(file("PIECEAAB.PCE").c_str(), file("pieceaab.pce").c_str()), 0);
+    AreaRun exact;
+    EXPECT_EQ(epn_space_needed(area, 77, &exact), walk());
+    EXPECT_TRUE(exact.exactNames);
+}
+
+// The end of a run carries every mark when the run found its area as a run
+// that died before its marks leaves it; in an area that a finished run
+// left (valid entries, then superseded ones) only the run's own marks.
+TEST_F(AreaOps, EndOfRunCarriesTheMarksItMust) {
+    ASSERT_EQ(epn_area_clear(area), 1);
+    for (const char* n : {"A", "B", "C", "D"}) ASSERT_TRUE(store(n, image_bytes(30, n[0])).ok());
+    // A run that died after superseding A: old A unmarked in its piece file.
+    ASSERT_TRUE(store("A", image_bytes(31, 1)).ok());
+    ASSERT_FALSE(problems(nullptr, true).empty());
+    {
+        AreaRun run;
+        ASSERT_TRUE(store("E", image_bytes(30, 2), &run).ok());
+        EXPECT_EQ(run.earlierMarks, AreaRun::Marks::Uncertain);
+        epn_mark_superseded(area, run);
+        EXPECT_TRUE(problems(nullptr, true).empty()) << teilimp::testing::describe(problems(nullptr, true));
+    }
+    ASSERT_EQ(epn_ctl_sort(area), 0);
+
+    // Finished. A superseded entry whose mark did not reach its piece file
+    // (planted by hand: B moved behind the valid entries as superseded) is
+    // no longer looked for; the run's own marks are carried.
+    std::string ctl = bytes("piece.ctl");
+    ASSERT_EQ(ctl.size(), 7u * 64);
+    std::string b = ctl.substr(64, 64);
+    ASSERT_EQ(b[0], 'B');
+    b[24] = 0;
+    b[25] = 2;
+    ctl = ctl.substr(0, 64) + ctl.substr(128, 3 * 64) + b + ctl.substr(5 * 64);
+    ctl[ctl.size() - 64 + 4] = 4;  // valid: A, C, D, E
+    teilimp::testing::write_file(file("piece.ctl"), ctl);
+    AreaRun run;
+    ASSERT_TRUE(store("E", image_bytes(32, 3), &run).ok());
+    EXPECT_EQ(run.earlierMarks, AreaRun::Marks::Carried);
+    ASSERT_EQ(run.superseded.size(), 1u);
+    epn_mark_superseded(area, run);
+    const std::vector<std::string> p = problems(nullptr, true);
+    ASSERT_EQ(p.size(), 1u) << teilimp::testing::describe(p);
+    EXPECT_NE(p[0].find("(B): directory state 0"), std::string::npos) << p[0];
 }
 
 TEST_F(AreaOps, ClearDeletesPieceFilesAndBackups) {
@@ -176,6 +224,71 @@ TEST_F(AreaOps, RecoverPutsBackLeftoverBackups) {
     ASSERT_EQ(platform::set_attributes(file("piece.ctl"), platform::kAttrReadOnly), 0u);
     EXPECT_EQ(epn_recover(area), -1);
     EXPECT_TRUE(has("piece.ct$"));
+}
+
+// Only sound backups are put back; one that does not hold together stops
+// the recovery before anything is changed.
+TEST_F(AreaOps, RecoverPutsBackOnlySoundBackups) {
+    ASSERT_EQ(epn_area_clear(area), 1);
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(store("P" + std::to_string(i), image_bytes(40, i)).ok());
+    const std::string ctl = bytes("piece.ctl");
+    const std::string pce = bytes("pieceaaa.pce");
+    std::string trailerFirst = ctl;  // a trailer in front of an entry
+    std::swap_ranges(trailerFirst.begin(), trailerFirst.begin() + 64, trailerFirst.end() - 64);
+    std::string badSlot = ctl;
+    badSlot[23] = 8;
+    std::string badCode = ctl;
+    badCode[21] = 'A';
+    for (const std::string& stray : {std::string("not a control file\n"), std::string(), ctl.substr(0, 100),
+                                     ctl.substr(0, 128), trailerFirst, badSlot, badCode}) {
+        write_file(file("piece.ct$"), stray);
+        write_file(file("pieceaab.pce.tmp"), "half");
+        const RecoveryReport r = epn_recover_area(area);
+        EXPECT_EQ(r.unsound, std::vector<std::string>{"piece.ct$"});
+        EXPECT_TRUE(r.restored.empty());
+        // Nothing changed: not even the temporary file went.
+        EXPECT_EQ(bytes("piece.ctl"), ctl);
+        EXPECT_EQ(bytes("piece.ct$"), stray);
+        EXPECT_TRUE(has("pieceaab.pce.tmp"));
+    }
+    teilimp::testing::remove_file(file("piece.ct$"));
+    for (const std::string& stray : {std::string(), pce.substr(0, 528), pce.substr(0, pce.size() - 1), pce + "x"}) {
+        write_file(file("pieceaaa.pc$"), stray);
+        const RecoveryReport r = epn_recover_area(area);
+        EXPECT_EQ(r.unsound, std::vector<std::string>{"pieceaaa.pc$"}) << stray.size();
+        EXPECT_EQ(bytes("pieceaaa.pce"), pce);
+        EXPECT_EQ(bytes("pieceaaa.pc$"), stray);
+    }
+    // Sound ones are put back and named.
+    write_file(file("pieceaaa.pc$"), pce);
+    write_file(file("piece.ct$"), ctl);
+    write_file(file("pieceaaa.pce"), "damaged");
+    write_file(file("piece.ctl"), "damaged");
+    const RecoveryReport r = epn_recover_area(area);
+    EXPECT_EQ(r.restored, (std::vector<std::string>{"pieceaaa.pce", "piece.ctl"}));
+    EXPECT_EQ(bytes("piece.ctl"), ctl);
+    EXPECT_EQ(bytes("pieceaaa.pce"), pce);
+    EXPECT_EQ(problems(), std::vector<std::string>{});
+}
+
+// A run that died with only the control file's backup left to drop had
+// finished its update: the piece stays, and the area takes the next one.
+TEST_F(AreaOps, RecoverKeepsAnUpdateThatWasComplete) {
+    ASSERT_EQ(epn_area_clear(area), 1);
+    for (int slots : {1, 8}) {
+        ASSERT_EQ(epn_area_clear(area), 1);
+        for (int i = 1; i < slots; ++i) ASSERT_TRUE(store("P" + std::to_string(i), image_bytes(40, i)).ok());
+        const std::string ctl = bytes("piece.ctl");
+        ASSERT_TRUE(store("LAST", image_bytes(40, 99)).ok());
+        write_file(file("piece.ct$"), ctl);
+        const RecoveryReport r = epn_recover_area(area);
+        EXPECT_TRUE(r.restored.empty());
+        EXPECT_FALSE(r.failed);
+        EXPECT_FALSE(has("piece.ct$"));
+        EXPECT_EQ(teilimp::testing::valid_images(data).count("LAST"), 1u);
+        EXPECT_TRUE(store("NEXT", image_bytes(40, 100)).ok());
+        EXPECT_EQ(problems(), std::vector<std::string>{});
+    }
 }
 
 // A directory-form area without its closing backslash runs into the file

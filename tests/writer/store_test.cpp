@@ -184,6 +184,64 @@ TEST_F(Store, ControlUpdateRefusals) {
     EXPECT_FALSE(has("piece.ct$"));
 }
 
+// An area with every place but one taken (140,606 entries, the next place
+// slot 7 of "zzz") takes its last piece, refuses the next (the last slot
+// of "zzz" is never given out) and sorts its 140,607 entries, more valid
+// ones than the trailer's 16-bit count holds.
+TEST_F(Store, FullAreaTakesItsLastPieceRefusesTheNextAndSorts) {
+    write_file(file("piece.ctl"), trailer_bytes("zzz", 0, 0));
+    for (int k = 1; k <= 6; ++k) ASSERT_TRUE(store("Z" + std::to_string(k), image_bytes(10, k)).ok());
+    const std::string six = bytes("piece.ctl");
+    ASSERT_EQ(six.size(), 7u * 64);
+    std::string ctl;
+    const int others = 140600;
+    int valid = 6;
+    ctl.reserve(static_cast<size_t>(others + 8) * 64);
+    for (int k = 0; k < others; ++k) {
+        std::string e = six.substr(0, 64);
+        const std::string name = "P" + std::to_string(others - k);  // reverse order
+        e.replace(0, 20, std::string(20, '\0'));
+        e.replace(0, name.size(), name);
+        e.replace(20, 3, std::string{static_cast<char>('a' + k / 8 / 676), static_cast<char>('a' + k / 8 / 26 % 26),
+                                     static_cast<char>('a' + k / 8 % 26)});
+        e[23] = static_cast<char>(k % 8);
+        const bool superseded = k % 10 == 0;
+        e[24] = 0;
+        e[25] = superseded ? 2 : 0;
+        if (!superseded) ++valid;
+        ctl += e;
+    }
+    ctl += six.substr(0, 6 * 64);
+    ctl += trailer_bytes("zzz", 6, static_cast<int16_t>(valid));
+    write_file(file("piece.ctl"), ctl);
+
+    Stored last = store("LAST", image_bytes(10, 7));
+    ASSERT_TRUE(last.ok()) << last.ctl << " " << last.pce;
+    EXPECT_EQ(last.code, (FileCode{'z', 'z', 'z'}));
+    EXPECT_EQ(last.slot, 7);
+    ++valid;
+    const std::string full = bytes("piece.ctl");
+    EXPECT_EQ(full.size(), 140608u * 64);
+    EXPECT_EQ(full.substr(full.size() - 64), trailer_bytes("zzz", 7, static_cast<int16_t>(valid)));
+    const std::string pce = bytes("piecezzz.pce");
+    EXPECT_EQ(store("NEXT", image_bytes(10, 8)).ctl, 9);
+    EXPECT_EQ(bytes("piece.ctl"), full);
+    EXPECT_EQ(bytes("piecezzz.pce"), pce);
+    EXPECT_EQ(teilimp::testing::list_dir(data), (std::vector<std::string>{"piece.ctl", "piecezzz.pce"}));
+
+    ASSERT_EQ(epn_ctl_sort(area), 0);
+    const std::string sorted = bytes("piece.ctl");
+    ASSERT_EQ(sorted.size(), full.size());
+    EXPECT_EQ(sorted.substr(sorted.size() - 64), full.substr(full.size() - 64));
+    for (int k = 0; k < 140607; ++k) {
+        const char* rec = sorted.data() + static_cast<size_t>(k) * 64;
+        ASSERT_EQ(rec[25], k < valid ? 0 : 2) << k;
+        if (k > 0 && k < valid) {
+            ASSERT_EQ(naturalLess(rec - 64, rec, 20), 1) << k;
+        }
+    }
+}
+
 // Area files are read where they are, whole, and closed before they are
 // worked on: nothing is written to the temporary directory, and none is
 // needed.
@@ -213,6 +271,40 @@ TEST_F(Store, PieceWriterRefusals) {
     // Slot 2 of a missing piece file.
     EXPECT_EQ(epn_pce_put({'a', 'a', 'a'}, 2, n, bytes_of("x"), area), 2);
     EXPECT_TRUE(teilimp::testing::list_dir(data).empty());
+}
+
+// A slot that the control file names but that is not free: result 11 and
+// nothing changed, whatever the control file says.
+TEST_F(Store, SlotThatIsNotFreeIsNeverOverwritten) {
+    ASSERT_EQ(epn_area_clear(area), 1);
+    for (int i = 0; i < 9; ++i) ASSERT_TRUE(store("P" + std::to_string(i), image_bytes(30, i)).ok());
+    const std::string aaa = bytes("pieceaaa.pce");
+    const std::string aab = bytes("pieceaab.pce");
+    const auto trailerAt = bytes("piece.ctl").size() - 64;
+    // The trailer names slots of the full file, then slot 1 of a file that
+    // exists, then a slot behind the one that is free.
+    for (const auto& [code, slot] : std::vector<std::pair<std::string, char>>{
+             {"aaa", 0}, {"aaa", 3}, {"aaa", 7}, {"aab", 0}, {"aab", 2}}) {
+        std::string ctl = bytes("piece.ctl");
+        ctl.replace(trailerAt, 3, code);
+        ctl[trailerAt + 3] = slot;
+        write_file(file("piece.ctl"), ctl);
+        const Stored s = store("NEW", image_bytes(30, 50));
+        EXPECT_EQ(s.ctl, 0);
+        EXPECT_EQ(s.pce, 11) << code << " " << int(slot);
+        EXPECT_EQ(bytes("piece.ctl"), ctl);
+        EXPECT_EQ(bytes("pieceaaa.pce"), aaa);
+        EXPECT_EQ(bytes("pieceaab.pce"), aab);
+        EXPECT_EQ(teilimp::testing::list_dir(data), (std::vector<std::string>{"piece.ctl", "pieceaaa.pce", "pieceaab.pce"}));
+    }
+    // An empty piece file is no piece file: slot 1 may take its place.
+    std::string ctl = bytes("piece.ctl");
+    ctl.replace(trailerAt, 3, "aac");
+    ctl[trailerAt + 3] = 0;
+    write_file(file("piece.ctl"), ctl);
+    write_file(file("pieceaac.pce"), "");
+    EXPECT_TRUE(store("NEW", image_bytes(30, 50)).ok());
+    EXPECT_EQ(problems(), std::vector<std::string>{});
 }
 
 TEST_F(Store, FailedImageStoreRestoresEverything) {

@@ -18,6 +18,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -267,6 +268,13 @@ bool find_case_insensitive(const std::string& dir, std::string_view name, std::s
     return any;
 }
 
+// The native path of the directory whose names are taken exactly as
+// given (assume_exact_names), empty if none.
+std::string& exact_names_dir() {
+    static std::string dir;
+    return dir;
+}
+
 struct Resolved {
     std::string native;
     bool mapped = true;        // false: the path names an unmapped drive
@@ -318,6 +326,15 @@ Resolved resolve(std::string_view path) {
         r.native = exact;
         r.found = r.parentFound = true;
         return only_directory(r);
+    }
+    const std::string& exactDir = exact_names_dir();
+    if (!exactDir.empty() && exact.size() > exactDir.size() && exact.compare(0, exactDir.size(), exactDir) == 0 &&
+        exact[exactDir.size()] == '/' && exact.find('/', exactDir.size() + 1) == std::string::npos &&
+        parts.back() != "..") {
+        // A missing name in a directory whose names are all exact.
+        r.native = exact;
+        r.parentFound = true;
+        return r;
     }
 
     std::string cur = base;
@@ -765,6 +782,17 @@ uint32_t link_file(std::string_view existing, std::string_view newName) {
     return ::link(s.native.c_str(), d.native.c_str()) == 0 ? kErrNone : code_of(errno);
 }
 
+void assume_exact_names(std::string_view dir) {
+    std::string& exactDir = exact_names_dir();
+    exactDir.clear();
+    if (dir.empty()) return;
+    Resolved r = resolve(dir);
+    if (r.found && is_directory(r.native)) {
+        exactDir = r.native;
+        while (exactDir.size() > 1 && exactDir.back() == '/') exactDir.pop_back();
+    }
+}
+
 uint32_t sync_directory(std::string_view dir) {
     Resolved r = resolve(dir);
     if (!r.found) return kErrPathNotFound;
@@ -854,6 +882,20 @@ uint32_t set_attributes(std::string_view path, uint32_t attributes) {
 }
 
 bool exists(std::string_view path) { return resolve(path).found; }
+
+uint32_t copy_access(std::string_view model, std::string_view target) {
+    Resolved m = resolve(model);
+    Resolved t = resolve(target);
+    if (!m.found) return missing_code(m);
+    if (!t.found) return missing_code(t);
+    struct stat ms;
+    if (stat(m.native.c_str(), &ms) != 0) return code_of(errno);
+    // The group first: changing it may clear the set-id bits. A process
+    // that may not give the file that group leaves it its own.
+    [[maybe_unused]] int ignored = chown(t.native.c_str(), static_cast<uid_t>(-1), ms.st_gid);
+    const mode_t mode = (ms.st_mode & 07777) | S_IWUSR;
+    return chmod(t.native.c_str(), mode) == 0 ? kErrNone : code_of(errno);
+}
 
 bool file_stamp(std::string_view path, FileStamp& out, uint32_t* error) {
     uint32_t dummy = 0;
@@ -1168,15 +1210,104 @@ std::string temp_directory() {
 
 // ===================================================== process, console
 
+// ----------------------------------------------------------- interrupts
+
+namespace {
+
+volatile sig_atomic_t g_interrupts = 0;
+// Written to by the handler, so that a wait for input or a pause (a poll
+// that includes this pipe) ends when an interrupt comes, also one that
+// comes just before the wait begins.
+int g_wakePipe[2] = {-1, -1};
+
+void on_interrupt(int sig) {
+    if (g_interrupts != 0) {
+        // The second one: end at once, as the signal itself would.
+        signal(sig, SIG_DFL);
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, sig);
+        sigprocmask(SIG_UNBLOCK, &set, nullptr);
+        raise(sig);
+        _exit(128 + sig);
+    }
+    g_interrupts = 1;
+    const int saved = errno;
+    if (g_wakePipe[1] >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] ssize_t n = ::write(g_wakePipe[1], &byte, 1);
+    }
+    errno = saved;
+}
+
+// Waits until `fd` (if not -1) is readable, an interrupt comes, or the time
+// (milliseconds, -1: none) is up. True when `fd` is readable.
+bool wait_readable(int fd, int64_t timeoutMs) {
+    struct timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        if (g_interrupts != 0) return false;
+        struct pollfd fds[2];
+        nfds_t n = 0;
+        if (fd >= 0) fds[n++] = {fd, POLLIN, 0};
+        if (g_wakePipe[0] >= 0) fds[n++] = {g_wakePipe[0], POLLIN, 0};
+        int wait = -1;
+        if (timeoutMs >= 0) {
+            struct timespec now;
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            const int64_t spent = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+            if (spent >= timeoutMs) return false;
+            wait = static_cast<int>(std::min<int64_t>(timeoutMs - spent, 1 << 30));
+        }
+        const int rc = poll(fds, n, wait);
+        if (rc < 0 && errno != EINTR) return fd >= 0;  // let the read report it
+        if (rc > 0 && fd >= 0 && fds[0].revents != 0) return true;
+    }
+}
+
+}  // namespace
+
+void catch_interrupts() {
+    if (g_wakePipe[0] < 0 && pipe(g_wakePipe) == 0) {
+        for (int fd : g_wakePipe) {
+            fcntl(fd, F_SETFD, FD_CLOEXEC);
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        }
+    }
+    struct sigaction sa {};
+    sa.sa_handler = on_interrupt;
+    sigemptyset(&sa.sa_mask);
+    // Other system calls go on as before; the waits watch the pipe.
+    sa.sa_flags = SA_RESTART;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+}
+
+bool interrupted() { return g_interrupts != 0; }
+
+void interrupt_handled() {}
+
+namespace detail {
+
+bool next_input_byte(int& c) {
+    for (;;) {
+        if (!wait_readable(0, -1)) return false;
+        unsigned char byte = 0;
+        const ssize_t n = ::read(0, &byte, 1);
+        if (n == 1) {
+            c = byte;
+            return true;
+        }
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        return false;
+    }
+}
+
+}  // namespace detail
+
 void sleep_ms(uint32_t ms) {
     double scaled = std::min(static_cast<double>(ms) * hooks().sleepScale, 1e12);
     if (scaled <= 0) return;
-    auto ns = static_cast<int64_t>(scaled * 1e6);
-    struct timespec req;
-    req.tv_sec = static_cast<time_t>(ns / 1000000000);
-    req.tv_nsec = static_cast<long>(ns % 1000000000);
-    while (nanosleep(&req, &req) != 0 && errno == EINTR) {
-    }
+    wait_readable(-1, static_cast<int64_t>(scaled + 0.5));
 }
 
 int run_command(std::string_view commandLine) {

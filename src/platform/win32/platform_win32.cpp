@@ -14,6 +14,7 @@
 #include <io.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -304,6 +305,9 @@ uint32_t link_file(std::string_view existing, std::string_view newName) {
     return result_of(CreateHardLinkA(z(newName).c_str(), z(existing).c_str(), nullptr));
 }
 
+// The system matches names without regard to case itself.
+void assume_exact_names(std::string_view) {}
+
 // MOVEFILE_WRITE_THROUGH already made the rename durable.
 uint32_t sync_directory(std::string_view) { return kErrNone; }
 
@@ -372,6 +376,8 @@ uint32_t set_attributes(std::string_view path, uint32_t attributes) {
 }
 
 bool exists(std::string_view path) { return GetFileAttributesA(z(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+uint32_t copy_access(std::string_view, std::string_view) { return kErrNone; }
 
 bool file_stamp(std::string_view path, FileStamp& out, uint32_t* error) {
     uint32_t dummy = 0;
@@ -612,10 +618,70 @@ std::string temp_directory() {
 
 // ===================================================== process, console
 
+// ----------------------------------------------------------- interrupts
+
+namespace {
+
+std::atomic<int> g_interrupts{0};
+HANDLE g_interruptEvent = nullptr;  // set by the first interrupt: ends a pause
+HANDLE g_handledEvent = nullptr;    // set when the run has ended after it
+
+// Runs on a thread of its own that the system starts for the event.
+BOOL WINAPI on_console_event(DWORD type) {
+    switch (type) {
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT:
+        case CTRL_CLOSE_EVENT:
+            break;
+        default:
+            return FALSE;
+    }
+    if (g_interrupts.exchange(1) != 0) {
+        // The second one: end at once.
+        std::fflush(stdout);
+        TerminateProcess(GetCurrentProcess(), 0xC000013A);
+    }
+    SetEvent(g_interruptEvent);
+    // A closing console ends the process when this returns: give the run
+    // the few seconds the system allows to end safely.
+    if (type == CTRL_CLOSE_EVENT) WaitForSingleObject(g_handledEvent, 4500);
+    return TRUE;
+}
+
+bool read_input_byte(int& c) {
+    if (g_interrupts != 0) return false;
+    c = std::getchar();
+    if (c != EOF) return true;
+    // Ctrl-C ends a console read as if the input had ended; the event's
+    // own thread may set the flag a moment later.
+    std::clearerr(stdin);
+    if (GetFileType(GetStdHandle(STD_INPUT_HANDLE)) == FILE_TYPE_CHAR && g_interruptEvent != nullptr)
+        WaitForSingleObject(g_interruptEvent, 200);
+    return false;
+}
+
+}  // namespace
+
+bool detail::next_input_byte(int& c) { return read_input_byte(c); }
+
+void catch_interrupts() {
+    if (g_interruptEvent == nullptr) g_interruptEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (g_handledEvent == nullptr) g_handledEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+bool interrupted() { return g_interrupts != 0; }
+
+void interrupt_handled() {
+    if (g_handledEvent != nullptr) SetEvent(g_handledEvent);
+}
+
 void sleep_ms(uint32_t ms) {
     double scaled = static_cast<double>(ms) * hooks().sleepScale;
     if (scaled <= 0) return;
-    Sleep(static_cast<DWORD>(std::min(scaled + 0.5, 4294967294.0)));
+    const DWORD wait = static_cast<DWORD>(std::min(scaled + 0.5, 4294967294.0));
+    if (g_interruptEvent != nullptr) WaitForSingleObject(g_interruptEvent, wait);
+    else Sleep(wait);
 }
 
 int run_command(std::string_view commandLine) {
