@@ -25,6 +25,9 @@ wineboot --init >/dev/null 2>&1
 wineserver -k 2>/dev/null
 wineserver -w 2>/dev/null
 wineserver -p </dev/null >/dev/null 2>&1
+# The services start with the first program and inherit its standard
+# handles: started here, they hold no pipe of a test open.
+wineboot </dev/null >/dev/null 2>&1
 rc=0
 (cd "$build" && ctest --output-on-failure "$@") || rc=$?
 # The Linux program against this Windows program, when the Linux build has
