@@ -245,10 +245,10 @@ std::unique_ptr<writer::LockKeeper> lock_area(const writer::AreaField& area, boo
     case writer::kLockTaken:
         return std::make_unique<writer::LockKeeper>(std::move(held));
     case writer::kLockAreaMissing:
-        console_line("Achtung: Zielbereich nicht gefunden: " + writer::lock_directory(area));
+        platform::console_name_line("Achtung: Zielbereich nicht gefunden: ", writer::lock_directory(area));
         break;
     case writer::kLockAreaUnwritable:
-        console_line("Achtung: Zielbereich nicht beschreibbar: " + writer::lock_directory(area));
+        platform::console_name_line("Achtung: Zielbereich nicht beschreibbar: ", writer::lock_directory(area));
         break;
     case writer::kLockInterrupted:
         return nullptr;  // the run ends with the interrupt's own line
@@ -266,7 +266,7 @@ void report_lost_lock() {
 }
 
 int clear_request(const CommandLine& cmd) {
-    console_line("Bereich: " + writer::lock_directory(cmd.area));
+    platform::console_name_line("Bereich: ", writer::lock_directory(cmd.area));
     console_line("Reset der Datenbasis durchf\x81hren.");
     console_line("Sind Sie sicher, dass sie alle Teile im angegebenen Datenbereich");
     console_line("l\x94schen wollen? (j/n)");
