@@ -392,9 +392,17 @@ bool take_lock(Run& run) {
     if (run.lock) return true;
     run.lock = lock_area(run.cmd.area, run.cmd.switches.waitForLock);
     if (!run.lock) return false;
-    int32_t recovered = writer::epn_recover(run.cmd.area);
-    if (recovered > 0) console_line("Achtung: Zielbereich nach Abbruch wiederhergestellt.");
-    if (recovered < 0) {
+    const writer::RecoveryReport recovery = writer::epn_recover_area(run.cmd.area);
+    // A backup that does not hold together is left for the user to look
+    // at: nothing is put back and nothing is stored.
+    for (const std::string& name : recovery.unsound)
+        platform::console_name_line("Achtung: Sicherung unbrauchbar: ", name);
+    if (!recovery.restored.empty()) {
+        console_line("Achtung: Zielbereich nach Abbruch wiederhergestellt.");
+        for (const std::string& name : recovery.restored)
+            platform::console_name_line("   zur\x81" "ckgesetzt: ", name);
+    }
+    if (!recovery.unsound.empty() || recovery.failed) {
         // Storing on top of backups that could not be put back would lose
         // them: leave the area alone.
         console_line("Achtung: Zielbereich konnte nach Abbruch nicht wiederhergestellt werden.");

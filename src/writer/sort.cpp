@@ -299,7 +299,7 @@ void sort_entries(uint8_t* base, int32_t v) {
 bool write_sorted(const std::string& ctlPath, const uint8_t* base, int32_t n,
                   const CtlTrailer& trailer) {
     const std::string tmpPath = io::temp_name(ctlPath);
-    platform::File out = io::create_temp(tmpPath);
+    platform::File out = io::create_temp(tmpPath, ctlPath);
     if (!out.is_open()) return false;
     if (!platform::write_all(out, base, static_cast<size_t>(n) * kRecordSize) ||
         !platform::write_all(out, trailer.raw.data(), kRecordSize)) {

@@ -227,10 +227,12 @@ TEST(Reasons, EveryInjectedFailureHasAReasonAndAnExitStatus) {
     write_file(d.epn() + "/f2.epn", square_epn("F2"));
     d.run({"X:TEST", "X:\\epn\\f1.epn", "/s1"});
     const std::string before = read_file(d.data() + "/piece.ctl");
+    const std::string pieceFile = read_file(d.data() + "/pieceaaa.pce");
     bool sortFailed = false;
     for (int k = 1; k <= 80; ++k) {
         // The same starting point for every k: F1 stored, F2 not.
         write_file(d.data() + "/piece.ctl", before);
+        write_file(d.data() + "/pieceaaa.pce", pieceFile);
         const auto r = d.run({"X:TEST", "X:\\epn\\f2.epn"}, {}, {{"TEILIMP_FAULT_AT", std::to_string(k)}});
         for (const char* status : {"Fehler beim Konvertieren:", "epn_ctl_put()", "epn_pce_put()", "epn_ctl_sort()"}) {
             for (size_t at = r.out.find(status); at != std::string::npos; at = r.out.find(status, at + 1)) {

@@ -368,6 +368,118 @@ TEST(TemporaryDirectory, NothingLeftAfterAKilledRun) {
     }
 }
 
+// A team's shared area keeps its permissions: every new version of an area
+// file, a new piece file and the lock take the control file's permission
+// bits and group.
+TEST(Permissions, NewVersionsKeepTheTeamsAccess) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX permission bits and groups";
+#else
+    Area a;
+    a.clear();
+    const std::string ctl = a.data() + "/piece.ctl";
+    const gid_t team = 4242;
+    ASSERT_EQ(::chown(ctl.c_str(), static_cast<uid_t>(-1), team), 0);
+    ASSERT_EQ(::chmod(ctl.c_str(), 0664), 0);
+    auto access_of = [](const std::string& path) {
+        struct stat st {};
+        EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+        return std::make_pair(st.st_mode & 07777, st.st_gid);
+    };
+    const auto shared = std::make_pair(static_cast<mode_t>(0664), team);
+
+    a.epn_file("P1");
+    a.epn_file("P2");
+    // The lock, while a run waits at its question.
+    ASSERT_EQ(a.run({"X:TEST", "X:\\epn\\p1.epn", "/s1"}).out, "   Teil importiert als:P1\n");
+    {
+        auto run = run_at_the_question(a);
+        EXPECT_EQ(access_of(a.lock()), shared);
+        run->send("j\n");
+        run->finish();
+    }
+    // Rewritten (control file, sort, piece file for a second slot and for
+    // the superseded mark) and new (the piece file).
+    ASSERT_EQ(a.run({"X:TEST", "X:\\epn\\*.epn", "/s1"}).out,
+              "   Teil importiert als:P1\n   Teil importiert als:P2\n");
+    EXPECT_EQ(access_of(ctl), shared);
+    EXPECT_EQ(access_of(a.data() + "/pieceaaa.pce"), shared);
+    EXPECT_EQ(a.problems(), std::vector<std::string>{});
+
+    // A new piece file of another code, and the cleared control file.
+    for (int i = 0; i < 8; ++i) a.epn_file("Q" + std::to_string(i));
+    a.run({"X:TEST", "X:\\epn\\q*.epn", "/s1"});
+    ASSERT_TRUE(file_exists(a.data() + "/pieceaab.pce"));
+    EXPECT_EQ(access_of(a.data() + "/pieceaab.pce"), shared);
+    a.clear();
+    EXPECT_EQ(access_of(ctl), shared);
+#endif
+}
+
+// A stray or damaged backup is never put back: a 19-byte text named
+// piece.ct$ would replace the control file, an empty .pc$ a piece file.
+TEST(Recovery, UnsoundBackupStopsTheRunAndChangesNothing) {
+    Area a;
+    a.clear();
+    a.epn_file("P1");
+    a.epn_file("P2");
+    ASSERT_EQ(a.run({"X:TEST", "X:\\epn\\*.epn", "/s1"}).out,
+              "   Teil importiert als:P1\n   Teil importiert als:P2\n");
+    const std::string ctl = read_file(a.data() + "/piece.ctl");
+    const std::string pce = read_file(a.data() + "/pieceaaa.pce");
+    a.epn_file("P3");
+    for (const auto& [name, stray] : std::vector<std::pair<std::string, std::string>>{
+             {"piece.ct$", "notiz: nicht loeschen"}, {"pieceaaa.pc$", ""}}) {
+        write_file(a.data() + "/" + name, stray);
+        const RunResult r = a.run({"X:TEST", "X:\\epn\\p3.epn", "/s1"});
+        EXPECT_EQ(r.out, cp850_lines({"Achtung: Sicherung unbrauchbar: " + name,
+                                      "Achtung: Zielbereich konnte nach Abbruch nicht wiederhergestellt werden.",
+                                      "Stop - Program terminated."}));
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_EQ(read_file(a.data() + "/piece.ctl"), ctl);
+        EXPECT_EQ(read_file(a.data() + "/pieceaaa.pce"), pce);
+        EXPECT_EQ(read_file(a.data() + "/" + name), stray);
+        EXPECT_FALSE(file_exists(a.lock()));
+        ASSERT_EQ(std::remove((a.data() + "/" + name).c_str()), 0);
+    }
+    // Sound backups, as a run that died leaves them, are put back and named.
+    write_file(a.data() + "/piece.ct$", ctl);
+    write_file(a.data() + "/pieceaaa.pc$", pce);
+    write_file(a.data() + "/piece.ctl", ctl.substr(0, 70));
+    write_file(a.data() + "/pieceaaa.pce", pce.substr(0, 600));
+    const RunResult r = a.run({"X:TEST", "X:\\epn\\p3.epn", "/s1"});
+    EXPECT_EQ(r.out, cp850_lines({"Achtung: Zielbereich nach Abbruch wiederhergestellt.",
+                                  "   zur\x81" "ckgesetzt: pieceaaa.pce", "   zur\x81" "ckgesetzt: piece.ctl",
+                                  "   Teil importiert als:P3"}));
+    EXPECT_EQ(a.pieces(), (std::vector<std::string>{"P1", "P2", "P3"}));
+    EXPECT_EQ(a.problems(), std::vector<std::string>{});
+}
+
+// A control file whose trailer names a place that is taken (damaged) makes
+// the store fail with 11 instead of overwriting a full piece file.
+TEST(SlotTaken, StoreNeverOverwritesAStoredPiece) {
+    Area a;
+    a.clear();
+    for (int i = 0; i < 9; ++i) a.epn_file("P" + std::to_string(i));
+    a.run({"X:TEST", "X:\\epn\\*.epn", "/s1"});
+    ASSERT_EQ(a.pieces().size(), 9u);
+    std::string ctl = read_file(a.data() + "/piece.ctl");
+    ctl.replace(ctl.size() - 64, 4, std::string("aaa\x03", 4));  // next: aaa, slot 4
+    write_file(a.data() + "/piece.ctl", ctl);
+    const std::string aaa = read_file(a.data() + "/pieceaaa.pce");
+    a.epn_file("NEU");
+    const RunResult r = a.run({"X:TEST", "X:\\epn\\NEU.epn"});
+    EXPECT_EQ(r.out, kBanner + cp850_lines({"Konvertiere Datei:X:\\epn\\NEU.epn",
+                                            "Achtung: Fehler in epn_pce_put()    11",
+                                            "   (Platz in der Teiledatei ist schon belegt (Steuerdatei besch\x84" "digt))",
+                                            "   Teil nicht importiert !!! (NEU)",
+                                            "Ergebnis: 0 importiert (0 ersetzt), 0 \x81" "bergangen, 1 fehlerhaft."}));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(read_file(a.data() + "/piece.ctl"), ctl);
+    EXPECT_EQ(read_file(a.data() + "/pieceaaa.pce"), aaa);
+    EXPECT_EQ(list_dir(a.data()), (std::vector<std::string>{"piece.ctl", "pieceaaa.pce", "pieceaab.pce"}));
+}
+
 // Pieces without a name are not stored: two of them would overwrite each
 // other, and the CAD system could not address either.
 TEST(Nameless, PieceWithoutANameIsNotStored) {

@@ -902,6 +902,20 @@ uint32_t set_attributes(std::string_view path, uint32_t attributes) {
 
 bool exists(std::string_view path) { return resolve(path).found; }
 
+uint32_t copy_access(std::string_view model, std::string_view target) {
+    Resolved m = resolve(model);
+    Resolved t = resolve(target);
+    if (!m.found) return missing_code(m);
+    if (!t.found) return missing_code(t);
+    struct stat ms;
+    if (stat(m.native.c_str(), &ms) != 0) return code_of(errno);
+    // The group first: changing it may clear the set-id bits. A process
+    // that may not give the file that group leaves it its own.
+    [[maybe_unused]] int ignored = chown(t.native.c_str(), static_cast<uid_t>(-1), ms.st_gid);
+    const mode_t mode = (ms.st_mode & 07777) | S_IWUSR;
+    return chmod(t.native.c_str(), mode) == 0 ? kErrNone : code_of(errno);
+}
+
 bool file_stamp(std::string_view path, FileStamp& out, uint32_t* error) {
     uint32_t dummy = 0;
     uint32_t& err = error != nullptr ? *error : dummy;
