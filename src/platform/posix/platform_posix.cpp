@@ -887,20 +887,31 @@ uint32_t make_private_directory(std::string_view parent, std::string_view prefix
     return kErrAlreadyExists;
 }
 
-uint32_t get_attributes(std::string_view path, uint32_t* error) {
+namespace {
+
+// The status of the file a path names (of a dangling link itself); false,
+// with *error set (when given), when it can't be had.
+bool stat_path(std::string_view path, struct stat& st, uint32_t* error) {
     uint32_t dummy = 0;
     uint32_t& err = error != nullptr ? *error : dummy;
     err = kErrNone;
     Resolved r = resolve(path);
     if (!r.found) {
         err = missing_code(r);
-        return kAttrInvalid;
+        return false;
     }
-    struct stat st;
     if (stat(r.native.c_str(), &st) != 0 && lstat(r.native.c_str(), &st) != 0) {
         err = code_of(errno);
-        return kAttrInvalid;
+        return false;
     }
+    return true;
+}
+
+}  // namespace
+
+uint32_t get_attributes(std::string_view path, uint32_t* error) {
+    struct stat st;
+    if (!stat_path(path, st, error)) return kAttrInvalid;
     uint32_t a = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
     if (!owner_writable(st)) a |= kAttrReadOnly;
     return a;
@@ -938,19 +949,8 @@ uint32_t copy_access(std::string_view model, std::string_view target) {
 }
 
 bool file_stamp(std::string_view path, FileStamp& out, uint32_t* error) {
-    uint32_t dummy = 0;
-    uint32_t& err = error != nullptr ? *error : dummy;
-    err = kErrNone;
-    Resolved r = resolve(path);
-    if (!r.found) {
-        err = missing_code(r);
-        return false;
-    }
     struct stat st;
-    if (stat(r.native.c_str(), &st) != 0) {
-        err = code_of(errno);
-        return false;
-    }
+    if (!stat_path(path, st, error)) return false;
     out.volume = static_cast<uint64_t>(st.st_dev);
     out.index = static_cast<uint64_t>(st.st_ino);
     out.writeTime = to_file_time(st.st_mtim);
