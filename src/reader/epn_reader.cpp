@@ -367,7 +367,13 @@ int32_t Reading::run(int32_t& contourReversed, int32_t& grainRotated, Piece& pie
     read_size_names(lines, trailer, sizes);
 
     allocStatus = kEpnNoImage;
-    std::vector<uint8_t> image(static_cast<size_t>(imageLength), 0);
+    // The image is built in the piece's own buffer, which keeps the room of
+    // an earlier piece where that is large enough (a run reads piece after
+    // piece into one Piece); a larger image gets a new buffer, the old one
+    // given back first.
+    std::vector<uint8_t>& image = piece.image;
+    if (static_cast<size_t>(imageLength) > image.capacity()) std::vector<uint8_t>().swap(image);
+    image.assign(static_cast<size_t>(imageLength), 0);
     uint8_t* at = image.data();
     write_piece_header(at, head, trailer, sizes, c);
     write_size_table(at + kPieceHeaderLength, sizes);
@@ -385,7 +391,6 @@ int32_t Reading::run(int32_t& contourReversed, int32_t& grainRotated, Piece& pie
     at += sections.perimeter.size();
     if (!sections.lines.empty()) std::memcpy(at, sections.lines.data(), sections.lines.size());
 
-    piece.image = std::move(image);
     piece.pieceName = head.name;
     return kEpnOk;
 }
@@ -395,7 +400,7 @@ int32_t read_piece(LineCursor& lines, int32_t& contourReversed, int32_t& grainRo
     contourReversed = 0;
     grainRotated = 0;
     piece.pieceName.fill('\0');
-    std::vector<uint8_t>().swap(piece.image);
+    piece.image.clear();
     Reading reading{lines};
     int32_t status;
     try {
@@ -404,6 +409,7 @@ int32_t read_piece(LineCursor& lines, int32_t& contourReversed, int32_t& grainRo
         status = reading.allocStatus;
     }
     piece.stopLine = lines.linesRead;
+    if (status != kEpnOk) piece.image.clear();  // no image after a failure
     return status;
 }
 
@@ -420,7 +426,7 @@ int32_t epn_read(const char* fileName, int32_t fileNameLength, int32_t& contourR
     contourReversed = 0;
     grainRotated = 0;
     piece.pieceName.fill('\0');
-    std::vector<uint8_t>().swap(piece.image);
+    piece.image.clear();
     piece.stopLine = 0;
 
     constexpr int32_t kFileNameField = 1024;

@@ -103,11 +103,13 @@ bool Decoder::sizes(const ImageHeader& h, std::vector<SizeEntry>& out) {
 
 bool Decoder::rules(const ImageHeader& h, std::vector<RuleBlock>& out) {
     const auto steps = static_cast<size_t>(h.lastStepIndex) + 1;
-    for (int32_t r = 0; r < h.ruleCount; ++r) {
-        if (!have(kRuleHeaderLength + steps * kRuleStepLength)) return fail(at, "Bild endet in den Regelbl\x94" "cken");
+    const size_t blockLength = kRuleHeaderLength + steps * kRuleStepLength;
+    // The blocks that are there; blocks already in `out` keep their room.
+    const auto count = std::min(static_cast<size_t>(h.ruleCount), (bytes.size() - at) / blockLength);
+    out.resize(count);
+    for (RuleBlock& block : out) {
         const uint8_t* b = here();
         if (!zero(b + 2, kRuleHeaderLength - 2)) return fail(at, "Kopf eines Regelblocks ung\x81ltig");
-        RuleBlock block;
         block.ruleNumber = get16(b);
         b += kRuleHeaderLength;
         block.steps.resize(steps);
@@ -115,9 +117,9 @@ bool Decoder::rules(const ImageHeader& h, std::vector<RuleBlock>& out) {
             step = {get32(b), get32(b + 4)};
             b += kRuleStepLength;
         }
-        out.push_back(std::move(block));
-        at += kRuleHeaderLength + steps * kRuleStepLength;
+        at += blockLength;
     }
+    if (count < static_cast<size_t>(h.ruleCount)) return fail(at, "Bild endet in den Regelbl\x94" "cken");
     return true;
 }
 
@@ -226,7 +228,12 @@ std::vector<uint8_t> encode_image(const PieceImage& image) {
 }
 
 bool decode_image(std::span<const uint8_t> bytes, PieceImage& out, ImageFault& fault) {
-    out = PieceImage{};
+    // Everything is read anew; the rule blocks keep their room (a caller
+    // that decodes image after image into one PieceImage allocates little).
+    out.header = ImageHeader{};
+    out.sizes.clear();
+    out.perimeter.clear();
+    out.lines.clear();
     Decoder d{bytes, 0, fault};
     if (!d.header(out.header) || !d.sizes(out.header, out.sizes) || !d.rules(out.header, out.rules))
         return false;
