@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE ?= cmake
 
-.PHONY: all build test test-plain test-asan test-windows fuzz fuzz-long windows bench demo clean
+.PHONY: all build test test-plain test-asan test-windows fuzz fuzz-long windows bench bench-network demo clean
 
 all: build
 
@@ -72,12 +72,19 @@ test-windows:
 # another file system, such as a network mount, to measure there).
 # BENCH_FULL=1 adds the full area (140,587 entries + the 20 imported).
 BENCH_DIR ?= build/bench-work
-BENCH_SIZES = 0 10000 100000 $(if $(BENCH_FULL),140587)
+BENCH_SIZES ?= 0 10000 100000 $(if $(BENCH_FULL),140587)
 bench: build
 	@uptime
 	@if [ -x build/bench_micro ]; then build/bench_micro; else echo "bench_micro not built (no Google Benchmark)"; fi
 	build/bench_scale build/teilimp $(BENCH_DIR) $(BENCH_SIZES)
 	@uptime
+
+# The same on a network file system made on this machine (sshfs through a
+# local sshd, bench/network.sh): M = 0 and 10,000.
+NET_DIR ?= $(CURDIR)/build/net
+bench-network: build
+	sh bench/network.sh up $(NET_DIR)
+	$(MAKE) bench BENCH_DIR=$(NET_DIR)/mnt/work BENCH_SIZES="0 10000"; rc=$$?; sh bench/network.sh down $(NET_DIR); exit $$rc
 
 demo: build
 	sh examples/demo.sh

@@ -14,8 +14,9 @@
 #include <map>
 #include <string>
 
-#include <fcntl.h>
 #include <unistd.h>
+
+#include "platform/platform.h"
 
 namespace fuzz_area {
 
@@ -26,6 +27,12 @@ inline fs::path& root() {
     return path;
 }
 
+// What the console caught (quiet targets), dropped with each input.
+inline std::string& console() {
+    static std::string text;
+    return text;
+}
+
 inline fs::path data_dir() { return root() / "userroot/storage/F/data"; }
 
 inline void remove_scratch() {
@@ -33,8 +40,9 @@ inline void remove_scratch() {
     fs::remove_all(root(), ec);
 }
 
-// Creates the scratch drive for target `name` and maps F: to it. With
-// quiet, the console output of the code under test goes nowhere.
+// Creates the scratch drive for target `name` and maps F: to it. Waits of
+// the code under test (retries, lock polling) take no time. With quiet,
+// the console output of the code under test is caught and dropped.
 inline void init(const char* name, bool quiet) {
     const fs::path base = fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
     root() = base / (std::string("teilimp-fuzz-") + name + "-" + std::to_string(::getpid()));
@@ -43,10 +51,8 @@ inline void init(const char* name, bool quiet) {
     fs::create_directories(root() / "tmp");
     ::setenv("TEILIMP_DRIVE_F", root().c_str(), 1);
     ::setenv("TMP", (root() / "tmp").c_str(), 1);
-    if (quiet) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        if (null >= 0) ::dup2(null, STDOUT_FILENO);
-    }
+    teilimp::platform::test::set_sleep_scale(0);
+    if (quiet) teilimp::platform::test::capture_console(&console());
 }
 
 inline void put(const fs::path& path, const uint8_t* data, size_t n) {
@@ -58,6 +64,7 @@ inline void put(const fs::path& path, const uint8_t* data, size_t n) {
 // input is too short to hold the two lengths.
 inline bool fill(const uint8_t* data, size_t size) {
     if (size < 4) return false;
+    console().clear();
     size_t a = static_cast<size_t>(data[0] | (data[1] << 8));
     size_t b = static_cast<size_t>(data[2] | (data[3] << 8));
     data += 4;

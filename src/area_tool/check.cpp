@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "writer/area_files.h"
 #include "writer/area_path.h"
+#include "writer/area_scan.h"
 #include "writer/sort.h"
 
 namespace teilimp::area_tool {
@@ -194,15 +195,24 @@ void Checker::piece_files() {
 }
 
 void Checker::leftovers() {
-    const std::string bak = writer::area_path(m.area, writer::AreaFile::ControlBackup);
-    std::vector<std::string> found;
-    if (platform::exists(bak)) found.push_back(bak);
+    const std::string ctlBackup = writer::area_path(m.area, writer::AreaFile::ControlBackup);
     const writer::AreaFiles files = writer::find_area_files(m.area);
-    for (const auto& [code, path] : files.pieceBackups) found.push_back(path);
-    found.insert(found.end(), files.temps.begin(), files.temps.end());
-    for (const std::string& path : found)
-        add("leftover", console_text(path.substr(std::min(path.size(), m.dataDir.size()))),
-            "Sicherungskopie oder tempor\x84re Datei eines abgebrochenen Laufs");
+    std::vector<std::string> backups;
+    if (platform::exists(ctlBackup)) backups.push_back(ctlBackup);
+    for (const auto& [code, path] : files.pieceBackups) backups.push_back(path);
+    auto shown = [&](const std::string& path) {
+        return console_text(path.substr(std::min(path.size(), m.dataDir.size())));
+    };
+    for (const std::string& path : backups) {
+        add("leftover", shown(path), "Sicherungskopie eines abgebrochenen Laufs");
+        // One that does not hold together is not put back: every import
+        // stops at it until repair sets it aside.
+        if (!writer::backup_sound(path))
+            add("backup_unsound", shown(path),
+                "Sicherungskopie unbrauchbar: sie wird nicht zur\x81" "ckgespielt und sperrt jeden Import");
+    }
+    for (const std::string& path : files.temps)
+        add("leftover", shown(path), "tempor\x84re Datei eines abgebrochenen Laufs");
 }
 
 void Checker::order() {

@@ -36,7 +36,7 @@ struct HeldLock {
     ~HeldLock() { release(); }
 };
 
-// "piece.ctl.<YYYYMMDD-HHMMSS>.bak", a name not in use.
+// "<path>.<YYYYMMDD-HHMMSS>.bak", a name not in use.
 std::string kept_name(const std::string& ctlPath) {
     const platform::CalendarTime t = platform::local_now();
     char stamp[32];
@@ -45,6 +45,21 @@ std::string kept_name(const std::string& ctlPath) {
     std::string name = ctlPath + "." + stamp + ".bak";
     for (int n = 2; platform::exists(name); ++n) name = ctlPath + "." + stamp + "-" + std::to_string(n) + ".bak";
     return name;
+}
+
+// Renames backups that cannot be put back to kept names.
+bool set_aside(const AreaModel& m, const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+        const std::string path = m.dataDir + name;
+        const std::string kept = kept_name(path);
+        if (platform::rename_file(path, kept) != platform::kErrNone) {
+            console_line("Unbrauchbare Sicherungskopie " + console_text(name) + " kann nicht umbenannt werden.");
+            return false;
+        }
+        console_line("Unbrauchbare Sicherungskopie beiseitegelegt als " + console_text(kept.substr(m.dataDir.size())));
+    }
+    platform::sync_directory(writer::io::dir_of(m.dataDir + "x"));
+    return true;
 }
 
 // The control entries that the piece files' directories describe, in
@@ -177,14 +192,20 @@ int run_repair(const writer::AreaField& area) {
         if (p.kind == "leftover") leftovers += (leftovers.empty() ? "" : ", ") + p.concerns;
     if (!leftovers.empty())
         console_line("Sicherungskopien und tempor\x84re Dateien eines abgebrochenen Laufs: " + leftovers);
-    const int32_t recovered = writer::epn_recover(area);
-    if (recovered < 0) {
+    writer::RecoveryReport report = writer::epn_recover_area(area);
+    if (!report.unsound.empty()) {
+        // A backup that does not hold together cannot be put back, and it
+        // blocks every import: kept under another name, out of the way.
+        if (!set_aside(m, report.unsound)) return failed();
+        report = writer::epn_recover_area(area);
+    }
+    if (report.failed || !report.unsound.empty()) {
         console_line("Achtung: Sicherungskopien konnten nicht zur\x81" "ckgespielt werden.");
         return failed();
     }
-    if (!leftovers.empty())
-        console_line("Aus Sicherungskopien zur\x81" "ckgespielt: " + std::to_string(recovered) +
-                     " Datei(en); tempor\x84re Dateien entfernt.");
+    for (const std::string& name : report.restored)
+        console_line("Aus der Sicherungskopie zur\x81" "ckgespielt: " + console_text(name));
+    if (!leftovers.empty()) console_line("Sicherungskopien und tempor\x84re Dateien aufgel\x94st.");
 
     if (!leftovers.empty()) load_area(area, m);
     Findings f = find_problems(m);

@@ -245,10 +245,10 @@ std::unique_ptr<writer::LockKeeper> lock_area(const writer::AreaField& area, boo
     case writer::kLockTaken:
         return std::make_unique<writer::LockKeeper>(std::move(held));
     case writer::kLockAreaMissing:
-        console_line("Achtung: Zielbereich nicht gefunden: " + writer::lock_directory(area));
+        platform::console_name_line("Achtung: Zielbereich nicht gefunden: ", writer::lock_directory(area));
         break;
     case writer::kLockAreaUnwritable:
-        console_line("Achtung: Zielbereich nicht beschreibbar: " + writer::lock_directory(area));
+        platform::console_name_line("Achtung: Zielbereich nicht beschreibbar: ", writer::lock_directory(area));
         break;
     case writer::kLockInterrupted:
         return nullptr;  // the run ends with the interrupt's own line
@@ -266,7 +266,7 @@ void report_lost_lock() {
 }
 
 int clear_request(const CommandLine& cmd) {
-    console_line("Bereich: " + writer::lock_directory(cmd.area));
+    platform::console_name_line("Bereich: ", writer::lock_directory(cmd.area));
     console_line("Reset der Datenbasis durchf\x81hren.");
     console_line("Sind Sie sicher, dass sie alle Teile im angegebenen Datenbereich");
     console_line("l\x94schen wollen? (j/n)");
@@ -392,9 +392,17 @@ bool take_lock(Run& run) {
     if (run.lock) return true;
     run.lock = lock_area(run.cmd.area, run.cmd.switches.waitForLock);
     if (!run.lock) return false;
-    int32_t recovered = writer::epn_recover(run.cmd.area);
-    if (recovered > 0) console_line("Achtung: Zielbereich nach Abbruch wiederhergestellt.");
-    if (recovered < 0) {
+    const writer::RecoveryReport recovery = writer::epn_recover_area(run.cmd.area);
+    // A backup that does not hold together is left for the user to look
+    // at: nothing is put back and nothing is stored.
+    for (const std::string& name : recovery.unsound)
+        platform::console_name_line("Achtung: Sicherung unbrauchbar: ", name);
+    if (!recovery.restored.empty()) {
+        console_line("Achtung: Zielbereich nach Abbruch wiederhergestellt.");
+        for (const std::string& name : recovery.restored)
+            platform::console_name_line("   zur\x81" "ckgesetzt: ", name);
+    }
+    if (!recovery.unsound.empty() || recovery.failed) {
         // Storing on top of backups that could not be put back would lose
         // them: leave the area alone.
         console_line("Achtung: Zielbereich konnte nach Abbruch nicht wiederhergestellt werden.");

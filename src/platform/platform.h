@@ -142,6 +142,13 @@ uint32_t replace_file(std::string_view from, std::string_view to);
 // one content). Fails if `newName` exists, and where the file system keeps
 // no links (callers then copy).
 uint32_t link_file(std::string_view existing, std::string_view newName);
+// Gives `target` the access of `model`, so that a new version of a shared
+// file is as usable by the team as the file it replaces: on POSIX its
+// permission bits (the owner's write permission always kept) and, where
+// the process may set it, its group; on Windows nothing (a new file takes
+// the access its directory gives). 0 or the system code; not counted by the
+// test hooks.
+uint32_t copy_access(std::string_view model, std::string_view target);
 // Declares that every name in directory `dir` is written in the case it
 // has on disk: a name in it that does not exist exactly as given is then
 // missing, without a search of the directory for it in another case (one

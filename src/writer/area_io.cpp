@@ -1,6 +1,7 @@
 #include "writer/area_io.h"
 
 #include "writer/area_path.h"
+#include "writer/area_scan.h"
 
 #include <algorithm>
 #include <cctype>
@@ -47,8 +48,14 @@ bool sync_file(const std::string& path) {
 bool copy_flushed(const std::string& src, const std::string& dst) {
     const std::string tmp = temp_name(dst);
     if (!remove_file(tmp)) return false;
-    if (platform::copy_file(src, tmp) != kErrNone || !sync_file(tmp) ||
-        platform::replace_file(tmp, dst) != kErrNone) {
+    if (platform::copy_file(src, tmp) != kErrNone || !sync_file(tmp)) {
+        remove_file(tmp);
+        return false;
+    }
+    // The copy is as accessible as the file it replaces (or, new, as the
+    // file it copies).
+    platform::copy_access(platform::exists(dst) ? dst : src, tmp);
+    if (platform::replace_file(tmp, dst) != kErrNone) {
         remove_file(tmp);
         return false;
     }
@@ -74,6 +81,9 @@ bool restore_from(const std::string& orig, const std::string& bak) {
 
 bool settle_backup(const std::string& orig, const std::string& bak) {
     if (!platform::exists(bak)) return true;
+    // A backup that does not hold together would replace a sound file with
+    // rubbish: it stays for the user to look at, and nothing goes on.
+    if (!backup_sound(bak)) return false;
     return restore_from(orig, bak);
 }
 
@@ -85,13 +95,16 @@ void drop_backup(const std::string& orig, const std::string& bak, bool syncDir) 
     if (syncDir) platform::sync_directory(dir_of(bak));
 }
 
-platform::File create_temp(const std::string& tmp) {
+platform::File create_temp(const std::string& tmp, const std::string& model) {
     uint32_t error = 0;
     platform::File f = platform::open_file(tmp, platform::OpenMode::CreateNew, &error);
-    if (f.is_open() || error != platform::kErrFileExists) return f;
-    // A stale one: removed, and the file made anew.
-    if (!remove_file(tmp)) return {};
-    return platform::open_file(tmp, platform::OpenMode::CreateNew);
+    if (!f.is_open() && error == platform::kErrFileExists) {
+        // A stale one: removed, and the file made anew.
+        if (!remove_file(tmp)) return {};
+        f = platform::open_file(tmp, platform::OpenMode::CreateNew);
+    }
+    if (f.is_open() && !model.empty() && platform::exists(model)) platform::copy_access(model, tmp);
+    return f;
 }
 
 void abandon_temp(platform::File& f, const std::string& tmp) {

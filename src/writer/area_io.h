@@ -48,7 +48,8 @@ bool make_backup(const std::string& orig, const std::string& bak);
 // Puts the backup's content over `orig` (atomically) and then deletes the
 // backup. False, with the backup kept, when `orig` could not be restored.
 bool restore_from(const std::string& orig, const std::string& bak);
-// If a backup of `orig` is lying around, restores `orig` from it.
+// If a backup of `orig` is lying around, restores `orig` from it. False
+// (nothing changed) when it could not, or the backup is not sound.
 bool settle_backup(const std::string& orig, const std::string& bak);
 // Deletes the backup of an `orig` that is complete and flushed. If the
 // backup cannot be deleted it is refreshed from `orig`, so that it never
@@ -57,8 +58,10 @@ bool settle_backup(const std::string& orig, const std::string& bak);
 void drop_backup(const std::string& orig, const std::string& bak, bool syncDir = true);
 
 // Creates the temporary file for a new version of an area file (a stale
-// one is removed first; a file that exists is never opened).
-platform::File create_temp(const std::string& tmp);
+// one is removed first; a file that exists is never opened). It takes the
+// access (permission bits, group) of `model`, the file it is to replace,
+// when that exists ("": none).
+platform::File create_temp(const std::string& tmp, const std::string& model = {});
 // Closes and deletes an unfinished temporary file.
 void abandon_temp(platform::File& f, const std::string& tmp);
 

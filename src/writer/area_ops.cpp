@@ -206,7 +206,7 @@ int32_t epn_area_clear(const AreaField& area) {
     if (!done) return 0;
 
     if (io::read_only(ctl)) return 0;
-    platform::File out = io::create_temp(tmp);
+    platform::File out = io::create_temp(tmp, ctl);
     if (!out.is_open()) return 0;
     const CtlTrailer trailer = fresh_trailer();
     if (!platform::write_all(out, trailer.raw.data(), trailer.raw.size())) {

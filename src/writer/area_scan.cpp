@@ -1,6 +1,8 @@
 #include "writer/area_scan.h"
 
 #include <algorithm>
+#include <array>
+#include <cctype>
 
 #include "writer/area_files.h"
 #include "writer/area_path.h"
@@ -37,9 +39,14 @@ bool ctl_sound(const CtlLayout& l) {
 bool ctl_sound(std::span<const uint8_t> bytes) { return ctl_sound(ctl_layout(bytes)); }
 
 PceLayout pce_layout(std::span<const uint8_t> bytes) {
+    return pce_layout(bytes.first(std::min(bytes.size(), static_cast<size_t>(kPceDataStart))),
+                      static_cast<int64_t>(bytes.size()));
+}
+
+PceLayout pce_layout(std::span<const uint8_t> bytes, int64_t size) {
     PceLayout l;
-    l.size = static_cast<int64_t>(bytes.size());
-    if (bytes.size() < static_cast<size_t>(kPceDataStart)) return l;
+    l.size = size;
+    if (bytes.size() < static_cast<size_t>(kPceDataStart) || size < kPceDataStart) return l;
     l.complete = true;
     std::copy_n(bytes.begin(), kPceHeaderSize, l.header.begin());
     l.dir = decode_directory(std::span<const uint8_t, kPceDirSize>(bytes.data() + kPceHeaderSize, kPceDirSize));
@@ -57,6 +64,48 @@ PceLayout pce_layout(std::span<const uint8_t> bytes) {
 bool pce_sound(const PceLayout& l) { return l.complete && l.imagesEnd == l.size; }
 
 bool pce_sound(std::span<const uint8_t> bytes) { return pce_sound(pce_layout(bytes)); }
+
+PceLayout read_pce_layout(const std::string& path) {
+    platform::File f = platform::open_file(path, platform::OpenMode::Read);
+    if (!f.is_open()) return {};
+    const int64_t size = platform::file_size(f);
+    std::array<uint8_t, kPceDataStart> head{};
+    const size_t want = static_cast<size_t>(std::clamp<int64_t>(size, 0, kPceDataStart));
+    if (size < 0 || !platform::read_exact(f, head.data(), want)) return {};
+    return pce_layout(std::span<const uint8_t>(head.data(), want), size);
+}
+
+namespace {
+
+bool ends_with_lower(const std::string& path, std::string_view end) {
+    if (path.size() < end.size()) return false;
+    for (size_t i = 0; i < end.size(); ++i) {
+        const auto c = static_cast<unsigned char>(path[path.size() - end.size() + i]);
+        if (std::tolower(c) != end[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool backup_sound(const std::string& path) {
+    if (ends_with_lower(path, ".ct$")) {
+        std::string bytes;
+        if (platform::read_whole_file(path, bytes) != platform::kErrNone) return false;
+        return ctl_sound({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+    }
+    if (ends_with_lower(path, ".pc$")) {
+        // A copy the program made of a piece file: at least one piece, and
+        // no directory entry names an image beyond them (a file cut short
+        // would otherwise pass for one with fewer pieces).
+        const PceLayout l = read_pce_layout(path);
+        if (!pce_sound(l) || l.usedSlots < 1) return false;
+        for (size_t k = static_cast<size_t>(l.usedSlots); k < l.dir.size(); ++k)
+            if (dir_length(l.dir[k]) != 0) return false;
+        return true;
+    }
+    return true;
+}
 
 void next_place(FileCode& code, uint8_t& slot) {
     if (slot < 7) {

@@ -41,10 +41,22 @@ struct PceLayout {
 // length, each starting where the one before ended (the first at 528) and
 // ending within the file. Entries after the chain are not part of it.
 PceLayout pce_layout(std::span<const uint8_t> bytes);
+// The same from the file's first bytes (header and directory; fewer when
+// the file is shorter) and its length.
+PceLayout pce_layout(std::span<const uint8_t> head, int64_t size);
+// The layout of the piece file at `path`, read from disk (not complete
+// when it can't be read).
+PceLayout read_pce_layout(const std::string& path);
 // Header, directory and length agree: the file ends where its last used
 // slot's image ends.
 bool pce_sound(const PceLayout& layout);
 bool pce_sound(std::span<const uint8_t> bytes);
+
+// A backup that may be put back, judged by the name's ending: piece.ct$
+// when ctl_sound; a piece file's backup (.pc$) when pce_sound with at least
+// one piece and no directory entry beyond them; other files count as
+// sound. False when it can't be read.
+bool backup_sound(const std::string& path);
 
 // The place after `code`/`slot` (0-based): the next slot, or slot 0 of the
 // next file code.

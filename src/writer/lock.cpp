@@ -85,6 +85,10 @@ std::string attempt_mark(int32_t i) {
 bool try_create(const std::string& lockPath) {
     platform::File f = platform::open_file(lockPath, platform::OpenMode::CreateNew);
     if (!f.is_open()) return false;
+    // As accessible as the area's control file: every importer of a team
+    // that shares the area must be able to remove it once it is stale.
+    const std::string ctl = lockPath.substr(0, lockPath.size() - kLockNameLength) + "piece.ctl";
+    if (platform::exists(ctl)) platform::copy_access(ctl, lockPath);
     // The contents are never read; the file's existence is the lock.
     platform::write_line(f, "OK");
     platform::close_file(f);

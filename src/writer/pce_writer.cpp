@@ -1,15 +1,20 @@
 // Storing a piece image in its slot of a piece file.
 #include <algorithm>
 
+#include "util/filesearch.h"
 #include "writer/area_io.h"
 #include "writer/area_path.h"
 #include "writer/rewrite.h"
+#include "writer/area_scan.h"
 #include "writer/stamped.h"
 #include "writer/writer.h"
 
 namespace teilimp::writer {
 
 namespace {
+
+// The slot that the control file names is not free.
+constexpr int32_t kSlotTaken = 11;
 
 // Fills directory entry `slot` (1..8) for the new image and presets the
 // offset of the entry after it.
@@ -36,7 +41,13 @@ bool write_dir(platform::File& out, const PceDirectory& dir) {
 // is no old content to keep.
 int32_t put_first_slot(const AreaField& area, const FileCode& fileCode, const PieceName& name,
                        std::span<const uint8_t> image, int32_t stamp) {
-    SafeRewrite rw(area_path(area, AreaFile::Piece, fileCode), area_path(area, AreaFile::PieceBackup, fileCode));
+    const std::string piece = area_path(area, AreaFile::Piece, fileCode);
+    // The slot is free only when no piece file of this code holds anything:
+    // a damaged control file must not make the store replace eight pieces.
+    if (platform::exists(piece) && util::filesize(piece) != 0) return kSlotTaken;
+    SafeRewrite rw(piece, area_path(area, AreaFile::PieceBackup, fileCode));
+    // A new piece file is as accessible as the control file.
+    rw.accessModel = area_path(area, AreaFile::Control);
     if (!rw.open_new()) return 4;
     std::array<uint8_t, kPceHeaderSize> header{};
     header[0] = 3;
@@ -71,6 +82,13 @@ int32_t pce_put_stamped(const FileCode& fileCode, int32_t slot, const PieceName&
     std::array<uint8_t, kPceDirSize> dirBytes{};
     if (!reader.read(dirBytes.data(), dirBytes.size())) return 6;
     PceDirectory dir = decode_directory(dirBytes);
+    // Slot k is free when the file holds exactly the k - 1 pieces before it
+    // and ends where they end; anything else would overwrite a piece.
+    std::array<uint8_t, kPceDataStart> head{};
+    std::copy(header.begin(), header.end(), head.begin());
+    std::copy(dirBytes.begin(), dirBytes.end(), head.begin() + kPceHeaderSize);
+    const PceLayout held = pce_layout(head, platform::file_size(rw.in));
+    if (!pce_sound(held) || held.usedSlots != slot - 1) return kSlotTaken;
 
     // The earlier slots' images follow the directory back to back.
     int64_t earlier = 0;

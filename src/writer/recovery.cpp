@@ -1,46 +1,108 @@
 // Putting an area back in order after a run that died in the middle of an
-// update. Backups are always complete copies of the state before the
-// update, so restoring every one of them is always right; temporary files
-// hold new versions that never replaced their originals.
-#include <vector>
+// update. A sound backup is a complete copy of the state before the update,
+// so putting it back is right; temporary files hold new versions that never
+// replaced their originals. A backup that does not hold together did not
+// come from an update (a stray file, a damaged disk): putting it back would
+// replace a sound file with it, so then nothing is changed.
+#include <algorithm>
 
+#include "writer/area_files.h"
 #include "writer/area_io.h"
 #include "writer/area_path.h"
+#include "writer/area_scan.h"
 #include "writer/writer.h"
 
 namespace teilimp::writer {
 
-int32_t epn_recover(const AreaField& area) {
+namespace {
+
+// The place (file code, stored slot) of the last entry of a sound control
+// file, and the place its trailer names next.
+struct Places {
+    bool lastEntry = false;
+    FileCode lastCode{};
+    uint8_t lastSlot = 0;
+    FileCode nextCode{};
+    uint8_t nextSlot = 0;
+};
+
+bool read_places(const std::string& path, Places& p) {
+    std::string bytes;
+    if (platform::read_whole_file(path, bytes) != platform::kErrNone) return false;
+    std::span<const uint8_t> b(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    if (!ctl_sound(b)) return false;
+    const size_t n = b.size() / kRecordSize;
+    CtlTrailer t;
+    std::copy(b.end() - kRecordSize, b.end(), t.raw.begin());
+    p.nextCode = trailer_next_code(t);
+    p.nextSlot = trailer_next_slot(t);
+    if (n >= 2) {
+        const CtlEntry e = decode_entry(std::span<const uint8_t, 64>(b.data() + (n - 2) * kRecordSize, 64));
+        p.lastEntry = true;
+        p.lastCode = e.fileCode;
+        p.lastSlot = e.slot;
+    }
+    return true;
+}
+
+// A run that died after its piece was in the piece file, with only the
+// backup of the control file left to drop: the control file already holds
+// the new entry and the piece file the new piece, so the update is done.
+// Putting the backup back would leave the piece file one piece ahead of
+// the control file, and the next store would find its slot taken.
+bool update_was_complete(const AreaField& area, const std::string& ctl, const std::string& bak) {
+    Places before;
+    Places after;
+    if (!read_places(bak, before) || !read_places(ctl, after)) return false;
+    if (!after.lastEntry || after.lastCode != before.nextCode || after.lastSlot != before.nextSlot) return false;
+    const PceLayout piece = read_pce_layout(area_path(area, AreaFile::Piece, before.nextCode));
+    return pce_sound(piece) && piece.usedSlots == before.nextSlot + 1;
+}
+
+// The file's name without its directory.
+std::string name_of(const std::string& path) {
+    const size_t sep = path.find_last_of("\\/");
+    return sep == std::string::npos ? path : path.substr(sep + 1);
+}
+
+}  // namespace
+
+RecoveryReport epn_recover_area(const AreaField& area) {
     const std::string ctl = area_path(area, AreaFile::Control);
     const std::string bak = area_path(area, AreaFile::ControlBackup);
-    const io::AreaDir where = io::area_dir(area);
-    const std::string& prefix = where.prefix;
-    const std::string& dir = where.dir;
-    const std::string& stem = where.stem;
+    const AreaFiles files = find_area_files(area);
+    const bool ctlBackup = platform::exists(bak);
 
-    // Temporary files: unfinished new versions and unfinished backups.
-    io::remove_file(io::temp_name(ctl));
-    io::remove_file(io::temp_name(bak));
-    for (const char* ext : {".pce.tmp", ".pc$.tmp"}) {
-        for (const std::string& name : io::matching_names(prefix, std::string("piece*") + ext)) {
-            FileCode code;
-            if (io::piece_code_of(name, stem, ext, code)) io::remove_file(dir + name);
+    RecoveryReport report;
+    if (ctlBackup && !backup_sound(bak)) report.unsound.push_back(name_of(bak));
+    for (const auto& [code, backup] : files.pieceBackups)
+        if (!backup_sound(backup)) report.unsound.push_back(name_of(backup));
+    if (!report.unsound.empty()) return report;
+
+    for (const std::string& temp : files.temps) io::remove_file(temp);
+    // The piece files first: whether the control file's update was complete
+    // is judged from the piece file as it was before the dead run's store.
+    for (const auto& [code, backup] : files.pieceBackups) {
+        const std::string piece = area_path(area, AreaFile::Piece, code);
+        if (io::restore_from(piece, backup)) report.restored.push_back(name_of(piece));
+        else report.failed = true;
+    }
+    if (ctlBackup && !report.failed) {
+        if (update_was_complete(area, ctl, bak)) {
+            if (!io::remove_file(bak)) report.failed = true;
+        } else if (io::restore_from(ctl, bak)) {
+            report.restored.push_back(name_of(ctl));
+        } else {
+            report.failed = true;
         }
     }
+    return report;
+}
 
-    int32_t restored = 0;
-    bool failed = false;
-    if (platform::exists(bak)) {
-        if (io::restore_from(ctl, bak)) ++restored;
-        else failed = true;
-    }
-    for (const std::string& name : io::matching_names(prefix, "piece*.pc$")) {
-        FileCode code;
-        if (!io::piece_code_of(name, stem, ".pc$", code)) continue;
-        if (io::restore_from(area_path(area, AreaFile::Piece, code), dir + name)) ++restored;
-        else failed = true;
-    }
-    return failed ? -1 : restored;
+int32_t epn_recover(const AreaField& area) {
+    const RecoveryReport report = epn_recover_area(area);
+    if (report.failed || !report.unsound.empty()) return -1;
+    return static_cast<int32_t>(report.restored.size());
 }
 
 }  // namespace teilimp::writer

@@ -38,7 +38,7 @@ bool SafeRewrite::read_old(std::vector<uint8_t>& bytes) {
 
 bool SafeRewrite::open_new() {
     if (io::read_only(path)) return false;
-    out = io::create_temp(temp);
+    out = io::create_temp(temp, platform::exists(path) ? path : accessModel);
     return out.is_open();
 }
 

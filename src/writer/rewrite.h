@@ -37,6 +37,10 @@ struct SafeRewrite {
     std::string temp;
     platform::File in;   // the old content, after open_old()
     platform::File out;  // the new version, after open_new()
+    // The file whose access (permission bits, group) a new file takes when
+    // `path` does not exist yet; otherwise the new version takes the access
+    // of the file it replaces.
+    std::string accessModel;
 
     SafeRewrite(std::string filePath, std::string backupPath);
     ~SafeRewrite();

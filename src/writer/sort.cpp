@@ -5,6 +5,7 @@
 
 #include "writer/sort.h"
 
+#include <array>
 #include <cstring>
 #include <new>
 #include <string>
@@ -57,6 +58,7 @@ struct SortArgs {
     int32_t count;
     int32_t keyOffset;     // 0-based offset of the key in a record
     int32_t keyLength;     // may be 0 or negative: an empty key
+    bool bytewise = false; // keys compared in plain byte order, not naturalLess
 };
 
 unsigned char* record(const SortArgs& a, int32_t k) {
@@ -64,6 +66,7 @@ unsigned char* record(const SortArgs& a, int32_t k) {
 }
 
 bool key_less(const SortArgs& a, const unsigned char* x, const unsigned char* y) {
+    if (a.bytewise) return std::memcmp(x + a.keyOffset, y + a.keyOffset, static_cast<size_t>(a.keyLength)) < 0;
     return naturalLess(reinterpret_cast<const char*>(x + a.keyOffset),
                        reinterpret_cast<const char*>(y + a.keyOffset), a.keyLength) != 0;
 }
@@ -132,7 +135,8 @@ void quicksort(const SortArgs& a, SortStack& stack, unsigned char* pivot) {
 }
 
 // The record sort behind c4sort, for any number of records.
-void sort_records(void* records, int32_t recordSize, int32_t count, int32_t keyStart, int32_t keyEnd) {
+void sort_records(void* records, int32_t recordSize, int32_t count, int32_t keyStart, int32_t keyEnd,
+                  bool bytewise = false) {
     if (count < 2 || recordSize < 1) return;
     if (recordSize > kMaxRecordSize || keyStart > kMaxRecordSize || keyEnd > kMaxRecordSize ||
         keyStart < 1 || keyEnd < 1 || keyStart > recordSize || keyEnd > recordSize) {
@@ -156,7 +160,7 @@ void sort_records(void* records, int32_t recordSize, int32_t count, int32_t keyS
     }
     unsigned char pivot[kMaxRecordSize];
     const SortArgs args{static_cast<unsigned char*>(records), recordSize, count, keyStart - 1,
-                        keyEnd - keyStart + 1};
+                        keyEnd - keyStart + 1, bytewise};
     quicksort(args, stack, pivot);
 }
 
@@ -224,13 +228,78 @@ void compact(uint8_t* base, int32_t n, int32_t v) {
     }
 }
 
+// The key of a 20-byte piece name whose plain byte order is the natural
+// order of the names: every digit run that naturalLess would open (one
+// that does not begin at the last position) becomes '0', its length, its
+// digits. Against any other character a run sorts as its first digit
+// does (digits are contiguous in byte order), against another run by
+// length first and digits second; other characters stay as they are.
+// Twenty characters give at most 40 key bytes ("1a1a..."); the rest is 0.
+constexpr int kNaturalKeySize = 40;
+
+void natural_key(const uint8_t* name, uint8_t* key) {
+    constexpr int n = kKeyEnd;
+    int o = 0;
+    int p = 0;
+    while (p < n) {
+        if (is_digit(static_cast<char>(name[p])) && p < n - 1) {
+            int q = p;
+            while (q < n && is_digit(static_cast<char>(name[q]))) ++q;
+            key[o++] = '0';
+            key[o++] = static_cast<uint8_t>(q - p);
+            while (p < q) key[o++] = name[p++];
+        } else {
+            key[o++] = name[p++];
+        }
+    }
+    std::memset(key + o, 0, static_cast<size_t>(kNaturalKeySize - o));
+}
+
+// Sorts entries 1..v as c4sort does, on their natural keys: the same
+// algorithm, every comparison with the same outcome (so the same order, also
+// for equal names), but a byte compare of short records in place of
+// naturalLess on the entries. The entries are then put in that order.
+void sort_entries(uint8_t* base, int32_t v) {
+    if (v < 2) return;
+    constexpr int kKeyed = kNaturalKeySize + 4;  // key, then the entry's index
+    std::vector<uint8_t> keyed(static_cast<size_t>(v) * kKeyed);
+    for (int32_t k = 0; k < v; ++k) {
+        uint8_t* r = keyed.data() + static_cast<size_t>(k) * kKeyed;
+        natural_key(base + static_cast<size_t>(k) * kRecordSize, r);
+        std::memcpy(r + kNaturalKeySize, &k, 4);
+    }
+    sort_records(keyed.data(), kKeyed, v, 1, kNaturalKeySize, true);
+    std::vector<int32_t> from(static_cast<size_t>(v));
+    for (int32_t k = 0; k < v; ++k)
+        std::memcpy(&from[static_cast<size_t>(k)], keyed.data() + static_cast<size_t>(k) * kKeyed + kNaturalKeySize, 4);
+    keyed = {};
+    // Entry k takes the entry from[k]: followed cycle by cycle, in place.
+    std::array<uint8_t, kRecordSize> held{};
+    for (int32_t start = 0; start < v; ++start) {
+        if (from[static_cast<size_t>(start)] == start) continue;
+        std::memcpy(held.data(), base + static_cast<size_t>(start) * kRecordSize, kRecordSize);
+        int32_t k = start;
+        for (;;) {
+            const int32_t src = from[static_cast<size_t>(k)];
+            from[static_cast<size_t>(k)] = k;
+            if (src == start) {
+                std::memcpy(base + static_cast<size_t>(k) * kRecordSize, held.data(), kRecordSize);
+                break;
+            }
+            std::memcpy(base + static_cast<size_t>(k) * kRecordSize, base + static_cast<size_t>(src) * kRecordSize,
+                        kRecordSize);
+            k = src;
+        }
+    }
+}
+
 // Writes the sorted entries and the trailer to a file beside piece.ctl and
 // renames it over piece.ctl (the temporary name is the one that recovery
 // clears up after a run that died). false leaves piece.ctl as it was.
 bool write_sorted(const std::string& ctlPath, const uint8_t* base, int32_t n,
                   const CtlTrailer& trailer) {
     const std::string tmpPath = io::temp_name(ctlPath);
-    platform::File out = io::create_temp(tmpPath);
+    platform::File out = io::create_temp(tmpPath, ctlPath);
     if (!out.is_open()) return false;
     if (!platform::write_all(out, base, static_cast<size_t>(n) * kRecordSize) ||
         !platform::write_all(out, trailer.raw.data(), kRecordSize)) {
@@ -297,7 +366,7 @@ int32_t epn_ctl_sort(const AreaField& area) {
 
     const int32_t v = entries_to_sort(records.data(), n, trailer);
     compact(records.data(), n, v);
-    sort_records(records.data(), kRecordSize, v, kKeyStart, kKeyEnd);
+    sort_entries(records.data(), v);
     return write_sorted(ctlPath, records.data(), n, trailer) ? 0 : 4;
 }
 

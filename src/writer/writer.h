@@ -69,7 +69,9 @@ int32_t epn_ctl_put(const PieceName& name, int32_t pieceImageLength, FileCode& f
 void epn_ctl_end(const AreaField& area, int32_t restore);
 
 // Stores the image in slot `slot` (1..8) of piece file `fileCode`.
-// Results 0..9, and 10 when writing the image itself failed.
+// Results 0..9, 10 when writing the image itself failed, and 11 when the
+// slot is not free (the piece file holds other than slot - 1 pieces, or its
+// directory and length disagree): nothing is then changed.
 int32_t epn_pce_put(const FileCode& fileCode, int32_t slot, const PieceName& name,
                     std::span<const uint8_t> image, const AreaField& area);
 
@@ -97,10 +99,21 @@ void epn_mark_superseded(const AreaField& area, const AreaRun& run);
 int32_t epn_pce_mark(const AreaField& area, const FileCode& fileCode, int32_t slot,
                      int16_t state);
 
+// What putting an area back in order came to.
+struct RecoveryReport {
+    std::vector<std::string> restored;  // names of the files put back
+    std::vector<std::string> unsound;   // names of backups that do not hold together
+    bool failed = false;                // a sound backup could not be put back
+};
+
 // Puts back piece.ctl and piece files from backups that a run which died in
-// the middle of an update left behind, and deletes those backups. Returns
-// the number of files restored (0: nothing to do), -1 if a restore failed
-// (the backups then stay for the next attempt).
+// the middle of an update left behind, and deletes those backups and the
+// temporary files of unfinished versions. Only sound backups are put back:
+// when any backup is unsound, nothing is changed at all. A backup that
+// could not be put back stays for the next attempt.
+RecoveryReport epn_recover_area(const AreaField& area);
+// The number of files put back (0: nothing to do); -1 when a backup was
+// unsound or could not be put back.
 int32_t epn_recover(const AreaField& area);
 
 }  // namespace teilimp::writer

@@ -152,6 +152,8 @@ std::vector<Damage> damages() {
              a.patch("piece.ctl", trailer + 4, le16(11));
          }},
         {"leftover", [](ToolArea& a) { a.put("piece.ct$", a.bytes("piece.ctl")); }},
+        // A backup that is no copy of an update: set aside, nothing lost.
+        {"backup_unsound", [](ToolArea& a) { a.put("pieceaaa.pc$", "not a piece file"); }},
         {"lock_stale",
          [](ToolArea& a) {
              a.put("teilimp.opn", "OK\n");

@@ -163,6 +163,7 @@ TEST(Reasons, ConversionStatusesNameTheLine) {
     big.replace(line4 + 20, 10, " 300000000");
     write_file(d.epn() + "/c_limit.epn", big);
     std::filesystem::create_symlink(d.epn() + "/vanished", d.epn() + "/d_gone.epn");
+    write_file(d.epn() + "/e_noname.epn", square_epn(""));
     auto r = d.run({"X:TEST", "X:\\epn\\*.epn"});
     EXPECT_EQ(r.out,
               kBanner + cp850_lines({"Konvertiere Datei:X:\\epn\\a_trailer.epn", "Fehler beim Konvertieren:     4",
@@ -172,7 +173,9 @@ TEST(Reasons, ConversionStatusesNameTheLine) {
                                      "Konvertiere Datei:X:\\epn\\c_limit.epn", "Fehler beim Konvertieren:    11",
                                      "   (Zeile 4: zu viele Punkte, Gr\x94\xE1" "en oder Regeln, oder ein Wert zu gro\xE1)",
                                      "Konvertiere Datei:X:\\epn\\d_gone.epn", "Fehler beim Konvertieren:     3",
-                                     "   (EPN-Datei l\x84sst sich nicht \x94" "ffnen)", summary(0, 0, 0, 4)}));
+                                     "   (EPN-Datei l\x84sst sich nicht \x94" "ffnen)",
+                                     "Konvertiere Datei:X:\\epn\\e_noname.epn", "Fehler beim Konvertieren:    12",
+                                     "   (Zeile 1: Teil ohne Namen)", summary(0, 0, 0, 5)}));
     EXPECT_EQ(r.exitCode, 1);
 }
 
@@ -224,10 +227,12 @@ TEST(Reasons, EveryInjectedFailureHasAReasonAndAnExitStatus) {
     write_file(d.epn() + "/f2.epn", square_epn("F2"));
     d.run({"X:TEST", "X:\\epn\\f1.epn", "/s1"});
     const std::string before = read_file(d.data() + "/piece.ctl");
+    const std::string pieceFile = read_file(d.data() + "/pieceaaa.pce");
     bool sortFailed = false;
     for (int k = 1; k <= 80; ++k) {
         // The same starting point for every k: F1 stored, F2 not.
         write_file(d.data() + "/piece.ctl", before);
+        write_file(d.data() + "/pieceaaa.pce", pieceFile);
         const auto r = d.run({"X:TEST", "X:\\epn\\f2.epn"}, {}, {{"TEILIMP_FAULT_AT", std::to_string(k)}});
         for (const char* status : {"Fehler beim Konvertieren:", "epn_ctl_put()", "epn_pce_put()", "epn_ctl_sort()"}) {
             for (size_t at = r.out.find(status); at != std::string::npos; at = r.out.find(status, at + 1)) {
@@ -303,6 +308,12 @@ TEST(Names, ShownAsTheFileSystemGivesThem) {
                      "Konvertiere Datei:X:\\epn\\\xC3\xA4rmel.epn\n"
                      "   Teil importiert als:AERMEL\n"
                      "Ergebnis: 1 importiert (0 ersetzt), 0 \xC3\xBC" "bergangen, 0 fehlerhaft.\n");
+    // Paths made from a typed area name are shown as typed.
+    r = d.run({"X:M\xC3\x84NTEL", "X:\\epn\\*.epn", "/s1"}, {},
+              {{"LC_ALL", "\x01"}, {"LC_CTYPE", "\x01"}, {"LANG", "C.UTF-8"}});
+    EXPECT_NE(r.out.find("Achtung: Zielbereich nicht gefunden: X:\\userroot\\storage\\M\xC3\x84NTEL\\data\\\n"),
+              std::string::npos)
+        << r.out;
     // Without a UTF-8 locale every byte goes out as it is: the program's
     // texts in code page 850, the name as on disk.
     r = d.run({"X:TEST", "X:\\epn\\*.epn", "/n"});

@@ -268,7 +268,7 @@ TEST(Recovery, LeftoverBackupIsPutBack) {
     write_file(d.epn() + "/r2.epn", square_epn("R2"));
     auto r = d.run({"X:TEST", "X:\\epn\\r2.epn", "/s1"});
     EXPECT_EQ(r.out, cp850_lines({"Achtung: Zielbereich nach Abbruch wiederhergestellt.",
-                                  "   Teil importiert als:R2"}));
+                                  "   zur\x81" "ckgesetzt: piece.ctl", "   Teil importiert als:R2"}));
     auto after = read_file(d.data() + "/piece.ctl");
     ASSERT_EQ(after.size(), 3u * 64);
     EXPECT_EQ(after.substr(0, 64), before.substr(0, 64));

@@ -225,6 +225,71 @@ TEST_F(AreaOps, RecoverPutsBackLeftoverBackups) {
     EXPECT_TRUE(has("piece.ct$"));
 }
 
+// Only sound backups are put back; one that does not hold together stops
+// the recovery before anything is changed.
+TEST_F(AreaOps, RecoverPutsBackOnlySoundBackups) {
+    ASSERT_EQ(epn_area_clear(area), 1);
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(store("P" + std::to_string(i), image_bytes(40, i)).ok());
+    const std::string ctl = bytes("piece.ctl");
+    const std::string pce = bytes("pieceaaa.pce");
+    std::string trailerFirst = ctl;  // a trailer in front of an entry
+    std::swap_ranges(trailerFirst.begin(), trailerFirst.begin() + 64, trailerFirst.end() - 64);
+    std::string badSlot = ctl;
+    badSlot[23] = 8;
+    std::string badCode = ctl;
+    badCode[21] = 'A';
+    for (const std::string& stray : {std::string("not a control file\n"), std::string(), ctl.substr(0, 100),
+                                     ctl.substr(0, 128), trailerFirst, badSlot, badCode}) {
+        write_file(file("piece.ct$"), stray);
+        write_file(file("pieceaab.pce.tmp"), "half");
+        const RecoveryReport r = epn_recover_area(area);
+        EXPECT_EQ(r.unsound, std::vector<std::string>{"piece.ct$"});
+        EXPECT_TRUE(r.restored.empty());
+        // Nothing changed: not even the temporary file went.
+        EXPECT_EQ(bytes("piece.ctl"), ctl);
+        EXPECT_EQ(bytes("piece.ct$"), stray);
+        EXPECT_TRUE(has("pieceaab.pce.tmp"));
+    }
+    teilimp::testing::remove_file(file("piece.ct$"));
+    for (const std::string& stray : {std::string(), pce.substr(0, 528), pce.substr(0, pce.size() - 1), pce + "x"}) {
+        write_file(file("pieceaaa.pc$"), stray);
+        const RecoveryReport r = epn_recover_area(area);
+        EXPECT_EQ(r.unsound, std::vector<std::string>{"pieceaaa.pc$"}) << stray.size();
+        EXPECT_EQ(bytes("pieceaaa.pce"), pce);
+        EXPECT_EQ(bytes("pieceaaa.pc$"), stray);
+    }
+    // Sound ones are put back and named.
+    write_file(file("pieceaaa.pc$"), pce);
+    write_file(file("piece.ct$"), ctl);
+    write_file(file("pieceaaa.pce"), "damaged");
+    write_file(file("piece.ctl"), "damaged");
+    const RecoveryReport r = epn_recover_area(area);
+    EXPECT_EQ(r.restored, (std::vector<std::string>{"pieceaaa.pce", "piece.ctl"}));
+    EXPECT_EQ(bytes("piece.ctl"), ctl);
+    EXPECT_EQ(bytes("pieceaaa.pce"), pce);
+    EXPECT_EQ(problems(), std::vector<std::string>{});
+}
+
+// A run that died with only the control file's backup left to drop had
+// finished its update: the piece stays, and the area takes the next one.
+TEST_F(AreaOps, RecoverKeepsAnUpdateThatWasComplete) {
+    ASSERT_EQ(epn_area_clear(area), 1);
+    for (int slots : {1, 8}) {
+        ASSERT_EQ(epn_area_clear(area), 1);
+        for (int i = 1; i < slots; ++i) ASSERT_TRUE(store("P" + std::to_string(i), image_bytes(40, i)).ok());
+        const std::string ctl = bytes("piece.ctl");
+        ASSERT_TRUE(store("LAST", image_bytes(40, 99)).ok());
+        write_file(file("piece.ct$"), ctl);
+        const RecoveryReport r = epn_recover_area(area);
+        EXPECT_TRUE(r.restored.empty());
+        EXPECT_FALSE(r.failed);
+        EXPECT_FALSE(has("piece.ct$"));
+        EXPECT_EQ(teilimp::testing::valid_images(data).count("LAST"), 1u);
+        EXPECT_TRUE(store("NEXT", image_bytes(40, 100)).ok());
+        EXPECT_EQ(problems(), std::vector<std::string>{});
+    }
+}
+
 // A directory-form area without its closing backslash runs into the file
 // names (F:\DIR gives F:\DIRpiece.ctl): its leftovers are found all the same.
 TEST_F(AreaOps, RecoverDirectoryFormWithoutBackslash) {

@@ -273,6 +273,40 @@ TEST_F(Store, PieceWriterRefusals) {
     EXPECT_TRUE(teilimp::testing::list_dir(data).empty());
 }
 
+// A slot that the control file names but that is not free: result 11 and
+// nothing changed, whatever the control file says.
+TEST_F(Store, SlotThatIsNotFreeIsNeverOverwritten) {
+    ASSERT_EQ(epn_area_clear(area), 1);
+    for (int i = 0; i < 9; ++i) ASSERT_TRUE(store("P" + std::to_string(i), image_bytes(30, i)).ok());
+    const std::string aaa = bytes("pieceaaa.pce");
+    const std::string aab = bytes("pieceaab.pce");
+    const auto trailerAt = bytes("piece.ctl").size() - 64;
+    // The trailer names slots of the full file, then slot 1 of a file that
+    // exists, then a slot behind the one that is free.
+    for (const auto& [code, slot] : std::vector<std::pair<std::string, char>>{
+             {"aaa", 0}, {"aaa", 3}, {"aaa", 7}, {"aab", 0}, {"aab", 2}}) {
+        std::string ctl = bytes("piece.ctl");
+        ctl.replace(trailerAt, 3, code);
+        ctl[trailerAt + 3] = slot;
+        write_file(file("piece.ctl"), ctl);
+        const Stored s = store("NEW", image_bytes(30, 50));
+        EXPECT_EQ(s.ctl, 0);
+        EXPECT_EQ(s.pce, 11) << code << " " << int(slot);
+        EXPECT_EQ(bytes("piece.ctl"), ctl);
+        EXPECT_EQ(bytes("pieceaaa.pce"), aaa);
+        EXPECT_EQ(bytes("pieceaab.pce"), aab);
+        EXPECT_EQ(teilimp::testing::list_dir(data), (std::vector<std::string>{"piece.ctl", "pieceaaa.pce", "pieceaab.pce"}));
+    }
+    // An empty piece file is no piece file: slot 1 may take its place.
+    std::string ctl = bytes("piece.ctl");
+    ctl.replace(trailerAt, 3, "aac");
+    ctl[trailerAt + 3] = 0;
+    write_file(file("piece.ctl"), ctl);
+    write_file(file("pieceaac.pce"), "");
+    EXPECT_TRUE(store("NEW", image_bytes(30, 50)).ok());
+    EXPECT_EQ(problems(), std::vector<std::string>{});
+}
+
 TEST_F(Store, FailedImageStoreRestoresEverything) {
     ASSERT_EQ(epn_area_clear(area), 1);
     for (int i = 1; i <= 4; ++i) ASSERT_TRUE(store("P" + std::to_string(i), image_bytes(200, i)).ok());

@@ -866,20 +866,31 @@ uint32_t make_private_directory(std::string_view parent, std::string_view prefix
     return kErrAlreadyExists;
 }
 
-uint32_t get_attributes(std::string_view path, uint32_t* error) {
+namespace {
+
+// The status of the file a path names (of a dangling link itself); false,
+// with *error set (when given), when it can't be had.
+bool stat_path(std::string_view path, struct stat& st, uint32_t* error) {
     uint32_t dummy = 0;
     uint32_t& err = error != nullptr ? *error : dummy;
     err = kErrNone;
     Resolved r = resolve(path);
     if (!r.found) {
         err = missing_code(r);
-        return kAttrInvalid;
+        return false;
     }
-    struct stat st;
     if (stat(r.native.c_str(), &st) != 0 && lstat(r.native.c_str(), &st) != 0) {
         err = code_of(errno);
-        return kAttrInvalid;
+        return false;
     }
+    return true;
+}
+
+}  // namespace
+
+uint32_t get_attributes(std::string_view path, uint32_t* error) {
+    struct stat st;
+    if (!stat_path(path, st, error)) return kAttrInvalid;
     uint32_t a = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
     if (!owner_writable(st)) a |= kAttrReadOnly;
     return a;
@@ -902,20 +913,23 @@ uint32_t set_attributes(std::string_view path, uint32_t attributes) {
 
 bool exists(std::string_view path) { return resolve(path).found; }
 
+uint32_t copy_access(std::string_view model, std::string_view target) {
+    Resolved m = resolve(model);
+    Resolved t = resolve(target);
+    if (!m.found) return missing_code(m);
+    if (!t.found) return missing_code(t);
+    struct stat ms;
+    if (stat(m.native.c_str(), &ms) != 0) return code_of(errno);
+    // The group first: changing it may clear the set-id bits. A process
+    // that may not give the file that group leaves it its own.
+    [[maybe_unused]] int ignored = chown(t.native.c_str(), static_cast<uid_t>(-1), ms.st_gid);
+    const mode_t mode = (ms.st_mode & 07777) | S_IWUSR;
+    return chmod(t.native.c_str(), mode) == 0 ? kErrNone : code_of(errno);
+}
+
 bool file_stamp(std::string_view path, FileStamp& out, uint32_t* error) {
-    uint32_t dummy = 0;
-    uint32_t& err = error != nullptr ? *error : dummy;
-    err = kErrNone;
-    Resolved r = resolve(path);
-    if (!r.found) {
-        err = missing_code(r);
-        return false;
-    }
     struct stat st;
-    if (stat(r.native.c_str(), &st) != 0) {
-        err = code_of(errno);
-        return false;
-    }
+    if (!stat_path(path, st, error)) return false;
     out.volume = static_cast<uint64_t>(st.st_dev);
     out.index = static_cast<uint64_t>(st.st_ino);
     out.writeTime = to_file_time(st.st_mtim);
