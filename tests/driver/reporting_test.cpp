@@ -194,6 +194,16 @@ TEST(Reasons, WriterStatuses) {
               std::string::npos)
         << r.out;
     EXPECT_EQ(r.exitCode, 1);
+    // A damaged trailer that names the slot W1 is in.
+    chmod((d.data() + "/pieceaaa.pce").c_str(), 0644);
+    std::string ctl = read_file(d.data() + "/piece.ctl");
+    ctl[ctl.size() - 64 + 3] = 0;
+    write_file(d.data() + "/piece.ctl", ctl);
+    r = d.run({"X:TEST", "X:\\epn\\w2.epn"});
+    EXPECT_NE(r.out.find("Achtung: Fehler in epn_pce_put()    11\n"
+                         "   (Platz in der Teiledatei ist schon belegt (Steuerdatei besch\x84" "digt))\n"),
+              std::string::npos)
+        << r.out;
     // A full area: the trailer names the last slot of "zzz".
     std::string trailer(64, '\0');
     trailer.replace(0, 3, "zzz");

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <random>
 #include <vector>
 
@@ -263,10 +264,22 @@ bool find_case_insensitive(const std::string& dir, std::string_view name, std::s
 }
 
 // The native path of the directory whose names are taken exactly as
-// given (assume_exact_names), empty if none.
-std::string& exact_names_dir() {
-    static std::string dir;
-    return dir;
+// given (assume_exact_names), empty if none. Guarded: another thread (the
+// lock's renewal) may resolve paths meanwhile.
+struct ExactNames {
+    std::mutex mutex;
+    std::string dir;
+};
+
+ExactNames& exact_names() {
+    static ExactNames e;
+    return e;
+}
+
+std::string exact_names_dir() {
+    ExactNames& e = exact_names();
+    std::lock_guard<std::mutex> guard(e.mutex);
+    return e.dir;
 }
 
 struct Resolved {
@@ -321,7 +334,7 @@ Resolved resolve(std::string_view path) {
         r.found = r.parentFound = true;
         return only_directory(r);
     }
-    const std::string& exactDir = exact_names_dir();
+    const std::string exactDir = exact_names_dir();
     if (!exactDir.empty() && exact.size() > exactDir.size() && exact.compare(0, exactDir.size(), exactDir) == 0 &&
         exact[exactDir.size()] == '/' && exact.find('/', exactDir.size() + 1) == std::string::npos &&
         parts.back() != "..") {
@@ -794,14 +807,22 @@ uint32_t link_file(std::string_view existing, std::string_view newName) {
 }
 
 void assume_exact_names(std::string_view dir) {
-    std::string& exactDir = exact_names_dir();
-    exactDir.clear();
-    if (dir.empty()) return;
-    Resolved r = resolve(dir);
-    if (r.found && is_directory(r.native)) {
-        exactDir = r.native;
-        while (exactDir.size() > 1 && exactDir.back() == '/') exactDir.pop_back();
+    std::string native;
+    if (!dir.empty()) {
+        {
+            ExactNames& e = exact_names();
+            std::lock_guard<std::mutex> guard(e.mutex);
+            e.dir.clear();  // the directory itself is found case-blind
+        }
+        Resolved r = resolve(dir);
+        if (r.found && is_directory(r.native)) {
+            native = r.native;
+            while (native.size() > 1 && native.back() == '/') native.pop_back();
+        }
     }
+    ExactNames& e = exact_names();
+    std::lock_guard<std::mutex> guard(e.mutex);
+    e.dir = native;
 }
 
 uint32_t sync_directory(std::string_view dir) {
