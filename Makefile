@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE ?= cmake
 
-.PHONY: all build test test-plain test-asan test-windows fuzz windows bench demo clean
+.PHONY: all build test test-plain test-asan test-windows fuzz fuzz-long windows bench bench-network demo clean
 
 all: build
 
@@ -19,15 +19,25 @@ test-asan:
 	$(CMAKE) --build build/asan -j $(JOBS)
 	cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
-# The fuzz targets, each run for FUZZ_SECONDS (skipped without clang).
-FUZZ_SECONDS ?= 60
+# The fuzz targets, each run for FUZZ_SECONDS (skipped without clang):
+# `make fuzz` briefly from a copy of the committed corpus (part of make
+# test), `make fuzz-long` for an hour each, the corpus in fuzz/corpus/
+# grown and minimised in place (commit it afterwards).
+FUZZ_SECONDS ?= 30
+FUZZ_LONG_SECONDS = $(if $(filter command line environment,$(origin FUZZ_SECONDS)),$(FUZZ_SECONDS),3600)
+fuzz_build = $(CMAKE) -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DTEILIMP_SANITIZE=ON -DTEILIMP_FUZZ=ON && $(CMAKE) --build build/fuzz -j $(JOBS)
 fuzz:
 	@if command -v clang++ >/dev/null 2>&1; then \
-	  $(CMAKE) -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	    -DTEILIMP_SANITIZE=ON -DTEILIMP_FUZZ=ON && \
-	  $(CMAKE) --build build/fuzz -j $(JOBS) && \
-	  sh fuzz/run.sh build/fuzz $(FUZZ_SECONDS); \
+	  $(fuzz_build) && sh fuzz/run.sh build/fuzz $(FUZZ_SECONDS); \
 	else echo "clang++ not found: fuzzing skipped"; fi
+
+fuzz-long:
+	@uptime
+	@if command -v clang++ >/dev/null 2>&1; then \
+	  $(fuzz_build) && sh fuzz/run.sh build/fuzz $(FUZZ_LONG_SECONDS) long; \
+	else echo "clang++ not found: fuzzing skipped"; fi
+	@uptime
 
 test: test-plain fuzz test-asan test-windows
 
@@ -62,12 +72,19 @@ test-windows: build
 # another file system, such as a network mount, to measure there).
 # BENCH_FULL=1 adds the full area (140,587 entries + the 20 imported).
 BENCH_DIR ?= build/bench-work
-BENCH_SIZES = 0 10000 100000 $(if $(BENCH_FULL),140587)
+BENCH_SIZES ?= 0 10000 100000 $(if $(BENCH_FULL),140587)
 bench: build
 	@uptime
 	@if [ -x build/bench_micro ]; then build/bench_micro; else echo "bench_micro not built (no Google Benchmark)"; fi
 	build/bench_scale build/teilimp $(BENCH_DIR) $(BENCH_SIZES)
 	@uptime
+
+# The same on a network file system made on this machine (sshfs through a
+# local sshd, bench/network.sh): M = 0 and 10,000.
+NET_DIR ?= $(CURDIR)/build/net
+bench-network: build
+	sh bench/network.sh up $(NET_DIR)
+	$(MAKE) bench BENCH_DIR=$(NET_DIR)/mnt/work BENCH_SIZES="0 10000"; rc=$$?; sh bench/network.sh down $(NET_DIR); exit $$rc
 
 demo: build
 	sh examples/demo.sh

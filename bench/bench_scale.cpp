@@ -303,10 +303,13 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
         }
         const double peak = *std::max_element(peaks.begin(), peaks.end());
-        std::printf("M=%-7lld median: program %.2f ms/piece, floor %.2f ms/piece, ratio %.2f; peak memory %.1f MiB "
-                    "(bound %.1f MiB: %s); load %s\n",
-                    static_cast<long long>(m), median(programMs), median(floorMs), median(ratios), peak, bound,
-                    peak <= bound ? "within" : "ABOVE", load().c_str());
+        const double bestProgram = *std::min_element(programMs.begin(), programMs.end());
+        const double bestFloor = *std::min_element(floorMs.begin(), floorMs.end());
+        std::printf("M=%-7lld median: program %.2f ms/piece, floor %.2f ms/piece, ratio %.2f; best of each %.2f / "
+                    "%.2f = %.2f; peak memory %.1f MiB (bound %.1f MiB: %s); load %s\n",
+                    static_cast<long long>(m), median(programMs), median(floorMs), median(ratios), bestProgram,
+                    bestFloor, bestProgram / bestFloor, peak, bound, peak <= bound ? "within" : "ABOVE",
+                    load().c_str());
 
         copy_area(tpl, run);
         const InProcess ip = run_in_process(run, epn);

@@ -156,15 +156,6 @@ void Checker::piece_files() {
     std::set<std::pair<FileCode, uint8_t>> listed;
     for (const Entry& e : m.entries)
         if (e.placeValid) listed.insert({e.fields.fileCode, e.fields.slot});
-    // Slots at or after the trailer's next place are free: an interrupted
-    // store may have left an image there that the next store replaces.
-    const bool bounded = m.trailer && writer::ctl_sound(m.layout);
-    FileCode next{};
-    uint8_t nextSlot = 0;
-    if (bounded) {
-        next = writer::trailer_next_code(*m.trailer);
-        nextSlot = writer::trailer_next_slot(*m.trailer);
-    }
     for (const auto& [code, file] : m.files) {
         if (!file.present) continue;
         const std::string name = piece_file_name(code);
@@ -183,8 +174,9 @@ void Checker::piece_files() {
                     std::to_string(file.layout.size) + " Bytes");
         std::string unlisted;
         for (uint8_t s = 0; s < file.layout.usedSlots; ++s) {
+            // Also a slot at or after the trailer's next place: a store
+            // refuses to overwrite it, so every later import would fail there.
             if (listed.count({code, s}) != 0) continue;
-            if (bounded && !writer::place_less(code, s, next, nextSlot)) continue;
             unlisted += (unlisted.empty() ? "" : ", ") + std::to_string(s);
         }
         if (!unlisted.empty()) {

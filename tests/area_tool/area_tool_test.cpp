@@ -112,9 +112,11 @@ struct Damage {
     std::function<void(ToolArea&)> apply;
     bool repairable = true;
     std::set<std::string> lost;                // pieces whose image is gone
+    Images gained;                             // pieces a repair brings into the control file
 
-    Damage(const char* k, std::function<void(ToolArea&)> f, bool r = true, std::set<std::string> l = {})
-        : kind(k), apply(std::move(f)), repairable(r), lost(std::move(l)) {}
+    Damage(const char* k, std::function<void(ToolArea&)> f, bool r = true, std::set<std::string> l = {},
+           Images g = {})
+        : kind(k), apply(std::move(f)), repairable(r), lost(std::move(l)), gained(std::move(g)) {}
 };
 
 std::string le16(int v) { return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)}; }
@@ -164,6 +166,16 @@ std::vector<Damage> damages() {
              const std::string b = a.bytes("piece.ctl");
              a.put("piece.ctl", b.substr(64, 64) + b.substr(0, 64) + b.substr(128));
          }},
+        // A piece file one piece ahead of the control file: the store
+        // refuses the slot the trailer names, so the area would take no
+        // more pieces; repair lists the piece.
+        {"slot_unlisted",
+         [](ToolArea& a) {
+             const std::string ctl = a.bytes("piece.ctl");
+             ASSERT_TRUE(a.store("EXTRA", square_image(77)).ok());
+             a.put("piece.ctl", ctl);
+         },
+         true, {}, {{"EXTRA", square_image(77)}}},
         {"slot_unlisted",
          [=](ToolArea& a) {
              // P0's entry dropped and the count set to match.
@@ -198,6 +210,7 @@ TEST_P(DamagedArea, IsReportedAndRepaired) {
     // No piece that was still there is lost.
     Images want = expect;
     for (const std::string& n : d.lost) want.erase(n);
+    for (const auto& [n, image] : d.gained) want[n] = image;
     EXPECT_TRUE(teilimp::testing::valid_images(data) == want) << names(teilimp::testing::valid_images(data));
 
     // The importer goes on with the repaired area.

@@ -28,41 +28,11 @@ void drain_into(int fd, std::mutex& m, std::string& sink) {
 }  // namespace
 
 Child::Child(const std::vector<std::string>& args, const std::map<std::string, std::string>& env) {
-    std::vector<std::string> envStrings = child_environment(env);
-    std::vector<char*> envp;
-    for (auto& s : envStrings) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> argStrings{TEILIMP_BINARY};
-    argStrings.insert(argStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& s : argStrings) argv.push_back(s.data());
-    argv.push_back(nullptr);
-
-    int inPipe[2], outPipe[2], errPipe[2];
-    if (pipe(inPipe) || pipe(outPipe) || pipe(errPipe)) throw std::runtime_error("pipe failed");
-    pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        dup2(inPipe[0], 0);
-        dup2(outPipe[1], 1);
-        dup2(errPipe[1], 2);
-        for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) close(fd);
-        // The test may have blocked or ignored signals; the program gets
-        // the defaults.
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) ::signal(sig, SIG_DFL);
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
-    ::signal(SIGPIPE, SIG_IGN);
-    close(inPipe[0]);
-    close(outPipe[1]);
-    close(errPipe[1]);
-    input = inPipe[1];
-    outFd = outPipe[0];
-    errFd = errPipe[0];
+    const Started started = start_program(TEILIMP_BINARY, args, env);
+    pid = started.pid;
+    input = started.in;
+    outFd = started.out;
+    errFd = started.err;
     outReader = std::thread(drain_into, outFd, std::ref(mutex), std::ref(out));
     errReader = std::thread(drain_into, errFd, std::ref(mutex), std::ref(err));
 }

@@ -20,6 +20,20 @@ namespace teilimp::testing {
 // overridden (a value of "\x01" removes the variable), as "NAME=value".
 std::vector<std::string> child_environment(const std::map<std::string, std::string>& env);
 
+// A program started with pipes for its standard input, output and error:
+// its process id and the test's ends of the pipes.
+struct Started {
+    pid_t pid = -1;
+    int in = -1;
+    int out = -1;
+    int err = -1;
+};
+// Starts `program` with `args`, the environment of child_environment(env)
+// and `cwd` as its working directory (when not empty); the signals a test
+// may have changed go back to their defaults in the program.
+Started start_program(const std::string& program, const std::vector<std::string>& args,
+                      const std::map<std::string, std::string>& env, const std::string& cwd = {});
+
 struct Child {
     pid_t pid = -1;
     int input = -1;  // the child's standard input (write end)

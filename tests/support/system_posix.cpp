@@ -110,9 +110,8 @@ std::vector<std::string> child_environment(const std::map<std::string, std::stri
     return out;
 }
 
-RunResult run_program(const std::string& program, const std::vector<std::string>& args,
-                      const std::map<std::string, std::string>& env, std::string_view input,
-                      const std::string& cwd) {
+Started start_program(const std::string& program, const std::vector<std::string>& args,
+                      const std::map<std::string, std::string>& env, const std::string& cwd) {
     std::vector<std::string> envStrings = child_environment(env);
     std::vector<char*> envp;
     for (auto& s : envStrings) envp.push_back(s.data());
@@ -126,39 +125,53 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
 
     int inPipe[2], outPipe[2], errPipe[2];
     if (pipe(inPipe) || pipe(outPipe) || pipe(errPipe)) throw std::runtime_error("pipe failed");
-    pid_t pid = fork();
+    const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
         dup2(inPipe[0], 0);
         dup2(outPipe[1], 1);
         dup2(errPipe[1], 2);
         for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) close(fd);
+        // The test may have blocked or ignored signals; the program gets
+        // the defaults.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) ::signal(sig, SIG_DFL);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
+    // A program that ends early must not end the test with it.
+    signal(SIGPIPE, SIG_IGN);
     close(inPipe[0]);
     close(outPipe[1]);
     close(errPipe[1]);
+    return {pid, inPipe[1], outPipe[0], errPipe[0]};
+}
+
+RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                      const std::map<std::string, std::string>& env, std::string_view input,
+                      const std::string& cwd) {
+    const Started child = start_program(program, args, env, cwd);
     RunResult r;
-    std::thread outReader(drain, outPipe[0], &r.rawOut);
-    std::thread errReader(drain, errPipe[0], &r.err);
+    std::thread outReader(drain, child.out, &r.rawOut);
+    std::thread errReader(drain, child.err, &r.err);
     // Feed the input, then close so that the child sees the end of input.
-    signal(SIGPIPE, SIG_IGN);
     size_t done = 0;
     while (done < input.size()) {
-        ssize_t n = ::write(inPipe[1], input.data() + done, input.size() - done);
+        ssize_t n = ::write(child.in, input.data() + done, input.size() - done);
         if (n <= 0) break;
         done += static_cast<size_t>(n);
     }
-    close(inPipe[1]);
+    close(child.in);
     outReader.join();
     errReader.join();
-    close(outPipe[0]);
-    close(errPipe[0]);
+    close(child.out);
+    close(child.err);
     r.out = r.rawOut;
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+    while (waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {}
     if (WIFEXITED(status)) {
         r.exitCode = WEXITSTATUS(status);
     } else if (WIFSIGNALED(status)) {

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <vector>
 
 #include <dirent.h>
@@ -269,10 +270,22 @@ bool find_case_insensitive(const std::string& dir, std::string_view name, std::s
 }
 
 // The native path of the directory whose names are taken exactly as
-// given (assume_exact_names), empty if none.
-std::string& exact_names_dir() {
-    static std::string dir;
-    return dir;
+// given (assume_exact_names), empty if none. Guarded: another thread (the
+// lock's renewal) may resolve paths meanwhile.
+struct ExactNames {
+    std::mutex mutex;
+    std::string dir;
+};
+
+ExactNames& exact_names() {
+    static ExactNames e;
+    return e;
+}
+
+std::string exact_names_dir() {
+    ExactNames& e = exact_names();
+    std::lock_guard<std::mutex> guard(e.mutex);
+    return e.dir;
 }
 
 struct Resolved {
@@ -327,7 +340,7 @@ Resolved resolve(std::string_view path) {
         r.found = r.parentFound = true;
         return only_directory(r);
     }
-    const std::string& exactDir = exact_names_dir();
+    const std::string exactDir = exact_names_dir();
     if (!exactDir.empty() && exact.size() > exactDir.size() && exact.compare(0, exactDir.size(), exactDir) == 0 &&
         exact[exactDir.size()] == '/' && exact.find('/', exactDir.size() + 1) == std::string::npos &&
         parts.back() != "..") {
@@ -783,14 +796,22 @@ uint32_t link_file(std::string_view existing, std::string_view newName) {
 }
 
 void assume_exact_names(std::string_view dir) {
-    std::string& exactDir = exact_names_dir();
-    exactDir.clear();
-    if (dir.empty()) return;
-    Resolved r = resolve(dir);
-    if (r.found && is_directory(r.native)) {
-        exactDir = r.native;
-        while (exactDir.size() > 1 && exactDir.back() == '/') exactDir.pop_back();
+    std::string native;
+    if (!dir.empty()) {
+        {
+            ExactNames& e = exact_names();
+            std::lock_guard<std::mutex> guard(e.mutex);
+            e.dir.clear();  // the directory itself is found case-blind
+        }
+        Resolved r = resolve(dir);
+        if (r.found && is_directory(r.native)) {
+            native = r.native;
+            while (native.size() > 1 && native.back() == '/') native.pop_back();
+        }
     }
+    ExactNames& e = exact_names();
+    std::lock_guard<std::mutex> guard(e.mutex);
+    e.dir = native;
 }
 
 uint32_t sync_directory(std::string_view dir) {
@@ -847,20 +868,31 @@ uint32_t make_private_directory(std::string_view parent, std::string_view prefix
     });
 }
 
-uint32_t get_attributes(std::string_view path, uint32_t* error) {
+namespace {
+
+// The status of the file a path names (of a dangling link itself); false,
+// with *error set (when given), when it can't be had.
+bool stat_path(std::string_view path, struct stat& st, uint32_t* error) {
     uint32_t dummy = 0;
     uint32_t& err = error != nullptr ? *error : dummy;
     err = kErrNone;
     Resolved r = resolve(path);
     if (!r.found) {
         err = missing_code(r);
-        return kAttrInvalid;
+        return false;
     }
-    struct stat st;
     if (stat(r.native.c_str(), &st) != 0 && lstat(r.native.c_str(), &st) != 0) {
         err = code_of(errno);
-        return kAttrInvalid;
+        return false;
     }
+    return true;
+}
+
+}  // namespace
+
+uint32_t get_attributes(std::string_view path, uint32_t* error) {
+    struct stat st;
+    if (!stat_path(path, st, error)) return kAttrInvalid;
     uint32_t a = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
     if (!owner_writable(st)) a |= kAttrReadOnly;
     return a;
@@ -898,19 +930,8 @@ uint32_t copy_access(std::string_view model, std::string_view target) {
 }
 
 bool file_stamp(std::string_view path, FileStamp& out, uint32_t* error) {
-    uint32_t dummy = 0;
-    uint32_t& err = error != nullptr ? *error : dummy;
-    err = kErrNone;
-    Resolved r = resolve(path);
-    if (!r.found) {
-        err = missing_code(r);
-        return false;
-    }
     struct stat st;
-    if (stat(r.native.c_str(), &st) != 0) {
-        err = code_of(errno);
-        return false;
-    }
+    if (!stat_path(path, st, error)) return false;
     out.volume = static_cast<uint64_t>(st.st_dev);
     out.index = static_cast<uint64_t>(st.st_ino);
     out.writeTime = to_file_time(st.st_mtim);
