@@ -3,71 +3,25 @@
 // entered, stored, its backup settled, superseded marks are carried into
 // the piece files, the control file is sorted and leftovers are recovered.
 // Whatever the files hold, nothing may crash or read or write out of bounds.
-//
-// Input layout: two little-endian 16-bit lengths a and b, then a bytes of
-// piece.ctl, b bytes of pieceaaa.pce, and the rest as pieceaab.pce.
+// The input's layout: scratch_area.h.
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <string>
 #include <vector>
 
-#include <unistd.h>
-
+#include "scratch_area.h"
 #include "writer/lock.h"
 #include "writer/records.h"
 #include "writer/sort.h"
 #include "writer/writer.h"
 
-namespace {
-
-namespace fs = std::filesystem;
 using namespace teilimp;
 
-fs::path g_root;
-fs::path g_data;
-
-void remove_scratch() {
-    std::error_code ec;
-    fs::remove_all(g_root, ec);
-}
-
-void put(const fs::path& path, const uint8_t* data, size_t n) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(n));
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // A scratch drive F: in memory where possible: every store flushes.
-    const fs::path base = fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-    const fs::path root = base / ("teilimp-fuzz-area-" + std::to_string(::getpid()));
-    g_root = root;
-    g_data = root / "userroot/storage/F/data";
-    std::atexit(remove_scratch);
-    fs::create_directories(g_data);
-    fs::create_directories(root / "tmp");
-    ::setenv("TEILIMP_DRIVE_F", root.c_str(), 1);
-    ::setenv("TMP", (root / "tmp").c_str(), 1);
+    fuzz_area::init("area", false);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 4) return 0;
-    size_t a = static_cast<size_t>(data[0] | (data[1] << 8));
-    size_t b = static_cast<size_t>(data[2] | (data[3] << 8));
-    data += 4;
-    size -= 4;
-    a = a > size ? size : a;
-    b = b > size - a ? size - a : b;
-
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(g_data, ec)) fs::remove(entry.path(), ec);
-    put(g_data / "piece.ctl", data, a);
-    put(g_data / "pieceaaa.pce", data + a, b);
-    put(g_data / "pieceaab.pce", data + a + b, size - a - b);
+    if (!fuzz_area::fill(data, size)) return 0;
 
     const writer::AreaField area = writer::make_area("F:F");
     writer::PieceName name{};

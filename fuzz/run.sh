@@ -1,44 +1,76 @@
 #!/bin/sh
 # Runs every fuzz target found in a build directory for a number of seconds.
-#   sh fuzz/run.sh BUILD_DIR SECONDS
-# A target fuzz_NAME starts from a copy of its seed corpus fuzz/corpus/NAME
-# in BUILD_DIR/fuzz-work/NAME (the seeds themselves are never changed);
-# inputs that crash are saved in BUILD_DIR/fuzz-artifacts/NAME/. Exits
-# non-zero when a target finds a crash or no target is found.
+#   sh fuzz/run.sh BUILD_DIR SECONDS [long]
+# A target fuzz_NAME starts from its corpus fuzz/corpus/NAME. In a short run
+# (make fuzz) it works on a copy in BUILD_DIR/fuzz-work/NAME and the corpus
+# is never changed. With "long" (make fuzz-long) the inputs it finds are
+# merged into fuzz/corpus/NAME afterwards, minimised (-merge=1: the fewest
+# inputs that keep every feature). Inputs that crash are saved in
+# BUILD_DIR/fuzz-artifacts/NAME/. Prints executions and coverage per target
+# and exits non-zero when a target finds a crash or no target is found.
 set -u
 
-build=${1:?usage: run.sh BUILD_DIR SECONDS}
+build=${1:?usage: run.sh BUILD_DIR SECONDS [long]}
 seconds=${2:-60}
+mode=${3:-short}
 here=$(cd "$(dirname "$0")" && pwd)
 
 found=0
 failed=0
+summary=""
 for bin in "$build"/fuzz_*; do
     [ -f "$bin" ] && [ -x "$bin" ] || continue
     found=$((found + 1))
     name=$(basename "$bin")
     target=${name#fuzz_}
+    corpus="$here/corpus/$target"
     work="$build/fuzz-work/$target"
     artifacts="$build/fuzz-artifacts/$target"
+    log="$build/fuzz-work/$target.log"
     rm -rf "$work"
-    mkdir -p "$work" "$artifacts" || exit 1
-    for seeds in "$here/corpus/$target" "$here/corpus/$name"; do
-        if [ -d "$seeds" ]; then
-            cp "$seeds"/* "$work"/ 2>/dev/null || true
-        fi
-    done
-    echo "== $name: $seconds s, $(ls "$work" | wc -l) seeds"
-    if ! "$bin" -max_total_time="$seconds" -print_final_stats=1 \
-            -artifact_prefix="$artifacts/" "$work"; then
-        echo "== $name: FAILED (see $artifacts)"
-        failed=$((failed + 1))
+    mkdir -p "$work" "$artifacts" "$corpus" || exit 1
+    if [ "$mode" = long ]; then
+        dirs="$work $corpus"   # new inputs go to the first directory
+    else
+        cp "$corpus"/* "$work"/ 2>/dev/null || true
+        dirs="$work"
     fi
+    echo "== $name: $seconds s, $(ls "$corpus" | wc -l) inputs in its corpus"
+    # shellcheck disable=SC2086
+    "$bin" -max_total_time="$seconds" -timeout=60 -print_final_stats=1 \
+        -artifact_prefix="$artifacts/" $dirs >"$log" 2>&1
+    status=$?
+    grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)|^stat::|ERROR|SUMMARY' "$log"
+    executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+    coverage=$(grep -E '^#[0-9]+[[:space:]]+(DONE|pulse|NEW|REDUCE|INITED)' "$log" | tail -1 |
+               sed -n 's/.* cov: \([0-9]*\) ft: \([0-9]*\).*/\1 edges, \2 features/p')
+    result="${executions:-?} executions, coverage ${coverage:-?}"
+    if [ "$status" -ne 0 ]; then
+        tail -40 "$log"
+        echo "== $name: FAILED (see $artifacts, $log)"
+        failed=$((failed + 1))
+        result="$result, FAILED"
+    elif [ "$mode" = long ]; then
+        merged="$build/fuzz-work/$target.merged"
+        rm -rf "$merged" && mkdir -p "$merged"
+        if "$bin" -merge=1 "$merged" "$corpus" "$work" >"$log.merge" 2>&1; then
+            rm -rf "$corpus" && mv "$merged" "$corpus"
+            result="$result, corpus $(ls "$corpus" | wc -l) inputs"
+        else
+            echo "== $name: merging the corpus failed (see $log.merge)"
+            failed=$((failed + 1))
+        fi
+    fi
+    echo "== $name: $result"
+    summary="$summary$name: $result
+"
 done
 
 if [ "$found" -eq 0 ]; then
     echo "no fuzz targets in $build"
     exit 1
 fi
+printf '\nFuzzing, %s s per target:\n%s' "$seconds" "$summary"
 if [ "$failed" -ne 0 ]; then
     echo "$failed of $found fuzz targets failed"
     exit 1

@@ -171,34 +171,32 @@ void build_sections(const std::vector<EpnPoint>& perimeter, const std::vector<Ep
 }
 
 struct SizeTable {
-    std::vector<std::array<char, 6>> names;
-    std::vector<uint8_t> inner;
+    int32_t count = 0;                         // the sizes the trailer names
+    std::vector<std::array<char, 6>> names;    // the names read, at most count
     int32_t baseSizeIndex = 0;
 };
 
 // Size names: ten 6-column names per line. The reading ends at the end of
 // the file; names that were not read stay NUL and count as outer sizes.
+// Only the names read are held, so a size count claimed far beyond the
+// file costs nothing here.
 void read_size_names(LineCursor& lines, const TrailerLine& t, SizeTable& sizes) {
     const auto count = static_cast<size_t>(t.sizeCount);
-    sizes.names.assign(count, std::array<char, 6>{});
-    sizes.inner.assign(count, 0);
+    sizes.count = t.sizeCount;
+    sizes.names.clear();
     char line[kLineWidth];
-    size_t k = 0;
-    while (k < count && lines.next(line, kLineWidth)) {
-        for (size_t j = 0; j < 10 && k < count; ++j, ++k) {
-            sizes.names[k] = take<6>(line, 6 * j);
-            sizes.inner[k] = 1;
-        }
-    }
-    // The first and the last size are the outer ones (one size: both).
-    if (count > 0) {
-        sizes.inner[0] = 0;
-        sizes.inner[count - 1] = 0;
+    while (sizes.names.size() < count && lines.next(line, kLineWidth)) {
+        for (size_t j = 0; j < 10 && sizes.names.size() < count; ++j)
+            sizes.names.push_back(take<6>(line, 6 * j));
     }
     for (auto& name : sizes.names) nul_after_siglen(name);
     const auto match = std::find(sizes.names.begin(), sizes.names.end(), t.baseSize);
-    if (match != sizes.names.end())
+    if (match != sizes.names.end()) {
         sizes.baseSizeIndex = static_cast<int32_t>(match - sizes.names.begin());
+    } else if (sizes.names.size() < count && t.baseSize == std::array<char, 6>{}) {
+        // A blank base size names the first size that was not read.
+        sizes.baseSizeIndex = static_cast<int32_t>(sizes.names.size());
+    }
 }
 
 struct Counts {
@@ -227,39 +225,59 @@ void write_piece_header(uint8_t* out, const HeaderLine& head, const TrailerLine&
     encode_header(h, out);
 }
 
+// Writes the entries of the names read into the size table at `at`; the
+// entries of sizes not read stay zero (NUL name, outer). A size read is an
+// inner one unless it is the first or the last (one size: both).
 void write_size_table(uint8_t* at, const SizeTable& sizes) {
-    for (size_t k = 0; k < sizes.names.size(); ++k, at += kSizeEntryLength)
-        encode_size_entry({sizes.names[k], sizes.inner[k]}, at);
+    const size_t count = sizes.names.size();
+    for (size_t k = 0; k < count; ++k, at += kSizeEntryLength) {
+        const bool outer = k == 0 || k + 1 == static_cast<size_t>(sizes.count);
+        encode_size_entry({sizes.names[k], static_cast<uint8_t>(outer ? 0 : 1)}, at);
+    }
 }
 
-// Reads one grade line. False when it can't be read (end of file or an
-// unreadable field); the values are then left alone.
-bool read_grade_line(LineCursor& lines, int32_t& rule, int32_t& x, int32_t& y) {
+enum class GradeLine { Read, Unreadable, End };
+
+// Reads one grade line. At the end of the file or when a field can't be
+// read the values are left alone.
+GradeLine read_grade_line(LineCursor& lines, int32_t& rule, int32_t& x, int32_t& y) {
     char line[40];
-    if (!lines.next(line, sizeof line)) return false;
+    if (!lines.next(line, sizeof line)) return GradeLine::End;
     const auto unused = read_int_field(line + 0, 5);
     const auto r = read_int_field(line + 5, 5);
     const auto gx = read_int_field(line + 20, 10);
     const auto gy = read_int_field(line + 30, 10);
-    if (!unused || !r || !gx || !gy) return false;
+    if (!unused || !r || !gx || !gy) return GradeLine::Unreadable;
     rule = *r;
     x = *gx;
     y = *gy;
-    return true;
+    return GradeLine::Read;
 }
 
-// Reads the grade lines and writes the rule blocks, starting at `blocks`.
-// The lines come size by size; a rule's steps are the differences of its
-// values in neighbouring sizes, so only the previous size's values are
-// kept. An unreadable line leaves its entry zero and ends its size.
+// Reads the grade lines and writes the rule blocks, starting at `blocks`
+// (zero bytes). The lines come size by size; a rule's steps are the
+// differences of its values in neighbouring sizes, so only the previous
+// size's values are kept. An unreadable line leaves its entry zero and ends
+// its size. After the end of the file every value is zero: the first size
+// that reads no line steps back to zero, every later step is zero, as the
+// blocks already hold, so the loop ends there however many sizes the
+// trailer claims.
 int32_t read_grades(LineCursor& lines, const Rotation& rotation, int32_t sizeCount,
                     int32_t ruleCount, int32_t blockLength, uint8_t* blocks) {
     std::vector<XY> previous(static_cast<size_t>(ruleCount));
+    bool ended = false;
     for (int32_t s = 0; s < sizeCount; ++s) {
+        const bool noLineLeft = ended;
         bool sizeOpen = true;
         for (int32_t r = 0; r < ruleCount; ++r) {
             int32_t rule = 0, x = 0, y = 0;
-            if (sizeOpen && !read_grade_line(lines, rule, x, y)) sizeOpen = false;
+            if (sizeOpen && !ended) {
+                const GradeLine read = read_grade_line(lines, rule, x, y);
+                ended = read == GradeLine::End;
+                sizeOpen = read == GradeLine::Read;
+            } else {
+                sizeOpen = false;
+            }
             if (sizeOpen) {
                 if (!tenfold(x, x) || !tenfold(y, y)) return kEpnOutOfLimits;
                 if (rotation.turned && !turn_grade_values(rotation, x, y)) return kEpnOutOfLimits;
@@ -281,6 +299,7 @@ int32_t read_grades(LineCursor& lines, const Rotation& rotation, int32_t sizeCou
             }
             previous[r] = {x, y};
         }
+        if (noLineLeft) break;
     }
     return kEpnOk;
 }
@@ -348,7 +367,13 @@ int32_t Reading::run(int32_t& contourReversed, int32_t& grainRotated, Piece& pie
     read_size_names(lines, trailer, sizes);
 
     allocStatus = kEpnNoImage;
-    std::vector<uint8_t> image(static_cast<size_t>(imageLength), 0);
+    // The image is built in the piece's own buffer, which keeps the room of
+    // an earlier piece where that is large enough (a run reads piece after
+    // piece into one Piece); a larger image gets a new buffer, the old one
+    // given back first.
+    std::vector<uint8_t>& image = piece.image;
+    if (static_cast<size_t>(imageLength) > image.capacity()) std::vector<uint8_t>().swap(image);
+    image.assign(static_cast<size_t>(imageLength), 0);
     uint8_t* at = image.data();
     write_piece_header(at, head, trailer, sizes, c);
     write_size_table(at + kPieceHeaderLength, sizes);
@@ -366,7 +391,6 @@ int32_t Reading::run(int32_t& contourReversed, int32_t& grainRotated, Piece& pie
     at += sections.perimeter.size();
     if (!sections.lines.empty()) std::memcpy(at, sections.lines.data(), sections.lines.size());
 
-    piece.image = std::move(image);
     piece.pieceName = head.name;
     return kEpnOk;
 }
@@ -376,7 +400,7 @@ int32_t read_piece(LineCursor& lines, int32_t& contourReversed, int32_t& grainRo
     contourReversed = 0;
     grainRotated = 0;
     piece.pieceName.fill('\0');
-    std::vector<uint8_t>().swap(piece.image);
+    piece.image.clear();
     Reading reading{lines};
     int32_t status;
     try {
@@ -385,6 +409,7 @@ int32_t read_piece(LineCursor& lines, int32_t& contourReversed, int32_t& grainRo
         status = reading.allocStatus;
     }
     piece.stopLine = lines.linesRead;
+    if (status != kEpnOk) piece.image.clear();  // no image after a failure
     return status;
 }
 
@@ -401,7 +426,7 @@ int32_t epn_read(const char* fileName, int32_t fileNameLength, int32_t& contourR
     contourReversed = 0;
     grainRotated = 0;
     piece.pieceName.fill('\0');
-    std::vector<uint8_t>().swap(piece.image);
+    piece.image.clear();
     piece.stopLine = 0;
 
     constexpr int32_t kFileNameField = 1024;

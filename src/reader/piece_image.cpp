@@ -85,6 +85,7 @@ bool Decoder::header(ImageHeader& h) {
 
 bool Decoder::sizes(const ImageHeader& h, std::vector<SizeEntry>& out) {
     const auto count = static_cast<size_t>(h.sizeCount);
+    if (have(count * kSizeEntryLength)) out.reserve(count);
     for (size_t k = 0; k < count; ++k) {
         if (!have(kSizeEntryLength)) return fail(at, "Bild endet in der Gr\x94\xe1" "entabelle");
         const uint8_t* b = here();
@@ -102,17 +103,23 @@ bool Decoder::sizes(const ImageHeader& h, std::vector<SizeEntry>& out) {
 
 bool Decoder::rules(const ImageHeader& h, std::vector<RuleBlock>& out) {
     const auto steps = static_cast<size_t>(h.lastStepIndex) + 1;
-    for (int32_t r = 0; r < h.ruleCount; ++r) {
-        if (!have(kRuleHeaderLength + steps * kRuleStepLength)) return fail(at, "Bild endet in den Regelbl\x94" "cken");
+    const size_t blockLength = kRuleHeaderLength + steps * kRuleStepLength;
+    // The blocks that are there; blocks already in `out` keep their room.
+    const auto count = std::min(static_cast<size_t>(h.ruleCount), (bytes.size() - at) / blockLength);
+    out.resize(count);
+    for (RuleBlock& block : out) {
         const uint8_t* b = here();
         if (!zero(b + 2, kRuleHeaderLength - 2)) return fail(at, "Kopf eines Regelblocks ung\x81ltig");
-        RuleBlock block;
         block.ruleNumber = get16(b);
         b += kRuleHeaderLength;
-        for (size_t k = 0; k < steps; ++k, b += kRuleStepLength) block.steps.push_back({get32(b), get32(b + 4)});
-        out.push_back(std::move(block));
-        at += kRuleHeaderLength + steps * kRuleStepLength;
+        block.steps.resize(steps);
+        for (RuleStep& step : block.steps) {
+            step = {get32(b), get32(b + 4)};
+            b += kRuleStepLength;
+        }
+        at += blockLength;
     }
+    if (count < static_cast<size_t>(h.ruleCount)) return fail(at, "Bild endet in den Regelbl\x94" "cken");
     return true;
 }
 
@@ -178,36 +185,55 @@ void encode_line_header(int32_t index, char type, int32_t pointCount, uint8_t* o
 }
 
 std::vector<uint8_t> encode_image(const PieceImage& image) {
-    std::vector<uint8_t> out(kPieceHeaderLength);
-    encode_header(image.header, out.data());
+    // The length first, so that the bytes are written in place.
+    size_t length = kPieceHeaderLength + image.sizes.size() * kSizeEntryLength + kClosingBytes;
+    for (const RuleBlock& r : image.rules) length += kRuleHeaderLength + r.steps.size() * kRuleStepLength;
     uint8_t buf[kMaxRulePointRecord];
-    auto append = [&out](const uint8_t* b, size_t n) { out.insert(out.end(), b, b + n); };
+    for (const PointRecord& p : image.perimeter) length += static_cast<size_t>(encode_point(p, buf));
+    for (const ImageLine& line : image.lines) {
+        length += kLineHeaderLength;
+        for (const PointRecord& p : line.points) length += static_cast<size_t>(encode_point(p, buf));
+    }
+
+    std::vector<uint8_t> out(length, 0);
+    uint8_t* at = out.data();
+    encode_header(image.header, at);
+    at += kPieceHeaderLength;
     for (const SizeEntry& s : image.sizes) {
-        encode_size_entry(s, buf);
-        append(buf, kSizeEntryLength);
+        encode_size_entry(s, at);
+        at += kSizeEntryLength;
     }
     for (const RuleBlock& r : image.rules) {
-        uint8_t head[kRuleHeaderLength] = {};
-        put16(head, r.ruleNumber);
-        append(head, sizeof head);
+        put16(at, r.ruleNumber);  // the rest of the rule header stays zero
+        at += kRuleHeaderLength;
         for (const RuleStep& s : r.steps) {
-            put32(buf, s.dx);
-            put32(buf + 4, s.dy);
-            append(buf, kRuleStepLength);
+            put32(at, s.dx);
+            put32(at + 4, s.dy);
+            at += kRuleStepLength;
         }
     }
-    for (const PointRecord& p : image.perimeter) append(buf, static_cast<size_t>(encode_point(p, buf)));
+    // A record is encoded into room of its longest form, then copied.
+    auto put_point = [&at, &buf](const PointRecord& p) {
+        const auto n = static_cast<size_t>(encode_point(p, buf));
+        std::memcpy(at, buf, n);
+        at += n;
+    };
+    for (const PointRecord& p : image.perimeter) put_point(p);
     for (const ImageLine& line : image.lines) {
-        encode_line_header(line.index, line.type, static_cast<int32_t>(line.points.size()), buf);
-        append(buf, kLineHeaderLength);
-        for (const PointRecord& p : line.points) append(buf, static_cast<size_t>(encode_point(p, buf)));
+        encode_line_header(line.index, line.type, static_cast<int32_t>(line.points.size()), at);
+        at += kLineHeaderLength;
+        for (const PointRecord& p : line.points) put_point(p);
     }
-    out.resize(out.size() + kClosingBytes, 0);
-    return out;
+    return out;  // the closing bytes are the zeros left at the end
 }
 
 bool decode_image(std::span<const uint8_t> bytes, PieceImage& out, ImageFault& fault) {
-    out = PieceImage{};
+    // Everything is read anew; the rule blocks keep their room (a caller
+    // that decodes image after image into one PieceImage allocates little).
+    out.header = ImageHeader{};
+    out.sizes.clear();
+    out.perimeter.clear();
+    out.lines.clear();
     Decoder d{bytes, 0, fault};
     if (!d.header(out.header) || !d.sizes(out.header, out.sizes) || !d.rules(out.header, out.rules))
         return false;

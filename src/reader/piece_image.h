@@ -87,7 +87,8 @@ struct ImageFault {
 // Reads an image. False, with the first fault, when the bytes break the
 // layout: wrong header mark or counts, a size or rule table, point record
 // or line header the encoder does not write, a missing or non-zero closing,
-// or bytes after it.
+// or bytes after it; `out` then holds no complete piece. The rule blocks of
+// an earlier decoding into `out` lend their room to the new ones.
 bool decode_image(std::span<const uint8_t> bytes, PieceImage& out, ImageFault& fault);
 
 }  // namespace teilimp::reader

@@ -180,13 +180,14 @@ bool read_all(platform::File& f, std::vector<uint8_t>& out) {
         have += static_cast<size_t>(got);
     }
     out.resize(have);
-    // Whatever the file gained since it was measured.
-    std::vector<uint8_t> block(64 * 1024);
+    // Whatever the file gained since it was measured (usually nothing: a
+    // block on the stack, not a buffer allocated for every file read).
+    uint8_t block[4096];
     for (;;) {
-        const int64_t got = platform::read_bytes(f, block.data(), block.size());
+        const int64_t got = platform::read_bytes(f, block, sizeof block);
         if (got < 0) return false;
         if (got == 0) return true;
-        out.insert(out.end(), block.begin(), block.begin() + got);
+        out.insert(out.end(), block, block + got);
     }
 }
 

@@ -207,6 +207,42 @@ TEST(Reader, SizeNamesAndGradeLinesMayBeMissing) {
     EXPECT_EQ(r.i16(54), 0);
 }
 
+// A trailer may claim far more sizes than the file holds: the sizes not
+// read are NUL outer entries, a blank base size names the first blank one;
+// the first size without grade lines steps back to zero and every later
+// step is zero.
+TEST(Reader, SizesAndGradesClaimedBeyondTheFile) {
+    EpnFile f = two_size_piece();
+    f.sizes = {"S", "M", "L"};
+    f.sizeCount = 30000;
+    f.baseSize = "";
+    f.grades = {};
+    Result r = parse(f);
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.i16(42), 30000);
+    EXPECT_EQ(r.i16(54), 3);
+    // The one name line holds ten names, three of them not blank.
+    for (int k = 0; k < 10; ++k) EXPECT_EQ(r.piece.image[98 + 10 * k + 8], k == 0 ? 0 : 1);
+    EXPECT_EQ(r.bytes(98 + 100, 10 * (30000 - 10)), Bytes(10 * (30000 - 10), 0));
+    const size_t rules = 98 + 10 * 30000;
+    EXPECT_EQ(r.bytes(rules, 26 + 8 * 29999), Bytes(26 + 8 * 29999, 0));
+    EXPECT_EQ(r.piece.imageLength(), static_cast<int32_t>(rules + 26 + 8 * 29999 + 62 + 6));
+
+    f.sizes = {"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12"};
+    f.sizeCount = std::nullopt;
+    f.baseSize = "3";
+    f.grades = {{{4, 1, 2}}, {{4, 3, 5}}};  // sizes 0 and 1 only
+    r = parse(f);
+    ASSERT_EQ(r.status, 0);
+    const size_t block = 98 + 10 * 12;
+    EXPECT_EQ(r.i16(block), 4);
+    EXPECT_EQ(r.i32(block + 26), 20);   // size 0 to 1
+    EXPECT_EQ(r.i32(block + 30), 30);
+    EXPECT_EQ(r.i32(block + 34), -30);  // size 1 to 2: back to zero
+    EXPECT_EQ(r.i32(block + 38), -50);
+    EXPECT_EQ(r.bytes(block + 42, 8 * 9), Bytes(8 * 9, 0));
+}
+
 TEST(Reader, UnreadableGradeLineZeroesItsEntryAndEndsItsSize) {
     EpnFile f = two_size_piece();
     f.points[0].rule = 5;
