@@ -103,11 +103,15 @@ TEST(FileArguments, SeveralPatternsAndNamesInOneRun) {
     // already and one more, a name that matches nothing, and an option.
     auto r = d.run({"X:TEST", d.epn() + "/D.epn", d.epn() + "/B.epn", "X:\\EPN\\d.EPN", "X:\\epn\\*.epn",
                     "X:\\epn\\gibtsnicht.epn", "/n"});
-    EXPECT_EQ(r.out, kBanner + cp850_lines({"Konvertiere Datei:" + d.epn() + "/D.epn", "   Teil importiert als:D",
-                                            "Konvertiere Datei:" + d.epn() + "/B.epn", "   Teil importiert als:B",
-                                            "Konvertiere Datei:X:\\epn\\A.epn", "   Teil importiert als:A",
-                                            "Konvertiere Datei:X:\\epn\\C.epn", "   Teil importiert als:C",
-                                            summary(4, 0, 0, 0)}));
+    // Each file once, in the order of the arguments (on a system with
+    // 8.3 names the paths show the short names, so only the pieces count).
+    EXPECT_EQ(count_of(r.out, "Konvertiere Datei:"), 4u) << r.out;
+    std::string stored;
+    for (size_t at = r.out.find("als:"); at != std::string::npos; at = r.out.find("als:", at + 1))
+        stored += r.out.substr(at + 4, 1);
+    EXPECT_EQ(stored, "DBAC");
+    EXPECT_NE(r.out.find("Konvertiere Datei:" + d.epn() + "/"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - summary(4, 0, 0, 0).size() - 1), summary(4, 0, 0, 0) + "\n");
     EXPECT_EQ(r.exitCode, 0);
     // One sort at the end: the control file is in name order.
     EXPECT_EQ(ctl_names(d), (std::vector<std::string>{"A", "B", "C", "D"}));

@@ -429,6 +429,19 @@ bool has_short_names() { return true; }
 std::string native_path(std::string_view path) { return std::string(path); }
 
 std::string file_identity(std::string_view path) {
+    // The volume and the file's index name it whatever the spelling: also
+    // through another drive letter (subst, a share) or a hard link.
+    HANDLE h = CreateFileA(z(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        BY_HANDLE_FILE_INFORMATION info;
+        const BOOL ok = GetFileInformationByHandle(h, &info);
+        CloseHandle(h);
+        if (ok) {
+            return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) + ":" +
+                   std::to_string(info.nFileIndexLow);
+        }
+    }
     std::string p = z(path);
     DWORD n = GetFullPathNameA(p.c_str(), 0, nullptr, nullptr);
     if (n == 0) return std::string();
