@@ -417,13 +417,20 @@ bool has_short_names() { return true; }
 
 std::string native_path(std::string_view path) { return std::string(path); }
 
-// The volume and the file's index on it, as on POSIX its device and inode:
-// one file reached through two drive letters (SUBST, a mapped share) is
-// one file. Where the file system gives no index, the full path.
 std::string file_identity(std::string_view path) {
-    FileStamp stamp;
-    if (file_stamp(path, stamp) && stamp.index != 0)
-        return std::to_string(stamp.volume) + ":" + std::to_string(stamp.index);
+    // The volume and the file's index name it whatever the spelling: also
+    // through another drive letter (subst, a share) or a hard link.
+    HANDLE h = CreateFileA(z(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        BY_HANDLE_FILE_INFORMATION info;
+        const BOOL ok = GetFileInformationByHandle(h, &info);
+        CloseHandle(h);
+        if (ok) {
+            return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) + ":" +
+                   std::to_string(info.nFileIndexLow);
+        }
+    }
     std::string p = z(path);
     DWORD n = GetFullPathNameA(p.c_str(), 0, nullptr, nullptr);
     if (n == 0) return std::string();
