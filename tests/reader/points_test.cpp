@@ -148,13 +148,36 @@ TEST(AngleDirection, QuarterAnglesAreExactOthersComputed) {
     eq(3600, 1, 0);
     eq(-3600, 1, 0);
     eq(4500, 0, 1);  // 450 degrees reduce to 90
-    // Negative quarters keep their sign and are computed.
-    const util::Vec2 m = angle_direction(-900);
-    EXPECT_EQ(m.x, static_cast<float>(std::cos(-90.0 * (3.14159265358979323846 / 180.0))));
-    EXPECT_NE(m.x, 0.0f);
-    EXPECT_EQ(m.y, -1.0f);
-    const util::Vec2 d = angle_direction(450);
-    EXPECT_EQ(d.x, static_cast<float>(std::cos(45.0 * (3.14159265358979323846 / 180.0))));
+    eq(-900, 0, -1);
+    eq(-1800, -1, 0);
+    eq(-2700, 0, 1);
+    eq(450, 0x1.6a09e6p-1f, 0x1.6a09e6p-1f);
+    eq(1, 0x1.ffffccp-1f, 0x1.c98702p-10f);
+    eq(-1, 0x1.ffffccp-1f, -0x1.c98702p-10f);
+    eq(9999, 0x1.601c96p-3f, -0x1.f8603ep-1f);
+}
+
+// Every value the angle field can hold gives the same direction, bit for
+// bit, on every system: the hash of all of them is that of the directions
+// a correctly rounding math library gives (computed once with one).
+TEST(AngleDirection, EveryFieldValueIsTheSameEverywhere) {
+    uint64_t h = 1469598103934665603ull;  // FNV-1a over the bits of x and y
+    auto mix = [&](float f) {
+        uint32_t b = 0;
+        std::memcpy(&b, &f, 4);
+        for (int i = 0; i < 4; ++i) {
+            h ^= (b >> (8 * i)) & 0xFF;
+            h *= 1099511628211ull;
+        }
+    };
+    for (int32_t t = -999; t <= 9999; ++t) {
+        const util::Vec2 d = angle_direction(t);
+        mix(d.x);
+        mix(d.y);
+        const double norm = static_cast<double>(d.x) * d.x + static_cast<double>(d.y) * d.y;
+        ASSERT_NEAR(norm, 1.0, 2e-7) << t;
+    }
+    EXPECT_EQ(h, 0x9cdd4006bafdc060ull);
 }
 
 }  // namespace

@@ -25,6 +25,11 @@ bool short_names() { return false; }
 
 bool posix_system() { return true; }
 
+bool sweep_point(int64_t) { return true; }
+
+// The platform layer refuses itself, also for root.
+bool read_only_refused() { return true; }
+
 
 FileSizeLimit::FileSizeLimit(uint64_t bytes) {
     struct rlimit old;

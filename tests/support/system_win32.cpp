@@ -26,6 +26,24 @@ bool short_names() { return true; }
 
 bool posix_system() { return false; }
 
+bool sweep_point(int64_t k) { return k % 3 == 1; }
+
+bool read_only_refused() {
+    static const bool refused = [] {
+        char dir[MAX_PATH + 1];
+        char name[MAX_PATH + 1];
+        if (GetTempPathA(sizeof dir, dir) == 0 || GetTempFileNameA(dir, "ro", 0, name) == 0) return true;
+        SetFileAttributesA(name, FILE_ATTRIBUTE_READONLY);
+        HANDLE h = CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        const bool opened = h != INVALID_HANDLE_VALUE;
+        if (opened) CloseHandle(h);
+        SetFileAttributesA(name, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(name);
+        return !opened;
+    }();
+    return refused;
+}
+
 
 // No limit on file sizes per process.
 FileSizeLimit::FileSizeLimit(uint64_t) {}

@@ -96,12 +96,28 @@ RunResult run_teilimp(const std::vector<std::string>& args,
 // This test program again, running only the tests that match `filter`.
 RunResult run_self(const std::string& filter, const std::map<std::string, std::string>& env = {});
 
+// Whether a sweep that starts a program for each operation k takes this
+// one: every k on POSIX; under Windows, where a start costs a good part of
+// a second under Wine, every third one and always the first (the sweeps
+// run in full on POSIX).
+bool sweep_point(int64_t k);
+
 // True on POSIX systems. A test of behaviour that only they have starts
 // with SKIP_UNLESS_POSIX("why") and says so where it is skipped.
 bool posix_system();
 #define SKIP_UNLESS_POSIX(why)                                                   \
     do {                                                                         \
         if (!::teilimp::testing::posix_system()) GTEST_SKIP() << "POSIX only: " << why; \
+    } while (0)
+
+// True where the system refuses to write, replace or delete a read-only
+// file for this process: the POSIX layer always does; Windows does, but
+// Wine run as root does not.
+bool read_only_refused();
+#define SKIP_UNLESS_READ_ONLY_REFUSED()                                                     \
+    do {                                                                                    \
+        if (!::teilimp::testing::read_only_refused())                                       \
+            GTEST_SKIP() << "read-only files are writable for this user here (Wine as root)"; \
     } while (0)
 
 // Makes `link` a symbolic link to `target` (a file or a directory); false

@@ -50,9 +50,12 @@ TEST_F(FileOps, CopyReplacesAWritableTargetAndFailsOnAReadOnlyOne) {
 TEST_F(FileOps, DeleteReportsAMissingFile) {
     write_file(dir / "a.txt", "x");
     EXPECT_EQ(FTNFDE("X:\\missing.txt"), 3);
-    // The name is used exactly: a trailing blank inside the length counts.
-    EXPECT_EQ(FTNFDE("X:\\a.txt "), 3);
-    EXPECT_TRUE(file_exists(dir / "a.txt"));
+    // The name is used exactly: a trailing blank inside the length counts
+    // (Windows itself drops trailing blanks of a name).
+    if (teilimp::testing::posix_system()) {
+        EXPECT_EQ(FTNFDE("X:\\a.txt "), 3);
+        EXPECT_TRUE(file_exists(dir / "a.txt"));
+    }
     // The system receives the name up to a NUL.
     EXPECT_EQ(FTNFDE(std::string_view("X:\\a.txt\0junk", 13)), 0);
     EXPECT_FALSE(file_exists(dir / "a.txt"));

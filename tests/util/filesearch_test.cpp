@@ -68,8 +68,11 @@ TEST_F(FileSearch, WalksTheMatchesOfAMappedDrive) {
     }
     EXPECT_EQ(r, 1);
     EXPECT_EQ(longNames, (std::vector<std::string>{"a.epn", "b.EPN", "longfilename.epn", "sub.epn"}));
-    EXPECT_EQ(shortNames, (std::vector<std::string>{"A       .EPN", "B       .EPN", "            ",
-                                                    "SUB     .EPN"}));
+    ASSERT_EQ(shortNames.size(), 4u);
+    // A long name has no 8.3 form of its own: blank, or the system's alias.
+    const std::string longShort = platform::has_short_names() ? shortNames[2] : "            ";
+    EXPECT_EQ(shortNames, (std::vector<std::string>{"A       .EPN", "B       .EPN", longShort, "SUB     .EPN"}));
+    EXPECT_TRUE(!platform::has_short_names() || longShort.find('~') != std::string::npos) << longShort;
     EXPECT_NE(e.attributes & platform::kAttrDirectory, 0);  // the last entry is kept
     EXPECT_EQ(ftnfns4(s, 2, {}, e), 3);  // the search is closed
     EXPECT_EQ(ftnfns4(s, 3, {}, e), 0);
@@ -86,17 +89,21 @@ TEST_F(FileSearch, FailuresOfTheFirstCall) {
     EXPECT_EQ(ftnfns4(s, 1, "Q:\\*.*", e), 2);          // unmapped drive
     EXPECT_EQ(e.longName, "untouched");
     EXPECT_EQ(ftnfns4(s, 2, {}, e), 3);
-    // An over-long pattern is cut to 259 characters.
+    // An over-long pattern is cut to 259 characters: the blanks stay part
+    // of it (Windows drops trailing blanks of a name itself).
     write_file(dir / "a.epn", "");
-    EXPECT_EQ(ftnfns4(s, 1, "X:\\*.EPN" + std::string(300, ' '), e), 2);
+    EXPECT_EQ(ftnfns4(s, 1, "X:\\*.EPN" + std::string(300, ' '), e), teilimp::testing::posix_system() ? 2 : 0);
 }
 
 TEST_F(FileSearch, ShortNameLayouts) {
     EXPECT_EQ(short_name_of(dir, "a.b"), "A       .B  ");
     EXPECT_EQ(short_name_of(dir, "abcdefgh.xyz"), "ABCDEFGH.XYZ");
     EXPECT_EQ(short_name_of(dir, "abcdefg.x"), "ABCDEFG .X  ");
-    EXPECT_EQ(short_name_of(dir, "ab.cdef"), "AB      .CDE");
     EXPECT_EQ(short_name_of(dir, "noext"), "NOEXT       ");
+    // Names that are no 8.3 names: laid out from the long name where the
+    // system has no aliases, the system's alias where it has.
+    if (platform::has_short_names()) return;
+    EXPECT_EQ(short_name_of(dir, "ab.cdef"), "AB      .CDE");
     EXPECT_EQ(short_name_of(dir, "abcdefghij.k"), "ABCDEFGHIJ.K");  // dot beyond column 8 stays
     EXPECT_EQ(short_name_of(dir, "\xe4rmel.epn"), "\xc4RMEL   .EPN");
     EXPECT_EQ(short_name_of(dir, "thirteen.char"), "            ");

@@ -3,6 +3,8 @@
 # own inside the build directory, ctest with Wine as the emulator (set when
 # the build was configured), and Wine's server stopped at the end.
 #   tests/windows/run_wine.sh <build dir> [ctest arguments]
+# With TEILIMP_PARITY set to the Linux build's test_parity, that test runs
+# too, in the same prefix.
 set -u
 build=$(cd "$1" && pwd)
 shift
@@ -17,8 +19,22 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 export LC_ALL=C
 start=$(date +%s)
 wineboot --init >/dev/null 2>&1
+# One server kept for the whole run, so that no program waits for a server
+# (and the services) to start: the one of wineboot stopped, a persistent
+# one started.
+wineserver -k 2>/dev/null
+wineserver -w 2>/dev/null
+wineserver -p </dev/null >/dev/null 2>&1
+# The services start with the first program and inherit its standard
+# handles: started here, they hold no pipe of a test open.
+wineboot </dev/null >/dev/null 2>&1
 rc=0
 (cd "$build" && ctest --output-on-failure "$@") || rc=$?
+# The Linux program against this Windows program, when the Linux build has
+# its parity test ($TEILIMP_PARITY: the test program).
+if [ -n "${TEILIMP_PARITY:-}" ]; then
+  TEILIMP_WINDOWS_PROGRAM="$build/teilimp.exe" "$TEILIMP_PARITY" || rc=$?
+fi
 wineserver -k 2>/dev/null
 wineserver -w 2>/dev/null
 echo "Windows tests under Wine ($build): $(( $(date +%s) - start )) s"

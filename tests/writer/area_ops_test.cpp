@@ -81,6 +81,8 @@ TEST_F(AreaOps, KeptScanAnswersAsAWalk) {
     // PIECEAAB.PCE is not in the case the writer writes: names are looked
     // for in any case. In lower case they are taken exactly.
     EXPECT_FALSE(scan.exactNames);
+    // (Names that differ only in case are one name on Windows.)
+    if (!teilimp::testing::posix_system()) return;
     ASSERT_EQ(::rename(file("PIECEAAB.PCE").c_str(), file("pieceaab.pce").c_str()), 0);
     AreaRun exact;
     EXPECT_EQ(epn_space_needed(area, 77, &exact), walk());
@@ -219,6 +221,7 @@ TEST_F(AreaOps, RecoverPutsBackLeftoverBackups) {
     EXPECT_EQ(epn_recover(area), 0);
 
     // A backup that can't be put back stays for the next attempt.
+    SKIP_UNLESS_READ_ONLY_REFUSED();
     write_file(file("piece.ct$"), ctl);
     ASSERT_EQ(platform::set_attributes(file("piece.ctl"), platform::kAttrReadOnly), 0u);
     EXPECT_EQ(epn_recover(area), -1);

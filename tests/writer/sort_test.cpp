@@ -392,6 +392,7 @@ TEST_F(CtlSortTest, FailedWriteBackLeavesTheControlFileAsItWas) {
 }
 
 TEST_F(CtlSortTest, ReadOnlyControlFileIsNotOpened) {
+    SKIP_UNLESS_READ_ONLY_REFUSED();
     const std::string before = write_ctl({{"B", 0}, {"A", 0}}, 2);
     ASSERT_EQ(platform::set_attributes(area_path(area, AreaFile::Control), platform::kAttrReadOnly), 0u);
     EXPECT_EQ(epn_ctl_sort(area), 1);

@@ -6,7 +6,7 @@
 #endif
 
 #include "platform/platform.h"
-#include "platform/shared_impl.h"
+#include "platform/internal.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -15,7 +15,6 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
-#include <random>
 #include <vector>
 
 #include <dirent.h>
@@ -30,13 +29,21 @@
 
 namespace teilimp::platform {
 
-namespace {
+using detail::hooks;
+using detail::Hooks;
+using detail::injected_fault;
+
+namespace detail {
 
 [[noreturn]] void kill_self() {
     std::fflush(stdout);  // console text up to the crash is kept
     raise(SIGKILL);
     _exit(137);
 }
+
+}  // namespace detail
+
+namespace {
 
 // ------------------------------------------------------------ code page 1252
 
@@ -172,7 +179,6 @@ uint32_t code_of(int e, bool parentMissing = false) {
     }
 }
 
-uint32_t last_io_error() { return code_of(errno); }
 
 // ------------------------------------------------------------ paths
 
@@ -498,7 +504,15 @@ int remove_at(int parent, const char* name) {
 
 // ------------------------------------------------------------ console
 
-std::string_view console_line_end() { return "\n"; }
+}  // namespace
+
+namespace detail {
+
+uint32_t last_io_error() { return code_of(errno); }
+
+std::string_view line_end() { return "\n"; }
+
+void close_native(intptr_t native) { close_raw(static_cast<int>(native)); }
 
 void put_console(std::string_view cp850) {
     Hooks& h = hooks();
@@ -525,24 +539,9 @@ void put_console_name(std::string_view name) {
     std::fwrite(name.data(), 1, name.size(), stdout);
 }
 
-}  // namespace
+}  // namespace detail
 
 // ================================================================ files
-
-File::File(File&& other) noexcept : native(other.native) { other.native = -1; }
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        if (native != -1) close_raw(static_cast<int>(native));
-        native = other.native;
-        other.native = -1;
-    }
-    return *this;
-}
-
-File::~File() {
-    if (native != -1) close_raw(static_cast<int>(native));
-}
 
 File open_file(std::string_view path, OpenMode mode, uint32_t* error) {
     File f;
@@ -612,16 +611,6 @@ bool write_all(File& f, const void* buf, size_t n) {
     if (injected_fault()) return false;
     return write_raw(static_cast<int>(f.native), static_cast<const char*>(buf), n);
 }
-
-bool write_line(File& f, std::string_view text) {
-    std::string line;
-    line.reserve(text.size() + 1);
-    line.append(text);
-    line += '\n';
-    return write_all(f, line.data(), line.size());
-}
-
-bool rewind_file(File& f) { return seek_file(f, 0); }
 
 bool seek_file(File& f, int64_t offset) {
     if (!f.is_open() || offset < 0) return false;
@@ -868,23 +857,15 @@ uint32_t make_private_directory(std::string_view parent, std::string_view prefix
     if (injected_fault()) return kErrAccessDenied;
     Resolved p = resolve(parent);
     if (!p.found) return kErrPathNotFound;
-    static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device rd;
-    std::mt19937_64 gen((static_cast<uint64_t>(rd()) << 32) ^ rd() ^
-                        static_cast<uint64_t>(getpid()) ^ static_cast<uint64_t>(time(nullptr)));
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name(prefix);
-        for (int i = 0; i < 10; ++i) name += kChars[gen() % (sizeof kChars - 1)];
+    const uint64_t salt = static_cast<uint64_t>(getpid()) ^ static_cast<uint64_t>(time(nullptr));
+    return detail::make_with_random_name(prefix, salt, [&](const std::string& name) {
         std::string candidate = join(p.native, name);
         // mkdir never follows a link in the last component: an existing
         // name of any kind gives EEXIST and another name is tried.
-        if (mkdir(candidate.c_str(), 0700) == 0) {
-            out = candidate;
-            return kErrNone;
-        }
-        if (errno != EEXIST) return code_of(errno);
-    }
-    return kErrAlreadyExists;
+        if (mkdir(candidate.c_str(), 0700) != 0) return errno == EEXIST ? uint32_t{kErrAlreadyExists} : code_of(errno);
+        out = candidate;
+        return uint32_t{kErrNone};
+    });
 }
 
 namespace {
@@ -1106,7 +1087,6 @@ FindEntry make_entry(const std::string& name, const struct stat& st) {
 }  // namespace
 
 
-bool FindHandle::is_open() const { return state != nullptr; }
 
 uint32_t find_first(std::string_view pattern, FindHandle& h, FindEntry& e) {
     find_close(h);
@@ -1327,7 +1307,7 @@ bool interrupted() { return g_interrupts != 0; }
 
 void interrupt_handled() {}
 
-namespace {
+namespace detail {
 
 bool next_input_byte(int& c) {
     for (;;) {
@@ -1343,7 +1323,7 @@ bool next_input_byte(int& c) {
     }
 }
 
-}  // namespace
+}  // namespace detail
 
 void sleep_ms(uint32_t ms) {
     double scaled = std::min(static_cast<double>(ms) * hooks().sleepScale, 1e12);

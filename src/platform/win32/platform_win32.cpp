@@ -19,22 +19,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <random>
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/shared_impl.h"
+#include "platform/internal.h"
 
 namespace teilimp::platform {
 
-namespace {
+using detail::hooks;
+using detail::Hooks;
+using detail::injected_fault;
 
-[[noreturn]] void kill_self() {
-    std::fflush(stdout);  // console text up to the crash is kept
-    // Exit code 137, as a shell reports a process ended by SIGKILL.
-    TerminateProcess(GetCurrentProcess(), 137);
-    ExitProcess(137);
-}
+namespace {
 
 HANDLE handle_of(const File& f) { return reinterpret_cast<HANDLE>(f.native); }
 
@@ -42,8 +38,6 @@ uint32_t last_error() {
     DWORD e = GetLastError();
     return e == 0 ? kErrGenFailure : static_cast<uint32_t>(e);
 }
-
-uint32_t last_io_error() { return last_error(); }
 
 uint32_t result_of(BOOL ok) { return ok ? kErrNone : last_error(); }
 
@@ -82,7 +76,22 @@ void binary_stdout() {
     _setmode(_fileno(stdout), _O_BINARY);
 }
 
-std::string_view console_line_end() { return "\r\n"; }
+}  // namespace
+
+namespace detail {
+
+[[noreturn]] void kill_self() {
+    std::fflush(stdout);  // console text up to the crash is kept
+    // Exit code 137, as a shell reports a process ended by SIGKILL.
+    TerminateProcess(GetCurrentProcess(), 137);
+    ExitProcess(137);
+}
+
+uint32_t last_io_error() { return last_error(); }
+
+std::string_view line_end() { return "\r\n"; }
+
+void close_native(intptr_t native) { CloseHandle(reinterpret_cast<HANDLE>(native)); }
 
 void put_console(std::string_view cp850) {
     Hooks& h = hooks();
@@ -107,6 +116,10 @@ void put_console_name(std::string_view name) {
     binary_stdout();
     std::fwrite(oem.data(), 1, oem.size(), stdout);
 }
+
+}  // namespace detail
+
+namespace {
 
 // A directory's path with a backslash and `name` appended.
 std::string child(const std::string& dir, const char* name) {
@@ -158,20 +171,6 @@ void fill_entry(const WIN32_FIND_DATAA& fd, FindEntry& e) {
 
 // ================================================================ files
 
-File::File(File&& other) noexcept : native(other.native) { other.native = -1; }
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        if (native != -1) CloseHandle(handle_of(*this));
-        native = other.native;
-        other.native = -1;
-    }
-    return *this;
-}
-
-File::~File() {
-    if (native != -1) CloseHandle(handle_of(*this));
-}
 
 File open_file(std::string_view path, OpenMode mode, uint32_t* error) {
     File f;
@@ -229,15 +228,6 @@ bool write_all(File& f, const void* buf, size_t n) {
     return write_raw(handle_of(f), static_cast<const char*>(buf), n);
 }
 
-bool write_line(File& f, std::string_view text) {
-    std::string line;
-    line.reserve(text.size() + 2);
-    line.append(text);
-    line += "\r\n";
-    return write_all(f, line.data(), line.size());
-}
-
-bool rewind_file(File& f) { return seek_file(f, 0); }
 
 bool seek_file(File& f, int64_t offset) {
     if (!f.is_open() || offset < 0) return false;
@@ -283,7 +273,15 @@ bool close_file(File& f) {
 
 uint32_t copy_file(std::string_view src, std::string_view dst) {
     if (injected_fault()) return kErrAccessDenied;
-    return result_of(CopyFileA(z(src).c_str(), z(dst).c_str(), FALSE));
+    const std::string target = z(dst);
+    if (!CopyFileA(z(src).c_str(), target.c_str(), FALSE)) return last_error();
+    // CopyFile carries the read-only attribute over; a copy is a new file
+    // that may be written and deleted, as on every system (a backup of a
+    // read-only file must not stay behind undeletable).
+    DWORD a = GetFileAttributesA(target.c_str());
+    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY) != 0)
+        SetFileAttributesA(target.c_str(), a & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    return kErrNone;
 }
 
 uint32_t delete_file(std::string_view path) {
@@ -348,26 +346,17 @@ uint32_t make_private_directory(std::string_view parent, std::string_view prefix
 
     LARGE_INTEGER counter;
     QueryPerformanceCounter(&counter);
-    std::random_device rd;
-    std::mt19937_64 gen((static_cast<uint64_t>(rd()) << 32) ^ rd() ^
-                        static_cast<uint64_t>(counter.QuadPart) ^ GetCurrentProcessId());
-    static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    uint32_t result = kErrAlreadyExists;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name(prefix);
-        for (int i = 0; i < 10; ++i) name += kChars[gen() % (sizeof kChars - 1)];
+    const uint64_t salt = static_cast<uint64_t>(counter.QuadPart) ^ GetCurrentProcessId();
+    const uint32_t result = detail::make_with_random_name(prefix, salt, [&](const std::string& name) {
         std::string candidate = child(z(parent), name.c_str());
-        if (CreateDirectoryA(candidate.c_str(), sd != nullptr ? &sa : nullptr)) {
-            out = candidate;
-            result = kErrNone;
-            break;
+        if (!CreateDirectoryA(candidate.c_str(), sd != nullptr ? &sa : nullptr)) {
+            DWORD e = GetLastError();
+            if (e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS) return uint32_t{kErrAlreadyExists};
+            return e == 0 ? uint32_t{kErrGenFailure} : static_cast<uint32_t>(e);
         }
-        DWORD e = GetLastError();
-        if (e != ERROR_ALREADY_EXISTS && e != ERROR_FILE_EXISTS) {
-            result = e == 0 ? uint32_t{kErrGenFailure} : static_cast<uint32_t>(e);
-            break;
-        }
-    }
+        out = candidate;
+        return uint32_t{kErrNone};
+    });
     if (sd != nullptr) LocalFree(sd);
     return result;
 }
@@ -429,6 +418,19 @@ bool has_short_names() { return true; }
 std::string native_path(std::string_view path) { return std::string(path); }
 
 std::string file_identity(std::string_view path) {
+    // The volume and the file's index name it whatever the spelling: also
+    // through another drive letter (subst, a share) or a hard link.
+    HANDLE h = CreateFileA(z(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        BY_HANDLE_FILE_INFORMATION info;
+        const BOOL ok = GetFileInformationByHandle(h, &info);
+        CloseHandle(h);
+        if (ok) {
+            return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) + ":" +
+                   std::to_string(info.nFileIndexLow);
+        }
+    }
     std::string p = z(path);
     DWORD n = GetFullPathNameA(p.c_str(), 0, nullptr, nullptr);
     if (n == 0) return std::string();
@@ -451,12 +453,16 @@ CalendarTime local_now() {
     return out;
 }
 
+// The system's own zone, with the daylight-saving rules that held at the
+// time converted (FileTimeToLocalFileTime would apply today's). The C
+// library's TZ variable is never read: shells set it to names the C
+// library does not know.
 bool file_time_to_local(FileTime t, CalendarTime& out) {
     if (t < 0) return false;
-    FILETIME ft = to_filetime(t), local;
-    SYSTEMTIME st;
-    if (!FileTimeToLocalFileTime(&ft, &local) || !FileTimeToSystemTime(&local, &st)) return false;
-    fill_calendar(st, out);
+    FILETIME ft = to_filetime(t);
+    SYSTEMTIME utc, local;
+    if (!FileTimeToSystemTime(&ft, &utc) || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) return false;
+    fill_calendar(local, out);
     return true;
 }
 
@@ -478,37 +484,79 @@ uint32_t set_file_time(std::string_view path, FileTime t) {
     return rc;
 }
 
+namespace {
+
+// Days from 1970-01-01 to the given date of the proleptic Gregorian
+// calendar; any month number is carried into the year.
+int64_t days_from_civil(int64_t y, int64_t m, int64_t d) {
+    y += (m >= 1 ? (m - 1) / 12 : (m - 12) / 12);
+    m = ((m - 1) % 12 + 12) % 12 + 1;
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+// Minutes to add to the zone's standard time to get UTC, as the system's
+// zone data give them for `year`.
+int64_t standard_bias_minutes(int year) {
+    TIME_ZONE_INFORMATION tzi;
+    if (year >= 1601 && year <= 30827 && GetTimeZoneInformationForYear(static_cast<USHORT>(year), nullptr, &tzi))
+        return static_cast<int64_t>(tzi.Bias) + tzi.StandardBias;
+    if (GetTimeZoneInformation(&tzi) != TIME_ZONE_ID_INVALID) return static_cast<int64_t>(tzi.Bias) + tzi.StandardBias;
+    return 0;
+}
+
+}  // namespace
+
+// The local fields read as the zone's standard time, from the system's own
+// zone data (never the C library's TZ).
 int64_t mktime_standard(const CalendarTime& t) {
-    struct tm tm{};
-    tm.tm_year = t.year - 1900;
-    tm.tm_mon = t.month - 1;
-    tm.tm_mday = t.day;
-    tm.tm_hour = t.hour;
-    tm.tm_min = t.minute;
-    tm.tm_sec = t.second;
-    tm.tm_isdst = 0;
-    return static_cast<int64_t>(mktime(&tm));
+    const int64_t days = days_from_civil(t.year, t.month, t.day);
+    const int64_t seconds = days * 86400 + int64_t{t.hour} * 3600 + int64_t{t.minute} * 60 + t.second;
+    return seconds + standard_bias_minutes(t.year) * 60;
 }
 
 // ========================================================== directories
 
 
-bool FindHandle::is_open() const { return native != -1; }
 
+namespace {
+
+bool dot_entry(const WIN32_FIND_DATAA& fd) {
+    return std::strcmp(fd.cFileName, ".") == 0 || std::strcmp(fd.cFileName, "..") == 0;
+}
+
+}  // namespace
+
+// A search never gives "." and "..", as on every system: a pattern that
+// matches nothing else in an existing directory finds no file (2).
 uint32_t find_first(std::string_view pattern, FindHandle& h, FindEntry& e) {
     find_close(h);
     WIN32_FIND_DATAA fd;
     HANDLE fh = FindFirstFileA(z(pattern).c_str(), &fd);
     if (fh == INVALID_HANDLE_VALUE) return last_error();
     h.native = reinterpret_cast<intptr_t>(fh);
-    fill_entry(fd, e);
-    return kErrNone;
+    if (!dot_entry(fd)) {
+        fill_entry(fd, e);
+        return kErrNone;
+    }
+    const uint32_t rc = find_next(h, e);
+    if (rc == kErrNoMoreFiles) {
+        find_close(h);
+        return kErrFileNotFound;
+    }
+    return rc;
 }
 
 uint32_t find_next(FindHandle& h, FindEntry& e) {
     if (!h.is_open()) return kErrInvalidHandle;
     WIN32_FIND_DATAA fd;
-    if (!FindNextFileA(reinterpret_cast<HANDLE>(h.native), &fd)) return last_error();
+    do {
+        if (!FindNextFileA(reinterpret_cast<HANDLE>(h.native), &fd)) return last_error();
+    } while (dot_entry(fd));
     fill_entry(fd, e);
     return kErrNone;
 }
@@ -607,7 +655,7 @@ BOOL WINAPI on_console_event(DWORD type) {
     return TRUE;
 }
 
-bool next_input_byte(int& c) {
+bool read_input_byte(int& c) {
     if (g_interrupts != 0) return false;
     c = std::getchar();
     if (c != EOF) return true;
@@ -620,6 +668,8 @@ bool next_input_byte(int& c) {
 }
 
 }  // namespace
+
+bool detail::next_input_byte(int& c) { return read_input_byte(c); }
 
 void catch_interrupts() {
     if (g_interruptEvent == nullptr) g_interruptEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);

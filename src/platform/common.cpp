@@ -1,34 +1,24 @@
-// Parts of the operating-system layer that are the same on every system:
-// the test hooks, the code page 850 table and the console input. Included
-// by exactly one implementation file of the layer; not a public header.
-#pragma once
-
-#include <atomic>
-#include <cstdint>
+// The parts of the operating-system layer that are the same on every
+// system, built on the primitives each implementation defines: the test
+// hooks, code page 850, console input and output, moves of files and
+// searches, whole-file reads and the random names of new directories.
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <string_view>
 
+#include "platform/internal.h"
 #include "platform/platform.h"
 
 namespace teilimp::platform {
 
+using detail::hooks;
+using detail::Hooks;
+
+namespace detail {
+
 namespace {
-
-// ------------------------------------------------------------ test hooks
-
-struct Hooks {
-    // Counted also by the thread that renews a held lock.
-    std::atomic<int64_t> count{0};
-    int64_t faultAt = 0;
-    int64_t crashAt = 0;
-    double sleepScale = 1.0;
-    double lockScale = 1.0;
-    std::string* consoleSink = nullptr;
-    const std::string* consoleFeed = nullptr;
-    size_t feedPos = 0;
-};
 
 int64_t env_int(const char* name) {
     const char* v = std::getenv(name);
@@ -52,6 +42,8 @@ void read_hooks(Hooks& h) {
     h.lockScale = env_scale("TEILIMP_LOCK_SCALE", 1.0);
 }
 
+}  // namespace
+
 Hooks& hooks() {
     static Hooks h;
     static const bool read = (read_hooks(h), true);
@@ -59,23 +51,6 @@ Hooks& hooks() {
     return h;
 }
 
-// Ends the process at once, as a crash would (defined per system).
-[[noreturn]] void kill_self();
-// The system code of the last failed read or write (defined per system).
-uint32_t last_io_error();
-// Writes code page 850 text to the console as the system shows it, or to
-// the test sink, and the console's line end (both defined per system).
-void put_console(std::string_view cp850);
-// The same for a file name as the file system gives it.
-void put_console_name(std::string_view name);
-std::string_view console_line_end();
-// The next byte of standard input; false at its end or when an interrupt
-// comes while it waits (defined per system).
-bool next_input_byte(int& c);
-
-// Counts one file operation that changes the disk. Returns true when the
-// operation must fail (fault injection); kills the process when the crash
-// index is reached, before the operation is done.
 bool injected_fault() {
     Hooks& h = hooks();
     const int64_t k = ++h.count;
@@ -84,6 +59,24 @@ bool injected_fault() {
     }
     return h.faultAt != 0 && k == h.faultAt;
 }
+
+uint32_t make_with_random_name(std::string_view prefix, uint64_t salt,
+                               const std::function<uint32_t(const std::string& name)>& make) {
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device rd;
+    std::mt19937_64 gen((static_cast<uint64_t>(rd()) << 32) ^ rd() ^ salt);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name(prefix);
+        for (int i = 0; i < 10; ++i) name += kChars[gen() % (sizeof kChars - 1)];
+        const uint32_t rc = make(name);
+        if (rc != kErrAlreadyExists) return rc;
+    }
+    return kErrAlreadyExists;
+}
+
+}  // namespace detail
+
+namespace {
 
 // ------------------------------------------------------------ code page 850
 
@@ -108,6 +101,34 @@ const uint16_t kCp850[128] = {
 };
 
 }  // namespace
+
+// ================================================================ files
+
+File::File(File&& other) noexcept : native(other.native) { other.native = -1; }
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        if (native != -1) detail::close_native(native);
+        native = other.native;
+        other.native = -1;
+    }
+    return *this;
+}
+
+File::~File() {
+    if (native != -1) detail::close_native(native);
+}
+
+bool write_line(File& f, std::string_view text) {
+    std::string line;
+    line.reserve(text.size() + 2);
+    line.append(text);
+    line.append(detail::line_end());
+    return write_all(f, line.data(), line.size());
+}
+
+bool rewind_file(File& f) { return seek_file(f, 0); }
+
 
 std::string cp850_to_utf8(std::string_view cp850) {
     std::string out;
@@ -146,7 +167,7 @@ bool console_read_line(std::string& line, size_t maxLen) {
         any = true;
     } else {
         int c;
-        while (next_input_byte(c)) {
+        while (detail::next_input_byte(c)) {
             any = true;
             if (c == '\n') break;
             line += static_cast<char>(c);
@@ -160,7 +181,6 @@ bool console_read_line(std::string& line, size_t maxLen) {
 }
 
 // ====================================================== whole-file reads
-// Built on the per-system primitives, the same on every system.
 
 bool read_exact(File& f, void* buf, size_t n) {
     char* p = static_cast<char*>(buf);
@@ -191,7 +211,7 @@ uint32_t read_whole_file(std::string_view path, std::string& out) {
         int64_t n = read_bytes(f, out.data() + used, out.size() - used);
         if (n < 0) {
             out.clear();
-            return last_io_error();
+            return detail::last_io_error();
         }
         if (n == 0) break;
         used += static_cast<size_t>(n);
@@ -201,7 +221,13 @@ uint32_t read_whole_file(std::string_view path, std::string& out) {
     return kErrNone;
 }
 
-// A search handle moves like a file: the moved-from handle is closed.
+// ============================================================ searches
+
+// An open search has a native value other than -1 (Windows: its handle;
+// POSIX: the position in its list of matches). A search handle moves like
+// a file: the moved-from handle is closed.
+bool FindHandle::is_open() const { return native != -1; }
+
 FindHandle::FindHandle(FindHandle&& other) noexcept : native(other.native), state(other.state) {
     other.native = -1;
     other.state = nullptr;
@@ -222,20 +248,20 @@ FindHandle::~FindHandle() { find_close(*this); }
 
 // ============================================================== console
 
-void console_write(std::string_view cp850) { put_console(cp850); }
+void console_write(std::string_view cp850) { detail::put_console(cp850); }
 
 // Every line goes out at once, also when standard output is a file or a
 // pipe: a log then holds everything up to the moment a run dies.
 void console_line(std::string_view cp850) {
-    put_console(cp850);
-    put_console(console_line_end());
+    detail::put_console(cp850);
+    detail::put_console(detail::line_end());
     console_flush();
 }
 
 void console_name_line(std::string_view cp850, std::string_view name) {
-    put_console(cp850);
-    put_console_name(name);
-    put_console(console_line_end());
+    detail::put_console(cp850);
+    detail::put_console_name(name);
+    detail::put_console(detail::line_end());
     console_flush();
 }
 
@@ -270,5 +296,6 @@ void feed_console(const std::string* text) {
     hooks().feedPos = 0;
 }
 }  // namespace test
+
 
 }  // namespace teilimp::platform
