@@ -30,8 +30,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static PieceImage decoded;
     int32_t reversed = -1, rotated = -1;
     const int32_t status = epn_parse(bytes, reversed, rotated, piece);
-    check(status >= 0 && status <= kEpnOutOfLimits);
-    if (status != kEpnOk) return 0;
+    check(status >= 0 && status <= kEpnNoName);  // the highest status
+    if (status != kEpnOk) {
+        check(piece.image.empty());
+        return 0;
+    }
 
     const std::vector<uint8_t>& image = piece.image;
     check(image.size() >= 98 + 10 + 6 && image.size() <= 256u * 1024 * 1024);
