@@ -10,13 +10,59 @@ namespace teilimp::reader {
 
 namespace {
 
-int count_bits(unsigned __int128 m) {
+int bit_width64(uint64_t m) {
     int bits = 0;
     while (m != 0) {
         ++bits;
         m >>= 1;
     }
     return bits;
+}
+
+bool is_negative(Int128 v) { return (v.hi >> 63) != 0; }
+
+// The bits of a non-negative value from bit `shift` upwards (shift 1..127).
+Int128 shift_right(Int128 v, int shift) {
+    if (shift >= 64) return {v.hi >> (shift - 64), 0};
+    return {(v.lo >> shift) | (v.hi << (64 - shift)), v.hi >> shift};
+}
+
+// The bits of a non-negative value below bit `shift` (shift 1..127).
+Int128 low_bits(Int128 v, int shift) {
+    if (shift >= 64) {
+        const int high = shift - 64;
+        return {v.lo, high == 0 ? 0 : v.hi & ((uint64_t{1} << high) - 1)};
+    }
+    return {v.lo & ((uint64_t{1} << shift) - 1), 0};
+}
+
+Int128 power_of_two(int n) {
+    if (n >= 64) return {0, uint64_t{1} << (n - 64)};
+    return {uint64_t{1} << n, 0};
+}
+
+// The integer an integral single-precision value stands for.
+Int128 exact_int128(float f) {
+    const bool negative = f < 0;
+    int exponent = 0;
+    const float fraction = std::frexp(negative ? -f : f, &exponent);
+    const auto mantissa = static_cast<uint64_t>(std::ldexp(fraction, 24));  // 24 bits
+    const int shift = exponent - 24;
+    Int128 m;
+    if (shift <= 0) {
+        m = {mantissa >> -shift, 0};
+    } else if (shift < 64) {
+        m = {mantissa << shift, shift > 40 ? mantissa >> (64 - shift) : 0};
+    } else {
+        m = {0, mantissa << (shift - 64)};
+    }
+    return negative ? int128_negate(m) : m;
+}
+
+int compare_unsigned(Int128 a, Int128 b) {
+    if (a.hi != b.hi) return a.hi < b.hi ? -1 : 1;
+    if (a.lo != b.lo) return a.lo < b.lo ? -1 : 1;
+    return 0;
 }
 
 // Halves away from zero: add 0.5 to a value of 0 or more, subtract 0.5 from
@@ -46,22 +92,50 @@ bool is_n1_or_n2(const EpnPoint& p) {
 
 }  // namespace
 
-float int128_to_float(__int128 v) {
-    const bool negative = v < 0;
-    const unsigned __int128 m =
-        negative ? static_cast<unsigned __int128>(0) - static_cast<unsigned __int128>(v)
-                 : static_cast<unsigned __int128>(v);
-    const int bits = count_bits(m);
+Int128 int128_from(int64_t v) {
+    return {static_cast<uint64_t>(v), v < 0 ? ~uint64_t{0} : 0};
+}
+
+Int128 int128_add(Int128 a, Int128 b) {
+    Int128 r;
+    r.lo = a.lo + b.lo;
+    r.hi = a.hi + b.hi + (r.lo < a.lo ? 1 : 0);
+    return r;
+}
+
+Int128 int128_negate(Int128 v) { return int128_add({~v.lo, ~v.hi}, {1, 0}); }
+
+Int128 int128_mul(int64_t a, int64_t b) {
+    const bool negative = (a < 0) != (b < 0);
+    const uint64_t ua = a < 0 ? uint64_t{0} - static_cast<uint64_t>(a) : static_cast<uint64_t>(a);
+    const uint64_t ub = b < 0 ? uint64_t{0} - static_cast<uint64_t>(b) : static_cast<uint64_t>(b);
+    // Schoolbook product of the 32-bit halves.
+    const uint64_t aLo = ua & 0xffffffffu, aHi = ua >> 32;
+    const uint64_t bLo = ub & 0xffffffffu, bHi = ub >> 32;
+    const uint64_t ll = aLo * bLo;
+    const uint64_t lh = aLo * bHi;
+    const uint64_t hl = aHi * bLo;
+    const uint64_t hh = aHi * bHi;
+    const uint64_t middle = (ll >> 32) + (lh & 0xffffffffu) + (hl & 0xffffffffu);
+    Int128 r;
+    r.lo = (middle << 32) | (ll & 0xffffffffu);
+    r.hi = hh + (lh >> 32) + (hl >> 32) + (middle >> 32);
+    return negative ? int128_negate(r) : r;
+}
+
+float int128_to_float(Int128 v) {
+    const bool negative = is_negative(v);
+    const Int128 m = negative ? int128_negate(v) : v;
+    const int bits = m.hi != 0 ? 64 + bit_width64(m.hi) : bit_width64(m.lo);
     float f;
     if (bits <= 24) {
-        f = static_cast<float>(static_cast<uint32_t>(m));
+        f = static_cast<float>(static_cast<uint32_t>(m.lo));
     } else {
         // Keep the top 24 bits and round the rest to nearest, ties to even.
         const int shift = bits - 24;
-        auto top = static_cast<uint32_t>(m >> shift);
-        const unsigned __int128 rest = m & ((static_cast<unsigned __int128>(1) << shift) - 1);
-        const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
-        if (rest > half || (rest == half && (top & 1u) != 0)) ++top;
+        auto top = static_cast<uint32_t>(shift_right(m, shift).lo);
+        const int order = compare_unsigned(low_bits(m, shift), power_of_two(shift - 1));
+        if (order > 0 || (order == 0 && (top & 1u) != 0)) ++top;
         f = std::ldexp(static_cast<float>(top), shift);
     }
     return negative ? -f : f;
@@ -70,17 +144,18 @@ float int128_to_float(__int128 v) {
 float contour_area(std::span<const XY> points) {
     const size_t n = points.size();
     if (n < 3) return 0;
-    __int128 sum = 0;
+    Int128 sum;
     for (size_t i = 0; i + 1 < n; ++i) {
-        const __int128 dx = static_cast<int64_t>(points[i + 1].x) - points[i].x;
-        const __int128 sy = static_cast<int64_t>(points[i + 1].y) + points[i].y;
-        sum += dx * sy;
+        const int64_t dx = static_cast<int64_t>(points[i + 1].x) - points[i].x;
+        const int64_t sy = static_cast<int64_t>(points[i + 1].y) + points[i].y;
+        sum = int128_add(sum, int128_mul(dx, sy));
     }
     const float open = int128_to_float(sum);
-    const __int128 dx = static_cast<int64_t>(points[0].x) - points[n - 1].x;
-    const __int128 sy = static_cast<int64_t>(points[0].y) + points[n - 1].y;
+    const int64_t dx = static_cast<int64_t>(points[0].x) - points[n - 1].x;
+    const int64_t sy = static_cast<int64_t>(points[0].y) + points[n - 1].y;
     // The rounded open sum is an integer, so the closed sum is exact here.
-    const float closed = int128_to_float(static_cast<__int128>(open) + dx * sy);
+    const Int128 closing = int128_mul(dx, sy);
+    const float closed = int128_to_float(int128_add(exact_int128(open), closing));
     return closed * 0.5f;
 }
 

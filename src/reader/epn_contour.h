@@ -24,8 +24,22 @@ struct XY {
 // exactly to that rounded value and the result rounded once more.
 float contour_area(std::span<const XY> points);
 
+// A signed 128-bit integer in two's complement, as two 64-bit words: wide
+// enough for the exact shoelace sum, and available on every compiler (the
+// 32-bit ones have no native 128-bit type).
+struct Int128 {
+    uint64_t lo = 0;
+    uint64_t hi = 0;
+};
+
+Int128 int128_from(int64_t v);
+Int128 int128_add(Int128 a, Int128 b);
+Int128 int128_negate(Int128 v);
+// The exact product of two 64-bit integers.
+Int128 int128_mul(int64_t a, int64_t b);
+
 // Nearest single-precision value of an integer (ties to even).
-float int128_to_float(__int128 v);
+float int128_to_float(Int128 v);
 
 // Reverses the perimeter points 2 .. n-1 (the first and the last point keep
 // their places) when the contour runs counter-clockwise. True when it did.

@@ -41,13 +41,29 @@ TEST(ContourArea, RoundsTheOpenSumOnceThenTheClosedSumOnce) {
 }
 
 TEST(ContourArea, WideIntegersRoundCorrectlyToSingle) {
-    EXPECT_EQ(int128_to_float((__int128{1} << 25) + 3), 33554436.0f);
-    EXPECT_EQ(int128_to_float(-((__int128{1} << 25) + 3)), -33554436.0f);
-    EXPECT_EQ(int128_to_float(-5), -5.0f);
+    const Int128 twoPow25Plus3{(uint64_t{1} << 25) + 3, 0};
+    EXPECT_EQ(int128_to_float(twoPow25Plus3), 33554436.0f);
+    EXPECT_EQ(int128_to_float(int128_negate(twoPow25Plus3)), -33554436.0f);
+    EXPECT_EQ(int128_to_float(int128_from(-5)), -5.0f);
     // No double rounding through double precision.
-    const __int128 justAboveHalf = (__int128{1} << 100) + (__int128{1} << 76) + 1;
+    const Int128 justAboveHalf{1, (uint64_t{1} << 36) + (uint64_t{1} << 12)};  // 2^100 + 2^76 + 1
     EXPECT_EQ(int128_to_float(justAboveHalf), std::ldexp(1.0f + 0x1p-23f, 100));
-    EXPECT_EQ(int128_to_float((__int128{1} << 100) + (__int128{1} << 76)), std::ldexp(1.0f, 100));
+    EXPECT_EQ(int128_to_float({0, (uint64_t{1} << 36) + (uint64_t{1} << 12)}), std::ldexp(1.0f, 100));
+}
+
+TEST(ContourArea, WideProductsAndSumsCarryAcrossTheWords) {
+    // (2^33 - 1)^2 = 2^66 - 2^34 + 1
+    const Int128 square = int128_mul((int64_t{1} << 33) - 1, (int64_t{1} << 33) - 1);
+    EXPECT_EQ(square.hi, 3u);
+    EXPECT_EQ(square.lo, uint64_t{0} - (uint64_t{1} << 34) + 1);
+    const Int128 negative = int128_mul(-((int64_t{1} << 33) - 1), (int64_t{1} << 33) - 1);
+    const Int128 zero = int128_add(square, negative);
+    EXPECT_EQ(zero.lo, 0u);
+    EXPECT_EQ(zero.hi, 0u);
+    const Int128 minusOne = int128_add(int128_from(-3), int128_from(2));
+    EXPECT_EQ(minusOne.lo, ~uint64_t{0});
+    EXPECT_EQ(minusOne.hi, ~uint64_t{0});
+    EXPECT_EQ(int128_to_float(int128_mul(-7, 6)), -42.0f);
 }
 
 TEST(Orientation, CounterClockwiseContourIsReversedBetweenItsEnds) {
