@@ -22,8 +22,7 @@ namespace teilimp::writer {
 namespace {
 
 constexpr int32_t kMaxRecordSize = 1024;
-constexpr int32_t kKeyStart = 1;   // the piece name: bytes 1..20
-constexpr int32_t kKeyEnd = 20;
+constexpr int32_t kNameLength = 20;  // the sort key: the piece name, bytes 1..20
 constexpr int32_t kInitialCapacity = 1000;
 constexpr int32_t kCapacityStep = 2000;
 
@@ -238,7 +237,7 @@ void compact(uint8_t* base, int32_t n, int32_t v) {
 constexpr int kNaturalKeySize = 40;
 
 void natural_key(const uint8_t* name, uint8_t* key) {
-    constexpr int n = kKeyEnd;
+    constexpr int n = kNameLength;
     int o = 0;
     int p = 0;
     while (p < n) {
