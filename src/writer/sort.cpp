@@ -6,8 +6,8 @@
 #include "writer/sort.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <numeric>
 #include <string>
@@ -278,12 +278,13 @@ std::vector<int32_t> sorted_order(const uint8_t* base, int32_t v) {
     std::iota(from.begin(), from.end(), 0);
     if (v < 2) return from;
     {
-        std::vector<uint8_t> keys(static_cast<size_t>(v) * kNaturalKeySize);
+        // Every byte of every key is written: the array needs no clearing.
+        const std::unique_ptr<uint8_t[]> keys(new uint8_t[static_cast<size_t>(v) * kNaturalKeySize]);
         for (int32_t k = 0; k < v; ++k)
-            natural_key(base + static_cast<size_t>(k) * kRecordSize, keys.data() + static_cast<size_t>(k) * kNaturalKeySize);
+            natural_key(base + static_cast<size_t>(k) * kRecordSize, keys.get() + static_cast<size_t>(k) * kNaturalKeySize);
         const auto compare = [&keys](int32_t x, int32_t y) {
-            return std::memcmp(keys.data() + static_cast<size_t>(x) * kNaturalKeySize,
-                               keys.data() + static_cast<size_t>(y) * kNaturalKeySize, kNaturalKeySize);
+            return std::memcmp(keys.get() + static_cast<size_t>(x) * kNaturalKeySize,
+                               keys.get() + static_cast<size_t>(y) * kNaturalKeySize, kNaturalKeySize);
         };
         const auto less = [&compare](int32_t x, int32_t y) { return compare(x, y) < 0; };
         // Where each run in order begins, and its end.
@@ -331,48 +332,49 @@ std::vector<int32_t> sorted_order(const uint8_t* base, int32_t v) {
     return from;
 }
 
-// Puts entry from[k] at position k, cycle by cycle, in place. True when an
-// entry moved.
-bool apply_order(uint8_t* base, std::vector<int32_t>& from) {
-    bool moved = false;
-    std::array<uint8_t, kRecordSize> held{};
-    const auto v = static_cast<int32_t>(from.size());
-    for (int32_t start = 0; start < v; ++start) {
-        if (from[static_cast<size_t>(start)] == start) continue;
-        moved = true;
-        std::memcpy(held.data(), base + static_cast<size_t>(start) * kRecordSize, kRecordSize);
-        int32_t k = start;
-        for (;;) {
-            const int32_t src = from[static_cast<size_t>(k)];
-            from[static_cast<size_t>(k)] = k;
-            if (src == start) {
-                std::memcpy(base + static_cast<size_t>(k) * kRecordSize, held.data(), kRecordSize);
-                break;
-            }
-            std::memcpy(base + static_cast<size_t>(k) * kRecordSize, base + static_cast<size_t>(src) * kRecordSize,
-                        kRecordSize);
-            k = src;
-        }
-    }
-    return moved;
+bool is_identity(const std::vector<int32_t>& from) {
+    for (size_t k = 0; k < from.size(); ++k)
+        if (from[k] != static_cast<int32_t>(k)) return false;
+    return true;
 }
 
-// Writes the sorted entries and the trailer to a file beside piece.ctl and
+// Writes entries from[0], from[1], ... (the sorted ones), then the entries
+// from position v on and the trailer to a file beside piece.ctl, and
 // renames it over piece.ctl (the temporary name is the one that recovery
-// clears up after a run that died). false leaves piece.ctl as it was.
-bool write_sorted(const std::string& ctlPath, const uint8_t* base, int32_t n,
+// clears up after a run that died). The entries are gathered in order
+// into a buffer of their own, block by block, rather than moved about in
+// place first. false leaves piece.ctl as it was.
+bool write_sorted(const std::string& ctlPath, const uint8_t* base, int32_t n, const std::vector<int32_t>& from,
                   const CtlTrailer& trailer) {
+    constexpr size_t kBlock = 16384;  // entries per write: 1 MiB
+    std::vector<uint8_t> block(std::min(kBlock, static_cast<size_t>(n) + 1) * kRecordSize);
     const std::string tmpPath = io::temp_name(ctlPath);
     platform::File out = io::create_temp(tmpPath, ctlPath);
     if (!out.is_open()) return false;
-    if (!platform::write_all(out, base, static_cast<size_t>(n) * kRecordSize) ||
-        !platform::write_all(out, trailer.raw.data(), kRecordSize)) {
+    size_t filled = 0;
+    bool written = true;
+    const auto put = [&](const uint8_t* rec) {
+        std::memcpy(block.data() + filled * kRecordSize, rec, kRecordSize);
+        if (++filled * kRecordSize == block.size()) {
+            written = written && platform::write_all(out, block.data(), block.size());
+            filled = 0;
+        }
+    };
+    for (int32_t k = 0; k < n && written; ++k) {
+        const int32_t src = k < static_cast<int32_t>(from.size()) ? from[static_cast<size_t>(k)] : k;
+        put(base + static_cast<size_t>(src) * kRecordSize);
+    }
+    put(trailer.raw.data());
+    if (!written || (filled > 0 && !platform::write_all(out, block.data(), filled * kRecordSize))) {
         io::abandon_temp(out, tmpPath);
         return false;
     }
-    // Unsynced: the sorted file is in place but its directory entry could
-    // not be flushed; that can't be undone any more and is not reported.
-    return io::commit_temp(out, tmpPath, ctlPath) != io::Commit::Failed;
+    // The sorted file is flushed before it takes piece.ctl's name, so that
+    // name always holds a whole file. The directory is not flushed: should
+    // the rename be lost with the power, the entries stand unsorted as the
+    // run's last update left them, which the next run's sort puts right
+    // (and the temporary file is cleared by its recovery).
+    return io::commit_temp(out, tmpPath, ctlPath, false) != io::Commit::Failed;
 }
 
 }  // namespace
@@ -422,21 +424,20 @@ int32_t epn_ctl_sort(const AreaField& area) {
     CtlTrailer trailer;
     int32_t n = 0;
     bool trailing = false;
-    bool changed = false;
     try {
         const int32_t rc = read_control(ctlPath, records, n, trailer, trailing);
         if (rc != 0) return rc;
         const int32_t v = entries_to_sort(records.data(), n, trailer);
-        changed = compact(records.data(), n, v);
-        std::vector<int32_t> order = sorted_order(records.data(), v);
-        if (apply_order(records.data(), order)) changed = true;
+        const bool compacted = compact(records.data(), n, v);
+        const std::vector<int32_t> order = sorted_order(records.data(), v);
+        // A control file that is in order already is left as it is: the
+        // sorted file would be the same bytes (what follows a trailer is
+        // dropped).
+        if (!compacted && is_identity(order) && !trailing) return 0;
+        return write_sorted(ctlPath, records.data(), n, order, trailer) ? 0 : 4;
     } catch (const std::bad_alloc&) {
         return 2;
     }
-    // A control file that is in order already is left as it is: the sorted
-    // file would be the same bytes (what follows a trailer is dropped).
-    if (!changed && !trailing) return 0;
-    return write_sorted(ctlPath, records.data(), n, trailer) ? 0 : 4;
 }
 
 namespace test {
