@@ -80,16 +80,31 @@ void for_each_entry(const std::vector<uint8_t>& bytes, Visit visit) {
     }
 }
 
-int32_t epn_ctl_find(const AreaField& area, const PieceName& name) {
-    std::vector<uint8_t> bytes;
-    // A read that fails midway still answers from what was read.
-    read_control(area, bytes);
+namespace {
+
+int32_t find_in(const std::vector<uint8_t>& bytes, const PieceName& name) {
     int32_t found = 0;
     for_each_entry(bytes, [&](std::span<const uint8_t, 64> rec) {
         if (std::memcmp(rec.data(), name.data(), name.size()) == 0 && entry_state(rec) == kStateValid) found = 1;
         return found == 0;
     });
     return found;
+}
+
+}  // namespace
+
+int32_t epn_ctl_find(const AreaField& area, const PieceName& name) {
+    std::vector<uint8_t> bytes;
+    // A read that fails midway still answers from what was read.
+    read_control(area, bytes);
+    return find_in(bytes, name);
+}
+
+int32_t epn_ctl_find(const AreaField& area, const PieceName& name, AreaRun& run) {
+    if (control_as_known(area, run) || read_control_into(area, run)) return find_in(run.control, name);
+    // Not readable whole: as without the run (kept bytes are no longer trusted).
+    run.control = {};
+    return epn_ctl_find(area, name);
 }
 
 namespace {
@@ -142,7 +157,9 @@ int64_t last_piece_file_size(const AreaField& area, const AreaRun* scan) {
         size_t n = 0;
         while (n < scan->present.size() && scan->present[n]) ++n;
         if (n == 0) return 512;
-        const int32_t size = util::filesize(area_path(area, AreaFile::Piece, code_at(n - 1)));
+        const FileCode last = code_at(n - 1);
+        if (scan->storedBytes >= 0 && scan->storedCode == last) return scan->storedBytes;
+        const int32_t size = util::filesize(area_path(area, AreaFile::Piece, last));
         return size >= 0 ? size : 512;
     }
     int64_t pceBytes = 512;
@@ -179,7 +196,9 @@ void note_piece_file(const AreaField& area, const FileCode& code, AreaRun& scan)
 
 int64_t epn_space_needed(const AreaField& area, int32_t pieceImageLength, AreaRun* scan) {
     if (scan != nullptr && scan->present.empty()) make_scan(area, *scan);
-    const int64_t ctlBytes = util::filesize(area_path(area, AreaFile::Control));
+    const int64_t ctlBytes = scan != nullptr && scan->controlBytes >= 0
+                                 ? scan->controlBytes
+                                 : util::filesize(area_path(area, AreaFile::Control));
     const int64_t pceBytes = last_piece_file_size(area, scan);
     return 2 * ctlBytes + 64 + 2 * pceBytes + pieceImageLength;
 }

@@ -22,13 +22,28 @@ struct CtlPutNotes {
     bool checkState = false;    // in: find out whether the file was as a finished run leaves it
     bool stateChecked = false;  // out: the file was read and checked
     bool finishedState = false; // out: valid entries first, then only superseded ones
+    int64_t newSize = -1;       // out: the new control file's size, once written
+    // in: where the old control file's bytes are kept (or read to), and
+    // whether they are there already; out: the new version's bytes, once
+    // it is in place (else they are to be taken as unknown).
+    std::vector<uint8_t>* control = nullptr;
+    bool controlKnown = false;
 };
+
+// True when the control file is still the one whose bytes `run` keeps
+// (same stamp and size).
+bool control_as_known(const AreaField& area, const AreaRun& run);
+// Reads the control file into `run` (its stamp taken first, so that a
+// change meanwhile shows); false when it can't be read.
+bool read_control_into(const AreaField& area, AreaRun& run);
 
 int32_t ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t stamp, FileCode& fileCode,
                         int32_t& slot, const AreaField& area, CtlPutNotes* notes = nullptr);
 // Enters in `scan` whether the piece file of `code` is there now.
 void note_piece_file(const AreaField& area, const FileCode& code, AreaRun& scan);
+// `newSize` (if given) receives the piece file's new size when it is stored.
 int32_t pce_put_stamped(const FileCode& fileCode, int32_t slot, const PieceName& name,
-                        std::span<const uint8_t> image, int32_t stamp, const AreaField& area);
+                        std::span<const uint8_t> image, int32_t stamp, const AreaField& area,
+                        int64_t* newSize = nullptr);
 
 }  // namespace teilimp::writer
