@@ -139,13 +139,11 @@ AreaDir area_dir(const AreaField& area) {
 
 std::vector<std::string> matching_names(const std::string& prefix, const std::string& pattern, bool withDirs) {
     std::vector<std::string> names;
-    platform::FindHandle h;
-    platform::FindEntry e;
-    if (platform::find_first(prefix + pattern, h, e) != platform::kErrNone) return names;
-    do {
-        if (withDirs || (e.attributes & platform::kAttrDirectory) == 0) names.push_back(e.long_name);
-    } while (platform::find_next(h, e) == platform::kErrNone);
-    platform::find_close(h);
+    // Names and kinds only: no file is looked at one by one.
+    std::vector<platform::FoundName> found;
+    if (platform::find_names(prefix + pattern, found) != platform::kErrNone) return names;
+    for (platform::FoundName& n : found)
+        if (withDirs || !n.directory) names.push_back(std::move(n.name));
     return names;
 }
 
