@@ -137,16 +137,6 @@ AreaDir area_dir(const AreaField& area) {
     return d;
 }
 
-std::vector<std::string> matching_names(const std::string& prefix, const std::string& pattern, bool withDirs) {
-    std::vector<std::string> names;
-    // Names and kinds only: no file is looked at one by one.
-    std::vector<platform::FoundName> found;
-    if (platform::find_names(prefix + pattern, found) != platform::kErrNone) return names;
-    for (platform::FoundName& n : found)
-        if (withDirs || !n.directory) names.push_back(std::move(n.name));
-    return names;
-}
-
 namespace {
 
 std::string lower(std::string s) {
