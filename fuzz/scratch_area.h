@@ -6,14 +6,16 @@
 // piece.ctl, b bytes of pieceaaa.pce, and the rest as pieceaab.pce.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
+#include <string_view>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
@@ -35,6 +37,14 @@ inline std::string& console() {
 
 inline fs::path data_dir() { return root() / "userroot/storage/F/data"; }
 
+// The same as a string, made once (the scratch work is done for every
+// input with plain system calls, so that it costs little next to the code
+// under test).
+inline std::string& data_path() {
+    static std::string path;
+    return path;
+}
+
 inline void remove_scratch() {
     std::error_code ec;
     fs::remove_all(root(), ec);
@@ -48,6 +58,7 @@ inline void init(const char* name, bool quiet) {
     root() = base / (std::string("teilimp-fuzz-") + name + "-" + std::to_string(::getpid()));
     std::atexit(remove_scratch);
     fs::create_directories(data_dir());
+    data_path() = data_dir().string();
     fs::create_directories(root() / "tmp");
     ::setenv("TEILIMP_DRIVE_F", root().c_str(), 1);
     ::setenv("TMP", (root() / "tmp").c_str(), 1);
@@ -55,9 +66,16 @@ inline void init(const char* name, bool quiet) {
     if (quiet) teilimp::platform::test::capture_console(&console());
 }
 
-inline void put(const fs::path& path, const uint8_t* data, size_t n) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(n));
+inline void put(int dir, const char* name, const uint8_t* data, size_t n) {
+    const int fd = ::openat(dir, name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) std::abort();
+    while (n > 0) {
+        const ssize_t written = ::write(fd, data, n);
+        if (written <= 0) std::abort();
+        data += written;
+        n -= static_cast<size_t>(written);
+    }
+    ::close(fd);
 }
 
 // Empties the area and writes its files from the input. False when the
@@ -71,23 +89,41 @@ inline bool fill(const uint8_t* data, size_t size) {
     size -= 4;
     a = a > size ? size : a;
     b = b > size - a ? size - a : b;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(data_dir(), ec)) fs::remove_all(entry.path(), ec);
-    put(data_dir() / "piece.ctl", data, a);
-    put(data_dir() / "pieceaaa.pce", data + a, b);
-    put(data_dir() / "pieceaab.pce", data + a + b, size - a - b);
+    DIR* dir = ::opendir(data_path().c_str());
+    if (dir == nullptr) std::abort();
+    const int fd = ::dirfd(dir);
+    while (const struct dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        if (::unlinkat(fd, entry->d_name, 0) != 0) {
+            std::error_code ec;  // a directory the code under test made
+            fs::remove_all(data_dir() / entry->d_name, ec);
+        }
+    }
+    put(fd, "piece.ctl", data, a);
+    put(fd, "pieceaaa.pce", data + a, b);
+    put(fd, "pieceaab.pce", data + a + b, size - a - b);
+    ::closedir(dir);
     return true;
 }
 
 // Every file of the area by name, with its bytes.
 inline std::map<std::string, std::string> snapshot() {
     std::map<std::string, std::string> files;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(data_dir(), ec)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        files[entry.path().filename().string()] =
-            std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    DIR* dir = ::opendir(data_path().c_str());
+    if (dir == nullptr) std::abort();
+    while (const struct dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        std::string& bytes = files[std::string(name)];
+        const int fd = ::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;  // a directory reads as empty
+        char buffer[65536];
+        ssize_t got;
+        while ((got = ::read(fd, buffer, sizeof buffer)) > 0) bytes.append(buffer, static_cast<size_t>(got));
+        ::close(fd);
     }
+    ::closedir(dir);
     return files;
 }
 

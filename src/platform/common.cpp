@@ -203,11 +203,13 @@ uint32_t read_whole_file(std::string_view path, std::string& out) {
     uint32_t err = 0;
     File f = open_file(path, OpenMode::Read, &err);
     if (!f.is_open()) return err;
+    // Room for the whole file and one byte more, so that the read that
+    // finds the end needs no more; a file that grows meanwhile gets more.
     int64_t size = file_size(f);
     size_t chunk = size > 0 ? static_cast<size_t>(size) + 1 : 65536;
     size_t used = 0;
     for (;;) {
-        if (out.size() - used < chunk) out.resize(used + chunk);
+        if (out.size() == used) out.resize(used + chunk);
         int64_t n = read_bytes(f, out.data() + used, out.size() - used);
         if (n < 0) {
             out.clear();

@@ -222,9 +222,9 @@ util::Vec2 angle_direction(int32_t tenths) {
     if (reduced == 180.0f || reduced == -180.0f) return {-1, 0};
     if (reduced == 270.0f || reduced == -90.0f) return {0, -1};
     const double radians = static_cast<double>(reduced) * (3.14159265358979323846 / 180.0);
-    double c = 0, s = 0;
-    util::cos_sin(radians, c, s);
-    return {static_cast<float>(c), static_cast<float>(s)};
+    float c = 0, s = 0;
+    util::cos_sin_float(radians, c, s);
+    return {c, s};
 }
 
 GrainResult correct_grain_line(std::vector<EpnPoint>& perimeter,

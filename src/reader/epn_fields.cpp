@@ -59,32 +59,6 @@ bool LineCursor::next(char* field, size_t width) {
     return true;
 }
 
-std::optional<int32_t> read_int_field(const char* field, size_t width) {
-    bool negative = false;
-    bool seenSign = false;
-    bool seenDigit = false;
-    int64_t value = 0;
-    for (size_t i = 0; i < width; ++i) {
-        const char c = field[i];
-        if (c == ' ') continue;
-        if (c == '+' || c == '-') {
-            if (seenSign || seenDigit) return std::nullopt;
-            seenSign = true;
-            negative = c == '-';
-            continue;
-        }
-        if (c < '0' || c > '9') return std::nullopt;
-        seenDigit = true;
-        value = value * 10 + (c - '0');
-        // Past this bound the value can't come back into range; stopping
-        // here keeps the arithmetic far from int64 overflow for any width.
-        if (value > 2147483648LL) return std::nullopt;
-    }
-    if (negative) value = -value;
-    if (value < INT32_MIN || value > INT32_MAX) return std::nullopt;
-    return static_cast<int32_t>(value);
-}
-
 bool is_keyword(const char* field, size_t width, std::string_view keyword) {
     for (size_t i = 0; i < width; ++i) {
         const char expected = i < keyword.size() ? keyword[i] : ' ';

@@ -45,7 +45,34 @@ struct LineCursor {
 // stand before the first digit, a field of blanks (or a sign alone) reads
 // as 0. Any other character, a sign after a digit, a second sign or a value
 // outside int32 make the field unreadable (nullopt).
-std::optional<int32_t> read_int_field(const char* field, size_t width);
+// Defined here, to be inlined: it reads every field of every line, and a
+// call that hands the optional back through memory cost more than the
+// reading.
+inline std::optional<int32_t> read_int_field(const char* field, size_t width) {
+    bool negative = false;
+    bool seenSign = false;
+    bool seenDigit = false;
+    int64_t value = 0;
+    for (size_t i = 0; i < width; ++i) {
+        const char c = field[i];
+        if (c == ' ') continue;
+        if (c == '+' || c == '-') {
+            if (seenSign || seenDigit) return std::nullopt;
+            seenSign = true;
+            negative = c == '-';
+            continue;
+        }
+        if (c < '0' || c > '9') return std::nullopt;
+        seenDigit = true;
+        value = value * 10 + (c - '0');
+        // Past this bound the value can't come back into range; stopping
+        // here keeps the arithmetic far from int64 overflow for any width.
+        if (value > 2147483648LL) return std::nullopt;
+    }
+    if (negative) value = -value;
+    if (value < INT32_MIN || value > INT32_MAX) return std::nullopt;
+    return static_cast<int32_t>(value);
+}
 
 // True when field(0..width-1) equals keyword padded with blanks to width
 // (case-sensitive). The keyword must not be longer than the field.

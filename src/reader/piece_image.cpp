@@ -20,12 +20,15 @@ template <size_t N>
 bool nul_padded(const std::array<char, N>& field) {
     size_t end = N;
     while (end > 0 && (field[end - 1] == '\0' || field[end - 1] == ' ')) --end;
-    return std::all_of(field.begin() + static_cast<std::ptrdiff_t>(end), field.end(),
-                       [](char c) { return c == '\0'; });
+    for (size_t i = end; i < N; ++i)
+        if (field[i] != '\0') return false;
+    return true;
 }
 
 bool zero(const uint8_t* at, size_t n) {
-    return std::all_of(at, at + n, [](uint8_t b) { return b == 0; });
+    for (size_t i = 0; i < n; ++i)
+        if (at[i] != 0) return false;
+    return true;
 }
 
 // Reads the image front to back; the first fault ends the reading.
@@ -185,6 +188,12 @@ void encode_line_header(int32_t index, char type, int32_t pointCount, uint8_t* o
 }
 
 std::vector<uint8_t> encode_image(const PieceImage& image) {
+    std::vector<uint8_t> out;
+    encode_image(image, out);
+    return out;
+}
+
+void encode_image(const PieceImage& image, std::vector<uint8_t>& out) {
     // The length first, so that the bytes are written in place.
     size_t length = kPieceHeaderLength + image.sizes.size() * kSizeEntryLength + kClosingBytes;
     for (const RuleBlock& r : image.rules) length += kRuleHeaderLength + r.steps.size() * kRuleStepLength;
@@ -195,7 +204,7 @@ std::vector<uint8_t> encode_image(const PieceImage& image) {
         for (const PointRecord& p : line.points) length += static_cast<size_t>(encode_point(p, buf));
     }
 
-    std::vector<uint8_t> out(length, 0);
+    out.assign(length, 0);
     uint8_t* at = out.data();
     encode_header(image.header, at);
     at += kPieceHeaderLength;
@@ -224,7 +233,7 @@ std::vector<uint8_t> encode_image(const PieceImage& image) {
         at += kLineHeaderLength;
         for (const PointRecord& p : line.points) put_point(p);
     }
-    return out;  // the closing bytes are the zeros left at the end
+    // The closing bytes are the zeros left at the end.
 }
 
 bool decode_image(std::span<const uint8_t> bytes, PieceImage& out, ImageFault& fault) {

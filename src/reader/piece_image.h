@@ -77,6 +77,9 @@ void encode_line_header(int32_t index, char type, int32_t pointCount, uint8_t* o
 
 // The whole image, as the reader would have built it.
 std::vector<uint8_t> encode_image(const PieceImage& image);
+// The same into `out`, whose room is reused (a caller that encodes image
+// after image allocates little).
+void encode_image(const PieceImage& image, std::vector<uint8_t>& out);
 
 // Where and why an image could not be decoded.
 struct ImageFault {

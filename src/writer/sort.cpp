@@ -5,9 +5,11 @@
 
 #include "writer/sort.h"
 
-#include <array>
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -171,9 +173,10 @@ int16_t entry_state(const uint8_t* rec) { return get_i16(rec + 24); }
 // the whole file in large blocks, once, and the file is closed before
 // anything else happens. The array is made for `g_sortCapacity` records and
 // that capacity grows in steps until the file's entries and its trailer
-// fit. 0 done, 2 no memory, 3 a read failed before the trailer.
+// fit. `trailing`: bytes followed the trailer. 0 done, 2 no memory, 3 a
+// read failed before the trailer.
 int32_t read_control(const std::string& path, std::vector<uint8_t>& records, int32_t& n,
-                     CtlTrailer& trailer) {
+                     CtlTrailer& trailer, bool& trailing) {
     std::vector<uint8_t> bytes;
     {
         platform::File f = platform::open_file(path, platform::OpenMode::Read);
@@ -189,6 +192,7 @@ int32_t read_control(const std::string& path, std::vector<uint8_t>& records, int
     n = static_cast<int32_t>(at);
     while (g_sortCapacity < n + 1) g_sortCapacity += kCapacityStep;
     std::memcpy(trailer.raw.data(), bytes.data() + at * kRecordSize, kRecordSize);
+    trailing = bytes.size() > (at + 1) * kRecordSize;
     // The entries stay where they were read; what follows them is dropped.
     bytes.resize(at * kRecordSize);
     records = std::move(bytes);
@@ -215,16 +219,19 @@ int32_t entries_to_sort(const uint8_t* base, int32_t n, const CtlTrailer& traile
 }
 
 // Moves superseded entries out of the first v positions, exchanging each
-// with a valid entry taken from the back.
-void compact(uint8_t* base, int32_t n, int32_t v) {
+// with a valid entry taken from the back. True when an entry moved.
+bool compact(uint8_t* base, int32_t n, int32_t v) {
+    bool moved = false;
     for (int32_t j = 1; j <= v; ++j) {
         uint8_t* front = base + static_cast<size_t>(j - 1) * kRecordSize;
         if (entry_state(front) != kStateSuperseded) continue;
         int32_t k = n;
         while (k > v && entry_state(base + static_cast<size_t>(k - 1) * kRecordSize) != kStateValid) --k;
-        if (k <= v) return;
+        if (k <= v) break;
         util::taupp(kRecordSize, front, base + static_cast<size_t>(k - 1) * kRecordSize);
+        moved = true;
     }
+    return moved;
 }
 
 // The key of a 20-byte piece name whose plain byte order is the natural
@@ -254,12 +261,64 @@ void natural_key(const uint8_t* name, uint8_t* key) {
     std::memset(key + o, 0, static_cast<size_t>(kNaturalKeySize - o));
 }
 
-// Sorts entries 1..v as c4sort does, on their natural keys: the same
-// algorithm, every comparison with the same outcome (so the same order, also
-// for equal names), but a byte compare of short records in place of
-// naturalLess on the entries. The entries are then put in that order.
-void sort_entries(uint8_t* base, int32_t v) {
-    if (v < 2) return;
+// The order of entries 1..v as c4sort gives it, on their natural keys:
+// from[k] is the entry that goes to position k (0-based).
+//
+// When no two keys are equal, only one order is sorted, and the quicksort
+// ends in exactly that one, as any sort does. It is then found by merging
+// the runs of entries that are already in order: an area sorted before
+// the run, with the run's few entries among and behind its own, is a
+// handful of runs and costs a few passes. Two equal keys (equal names)
+// leave the order of their entries to the quicksort's course, so then the
+// quicksort itself is followed: the same algorithm on short records of key
+// and index, every comparison with the same outcome as naturalLess on the
+// entries, so the same order also for equal names.
+std::vector<int32_t> sorted_order(const uint8_t* base, int32_t v) {
+    std::vector<int32_t> from(static_cast<size_t>(v));
+    std::iota(from.begin(), from.end(), 0);
+    if (v < 2) return from;
+    {
+        // Every byte of every key is written: the array needs no clearing.
+        const std::unique_ptr<uint8_t[]> keys(new uint8_t[static_cast<size_t>(v) * kNaturalKeySize]);
+        for (int32_t k = 0; k < v; ++k)
+            natural_key(base + static_cast<size_t>(k) * kRecordSize, keys.get() + static_cast<size_t>(k) * kNaturalKeySize);
+        const auto compare = [&keys](int32_t x, int32_t y) {
+            return std::memcmp(keys.get() + static_cast<size_t>(x) * kNaturalKeySize,
+                               keys.get() + static_cast<size_t>(y) * kNaturalKeySize, kNaturalKeySize);
+        };
+        const auto less = [&compare](int32_t x, int32_t y) { return compare(x, y) < 0; };
+        // Where each run in order begins, and its end.
+        std::vector<int32_t> runs{0};
+        bool unique = true;
+        for (int32_t k = 1; k < v && unique; ++k) {
+            const int c = compare(k - 1, k);
+            if (c == 0) unique = false;
+            if (c > 0) runs.push_back(k);
+        }
+        runs.push_back(v);
+        std::vector<int32_t> other(from.size());
+        while (unique && runs.size() > 2) {
+            // Neighbouring runs merged pairwise; an odd last run is taken over.
+            std::vector<int32_t> merged{0};
+            size_t r = 0;
+            for (; r + 2 < runs.size(); r += 2) {
+                std::merge(from.begin() + runs[r], from.begin() + runs[r + 1], from.begin() + runs[r + 1],
+                           from.begin() + runs[r + 2], other.begin() + runs[r], less);
+                merged.push_back(runs[r + 2]);
+            }
+            if (r + 1 < runs.size()) {
+                std::copy(from.begin() + runs[r], from.begin() + runs[r + 1], other.begin() + runs[r]);
+                merged.push_back(runs[r + 1]);
+            }
+            from.swap(other);
+            runs.swap(merged);
+        }
+        // Equal keys in different runs meet only in the merged order.
+        for (int32_t k = 1; k < v && unique; ++k)
+            if (compare(from[static_cast<size_t>(k - 1)], from[static_cast<size_t>(k)]) == 0) unique = false;
+        if (unique) return from;
+    }
+
     constexpr int kKeyed = kNaturalKeySize + 4;  // key, then the entry's index
     std::vector<uint8_t> keyed(static_cast<size_t>(v) * kKeyed);
     for (int32_t k = 0; k < v; ++k) {
@@ -268,46 +327,54 @@ void sort_entries(uint8_t* base, int32_t v) {
         std::memcpy(r + kNaturalKeySize, &k, 4);
     }
     sort_records(keyed.data(), kKeyed, v, 1, kNaturalKeySize, true);
-    std::vector<int32_t> from(static_cast<size_t>(v));
     for (int32_t k = 0; k < v; ++k)
         std::memcpy(&from[static_cast<size_t>(k)], keyed.data() + static_cast<size_t>(k) * kKeyed + kNaturalKeySize, 4);
-    keyed = {};
-    // Entry k takes the entry from[k]: followed cycle by cycle, in place.
-    std::array<uint8_t, kRecordSize> held{};
-    for (int32_t start = 0; start < v; ++start) {
-        if (from[static_cast<size_t>(start)] == start) continue;
-        std::memcpy(held.data(), base + static_cast<size_t>(start) * kRecordSize, kRecordSize);
-        int32_t k = start;
-        for (;;) {
-            const int32_t src = from[static_cast<size_t>(k)];
-            from[static_cast<size_t>(k)] = k;
-            if (src == start) {
-                std::memcpy(base + static_cast<size_t>(k) * kRecordSize, held.data(), kRecordSize);
-                break;
-            }
-            std::memcpy(base + static_cast<size_t>(k) * kRecordSize, base + static_cast<size_t>(src) * kRecordSize,
-                        kRecordSize);
-            k = src;
-        }
-    }
+    return from;
 }
 
-// Writes the sorted entries and the trailer to a file beside piece.ctl and
+bool is_identity(const std::vector<int32_t>& from) {
+    for (size_t k = 0; k < from.size(); ++k)
+        if (from[k] != static_cast<int32_t>(k)) return false;
+    return true;
+}
+
+// Writes entries from[0], from[1], ... (the sorted ones), then the entries
+// from position v on and the trailer to a file beside piece.ctl, and
 // renames it over piece.ctl (the temporary name is the one that recovery
-// clears up after a run that died). false leaves piece.ctl as it was.
-bool write_sorted(const std::string& ctlPath, const uint8_t* base, int32_t n,
+// clears up after a run that died). The entries are gathered in order
+// into a buffer of their own, block by block, rather than moved about in
+// place first. false leaves piece.ctl as it was.
+bool write_sorted(const std::string& ctlPath, const uint8_t* base, int32_t n, const std::vector<int32_t>& from,
                   const CtlTrailer& trailer) {
+    constexpr size_t kBlock = 16384;  // entries per write: 1 MiB
+    std::vector<uint8_t> block(std::min(kBlock, static_cast<size_t>(n) + 1) * kRecordSize);
     const std::string tmpPath = io::temp_name(ctlPath);
     platform::File out = io::create_temp(tmpPath, ctlPath);
     if (!out.is_open()) return false;
-    if (!platform::write_all(out, base, static_cast<size_t>(n) * kRecordSize) ||
-        !platform::write_all(out, trailer.raw.data(), kRecordSize)) {
+    size_t filled = 0;
+    bool written = true;
+    const auto put = [&](const uint8_t* rec) {
+        std::memcpy(block.data() + filled * kRecordSize, rec, kRecordSize);
+        if (++filled * kRecordSize == block.size()) {
+            written = written && platform::write_all(out, block.data(), block.size());
+            filled = 0;
+        }
+    };
+    for (int32_t k = 0; k < n && written; ++k) {
+        const int32_t src = k < static_cast<int32_t>(from.size()) ? from[static_cast<size_t>(k)] : k;
+        put(base + static_cast<size_t>(src) * kRecordSize);
+    }
+    put(trailer.raw.data());
+    if (!written || (filled > 0 && !platform::write_all(out, block.data(), filled * kRecordSize))) {
         io::abandon_temp(out, tmpPath);
         return false;
     }
-    // Unsynced: the sorted file is in place but its directory entry could
-    // not be flushed; that can't be undone any more and is not reported.
-    return io::commit_temp(out, tmpPath, ctlPath) != io::Commit::Failed;
+    // The sorted file is flushed before it takes piece.ctl's name, so that
+    // name always holds a whole file. The directory is not flushed: should
+    // the rename be lost with the power, the entries stand unsorted as the
+    // run's last update left them, which the next run's sort puts right
+    // (and the temporary file is cleared by its recovery).
+    return io::commit_temp(out, tmpPath, ctlPath, false) != io::Commit::Failed;
 }
 
 }  // namespace
@@ -356,22 +423,29 @@ int32_t epn_ctl_sort(const AreaField& area) {
     std::vector<uint8_t> records;
     CtlTrailer trailer;
     int32_t n = 0;
+    bool trailing = false;
     try {
-        const int32_t rc = read_control(ctlPath, records, n, trailer);
+        const int32_t rc = read_control(ctlPath, records, n, trailer, trailing);
         if (rc != 0) return rc;
+        const int32_t v = entries_to_sort(records.data(), n, trailer);
+        const bool compacted = compact(records.data(), n, v);
+        const std::vector<int32_t> order = sorted_order(records.data(), v);
+        // A control file that is in order already is left as it is: the
+        // sorted file would be the same bytes (what follows a trailer is
+        // dropped).
+        if (!compacted && is_identity(order) && !trailing) return 0;
+        return write_sorted(ctlPath, records.data(), n, order, trailer) ? 0 : 4;
     } catch (const std::bad_alloc&) {
         return 2;
     }
-
-    const int32_t v = entries_to_sort(records.data(), n, trailer);
-    compact(records.data(), n, v);
-    sort_entries(records.data(), v);
-    return write_sorted(ctlPath, records.data(), n, trailer) ? 0 : 4;
 }
 
 namespace test {
 int32_t sort_capacity() { return g_sortCapacity; }
 void reset_sort_capacity() { g_sortCapacity = kInitialCapacity; }
+void record_sort(void* records, int32_t recordSize, int32_t count, int32_t keyStart, int32_t keyEnd) {
+    sort_records(records, recordSize, count, keyStart, keyEnd);
+}
 }  // namespace test
 
 }  // namespace teilimp::writer

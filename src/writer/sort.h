@@ -23,6 +23,9 @@ namespace test {
 // a run, 2000 more per control file that didn't fit), and its reset.
 int32_t sort_capacity();
 void reset_sort_capacity();
+// The record sort behind c4sort (naturalLess on bytes keyStart..keyEnd) for
+// any number of records: what the control file's order is checked against.
+void record_sort(void* records, int32_t recordSize, int32_t count, int32_t keyStart, int32_t keyEnd);
 }  // namespace test
 
 }  // namespace teilimp::writer

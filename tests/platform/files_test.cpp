@@ -36,6 +36,13 @@ TEST(PlatformPaths, DriveMappingAndCaseBlindComponents) {
     EXPECT_EQ(s, "ctl");
     EXPECT_EQ(native_path("f:/USERROOT\\storage/TEST/data/piece.ctl"),
               d.root / "Userroot/storage/test/DATA/piece.ctl");
+    // In a directory written as on disk only the last name is matched; a
+    // missing one keeps its case, below a file nothing is found.
+    EXPECT_EQ(native_path("F:\\Userroot\\storage\\test\\DATA\\Piece.CTL"),
+              d.root / "Userroot/storage/test/DATA/piece.ctl");
+    EXPECT_EQ(native_path("F:\\Userroot\\storage\\test\\DATA\\New.Pce"),
+              d.root / "Userroot/storage/test/DATA/New.Pce");
+    EXPECT_FALSE(exists("F:\\Userroot\\storage\\test\\DATA\\piece.ctl\\x"));
     // Drive-relative and root forms.
     EXPECT_TRUE(exists("F:Userroot"));
     EXPECT_TRUE(exists("F:\\"));
@@ -59,6 +66,20 @@ TEST(PlatformPaths, RelativeAndAbsolutePaths) {
     ASSERT_EQ(chdir(old), 0);
     free(old);
     EXPECT_EQ(read_whole_file(t.path + "\\SUB\\name.epn", s), 0u);
+}
+
+// A file is read whole whatever its size: empty, one byte, and more than
+// the 64 KiB by which the room grows when the size is not known.
+TEST(PlatformFiles, ReadWholeFileOfAnySize) {
+    DriveF d;
+    std::string big(70000, 'x');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>('a' + i % 26);
+    for (const std::string& bytes : {std::string(), std::string("1"), big}) {
+        write_file(d.root / "whole.bin", bytes);
+        std::string read = "old";
+        EXPECT_EQ(read_whole_file("F:\\WHOLE.BIN", read), 0u);
+        EXPECT_EQ(read, bytes) << bytes.size();
+    }
 }
 
 TEST(PlatformPaths, UnmappedDriveAndMissingParts) {

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -351,6 +352,139 @@ TEST_F(CtlSortTest, SameOrderAsTheRecordSort) {
         ASSERT_EQ(epn_ctl_sort(area), 0);
         EXPECT_EQ(testing::read_file(ctl), expected) << "round " << round;
     }
+}
+
+// What the sort must give, step by step as the format lays it down: the
+// superseded entries among the first v exchanged with valid ones from the
+// back, then the first v entries in the record sort's order.
+std::string reference_sorted(const std::string& file, int v) {
+    std::vector<std::string> recs;
+    for (size_t at = 0; at + 64 <= file.size(); at += 64) recs.push_back(file.substr(at, 64));
+    const std::string trailer = recs.back();
+    recs.pop_back();
+    const int n = static_cast<int>(recs.size());
+    for (int j = 0; j < v; ++j) {
+        if (state_of(recs[j]) != kStateSuperseded) continue;
+        int k = n - 1;
+        while (k >= v && state_of(recs[k]) != 0) --k;
+        if (k < v) break;
+        std::swap(recs[j], recs[k]);
+    }
+    std::string front;
+    for (int j = 0; j < v; ++j) front += recs[j];
+    test::record_sort(front.data(), 64, v, 1, 20);
+    std::string out = front;
+    for (int j = v; j < n; ++j) out += recs[j];
+    return out + trailer;
+}
+
+// A name from a small alphabet of digits, letters, blanks and NULs (many
+// digit runs, some equal names when `len` is small).
+std::string random_name(std::mt19937& rng, size_t maxLen) {
+    static const std::string alphabet = std::string("0123456789AZ .") + std::string(1, '\0');
+    std::string name(20, '\0');
+    const size_t len = 1 + rng() % maxLen;
+    for (size_t c = 0; c < len; ++c) name[c] = alphabet[rng() % alphabet.size()];
+    return name;
+}
+
+// The control file as a run leaves it: an area sorted by an earlier run
+// (valid entries in order, superseded ones behind), then this run's
+// entries, each superseding the valid entry of its name if there is one.
+std::vector<Entry> after_a_run(std::mt19937& rng, int areaEntries, int runEntries, bool unique) {
+    std::vector<std::string> names;
+    std::set<std::string> seen;
+    while (static_cast<int>(names.size()) < areaEntries) {
+        std::string name = random_name(rng, 8);
+        if (!unique || seen.insert(name).second) names.push_back(name);
+    }
+    std::string block;
+    for (const std::string& name : names) block += name + std::string(44, '\0');
+    test::record_sort(block.data(), 64, areaEntries, 1, 20);
+    std::vector<Entry> entries;
+    for (int k = 0; k < areaEntries; ++k) entries.push_back({block.substr(static_cast<size_t>(k) * 64, 20), 0});
+    for (int k = 0; k < areaEntries / 10; ++k) entries.push_back({random_name(rng, 8), kStateSuperseded});
+    for (int k = 0; k < runEntries; ++k) {
+        // Every third entry of the run replaces a stored piece.
+        const std::string name = k % 3 == 0 && areaEntries > 0 ? entries[rng() % areaEntries].name : random_name(rng, 12);
+        for (Entry& e : entries)
+            if (e.name == name && e.state == 0) e.state = kStateSuperseded;
+        entries.push_back({name, 0});
+    }
+    return entries;
+}
+
+int count_valid(const std::vector<Entry>& entries) {
+    return static_cast<int>(std::count_if(entries.begin(), entries.end(), [](const Entry& e) { return e.state == 0; }));
+}
+
+// The control file comes out byte for byte as the record sort orders it,
+// whatever the shape: after a run on a sorted area (unique names, or some
+// names twice), random names with and without repeats, counts the trailer
+// gets wrong, and more valid entries than its 16 bits count.
+TEST_F(CtlSortTest, SameBytesAsTheRecordSortWhateverTheShape) {
+    std::mt19937 rng(77);
+    struct Case {
+        int area, run;
+        bool unique;
+        int countShift;  // added to the stored count (a damaged trailer)
+    };
+    const Case cases[] = {{2000, 20, true, 0},  {2000, 20, false, 0}, {3000, 1, true, 0},  {500, 300, true, 0},
+                          {2000, 20, true, -7}, {2000, 20, true, 5},  {0, 40, true, 0},    {1, 1, true, 0},
+                          {40000, 20, true, 0}, {3000, 0, true, 0},   {3000, 2, false, 0}, {2, 0, true, 0}};
+    for (const Case& c : cases) {
+        for (int round = 0; round < 3; ++round) {
+            const std::vector<Entry> entries = after_a_run(rng, c.area, c.run, c.unique);
+            const int valid = count_valid(entries);
+            const int stored = valid + c.countShift;
+            const std::string before = write_ctl(entries, static_cast<int16_t>(stored));
+            const int v = std::clamp(stored, 0, static_cast<int>(entries.size()));
+            const std::string expected = reference_sorted(before, v);
+            ASSERT_EQ(epn_ctl_sort(area), 0);
+            ASSERT_TRUE(testing::read_file(ctl) == expected)
+                << "area " << c.area << ", run " << c.run << ", unique " << c.unique << ", count " << c.countShift;
+            // Sorted once more, names that are all different stay as they
+            // are (a count beyond the valid entries takes superseded ones in).
+            ASSERT_EQ(epn_ctl_sort(area), 0);
+            if (c.unique && c.countShift <= 0) {
+                ASSERT_TRUE(testing::read_file(ctl) == expected) << "area " << c.area << ", run " << c.run;
+            }
+        }
+    }
+    // Random names, as often equal as not, in random order.
+    for (int round = 0; round < 6; ++round) {
+        std::vector<Entry> entries;
+        const int count = 1 + static_cast<int>(rng() % 5000);
+        for (int k = 0; k < count; ++k)
+            entries.push_back({random_name(rng, round % 2 ? 3 : 20), rng() % 7 == 0 ? kStateSuperseded : int16_t{0}});
+        const int valid = count_valid(entries);
+        const std::string before = write_ctl(entries, static_cast<int16_t>(valid));
+        ASSERT_EQ(epn_ctl_sort(area), 0);
+        ASSERT_TRUE(testing::read_file(ctl) == reference_sorted(before, valid)) << "round " << round;
+    }
+}
+
+// A control file in order is not written again; one with bytes after its
+// trailer is (they are dropped).
+TEST_F(CtlSortTest, ControlFileInOrderIsLeftAsItIs) {
+    std::mt19937 rng(5);
+    const std::vector<Entry> sorted = after_a_run(rng, 1000, 0, true);
+    const std::string bytes = write_ctl(sorted, static_cast<int16_t>(count_valid(sorted)));
+    platform::test::reset_file_ops();
+    ASSERT_EQ(epn_ctl_sort(area), 0);
+    const int64_t opsInOrder = platform::test::file_ops_counted();
+    EXPECT_EQ(testing::read_file(ctl), bytes);
+
+    write_ctl({{"B", 0}, {"A", 0}}, 2);
+    platform::test::reset_file_ops();
+    ASSERT_EQ(epn_ctl_sort(area), 0);
+    // Creating, writing, flushing and renaming the sorted file.
+    EXPECT_GE(platform::test::file_ops_counted(), opsInOrder + 4);
+
+    testing::write_file(ctl, bytes + "left over");
+    ASSERT_EQ(epn_ctl_sort(area), 0);
+    EXPECT_EQ(testing::read_file(ctl), bytes);
+    EXPECT_EQ(testing::list_dir(dataDir), std::vector<std::string>{"piece.ctl"});
 }
 
 TEST_F(CtlSortTest, MissingOrTruncatedControlFileIsReported) {

@@ -194,7 +194,7 @@ bool drive_letter(std::string_view path, char& letter) {
 }
 
 // The directory that stands for a drive; false if the drive is unmapped.
-bool drive_dir(char letter, std::string& dir) {
+bool drive_dir(char letter, std::string_view& dir) {
     char name[] = "TEILIMP_DRIVE_X";
     name[sizeof name - 2] = letter;
     const char* v = std::getenv(name);
@@ -203,16 +203,30 @@ bool drive_dir(char letter, std::string& dir) {
     return true;
 }
 
+bool drive_dir(char letter, std::string& dir) {
+    std::string_view v;
+    if (!drive_dir(letter, v)) return false;
+    dir = v;
+    return true;
+}
+
+// Appends a name to a directory path, with a separator where needed.
+void append_name(std::string& path, std::string_view name) {
+    if (!path.empty() && path.back() != '/') path += '/';
+    path.append(name);
+}
+
 std::string join(const std::string& dir, std::string_view name) {
-    if (dir.empty()) return std::string(name);
-    std::string r = dir;
-    if (r.back() != '/') r += '/';
-    r.append(name);
+    std::string r;
+    r.reserve(dir.size() + 1 + name.size());
+    r = dir;
+    append_name(r, name);
     return r;
 }
 
 std::vector<std::string_view> split(std::string_view rest) {
     std::vector<std::string_view> parts;
+    parts.reserve(static_cast<size_t>(std::count_if(rest.begin(), rest.end(), is_sep)) + 1);
     size_t i = 0;
     while (i < rest.size()) {
         while (i < rest.size() && is_sep(rest[i])) ++i;
@@ -225,21 +239,23 @@ std::vector<std::string_view> split(std::string_view rest) {
 }
 
 // Drops "." and folds ".." into the component before it, as Windows does
-// with every path; ".." never climbs above a drive's root or "/".
-std::vector<std::string_view> normalise(const std::vector<std::string_view>& parts, bool rooted) {
-    std::vector<std::string_view> out;
-    for (auto p : parts) {
+// with every path; ".." never climbs above a drive's root or "/". In place:
+// the components kept move to the front.
+void normalise(std::vector<std::string_view>& parts, bool rooted) {
+    size_t kept = 0;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const std::string_view p = parts[i];
         if (p == ".") continue;
         if (p == "..") {
-            if (!out.empty() && out.back() != "..")
-                out.pop_back();
+            if (kept > 0 && parts[kept - 1] != "..")
+                --kept;
             else if (!rooted)
-                out.push_back(p);
+                parts[kept++] = p;
             continue;
         }
-        out.push_back(p);
+        parts[kept++] = p;
     }
-    return out;
+    parts.resize(kept);
 }
 
 bool name_exists(const std::string& p) {
@@ -282,10 +298,13 @@ ExactNames& exact_names() {
     return e;
 }
 
-std::string exact_names_dir() {
+// True when `path` names an entry directly in that directory.
+bool in_exact_names_dir(const std::string& path) {
     ExactNames& e = exact_names();
     std::lock_guard<std::mutex> guard(e.mutex);
-    return e.dir;
+    const std::string& dir = e.dir;
+    return !dir.empty() && path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 &&
+           path[dir.size()] == '/' && path.find('/', dir.size() + 1) == std::string::npos;
 }
 
 struct Resolved {
@@ -312,7 +331,7 @@ Resolved& only_directory(Resolved& r) {
 // first missing one on are kept as given, so a new file keeps its case.
 Resolved resolve(std::string_view path) {
     Resolved r;
-    std::string base;
+    std::string_view base;  // the drive's directory, "/" or none
     std::string_view rest = path;
     char letter = 0;
     if (drive_letter(path, letter)) {
@@ -324,43 +343,56 @@ Resolved resolve(std::string_view path) {
     } else if (!path.empty() && is_sep(path[0])) {
         base = "/";
     }
-    std::vector<std::string_view> parts = normalise(split(rest), !base.empty());
+    std::vector<std::string_view> parts = split(rest);
+    normalise(parts, !base.empty());
     r.dirOnly = !parts.empty() && !rest.empty() && is_sep(rest.back());
     if (parts.empty()) {
-        r.native = base.empty() ? "." : base;
+        r.native = base.empty() ? "." : std::string(base);
         r.found = name_exists(r.native);
         r.parentFound = r.found;  // a missing root is a missing path
         return r;
     }
 
-    std::string exact = base;
-    for (auto p : parts) exact = join(exact, p);
+    std::string exact;
+    exact.reserve(base.size() + rest.size() + 1);
+    exact = base;
+    for (auto p : parts) append_name(exact, p);
     if (name_exists(exact)) {
-        r.native = exact;
+        r.native = std::move(exact);
         r.found = r.parentFound = true;
         return only_directory(r);
     }
-    const std::string exactDir = exact_names_dir();
-    if (!exactDir.empty() && exact.size() > exactDir.size() && exact.compare(0, exactDir.size(), exactDir) == 0 &&
-        exact[exactDir.size()] == '/' && exact.find('/', exactDir.size() + 1) == std::string::npos &&
-        parts.back() != "..") {
+    if (parts.back() != ".." && in_exact_names_dir(exact)) {
         // A missing name in a directory whose names are all exact.
-        r.native = exact;
+        r.native = std::move(exact);
         r.parentFound = true;
         return r;
     }
 
-    std::string cur = base;
-    for (size_t i = 0; i < parts.size(); ++i) {
+    // Every component of a directory that exists as given is its own name
+    // on disk (an existing path's prefixes exist): when the parent does,
+    // only the last component is searched for.
+    // (The parent is the exact path without its last name and separator.)
+    std::string cur(base);
+    size_t first = 0;
+    if (parts.size() > 1) {
+        std::string parent = exact.substr(0, exact.size() - parts.back().size() - 1);
+        if (name_exists(parent)) {
+            cur = std::move(parent);
+            first = parts.size() - 1;
+        }
+    }
+    for (size_t i = first; i < parts.size(); ++i) {
         std::string cand = join(cur, parts[i]);
         std::string match;
-        bool special = parts[i] == "..";
-        if (!name_exists(cand) && !special && find_case_insensitive(cur, parts[i], match))
+        const bool special = parts[i] == "..";
+        const bool there = name_exists(cand);
+        if (!there && !special && find_case_insensitive(cur, parts[i], match))
             cand = join(cur, match);
-        else if (!name_exists(cand)) {
+        else if (!there) {
             // Missing: the rest is kept as given.
             r.parentFound = (i + 1 == parts.size()) && is_directory(cur);
-            for (size_t j = i; j < parts.size(); ++j) cur = join(cur, parts[j]);
+            for (size_t j = i; j < parts.size(); ++j) append_name(cur, parts[j]);
             r.native = cur;
             return r;
         }
