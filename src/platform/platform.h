@@ -149,13 +149,20 @@ uint32_t link_file(std::string_view existing, std::string_view newName);
 // the access its directory gives). 0 or the system code; not counted by the
 // test hooks.
 uint32_t copy_access(std::string_view model, std::string_view target);
+// The same for an open file (a new version just created), changing only
+// what differs from `model`.
+uint32_t copy_access(std::string_view model, File& target);
 // Declares that every name in directory `dir` is written in the case it
 // has on disk: a name in it that does not exist exactly as given is then
 // missing, without a search of the directory for it in another case (one
 // directory search per lookup of a missing name, where the file system
-// tells case apart). For a run that holds an area's lock and has checked
-// the area's names. An empty `dir` ends it. No-op where names are matched
-// without regard to case by the system itself.
+// tells case apart). Operations on a file named directly in it then go
+// straight to the system call, without looking the name up first (a
+// round trip each on a network file system); whether the directory takes
+// new files is taken as it was at the declaration. For a run that holds
+// an area's lock and has checked the area's names. An empty `dir` ends
+// it. No-op where names are matched without regard to case by the system
+// itself.
 void assume_exact_names(std::string_view dir);
 // Flushes a directory's entries to disk (after a rename); no-op where the
 // system has no such operation.

@@ -64,12 +64,12 @@ bool copy_flushed(const std::string& src, const std::string& dst) {
 
 }  // namespace
 
-bool make_backup(const std::string& orig, const std::string& bak) {
+bool make_backup(const std::string& orig, const std::string& bak, bool tryLink) {
     // A second name for the file costs no copy and no flush: its content
     // is on disk already and is replaced, never changed, by the update. A
     // read-only file is copied: a second name would share its attribute,
     // and a read-only backup could not be dropped.
-    if (!read_only(orig) && platform::link_file(orig, bak) == kErrNone) return true;
+    if (tryLink && !read_only(orig) && platform::link_file(orig, bak) == kErrNone) return true;
     return copy_flushed(orig, bak);
 }
 
@@ -95,7 +95,7 @@ void drop_backup(const std::string& orig, const std::string& bak, bool syncDir) 
     if (syncDir) platform::sync_directory(dir_of(bak));
 }
 
-platform::File create_temp(const std::string& tmp, const std::string& model) {
+platform::File create_temp(const std::string& tmp, const std::string& model, const std::string& otherModel) {
     uint32_t error = 0;
     platform::File f = platform::open_file(tmp, platform::OpenMode::CreateNew, &error);
     if (!f.is_open() && error == platform::kErrFileExists) {
@@ -103,7 +103,11 @@ platform::File create_temp(const std::string& tmp, const std::string& model) {
         if (!remove_file(tmp)) return {};
         f = platform::open_file(tmp, platform::OpenMode::CreateNew);
     }
-    if (f.is_open() && !model.empty() && platform::exists(model)) platform::copy_access(model, tmp);
+    if (!f.is_open() || model.empty()) return f;
+    // Set on the open file, and only where it differs.
+    const uint32_t access = platform::copy_access(model, f);
+    if ((access == platform::kErrFileNotFound || access == platform::kErrPathNotFound) && !otherModel.empty())
+        platform::copy_access(otherModel, f);
     return f;
 }
 

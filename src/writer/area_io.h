@@ -44,7 +44,8 @@ bool remove_file(const std::string& path);
 
 // Makes `bak` a complete, flushed copy of `orig`. False when it could not
 // (then `bak` is either absent or still the complete copy it was).
-bool make_backup(const std::string& orig, const std::string& bak);
+// `tryLink` false: a link has been refused already, the file is copied.
+bool make_backup(const std::string& orig, const std::string& bak, bool tryLink = true);
 // Puts the backup's content over `orig` (atomically) and then deletes the
 // backup. False, with the backup kept, when `orig` could not be restored.
 bool restore_from(const std::string& orig, const std::string& bak);
@@ -60,8 +61,9 @@ void drop_backup(const std::string& orig, const std::string& bak, bool syncDir =
 // Creates the temporary file for a new version of an area file (a stale
 // one is removed first; a file that exists is never opened). It takes the
 // access (permission bits, group) of `model`, the file it is to replace,
-// when that exists ("": none).
-platform::File create_temp(const std::string& tmp, const std::string& model = {});
+// or when that does not exist of `otherModel` ("": none).
+platform::File create_temp(const std::string& tmp, const std::string& model = {},
+                           const std::string& otherModel = {});
 // Closes and deletes an unfinished temporary file.
 void abandon_temp(platform::File& f, const std::string& tmp);
 

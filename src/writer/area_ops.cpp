@@ -142,7 +142,9 @@ int64_t last_piece_file_size(const AreaField& area, const AreaRun* scan) {
         size_t n = 0;
         while (n < scan->present.size() && scan->present[n]) ++n;
         if (n == 0) return 512;
-        const int32_t size = util::filesize(area_path(area, AreaFile::Piece, code_at(n - 1)));
+        const FileCode last = code_at(n - 1);
+        if (scan->storedBytes >= 0 && scan->storedCode == last) return scan->storedBytes;
+        const int32_t size = util::filesize(area_path(area, AreaFile::Piece, last));
         return size >= 0 ? size : 512;
     }
     int64_t pceBytes = 512;
@@ -179,7 +181,9 @@ void note_piece_file(const AreaField& area, const FileCode& code, AreaRun& scan)
 
 int64_t epn_space_needed(const AreaField& area, int32_t pieceImageLength, AreaRun* scan) {
     if (scan != nullptr && scan->present.empty()) make_scan(area, *scan);
-    const int64_t ctlBytes = util::filesize(area_path(area, AreaFile::Control));
+    const int64_t ctlBytes = scan != nullptr && scan->controlBytes >= 0
+                                 ? scan->controlBytes
+                                 : util::filesize(area_path(area, AreaFile::Control));
     const int64_t pceBytes = last_piece_file_size(area, scan);
     return 2 * ctlBytes + 64 + 2 * pceBytes + pieceImageLength;
 }

@@ -101,7 +101,9 @@ int32_t ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t
     if (!platform::write_all(rw.out, trailer.raw.data(), trailer.raw.size())) return 7;
     if (!ccc_valid(nextCode)) return 8;
     // The backup stays: epn_ctl_end drops it or puts it back.
-    return rw.commit() ? 0 : 7;
+    if (!rw.commit()) return 7;
+    if (notes != nullptr) notes->newSize = static_cast<int64_t>((entries + 2) * kRecordSize);
+    return 0;
 }
 
 int32_t epn_ctl_put(const PieceName& name, int32_t pieceImageLength, FileCode& fileCode, int32_t& slot,

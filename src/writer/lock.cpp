@@ -88,7 +88,7 @@ bool try_create(const std::string& lockPath) {
     // As accessible as the area's control file: every importer of a team
     // that shares the area must be able to remove it once it is stale.
     const std::string ctl = lockPath.substr(0, lockPath.size() - kLockNameLength) + "piece.ctl";
-    if (platform::exists(ctl)) platform::copy_access(ctl, lockPath);
+    platform::copy_access(ctl, f);  // nothing to take when there is no control file
     // The contents are never read; the file's existence is the lock.
     platform::write_line(f, "OK");
     platform::close_file(f);

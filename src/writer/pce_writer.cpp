@@ -40,7 +40,7 @@ bool write_dir(platform::File& out, const PceDirectory& dir) {
 // Slot 1: a new piece file, written whole under the temporary name; there
 // is no old content to keep.
 int32_t put_first_slot(const AreaField& area, const FileCode& fileCode, const PieceName& name,
-                       std::span<const uint8_t> image, int32_t stamp) {
+                       std::span<const uint8_t> image, int32_t stamp, int64_t* newSize) {
     const std::string piece = area_path(area, AreaFile::Piece, fileCode);
     // The slot is free only when no piece file of this code holds anything:
     // a damaged control file must not make the store replace eight pieces.
@@ -59,15 +59,18 @@ int32_t put_first_slot(const AreaField& area, const FileCode& fileCode, const Pi
     if (!platform::write_all(rw.out, image.data(), image.size())) return 10;
     // Not committed (also when in place but unflushed): the run puts
     // piece.ctl back, so nothing refers to the file.
-    return rw.commit() ? 0 : 10;
+    if (!rw.commit()) return 10;
+    if (newSize != nullptr) *newSize = kPceDataStart + static_cast<int64_t>(image.size());
+    return 0;
 }
 
 }  // namespace
 
 int32_t pce_put_stamped(const FileCode& fileCode, int32_t slot, const PieceName& name,
-                        std::span<const uint8_t> image, int32_t stamp, const AreaField& area) {
+                        std::span<const uint8_t> image, int32_t stamp, const AreaField& area,
+                        int64_t* newSize) {
     if (!ccc_valid(fileCode) || slot < 1 || slot > 8) return 1;
-    if (slot == 1) return put_first_slot(area, fileCode, name, image, stamp);
+    if (slot == 1) return put_first_slot(area, fileCode, name, image, stamp, newSize);
 
     // The piece file itself is replaced only by the commit: before it every
     // failure leaves it as it was, and the guard removes its backup.
@@ -103,6 +106,7 @@ int32_t pce_put_stamped(const FileCode& fileCode, int32_t slot, const PieceName&
     if (io::copy_bytes(reader, rw.out, earlier) != io::CopyResult::Ok) return 9;
     if (!platform::write_all(rw.out, image.data(), image.size())) return 10;
     if (!rw.commit()) return 10;
+    if (newSize != nullptr) *newSize = kPceDataStart + earlier + static_cast<int64_t>(image.size());
     // The directory is flushed at the end of the piece (epn_ctl_end).
     rw.drop_backup(false);
     return 0;

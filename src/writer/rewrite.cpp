@@ -18,8 +18,22 @@ SafeRewrite::~SafeRewrite() {
 }
 
 bool SafeRewrite::begin() {
+    // As a rule one link makes the backup: a backup that an earlier
+    // failure left (or a missing file) makes it fail, and only then is the
+    // backup looked for and put back. A file system that refuses links
+    // gets a copy.
+    const bool linkable = !io::read_only(path);
+    uint32_t linked = platform::kErrAccessDenied;
+    if (linkable) {
+        linked = platform::link_file(path, backup);
+        if (linked == platform::kErrNone) {
+            backedUp_ = true;
+            return true;
+        }
+    }
     if (!io::settle_backup(path, backup)) return false;
-    if (!io::make_backup(path, backup)) return false;
+    const bool relink = linkable && (linked == platform::kErrFileExists || linked == platform::kErrFileNotFound);
+    if (!io::make_backup(path, backup, relink)) return false;
     backedUp_ = true;
     return true;
 }
@@ -38,7 +52,7 @@ bool SafeRewrite::read_old(std::vector<uint8_t>& bytes) {
 
 bool SafeRewrite::open_new() {
     if (io::read_only(path)) return false;
-    out = io::create_temp(temp, platform::exists(path) ? path : accessModel);
+    out = io::create_temp(temp, path, accessModel);
     return out.is_open();
 }
 

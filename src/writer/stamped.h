@@ -22,13 +22,16 @@ struct CtlPutNotes {
     bool checkState = false;    // in: find out whether the file was as a finished run leaves it
     bool stateChecked = false;  // out: the file was read and checked
     bool finishedState = false; // out: valid entries first, then only superseded ones
+    int64_t newSize = -1;       // out: the new control file's size, once written
 };
 
 int32_t ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t stamp, FileCode& fileCode,
                         int32_t& slot, const AreaField& area, CtlPutNotes* notes = nullptr);
 // Enters in `scan` whether the piece file of `code` is there now.
 void note_piece_file(const AreaField& area, const FileCode& code, AreaRun& scan);
+// `newSize` (if given) receives the piece file's new size when it is stored.
 int32_t pce_put_stamped(const FileCode& fileCode, int32_t slot, const PieceName& name,
-                        std::span<const uint8_t> image, int32_t stamp, const AreaField& area);
+                        std::span<const uint8_t> image, int32_t stamp, const AreaField& area,
+                        int64_t* newSize = nullptr);
 
 }  // namespace teilimp::writer

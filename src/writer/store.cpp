@@ -18,10 +18,17 @@ StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::s
     // file as it was).
     if (notes.checkState && notes.stateChecked)
         run->earlierMarks = notes.finishedState ? AreaRun::Marks::Carried : AreaRun::Marks::Uncertain;
+    if (run != nullptr) run->controlBytes = run->storedBytes = -1;  // known again only when stored
     if (r.ctl != 0) return r;
-    r.pce = pce_put_stamped(r.code, r.slot, name, image, stamp, area);
+    int64_t pieceBytes = -1;
+    r.pce = pce_put_stamped(r.code, r.slot, name, image, stamp, area, &pieceBytes);
     epn_ctl_end(area, r.pce != 0 ? 1 : 0);
     if (run == nullptr) return r;
+    if (r.pce == 0) {
+        run->controlBytes = notes.newSize;
+        run->storedCode = r.code;
+        run->storedBytes = pieceBytes;
+    }
     if (r.pce == 0) run->superseded.insert(run->superseded.end(), notes.superseded.begin(), notes.superseded.end());
     // Slot 1 creates the piece file (or finds one left behind).
     if (r.slot == 1) note_piece_file(area, r.code, *run);

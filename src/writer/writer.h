@@ -32,6 +32,9 @@ struct StoreResult {
 //    writer writes them (the same search): then, while this lives, a name
 //    that does not exist exactly is missing, without a search for it in
 //    another case;
+//  - the sizes that the run's last store left: of the control file and
+//    of the piece file it stored into (the space check asks for both), so
+//    that they are not looked up again; unknown after a failed store;
 //  - whether the control file was, before the run's first piece, in the
 //    state that a finished run leaves (valid entries, then superseded
 //    ones): then every mark was carried into the piece files before, and
@@ -42,6 +45,9 @@ struct AreaRun {
     bool exactNames = false;
     enum class Marks { Unknown, Carried, Uncertain } earlierMarks = Marks::Unknown;
     std::vector<std::pair<FileCode, uint8_t>> superseded;  // places (0-based slot) this run superseded
+    int64_t controlBytes = -1;   // -1: not known
+    FileCode storedCode{};
+    int64_t storedBytes = -1;    // of the piece file storedCode; -1: not known
 
     AreaRun() = default;
     ~AreaRun();

@@ -6,6 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <sys/stat.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include <string>
 #include <vector>
 
@@ -228,6 +233,106 @@ TEST(PlatformFiles, LinksAndExactNames) {
     EXPECT_EQ(link_file("F:\\data\\piece.ctl", "F:\\data\\piece.ct$"), 0u);
     assume_exact_names({});
     EXPECT_TRUE(exists("F:\\data\\Piece.Ct$"));
+}
+
+// In a directory declared exact, operations go straight to the system call
+// without looking the name up first; every result and the files left must
+// be what the general, case-blind way gives.
+TEST(PlatformFiles, ExactNamesGiveTheSameResults) {
+    SKIP_UNLESS_POSIX("the POSIX layer's exact-name directories");
+    auto play = [](bool exact) {
+        DriveF d;
+        write_file(d.root / "data/a.txt", "a");
+        write_file(d.root / "data/ro.txt", "r");
+        make_dirs(d.root / "data/sub");
+        EXPECT_EQ(set_attributes("F:\\data\\ro.txt", kAttrReadOnly), 0u);
+        if (exact) assume_exact_names("F:\\data");
+        std::vector<std::string> log;
+        auto note = [&](const std::string& what, uint32_t code) { log.push_back(what + " " + std::to_string(code)); };
+        auto open_code = [&](const std::string& name, OpenMode mode) {
+            uint32_t error = 0;
+            File f = open_file("F:\\data\\" + name, mode, &error);
+            return f.is_open() ? 0u : error;
+        };
+        note("read missing", open_code("missing", OpenMode::Read));
+        note("read a", open_code("a.txt", OpenMode::Read));
+        note("write ro", open_code("ro.txt", OpenMode::ReadWrite));
+        note("write a", open_code("a.txt", OpenMode::ReadWrite));
+        note("read dir", open_code("sub", OpenMode::Read));
+        note("write dir", open_code("sub", OpenMode::ReadWrite));
+        note("new a", open_code("a.txt", OpenMode::CreateNew));
+        note("new new", open_code("new.txt", OpenMode::CreateNew));
+        note("new dir", open_code("sub", OpenMode::CreateNew));
+        note("new in missing dir", open_code("none\\x.txt", OpenMode::CreateNew));
+        note("link", link_file("F:\\data\\a.txt", "F:\\data\\b.txt"));
+        note("link again", link_file("F:\\data\\a.txt", "F:\\data\\b.txt"));
+        note("link missing", link_file("F:\\data\\missing", "F:\\data\\c.txt"));
+        note("link dir", link_file("F:\\data\\sub", "F:\\data\\d"));
+        note("replace ro", replace_file("F:\\data\\new.txt", "F:\\data\\ro.txt"));
+        note("replace dir", replace_file("F:\\data\\new.txt", "F:\\data\\sub"));
+        note("replace missing onto ro", replace_file("F:\\data\\missing", "F:\\data\\ro.txt"));
+        note("replace missing", replace_file("F:\\data\\missing", "F:\\data\\a.txt"));
+        note("replace", replace_file("F:\\data\\new.txt", "F:\\data\\e.txt"));
+        note("delete missing", delete_file("F:\\data\\missing"));
+        note("delete ro", delete_file("F:\\data\\ro.txt"));
+        note("delete dir", delete_file("F:\\data\\sub"));
+        note("delete b", delete_file("F:\\data\\b.txt"));
+        uint32_t error = 0;
+        note("attributes missing", get_attributes("F:\\data\\missing", &error) == kAttrInvalid ? error : 999);
+        note("attributes ro", get_attributes("F:\\data\\ro.txt"));
+        uint32_t rc = 0;
+        const std::vector<std::string> none = find_all("F:\\data\\missing", rc);
+        note("find missing", rc);
+        const std::vector<std::string> one = find_all("F:\\data\\a.txt", rc);
+        note("find a " + (one.empty() ? std::string() : one[0]), rc);
+        note("sync", sync_directory("F:\\data"));
+        note("sync with separator", sync_directory("F:\\data\\"));
+        if (exact) assume_exact_names({});
+        for (const std::string& name : list_dir(d.root / "data")) log.push_back("left " + name);
+        return log;
+    };
+    const std::vector<std::string> general = play(false);
+    EXPECT_EQ(play(true), general);
+    // The codes themselves, some of them: as Windows gives them.
+    ASSERT_GE(general.size(), 26u);
+    EXPECT_EQ(general[0], "read missing 2");
+    EXPECT_EQ(general[2], "write ro 5");
+    EXPECT_EQ(general[6], "new a 80");
+    EXPECT_EQ(general[11], "link again 80");
+    EXPECT_EQ(general[14], "replace ro 5");
+    EXPECT_EQ(general[16], "replace missing onto ro 2");
+    EXPECT_EQ(general[25], "find missing 2");
+}
+
+// A new file takes the model's permission bits (the owner's write
+// permission kept) and group on its open descriptor; a missing model
+// changes nothing.
+TEST(PlatformFiles, AccessOfAModelOnAnOpenFile) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX permission bits and groups";
+#else
+    DriveF d;
+    write_file(d.root / "model", "m");
+    ::chmod((d.root / "model").c_str(), 0460);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown((d.root / "model").c_str(), static_cast<uid_t>(-1), 4242), 0);
+    }
+    File f = open_file("F:\\new", OpenMode::CreateNew);
+    ASSERT_TRUE(f.is_open());
+    const int before = testing::permission_bits(d.root / "new");
+    EXPECT_EQ(copy_access("F:\\missing", f), kErrFileNotFound);
+    EXPECT_EQ(testing::permission_bits(d.root / "new"), before);
+    EXPECT_EQ(copy_access("F:\\model", f), 0u);
+    EXPECT_EQ(testing::permission_bits(d.root / "new"), 0660);
+    struct stat st {};
+    ASSERT_EQ(::stat((d.root / "new").c_str(), &st), 0);
+    if (root) {
+        EXPECT_EQ(st.st_gid, 4242u);
+    }
+    // Nothing differs: nothing to change, and no failure.
+    EXPECT_EQ(copy_access("F:\\model", f), 0u);
+#endif
 }
 
 TEST(PlatformFiles, PrivateDirectoryAndRemoveTree) {

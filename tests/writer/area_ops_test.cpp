@@ -89,6 +89,28 @@ TEST_F(AreaOps, KeptScanAnswersAsAWalk) {
     EXPECT_TRUE(exact.exactNames);
 }
 
+// The sizes that a run's stores leave are not looked up again; after a
+// store that failed they are, so the answer stays a walk's.
+TEST_F(AreaOps, KeptSizesAnswerAsAWalk) {
+    ASSERT_EQ(epn_area_clear(area), 1);
+    AreaRun run;
+    auto walk = [&] { return epn_space_needed(area, 5, nullptr); };
+    EXPECT_EQ(epn_space_needed(area, 5, &run), walk());
+    ASSERT_TRUE(epn_store_piece(area, make_piece_name("P1"), bytes_of("one"), &run).ok());
+    EXPECT_EQ(epn_space_needed(area, 5, &run), walk());
+    ASSERT_TRUE(epn_store_piece(area, make_piece_name("P2"), bytes_of("second"), &run).ok());
+    EXPECT_EQ(run.storedBytes, 528 + 3 + 6);
+    EXPECT_EQ(epn_space_needed(area, 5, &run), walk());
+    // A piece file that no longer ends where its directory says: the next
+    // store is refused (slot taken) and changes nothing; the sizes are
+    // then those on disk.
+    write_file(file("pieceaaa.pce"), bytes("pieceaaa.pce") + "junk");
+    EXPECT_EQ(epn_store_piece(area, make_piece_name("P3"), bytes_of("three"), &run).pce, 11);
+    EXPECT_EQ(run.storedBytes, -1);
+    EXPECT_EQ(epn_space_needed(area, 5, &run), walk());
+    EXPECT_EQ(walk(), 2 * 3 * 64 + 64 + 2 * (528 + 9 + 4) + 5);
+}
+
 // The end of a run carries every mark when the run found its area as a run
 // that died before its marks leaves it; in an area that a finished run
 // left (valid entries, then superseded ones) only the run's own marks.

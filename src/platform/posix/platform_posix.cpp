@@ -291,11 +291,25 @@ bool find_case_insensitive(const std::string& dir, std::string_view name, std::s
 struct ExactNames {
     std::mutex mutex;
     std::string dir;
+    // The directory as it was named when declared (drive mapped, "." and
+    // ".." folded, names as given): paths that name it so find it too.
+    std::string spelled;
+    // The directory's owner could write in it when it was declared: a new
+    // file may be made there without a look at the directory first.
+    bool takesFiles = false;
 };
 
 ExactNames& exact_names() {
     static ExactNames e;
     return e;
+}
+
+std::string exact_names_dir(std::string* spelled = nullptr, bool* takesFiles = nullptr) {
+    ExactNames& e = exact_names();
+    std::lock_guard<std::mutex> guard(e.mutex);
+    if (spelled != nullptr) *spelled = e.spelled;
+    if (takesFiles != nullptr) *takesFiles = e.takesFiles;
+    return e.dir;
 }
 
 // True when `path` names an entry directly in that directory.
@@ -305,6 +319,77 @@ bool in_exact_names_dir(const std::string& path) {
     const std::string& dir = e.dir;
     return !dir.empty() && path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 &&
            path[dir.size()] == '/' && path.find('/', dir.size() + 1) == std::string::npos;
+}
+
+// A path as written, taken apart: the drive mapped, "." and ".." folded.
+struct PathForm {
+    bool mapped = true;        // false: the path names an unmapped drive
+    std::string base;          // the drive's directory, "/" or "" (relative)
+    std::string_view rest;     // the path after the drive letter
+    std::vector<std::string_view> parts;
+    bool dirOnly = false;      // the path ends in a separator
+    std::string exact;         // base and parts joined, every name as given
+};
+
+PathForm path_form(std::string_view path) {
+    PathForm f;
+    f.rest = path;
+    char letter = 0;
+    if (drive_letter(path, letter)) {
+        if (!drive_dir(letter, f.base)) {
+            f.mapped = false;
+            return f;
+        }
+        f.rest = path.substr(2);
+    } else if (!path.empty() && is_sep(path[0])) {
+        f.base = "/";
+    }
+    f.parts = split(f.rest);
+    normalise(f.parts, !f.base.empty());
+    f.dirOnly = !f.parts.empty() && !f.rest.empty() && is_sep(f.rest.back());
+    f.exact = f.base;
+    for (auto p : f.parts) f.exact = join(f.exact, p);
+    return f;
+}
+
+// True when `exact` names an entry directly inside the directory `dir`.
+bool entry_of(const std::string& exact, const std::string& dir) {
+    return !dir.empty() && exact.size() > dir.size() && exact.compare(0, dir.size(), dir) == 0 &&
+           exact[dir.size()] == '/' && exact.find('/', dir.size() + 1) == std::string::npos;
+}
+
+// The native path of a file named directly inside the directory declared
+// exact (assume_exact_names), found without looking at the disk: the
+// system call that uses it tells by itself whether the name exists, so
+// the lookup before it, a round trip on a network file system, is saved.
+// With `forNewFile`, only while that directory takes new files.
+bool exact_entry(std::string_view path, std::string& native, bool forNewFile = false) {
+    std::string spelled;
+    bool takesFiles = false;
+    const std::string dir = exact_names_dir(&spelled, &takesFiles);
+    if (dir.empty() || (forNewFile && !takesFiles)) return false;
+    PathForm f = path_form(path);
+    if (!f.mapped || f.parts.empty() || f.dirOnly || f.parts.back() == "..") return false;
+    if (entry_of(f.exact, dir)) {
+        native = std::move(f.exact);
+        return true;
+    }
+    if (!entry_of(f.exact, spelled)) return false;
+    native = join(dir, f.parts.back());
+    return true;
+}
+
+// The same for the directory declared exact itself.
+bool exact_directory(std::string_view path, std::string& native) {
+    std::string spelled;
+    const std::string dir = exact_names_dir(&spelled);
+    if (dir.empty()) return false;
+    PathForm f = path_form(path);
+    if (!f.mapped) return false;
+    while (f.exact.size() > 1 && f.exact.back() == '/') f.exact.pop_back();
+    if (f.exact != dir && f.exact != spelled) return false;
+    native = dir;
+    return true;
 }
 
 struct Resolved {
@@ -575,6 +660,47 @@ void put_console_name(std::string_view name) {
 
 // ================================================================ files
 
+namespace {
+
+// open_file for a name in the directory declared exact: the open itself
+// tells a missing or existing name, and the checks that the general path
+// makes before it (a directory, a read-only file) are made on the open
+// file. Create (open or create) is not taken here: whether the file was
+// there before could not be told afterwards.
+File open_exact(const std::string& native, OpenMode mode, uint32_t& err) {
+    File f;
+    int flags = O_CLOEXEC;
+    switch (mode) {
+        case OpenMode::Read: flags |= O_RDONLY; break;
+        case OpenMode::ReadWrite: flags |= O_RDWR; break;
+        case OpenMode::Create: return f;
+        case OpenMode::CreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; break;
+    }
+    int fd;
+    do {
+        fd = ::open(native.c_str(), flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        // The directory was there when it was declared: a missing name is
+        // a missing file, unless it was to be made (then the directory went).
+        err = code_of(errno, mode == OpenMode::CreateNew);
+        return f;
+    }
+    struct stat st;
+    const bool known = fstat(fd, &st) == 0;
+    // Windows opens no directory as a file, and no read-only file for
+    // writing (also not for root).
+    if (known && (S_ISDIR(st.st_mode) || (mode == OpenMode::ReadWrite && !owner_writable(st)))) {
+        ::close(fd);
+        err = kErrAccessDenied;
+        return f;
+    }
+    f.native = fd;
+    return f;
+}
+
+}  // namespace
+
 File open_file(std::string_view path, OpenMode mode, uint32_t* error) {
     File f;
     uint32_t dummy = 0;
@@ -584,6 +710,10 @@ File open_file(std::string_view path, OpenMode mode, uint32_t* error) {
     if (mode != OpenMode::Read && injected_fault()) {
         err = kErrAccessDenied;
         return f;
+    }
+    if (mode != OpenMode::Create) {
+        std::string native;
+        if (exact_entry(path, native, mode == OpenMode::CreateNew)) return open_exact(native, mode, err);
     }
     Resolved r = resolve(path);
     if (!r.mapped || !r.parentFound || (!r.found && (mode == OpenMode::Read || mode == OpenMode::ReadWrite))) {
@@ -719,8 +849,13 @@ uint32_t copy_file(std::string_view src, std::string_view dst) {
 
 uint32_t delete_file(std::string_view path) {
     if (injected_fault()) return kErrAccessDenied;
-    Resolved r = resolve(path);
-    if (!r.found) return missing_code(r);
+    Resolved r;
+    if (exact_entry(path, r.native)) {
+        r.found = r.parentFound = true;  // the lstat tells
+    } else {
+        r = resolve(path);
+        if (!r.found) return missing_code(r);
+    }
     struct stat st;
     if (lstat(r.native.c_str(), &st) != 0) return code_of(errno);
     if (S_ISDIR(st.st_mode)) return kErrAccessDenied;
@@ -803,8 +938,30 @@ uint32_t rename_file(std::string_view from, std::string_view to) {
     return ::rename(f.native.c_str(), t.native.c_str()) == 0 ? kErrNone : code_of(errno);
 }
 
+namespace {
+
+// replace_file for two names in the directory declared exact: the rename
+// tells a missing source itself; the target, an existing file as a rule,
+// is looked at once.
+uint32_t replace_exact(const std::string& from, const std::string& to) {
+    struct stat st;
+    if (lstat(to.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || (!S_ISLNK(st.st_mode) && !owner_writable(st)))) {
+        // Refused; a missing source is reported first, as the general way does.
+        struct stat src;
+        if (lstat(from.c_str(), &src) != 0) return code_of(errno);
+        return kErrAccessDenied;
+    }
+    return ::rename(from.c_str(), to.c_str()) == 0 ? kErrNone : code_of(errno);
+}
+
+}  // namespace
+
 uint32_t replace_file(std::string_view from, std::string_view to) {
     if (injected_fault()) return kErrAccessDenied;
+    {
+        std::string nativeFrom, nativeTo;
+        if (exact_entry(from, nativeFrom) && exact_entry(to, nativeTo)) return replace_exact(nativeFrom, nativeTo);
+    }
     Resolved f = resolve(from);
     if (!f.found) return missing_code(f);
     RenameTarget t = rename_target(f, to);
@@ -818,6 +975,13 @@ uint32_t replace_file(std::string_view from, std::string_view to) {
 
 uint32_t link_file(std::string_view existing, std::string_view newName) {
     if (injected_fault()) return kErrAccessDenied;
+    {
+        // Both names in the directory declared exact: the link itself tells
+        // a missing file (2), a directory (5) and a name in use (80).
+        std::string from, to;
+        if (exact_entry(existing, from) && exact_entry(newName, to, true))
+            return ::link(from.c_str(), to.c_str()) == 0 ? kErrNone : code_of(errno);
+    }
     Resolved s = resolve(existing);
     if (!s.found) return missing_code(s);
     if (is_directory(s.native)) return kErrAccessDenied;
@@ -829,6 +993,8 @@ uint32_t link_file(std::string_view existing, std::string_view newName) {
 
 void assume_exact_names(std::string_view dir) {
     std::string native;
+    std::string spelled;
+    bool takesFiles = false;
     if (!dir.empty()) {
         {
             ExactNames& e = exact_names();
@@ -836,19 +1002,28 @@ void assume_exact_names(std::string_view dir) {
             e.dir.clear();  // the directory itself is found case-blind
         }
         Resolved r = resolve(dir);
-        if (r.found && is_directory(r.native)) {
+        struct stat st;
+        if (r.found && stat(r.native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
             native = r.native;
             while (native.size() > 1 && native.back() == '/') native.pop_back();
+            takesFiles = owner_writable(st);
+            spelled = path_form(dir).exact;
+            while (spelled.size() > 1 && spelled.back() == '/') spelled.pop_back();
         }
     }
     ExactNames& e = exact_names();
     std::lock_guard<std::mutex> guard(e.mutex);
     e.dir = native;
+    e.spelled = spelled;
+    e.takesFiles = takesFiles;
 }
 
 uint32_t sync_directory(std::string_view dir) {
-    Resolved r = resolve(dir);
-    if (!r.found) return kErrPathNotFound;
+    Resolved r;
+    if (!exact_directory(dir, r.native)) {
+        r = resolve(dir);
+        if (!r.found) return kErrPathNotFound;
+    }
     int fd = ::open(r.native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return code_of(errno);
     int rc = fsync(fd);
@@ -908,10 +1083,13 @@ bool stat_path(std::string_view path, struct stat& st, uint32_t* error) {
     uint32_t dummy = 0;
     uint32_t& err = error != nullptr ? *error : dummy;
     err = kErrNone;
-    Resolved r = resolve(path);
-    if (!r.found) {
-        err = missing_code(r);
-        return false;
+    Resolved r;
+    if (!exact_entry(path, r.native)) {
+        r = resolve(path);
+        if (!r.found) {
+            err = missing_code(r);
+            return false;
+        }
     }
     if (stat(r.native.c_str(), &st) != 0 && lstat(r.native.c_str(), &st) != 0) {
         err = code_of(errno);
@@ -959,6 +1137,24 @@ uint32_t copy_access(std::string_view model, std::string_view target) {
     [[maybe_unused]] int ignored = chown(t.native.c_str(), static_cast<uid_t>(-1), ms.st_gid);
     const mode_t mode = (ms.st_mode & 07777) | S_IWUSR;
     return chmod(t.native.c_str(), mode) == 0 ? kErrNone : code_of(errno);
+}
+
+uint32_t copy_access(std::string_view model, File& target) {
+    if (!target.is_open()) return kErrInvalidHandle;
+    const int fd = static_cast<int>(target.native);
+    struct stat ms;
+    uint32_t err = kErrNone;
+    if (!stat_path(model, ms, &err)) return err;
+    struct stat ts;
+    if (fstat(fd, &ts) != 0) return code_of(errno);
+    // Only what differs is changed: each change is a round trip on a
+    // network file system. The group first: changing it may clear the
+    // set-id bits.
+    if (ts.st_gid != ms.st_gid && fchown(fd, static_cast<uid_t>(-1), ms.st_gid) == 0 && fstat(fd, &ts) != 0)
+        return code_of(errno);
+    const mode_t mode = (ms.st_mode & 07777) | S_IWUSR;
+    if ((ts.st_mode & 07777) == mode) return kErrNone;
+    return fchmod(fd, mode) == 0 ? kErrNone : code_of(errno);
 }
 
 bool file_stamp(std::string_view path, FileStamp& out, uint32_t* error) {
@@ -1133,19 +1329,29 @@ uint32_t find_first(std::string_view pattern, FindHandle& h, FindEntry& e) {
     } else {
         namePart = pattern;
     }
-    Resolved d = resolve(dirPart);
-    if (!d.found) return kErrPathNotFound;
+    Resolved d;
+    const bool exactDir = exact_directory(dirPart, d.native);
+    if (!exactDir) {
+        d = resolve(dirPart);
+        if (!d.found) return kErrPathNotFound;
+    }
     // A name without wildcards that exists as given is the one match (as
     // the path rules take it); no need to list a large directory for it.
     const bool plainName = !namePart.empty() && namePart.find_first_of("*?") == std::string_view::npos &&
                            namePart != "." && namePart != "..";
     struct stat exact;
-    if (plainName && stat(join(d.native, std::string(namePart)).c_str(), &exact) == 0) {
-        auto* st = new FindState;
-        st->entries.push_back(make_entry(std::string(namePart), exact));
-        h.state = st;
-        h.native = 0;
-        return find_next(h, e);
+    if (plainName) {
+        const std::string full = join(d.native, std::string(namePart));
+        if (stat(full.c_str(), &exact) == 0) {
+            auto* st = new FindState;
+            st->entries.push_back(make_entry(std::string(namePart), exact));
+            h.state = st;
+            h.native = 0;
+            return find_next(h, e);
+        }
+        // In the directory declared exact no other case is looked for (a
+        // dangling link under the name is listed as the search lists it).
+        if (exactDir && errno == ENOENT && lstat(full.c_str(), &exact) != 0) return kErrFileNotFound;
     }
     DIR* dir = opendir(d.native.c_str());
     if (dir == nullptr) return errno == ENOTDIR || errno == ENOENT ? kErrPathNotFound : code_of(errno);

@@ -378,6 +378,7 @@ uint32_t set_attributes(std::string_view path, uint32_t attributes) {
 bool exists(std::string_view path) { return GetFileAttributesA(z(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 uint32_t copy_access(std::string_view, std::string_view) { return kErrNone; }
+uint32_t copy_access(std::string_view, File&) { return kErrNone; }
 
 bool file_stamp(std::string_view path, FileStamp& out, uint32_t* error) {
     uint32_t dummy = 0;
