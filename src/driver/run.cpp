@@ -481,7 +481,7 @@ void convert_entry(Run& run, const util::Fns4Entry& entry) {
         return;
     }
 
-    bool exists = !sw.replaceExisting && writer::epn_ctl_find(run.cmd.area, name) != 0;
+    bool exists = !sw.replaceExisting && writer::epn_ctl_find(run.cmd.area, name, run.areaRun) != 0;
     if (sw.askBeforeReplace && exists && overwrite_dialogue(run, shown)) exists = false;
     if (platform::interrupted()) {
         ++run.counts.failed;
@@ -551,6 +551,7 @@ int conversion_run(Run& run) {
         return run.lockLost ? kExitSomeFailed : kExitNothingDone;
     }
 
+    run.areaRun.forget_control();
     if (run.anyImported && lock_still_ours(run)) {
         writer::epn_mark_superseded(run.cmd.area, run.areaRun);
         int32_t status = writer::epn_ctl_sort(run.cmd.area);

@@ -80,16 +80,31 @@ void for_each_entry(const std::vector<uint8_t>& bytes, Visit visit) {
     }
 }
 
-int32_t epn_ctl_find(const AreaField& area, const PieceName& name) {
-    std::vector<uint8_t> bytes;
-    // A read that fails midway still answers from what was read.
-    read_control(area, bytes);
+namespace {
+
+int32_t find_in(const std::vector<uint8_t>& bytes, const PieceName& name) {
     int32_t found = 0;
     for_each_entry(bytes, [&](std::span<const uint8_t, 64> rec) {
         if (std::memcmp(rec.data(), name.data(), name.size()) == 0 && entry_state(rec) == kStateValid) found = 1;
         return found == 0;
     });
     return found;
+}
+
+}  // namespace
+
+int32_t epn_ctl_find(const AreaField& area, const PieceName& name) {
+    std::vector<uint8_t> bytes;
+    // A read that fails midway still answers from what was read.
+    read_control(area, bytes);
+    return find_in(bytes, name);
+}
+
+int32_t epn_ctl_find(const AreaField& area, const PieceName& name, AreaRun& run) {
+    if (control_as_known(area, run) || read_control_into(area, run)) return find_in(run.control, name);
+    // Not readable whole: as without the run (kept bytes are no longer trusted).
+    run.control = {};
+    return epn_ctl_find(area, name);
 }
 
 namespace {

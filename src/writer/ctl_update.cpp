@@ -1,5 +1,6 @@
 // Entering a piece in the control file, and dropping or putting back the
 // control file's backup afterwards.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -25,13 +26,19 @@ int32_t ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t
     SafeRewrite rw(area_path(area, AreaFile::Control), area_path(area, AreaFile::ControlBackup));
     if (!rw.begin()) return 1;
     if (!rw.open_new()) return 2;
-    if (!rw.open_old()) return 3;
-    // The old control file is read whole and closed before anything is
-    // written: no area file stays open while the new version is made.
-    std::vector<uint8_t> old;
-    const bool readDone = io::read_all(rw.in, old);
-    platform::close_file(rw.in);
-    if (!readDone) return 4;
+    std::vector<uint8_t> own;
+    std::vector<uint8_t>& old = notes != nullptr && notes->control != nullptr ? *notes->control : own;
+    if (notes == nullptr || !notes->controlKnown) {
+        if (!rw.open_old()) return 3;
+        // The old control file is read whole and closed before anything is
+        // written: no area file stays open while the new version is made.
+        // Room for the entries of a run's pieces, kept in memory after.
+        old.clear();
+        old.reserve(static_cast<size_t>(std::max<int64_t>(platform::file_size(rw.in), 0)) + 64 * kRecordSize);
+        const bool readDone = io::read_all(rw.in, old);
+        platform::close_file(rw.in);
+        if (!readDone) return 4;
+    }
 
     const size_t records = old.size() / kRecordSize;
     size_t entries = 0;
@@ -102,7 +109,14 @@ int32_t ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t
     if (!ccc_valid(nextCode)) return 8;
     // The backup stays: epn_ctl_end drops it or puts it back.
     if (!rw.commit()) return 7;
-    if (notes != nullptr) notes->newSize = static_cast<int64_t>((entries + 2) * kRecordSize);
+    if (notes != nullptr) {
+        notes->newSize = static_cast<int64_t>((entries + 2) * kRecordSize);
+        // The new version's bytes: the entries as written, the new entry
+        // and the trailer.
+        old.resize(entries * kRecordSize);
+        old.insert(old.end(), encoded.begin(), encoded.end());
+        old.insert(old.end(), trailer.raw.begin(), trailer.raw.end());
+    }
     return 0;
 }
 

@@ -23,7 +23,19 @@ struct CtlPutNotes {
     bool stateChecked = false;  // out: the file was read and checked
     bool finishedState = false; // out: valid entries first, then only superseded ones
     int64_t newSize = -1;       // out: the new control file's size, once written
+    // in: where the old control file's bytes are kept (or read to), and
+    // whether they are there already; out: the new version's bytes, once
+    // it is in place (else they are to be taken as unknown).
+    std::vector<uint8_t>* control = nullptr;
+    bool controlKnown = false;
 };
+
+// True when the control file is still the one whose bytes `run` keeps
+// (same stamp and size).
+bool control_as_known(const AreaField& area, const AreaRun& run);
+// Reads the control file into `run` (its stamp taken first, so that a
+// change meanwhile shows); false when it can't be read.
+bool read_control_into(const AreaField& area, AreaRun& run);
 
 int32_t ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t stamp, FileCode& fileCode,
                         int32_t& slot, const AreaField& area, CtlPutNotes* notes = nullptr);

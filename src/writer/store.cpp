@@ -1,9 +1,32 @@
 // Storing one piece: the control entry, the image, and the end of the
 // update, with one time stamp for both files.
+#include "util/filesearch.h"
+#include "writer/area_io.h"
+#include "writer/area_path.h"
 #include "writer/stamped.h"
 #include "writer/writer.h"
 
 namespace teilimp::writer {
+
+bool control_as_known(const AreaField& area, const AreaRun& run) {
+    if (!run.controlKnown) return false;
+    const std::string ctl = area_path(area, AreaFile::Control);
+    platform::FileStamp now;
+    return platform::file_stamp(ctl, now) && now == run.controlStamp &&
+           util::filesize(ctl) == static_cast<int64_t>(run.control.size());
+}
+
+bool read_control_into(const AreaField& area, AreaRun& run) {
+    run.controlKnown = false;
+    const std::string ctl = area_path(area, AreaFile::Control);
+    if (!platform::file_stamp(ctl, run.controlStamp)) return false;
+    platform::File f = platform::open_file(ctl, platform::OpenMode::Read);
+    if (!f.is_open()) return false;
+    const bool done = io::read_all(f, run.control);
+    platform::close_file(f);
+    run.controlKnown = done;
+    return done;
+}
 
 StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::span<const uint8_t> image,
                             AreaRun* run) {
@@ -12,6 +35,11 @@ StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::s
     const auto length = static_cast<int32_t>(image.size());
     CtlPutNotes notes;
     notes.checkState = run != nullptr && run->earlierMarks == AreaRun::Marks::Unknown;
+    if (run != nullptr) {
+        notes.control = &run->control;
+        notes.controlKnown = control_as_known(area, *run);
+        run->controlKnown = false;  // known again only when stored
+    }
     r.ctl = ctl_put_stamped(name, length, stamp, r.code, r.slot, area, &notes);
     r.replaced = notes.replaced;
     // The state before the run's first change (a failed update leaves the
@@ -25,6 +53,9 @@ StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::s
     epn_ctl_end(area, r.pce != 0 ? 1 : 0);
     if (run == nullptr) return r;
     if (r.pce == 0) {
+        // The stamp of the version just put in place (the run holds the
+        // area's lock: nobody else changes it).
+        run->controlKnown = platform::file_stamp(area_path(area, AreaFile::Control), run->controlStamp);
         run->controlBytes = notes.newSize;
         run->storedCode = r.code;
         run->storedBytes = pieceBytes;

@@ -35,6 +35,11 @@ struct StoreResult {
 //  - the sizes that the run's last store left: of the control file and
 //    of the piece file it stored into (the space check asks for both), so
 //    that they are not looked up again; unknown after a failed store;
+//  - the control file's bytes as the run last read or wrote them, with
+//    the file's stamp then: a lookup or store that finds the file with
+//    that stamp and size works on these bytes instead of reading the file
+//    again (one read of the control file per run instead of one or two
+//    per piece); unknown after a failed store;
 //  - whether the control file was, before the run's first piece, in the
 //    state that a finished run leaves (valid entries, then superseded
 //    ones): then every mark was carried into the piece files before, and
@@ -48,9 +53,18 @@ struct AreaRun {
     int64_t controlBytes = -1;   // -1: not known
     FileCode storedCode{};
     int64_t storedBytes = -1;    // of the piece file storedCode; -1: not known
+    std::vector<uint8_t> control;
+    platform::FileStamp controlStamp{};
+    bool controlKnown = false;
 
     AreaRun() = default;
     ~AreaRun();
+    // Lets go of the control file's bytes (before the end of the run,
+    // whose sort reads the file itself).
+    void forget_control() {
+        control = {};
+        controlKnown = false;
+    }
     AreaRun(const AreaRun&) = delete;
     AreaRun& operator=(const AreaRun&) = delete;
 };
@@ -81,8 +95,11 @@ void epn_ctl_end(const AreaField& area, int32_t restore);
 int32_t epn_pce_put(const FileCode& fileCode, int32_t slot, const PieceName& name,
                     std::span<const uint8_t> image, const AreaField& area);
 
-// 1 if a valid entry of exactly this name is in piece.ctl.
+// 1 if a valid entry of exactly this name is in piece.ctl. With `run`,
+// from the bytes it keeps when the file is as it knows it, else read (and
+// then kept).
 int32_t epn_ctl_find(const AreaField& area, const PieceName& name);
+int32_t epn_ctl_find(const AreaField& area, const PieceName& name, AreaRun& run);
 // 1 if the area's drive has room for a piece of this length. Without a
 // scan the piece files are walked one by one from "aaa"; with one, the
 // scan is made at the first check and used from then on.

@@ -1,5 +1,6 @@
 // Lookup, space check, clearing, superseded marks, recovery.
 #include <gtest/gtest.h>
+#include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -109,6 +110,56 @@ TEST_F(AreaOps, KeptSizesAnswerAsAWalk) {
     EXPECT_EQ(run.storedBytes, -1);
     EXPECT_EQ(epn_space_needed(area, 5, &run), walk());
     EXPECT_EQ(walk(), 2 * 3 * 64 + 64 + 2 * (528 + 9 + 4) + 5);
+}
+
+// A run reads the control file once and works on the bytes it keeps while
+// the file is the one it wrote; a control file changed behind its back is
+// read again, by the lookup and by the store.
+TEST_F(AreaOps, KeptControlBytesOnlyWhileTheFileIsTheRunsOwn) {
+    ASSERT_EQ(epn_area_clear(area), 1);
+    AreaRun run;
+    EXPECT_EQ(epn_ctl_find(area, make_piece_name("A"), run), 0);
+    EXPECT_TRUE(run.controlKnown);
+    ASSERT_TRUE(store("A", "1", &run).ok());
+    ASSERT_TRUE(store("B", "2", &run).ok());
+    ASSERT_TRUE(run.controlKnown);
+    EXPECT_EQ(std::string(run.control.begin(), run.control.end()), bytes("piece.ctl"));
+    EXPECT_EQ(epn_ctl_find(area, make_piece_name("A"), run), 1);
+    const Stored again = store("A", "3", &run);
+    ASSERT_TRUE(again.ok());
+    EXPECT_TRUE(again.replaced);
+    EXPECT_EQ(std::string(run.control.begin(), run.control.end()), bytes("piece.ctl"));
+
+    // B superseded by hand: a file of the same size, put in place as a new
+    // version is. The lookup reads it (and keeps it).
+    const std::string mine = bytes("piece.ctl");
+    ASSERT_EQ(mine.size(), 4u * 64);
+    ASSERT_EQ(mine[64], 'B');
+    std::string changed = mine;
+    changed[64 + 24] = 0;
+    changed[64 + 25] = 2;
+    auto put_in_place = [&](const std::string& content) {
+        write_file(file("piece.new"), content);
+        ASSERT_EQ(std::rename(file("piece.new").c_str(), file("piece.ctl").c_str()), 0);
+    };
+    put_in_place(changed);
+    EXPECT_EQ(epn_ctl_find(area, make_piece_name("B"), run), 0);
+    EXPECT_TRUE(run.controlKnown);
+    // Back to B valid behind the run's back: the store reads the file and
+    // supersedes B.
+    put_in_place(mine);
+    const Stored b = store("B", "4", &run);
+    ASSERT_TRUE(b.ok());
+    EXPECT_TRUE(b.replaced);
+    EXPECT_EQ(std::string(run.control.begin(), run.control.end()), bytes("piece.ctl"));
+
+    // A store that fails leaves nothing known.
+    write_file(file("pieceaaa.pce"), bytes("pieceaaa.pce") + "junk");
+    EXPECT_EQ(store("C", "5", &run).pce, 11);
+    EXPECT_FALSE(run.controlKnown);
+    EXPECT_EQ(epn_ctl_find(area, make_piece_name("C"), run), 0);
+    run.forget_control();
+    EXPECT_TRUE(run.control.empty());
 }
 
 // The end of a run carries every mark when the run found its area as a run
