@@ -37,6 +37,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace teilimp::platform {
 
@@ -278,6 +279,17 @@ uint32_t find_first(std::string_view pattern, FindHandle& h, FindEntry& e);
 // Next entry: 0, 18 when no more, 6 when `h` is not open.
 uint32_t find_next(FindHandle& h, FindEntry& e);
 void find_close(FindHandle& h);
+
+// The names that a search on `pattern` finds, in its order, each with
+// whether it is a directory: where the system tells each entry's type in
+// the directory's listing, from the listing alone, without looking at
+// every file (one round trip each on a network file system). 0, or the
+// code find_first gives.
+struct FoundName {
+    std::string name;
+    bool directory = false;
+};
+uint32_t find_names(std::string_view pattern, std::vector<FoundName>& out);
 
 // -------------------------------------------------------------- drives
 

@@ -2,18 +2,36 @@
 
 #include <cctype>
 
+#include "platform/platform.h"
 #include "writer/area_io.h"
 
 namespace teilimp::writer {
 
+namespace {
+
+std::string lower_of(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+}  // namespace
+
 AreaFiles find_area_files(const AreaField& area) {
     const io::AreaDir where = io::area_dir(area);
-    std::string stemLower = where.stem;
-    for (char& c : stemLower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string stemLower = lower_of(where.stem);
 
     AreaFiles files;
-    for (const std::string& name : io::matching_names(where.prefix, "piece*")) {
+    std::vector<platform::FoundName> found;
+    platform::find_names(where.prefix + "piece*", found);
+    for (const platform::FoundName& entry : found) {
+        const std::string& name = entry.name;
         const std::string path = where.dir + name;
+        if (entry.directory) {
+            // Only a backup's name counts for a directory: it is then no
+            // backup that could be put back, and says so.
+            if (lower_of(name) == stemLower + "piece.ct$") files.controlBackup = true;
+            continue;
+        }
         FileCode code;
         if (io::piece_code_of(name, where.stem, ".pce", code)) {
             files.pieces.emplace_back(code, path);
@@ -23,10 +41,11 @@ AreaFiles find_area_files(const AreaField& area) {
                    io::piece_code_of(name, where.stem, ".pc$.tmp", code)) {
             files.temps.push_back(path);
         } else {
-            std::string lower = name;
-            for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            const std::string lower = lower_of(name);
             if (lower == stemLower + "piece.ctl.tmp" || lower == stemLower + "piece.ct$.tmp")
                 files.temps.push_back(path);
+            else if (lower == stemLower + "piece.ct$")
+                files.controlBackup = true;
         }
     }
     return files;

@@ -16,6 +16,7 @@ struct AreaFiles {
     std::vector<std::pair<FileCode, std::string>> pieceBackups;  // piece<code>.pc$
     // piece.ctl.tmp, piece.ct$.tmp, piece<code>.pce.tmp, piece<code>.pc$.tmp
     std::vector<std::string> temps;
+    bool controlBackup = false;  // piece.ct$ is there (in any case)
 };
 
 // Looks through the data directory (names with the stem of a directory-form

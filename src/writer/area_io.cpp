@@ -137,18 +137,6 @@ AreaDir area_dir(const AreaField& area) {
     return d;
 }
 
-std::vector<std::string> matching_names(const std::string& prefix, const std::string& pattern, bool withDirs) {
-    std::vector<std::string> names;
-    platform::FindHandle h;
-    platform::FindEntry e;
-    if (platform::find_first(prefix + pattern, h, e) != platform::kErrNone) return names;
-    do {
-        if (withDirs || (e.attributes & platform::kAttrDirectory) == 0) names.push_back(e.long_name);
-    } while (platform::find_next(h, e) == platform::kErrNone);
-    platform::find_close(h);
-    return names;
-}
-
 namespace {
 
 std::string lower(std::string s) {

@@ -84,10 +84,6 @@ struct AreaDir {
     std::string stem;
 };
 AreaDir area_dir(const AreaField& area);
-// The names (without directory) of the entries that match prefix + pattern
-// (files only, or directories too with `withDirs`).
-std::vector<std::string> matching_names(const std::string& prefix, const std::string& pattern,
-                                        bool withDirs = false);
 // The code of a piece file or backup name "<stem>piece<code><ext>" (ext
 // such as ".pce", ".pc$" or ".pce.tmp"), compared without regard to case;
 // false when the name is not of that form.

@@ -132,16 +132,12 @@ void make_scan(const AreaField& area, AreaRun& scan) {
     scan.present.assign(kCodes, false);
     const io::AreaDir where = io::area_dir(area);
     bool exact = where.stem.empty() && !where.dir.empty();
-    platform::FindHandle h;
-    platform::FindEntry e;
-    if (platform::find_first(where.prefix + "*", h, e) == platform::kErrNone) {
-        do {
-            if (area_name_in_other_case(e.long_name)) exact = false;
-            FileCode code;
-            if ((e.attributes & platform::kAttrDirectory) == 0 && io::piece_code_of(e.long_name, where.stem, ".pce", code))
-                scan.present[code_index(code)] = true;
-        } while (platform::find_next(h, e) == platform::kErrNone);
-        platform::find_close(h);
+    std::vector<platform::FoundName> found;
+    platform::find_names(where.prefix + "*", found);
+    for (const platform::FoundName& n : found) {
+        if (area_name_in_other_case(n.name)) exact = false;
+        FileCode code;
+        if (!n.directory && io::piece_code_of(n.name, where.stem, ".pce", code)) scan.present[code_index(code)] = true;
     }
     if (exact) {
         platform::assume_exact_names(where.dir);

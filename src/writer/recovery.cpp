@@ -71,7 +71,8 @@ RecoveryReport epn_recover_area(const AreaField& area) {
     const std::string ctl = area_path(area, AreaFile::Control);
     const std::string bak = area_path(area, AreaFile::ControlBackup);
     const AreaFiles files = find_area_files(area);
-    const bool ctlBackup = platform::exists(bak);
+    // Told by the search that found the other files (no second look).
+    const bool ctlBackup = files.controlBackup;
 
     RecoveryReport report;
     if (ctlBackup && !backup_sound(bak)) report.unsound.push_back(name_of(bak));

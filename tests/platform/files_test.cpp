@@ -335,6 +335,40 @@ TEST(PlatformFiles, AccessOfAModelOnAnOpenFile) {
 #endif
 }
 
+// The names of a search without a look at every file: the same names, in
+// the same order and with the same kinds as find_first gives.
+TEST(PlatformFiles, NamesOfASearchAsTheSearchFindsThem) {
+    DriveF d;
+    for (const char* name : {"b.pce", "A.pce", "a.pcx", "piece.ctl", ".hidden", "c.pce"})
+        write_file(d.root / (std::string("dir/") + name), "x");
+    make_dirs(d.root / "dir/sub.pce");
+    testing::make_link(d.root / "dir/sub.pce", d.root / "dir/linked.pce");
+    testing::make_link(d.root / "dir/gone", d.root / "dir/dangling.pce");
+    for (const char* pattern : {"F:\\dir\\*", "F:\\dir\\*.pce", "F:\\DIR\\*.PCE", "F:\\dir\\.*", "F:\\dir\\c.pce",
+                                "F:\\dir\\C.PCE", "F:\\dir\\none*", "F:\\dir\\none", "F:\\none\\*", "F:\\dir\\sub.pce"}) {
+        uint32_t searchCode = 0;
+        std::vector<std::string> searched;
+        FindHandle h;
+        FindEntry e;
+        searchCode = find_first(pattern, h, e);
+        if (searchCode == 0) {
+            do searched.push_back(e.long_name + ((e.attributes & kAttrDirectory) != 0 ? "/" : ""));
+            while (find_next(h, e) == 0);
+        }
+        std::vector<FoundName> found;
+        const uint32_t code = find_names(pattern, found);
+        std::vector<std::string> named;
+        for (const FoundName& n : found) named.push_back(n.name + (n.directory ? "/" : ""));
+        EXPECT_EQ(code, searchCode) << pattern;
+        EXPECT_EQ(named, searched) << pattern;
+    }
+    std::vector<FoundName> found;
+    ASSERT_EQ(find_names("F:\\dir\\*.pce", found), 0u);
+    ASSERT_GE(found.size(), 4u);
+    EXPECT_EQ(found[0].name, "A.pce");
+    EXPECT_FALSE(found[0].directory);
+}
+
 TEST(PlatformFiles, PrivateDirectoryAndRemoveTree) {
     TempDir t;
     std::string dir;

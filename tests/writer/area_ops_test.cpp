@@ -1,7 +1,8 @@
 // Lookup, space check, clearing, superseded marks, recovery.
 #include <gtest/gtest.h>
-#include <cstdio>
+
 #include <filesystem>
+#include <system_error>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -142,7 +143,7 @@ TEST_F(AreaOps, KeptControlBytesOnlyWhileTheFileIsTheRunsOwn) {
     auto put_in_place = [&](const std::string& content) {
         write_file(file("piece.new"), content);
         std::error_code ec;
-        std::filesystem::rename(file("piece.new"), file("piece.ctl"), ec);  // replaces, on every system
+        std::filesystem::rename(file("piece.new"), file("piece.ctl"), ec);  // replaces, also on Windows
         ASSERT_FALSE(ec) << ec.message();
     };
     put_in_place(changed);

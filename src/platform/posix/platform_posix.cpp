@@ -1316,10 +1316,13 @@ FindEntry make_entry(const std::string& name, const struct stat& st) {
 
 
 
-uint32_t find_first(std::string_view pattern, FindHandle& h, FindEntry& e) {
-    find_close(h);
+namespace {
+
+// A search pattern's directory (up to its last separator or the drive's
+// colon) and its last component.
+void split_pattern(std::string_view pattern, std::string_view& dirPart, std::string_view& namePart) {
     size_t cut = pattern.find_last_of("\\/");
-    std::string_view dirPart, namePart;
+    dirPart = {};
     if (cut != std::string_view::npos) {
         dirPart = pattern.substr(0, cut + 1);
         namePart = pattern.substr(cut + 1);
@@ -1329,6 +1332,83 @@ uint32_t find_first(std::string_view pattern, FindHandle& h, FindEntry& e) {
     } else {
         namePart = pattern;
     }
+}
+
+// True when a listed name is one the search reports: it matches, and a
+// hidden name only for a pattern that asks for it.
+bool listed_match(std::string_view namePart, const std::string& name) {
+    if (name == "." || name == "..") return false;
+    if (namePart.empty() || !pattern_match(namePart, name)) return false;
+    return name[0] != '.' || namePart[0] == '.';
+}
+
+// The order of a search: upper-cased names, then the names themselves.
+template <typename Item, typename NameOf>
+void sort_as_search(std::vector<Item>& items, NameOf nameOf) {
+    std::vector<std::string> upper;
+    upper.reserve(items.size());
+    std::vector<size_t> order(items.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        order[i] = i;
+        upper.push_back(upper_key(nameOf(items[i])));
+    }
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        if (upper[a] != upper[b]) return upper[a] < upper[b];
+        return nameOf(items[a]) < nameOf(items[b]);
+    });
+    std::vector<Item> sorted;
+    sorted.reserve(order.size());
+    for (size_t i : order) sorted.push_back(std::move(items[i]));
+    items = std::move(sorted);
+}
+
+}  // namespace
+
+uint32_t find_names(std::string_view pattern, std::vector<FoundName>& out) {
+    out.clear();
+    std::string_view dirPart, namePart;
+    split_pattern(pattern, dirPart, namePart);
+    const bool plainName = !namePart.empty() && namePart.find_first_of("*?") == std::string_view::npos &&
+                           namePart != "." && namePart != "..";
+    if (plainName) {
+        // One name: as the search finds it.
+        FindHandle h;
+        FindEntry e;
+        uint32_t code = find_first(pattern, h, e);
+        if (code != kErrNone) return code;
+        do out.push_back({e.long_name, (e.attributes & kAttrDirectory) != 0});
+        while (find_next(h, e) == kErrNone);
+        return kErrNone;
+    }
+    Resolved d;
+    if (!exact_directory(dirPart, d.native)) {
+        d = resolve(dirPart);
+        if (!d.found) return kErrPathNotFound;
+    }
+    DIR* dir = opendir(d.native.c_str());
+    if (dir == nullptr) return errno == ENOTDIR || errno == ENOENT ? kErrPathNotFound : code_of(errno);
+    while (struct dirent* ent = readdir(dir)) {
+        std::string name = ent->d_name;
+        if (!listed_match(namePart, name)) continue;
+        bool directory = ent->d_type == DT_DIR;
+        if (ent->d_type != DT_DIR && ent->d_type != DT_REG) {
+            // A link or an entry of unknown type: what it names decides.
+            const std::string full = join(d.native, name);
+            struct stat sb;
+            if (stat(full.c_str(), &sb) != 0 && lstat(full.c_str(), &sb) != 0) continue;
+            directory = S_ISDIR(sb.st_mode);
+        }
+        out.push_back({std::move(name), directory});
+    }
+    closedir(dir);
+    sort_as_search(out, [](const FoundName& n) -> const std::string& { return n.name; });
+    return out.empty() ? kErrFileNotFound : kErrNone;
+}
+
+uint32_t find_first(std::string_view pattern, FindHandle& h, FindEntry& e) {
+    find_close(h);
+    std::string_view dirPart, namePart;
+    split_pattern(pattern, dirPart, namePart);
     Resolved d;
     const bool exactDir = exact_directory(dirPart, d.native);
     if (!exactDir) {
@@ -1359,31 +1439,14 @@ uint32_t find_first(std::string_view pattern, FindHandle& h, FindEntry& e) {
     auto* st = new FindState;
     while (struct dirent* ent = readdir(dir)) {
         std::string name = ent->d_name;
-        if (name == "." || name == "..") continue;
-        if (namePart.empty() || !pattern_match(namePart, name)) continue;
-        // Hidden names only for a pattern that asks for them.
-        if (name[0] == '.' && namePart[0] != '.') continue;
+        if (!listed_match(namePart, name)) continue;
         std::string full = join(d.native, name);
         struct stat sb;
         if (stat(full.c_str(), &sb) != 0 && lstat(full.c_str(), &sb) != 0) continue;
         st->entries.push_back(make_entry(name, sb));
     }
     closedir(dir);
-    std::vector<std::string> upper;
-    upper.reserve(st->entries.size());
-    std::vector<size_t> order(st->entries.size());
-    for (size_t i = 0; i < st->entries.size(); ++i) {
-        order[i] = i;
-        upper.push_back(upper_key(st->entries[i].long_name));
-    }
-    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        if (upper[a] != upper[b]) return upper[a] < upper[b];
-        return st->entries[a].long_name < st->entries[b].long_name;
-    });
-    std::vector<FindEntry> sorted;
-    sorted.reserve(order.size());
-    for (size_t i : order) sorted.push_back(std::move(st->entries[i]));
-    st->entries = std::move(sorted);
+    sort_as_search(st->entries, [](const FindEntry& x) -> const std::string& { return x.long_name; });
 
     if (st->entries.empty()) {
         delete st;

@@ -568,6 +568,17 @@ void find_close(FindHandle& h) {
     h.state = nullptr;
 }
 
+uint32_t find_names(std::string_view pattern, std::vector<FoundName>& out) {
+    out.clear();
+    FindHandle h;
+    FindEntry e;
+    const uint32_t code = find_first(pattern, h, e);
+    if (code != kErrNone) return code;
+    do out.push_back({e.long_name, (e.attributes & kAttrDirectory) != 0});
+    while (find_next(h, e) == kErrNone);
+    return kErrNone;
+}
+
 // =============================================================== drives
 
 uint32_t drive_type(std::string_view root) { return GetDriveTypeA(z(root).c_str()); }
