@@ -5,7 +5,8 @@
 # (make fuzz) it works on a copy in BUILD_DIR/fuzz-work/NAME and the corpus
 # is never changed. With "long" (make fuzz-long) the inputs it finds are
 # merged into fuzz/corpus/NAME afterwards, minimised (-merge=1: the fewest
-# inputs that keep every feature). Inputs that crash are saved in
+# inputs that keep every feature; inputs named other than by their hash
+# are kept). Inputs that crash are saved in
 # BUILD_DIR/fuzz-artifacts/NAME/. Prints executions and coverage per target
 # and exits non-zero when a target finds a crash or no target is found.
 # FUZZ_TARGETS (names without fuzz_, separated by blanks) runs only those.
@@ -63,6 +64,13 @@ for bin in "$build"/fuzz_*; do
         merged="$build/fuzz-work/$target.merged"
         rm -rf "$merged" && mkdir -p "$merged"
         if "$bin" -merge=1 "$merged" "$corpus" "$work" >"$log.merge" 2>&1; then
+            # An input kept under a name of its own (a finding's, a seed)
+            # stays whether or not the merge needs it; the others are
+            # named by their hash.
+            for f in "$corpus"/*; do
+                [ -f "$f" ] || continue
+                basename "$f" | grep -qE '^[0-9a-f]{40}$' || cp "$f" "$merged"/
+            done
             rm -rf "$corpus" && mv "$merged" "$corpus"
             result="$result, corpus $(ls "$corpus" | wc -l) inputs"
         else
