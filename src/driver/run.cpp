@@ -392,7 +392,7 @@ bool take_lock(Run& run) {
     if (run.lock) return true;
     run.lock = lock_area(run.cmd.area, run.cmd.switches.waitForLock);
     if (!run.lock) return false;
-    const writer::RecoveryReport recovery = writer::epn_recover_area(run.cmd.area);
+    const writer::RecoveryReport recovery = writer::epn_recover_area(run.cmd.area, &run.areaRun);
     // A backup that does not hold together is left for the user to look
     // at: nothing is put back and nothing is stored.
     for (const std::string& name : recovery.unsound)

@@ -1,6 +1,7 @@
 #include "writer/area_files.h"
 
 #include <cctype>
+#include <utility>
 
 #include "platform/platform.h"
 #include "writer/area_io.h"
@@ -16,15 +17,17 @@ std::string lower_of(std::string s) {
 
 }  // namespace
 
-AreaFiles find_area_files(const AreaField& area) {
+AreaFiles find_area_files(const AreaField& area, std::vector<platform::FoundName>* all) {
     const io::AreaDir where = io::area_dir(area);
     const std::string stemLower = lower_of(where.stem);
 
     AreaFiles files;
     std::vector<platform::FoundName> found;
-    platform::find_names(where.prefix + "piece*", found);
+    platform::find_names(where.prefix + (all != nullptr ? "*" : "piece*"), found);
     for (const platform::FoundName& entry : found) {
         const std::string& name = entry.name;
+        // Of the whole listing only the names a search for "piece*" finds.
+        if (all != nullptr && lower_of(name).rfind(stemLower + "piece", 0) != 0) continue;
         const std::string path = where.dir + name;
         if (entry.directory) {
             // Only a backup's name counts for a directory: it is then no
@@ -48,6 +51,7 @@ AreaFiles find_area_files(const AreaField& area) {
                 files.controlBackup = true;
         }
     }
+    if (all != nullptr) *all = std::move(found);
     return files;
 }
 

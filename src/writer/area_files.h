@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/platform.h"
 #include "writer/records.h"
 
 namespace teilimp::writer {
@@ -20,7 +21,9 @@ struct AreaFiles {
 };
 
 // Looks through the data directory (names with the stem of a directory-form
-// area without its closing backslash, as io::area_dir says).
-AreaFiles find_area_files(const AreaField& area);
+// area without its closing backslash, as io::area_dir says). With `all`,
+// every entry of the directory that a search for "*" finds is put there
+// too (one listing for this and the space check's scan).
+AreaFiles find_area_files(const AreaField& area, std::vector<platform::FoundName>* all = nullptr);
 
 }  // namespace teilimp::writer

@@ -127,13 +127,12 @@ bool area_name_in_other_case(const std::string& name) {
     return low.rfind("piece", 0) == 0 || low.rfind("teilimp", 0) == 0;
 }
 
-// One directory search for the area's piece files.
-void make_scan(const AreaField& area, AreaRun& scan) {
+}  // namespace
+
+void scan_from_listing(const AreaField& area, const std::vector<platform::FoundName>& found, AreaRun& scan) {
     scan.present.assign(kCodes, false);
     const io::AreaDir where = io::area_dir(area);
     bool exact = where.stem.empty() && !where.dir.empty();
-    std::vector<platform::FoundName> found;
-    platform::find_names(where.prefix + "*", found);
     for (const platform::FoundName& n : found) {
         if (area_name_in_other_case(n.name)) exact = false;
         FileCode code;
@@ -143,6 +142,15 @@ void make_scan(const AreaField& area, AreaRun& scan) {
         platform::assume_exact_names(where.dir);
         scan.exactNames = true;
     }
+}
+
+namespace {
+
+// One directory search for the area's piece files.
+void make_scan(const AreaField& area, AreaRun& scan) {
+    std::vector<platform::FoundName> found;
+    platform::find_names(io::area_dir(area).prefix + "*", found);
+    scan_from_listing(area, found, scan);
 }
 
 // The size of the last piece file of the unbroken sequence from "aaa", or

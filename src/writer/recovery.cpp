@@ -10,6 +10,7 @@
 #include "writer/area_io.h"
 #include "writer/area_path.h"
 #include "writer/area_scan.h"
+#include "writer/stamped.h"
 #include "writer/writer.h"
 
 namespace teilimp::writer {
@@ -67,10 +68,34 @@ std::string name_of(const std::string& path) {
 
 }  // namespace
 
-RecoveryReport epn_recover_area(const AreaField& area) {
+namespace {
+RecoveryReport recover_from(const AreaField& area, const std::string& ctl, const std::string& bak,
+                            const AreaFiles& files);
+}  // namespace
+
+RecoveryReport epn_recover_area(const AreaField& area, AreaRun* run) {
     const std::string ctl = area_path(area, AreaFile::Control);
     const std::string bak = area_path(area, AreaFile::ControlBackup);
-    const AreaFiles files = find_area_files(area);
+    std::vector<platform::FoundName> listing;
+    const AreaFiles files = find_area_files(area, run != nullptr ? &listing : nullptr);
+    RecoveryReport report = recover_from(area, ctl, bak, files);
+    // What was put back or deleted names no piece file that the listing
+    // did not show, unless a piece file itself came back: then it is
+    // listed again.
+    if (run != nullptr && !report.failed && report.unsound.empty()) {
+        if (!report.restored.empty()) {
+            listing.clear();
+            find_area_files(area, &listing);
+        }
+        scan_from_listing(area, listing, *run);
+    }
+    return report;
+}
+
+namespace {
+
+RecoveryReport recover_from(const AreaField& area, const std::string& ctl, const std::string& bak,
+                            const AreaFiles& files) {
     // Told by the search that found the other files (no second look).
     const bool ctlBackup = files.controlBackup;
 
@@ -99,6 +124,8 @@ RecoveryReport epn_recover_area(const AreaField& area) {
     }
     return report;
 }
+
+}  // namespace
 
 int32_t epn_recover(const AreaField& area) {
     const RecoveryReport report = epn_recover_area(area);

@@ -30,6 +30,9 @@ struct CtlPutNotes {
     bool controlKnown = false;
 };
 
+// The space check's scan made from a listing of the area's directory (a
+// search for "*"), as the first check would make it.
+void scan_from_listing(const AreaField& area, const std::vector<platform::FoundName>& found, AreaRun& scan);
 // True when the control file is still the one whose bytes `run` keeps
 // (same stamp and size).
 bool control_as_known(const AreaField& area, const AreaRun& run);

@@ -134,7 +134,9 @@ struct RecoveryReport {
 // temporary files of unfinished versions. Only sound backups are put back:
 // when any backup is unsound, nothing is changed at all. A backup that
 // could not be put back stays for the next attempt.
-RecoveryReport epn_recover_area(const AreaField& area);
+// With `run`, the listing of the directory that the recovery makes is
+// also the space check's scan for the run (after what was put back).
+RecoveryReport epn_recover_area(const AreaField& area, AreaRun* run = nullptr);
 // The number of files put back (0: nothing to do); -1 when a backup was
 // unsound or could not be put back.
 int32_t epn_recover(const AreaField& area);

@@ -14,9 +14,7 @@
 #include <vector>
 
 #include "driver/driver_fixture.h"
-#ifndef _WIN32
 #include "support/child.h"
-#endif
 #include "support/test_util.h"
 
 namespace teilimp::testing {
@@ -291,9 +289,6 @@ TEST(Reasons, EveryInjectedFailureHasAReasonAndAnExitStatus) {
 }
 
 TEST(Wait, WaitsForABusyAreaAsLongAsItTakes) {
-#ifdef _WIN32
-    GTEST_SKIP() << "POSIX only: a second run driven while it runs";
-#else
     Drive d;
     d.clear();
     write_file(d.epn() + "/h.epn", square_epn("HALTEN"));
@@ -323,7 +318,6 @@ TEST(Wait, WaitsForABusyAreaAsLongAsItTakes) {
     EXPECT_NE(r.out.find(" OK\n   Teil importiert als:WARTEN\n"), std::string::npos) << r.out;
     // Both stored; the earlier HALTEN superseded, behind the valid entries.
     EXPECT_EQ(ctl_names(d), (std::vector<std::string>{"HALTEN", "WARTEN", "HALTEN"}));
-#endif
 }
 
 TEST(Wait, StaleLockIsRemovedWhileWaiting) {

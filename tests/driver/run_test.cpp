@@ -50,6 +50,13 @@ TEST(Usage, UmlautsAsTheConsoleShowsThem) {
     EXPECT_NE(r.rawOut.find("nicht \x81" "berschreiben\r\n"), std::string::npos);
     EXPECT_NE(r.rawOut.find("\x9A" "bergabe l\x94" "schen\r\n"), std::string::npos);
     EXPECT_EQ(r.out, kBanner + kUsage);
+    // The same bytes in a file, as the command shell's redirection makes it.
+    TempDir t;
+    const std::string file = t / "usage.txt";
+    const RunResult shell =
+        run_program("cmd.exe", {"/c", build_path(TEILIMP_BINARY) + " F: > " + file}, {{"LC_ALL", "de_DE.UTF-8"}});
+    EXPECT_EQ(shell.exitCode, 2) << shell.out << shell.err;
+    EXPECT_EQ(read_file(file), r.rawOut);
 }
 
 TEST(Walk, NoFileFound) {

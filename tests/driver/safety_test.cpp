@@ -3,13 +3,15 @@
 // console log of a run that dies, and (below) two runs at once.
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
 #include <signal.h>
+
+#ifndef _WIN32
 #include <sys/stat.h>
-#include <time.h>
 #endif
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
@@ -17,10 +19,9 @@
 #include <vector>
 
 #include "driver/driver_fixture.h"
+#include "platform/platform.h"
 #include "support/area_check.h"
-#ifndef _WIN32
 #include "support/child.h"
-#endif
 #include "support/epn_builder.h"
 #include "support/test_util.h"
 
@@ -82,7 +83,6 @@ struct Area : Drive {
 const std::map<std::string, std::string> kFastLock = {{"TEILIMP_LOCK_SCALE", "0.01"},
                                                       {"TEILIMP_SLEEP_SCALE", "0.01"}};
 
-#ifndef _WIN32
 // A run that replaces P1 with /f and waits at the question.
 std::unique_ptr<Child> run_at_the_question(const Area& a, std::map<std::string, std::string> extra = {}) {
     auto run = std::make_unique<Child>(std::vector<std::string>{"X:TEST", "X:\\epn\\p1.epn", "/f", "/s1"},
@@ -90,7 +90,6 @@ std::unique_ptr<Child> run_at_the_question(const Area& a, std::map<std::string, 
     EXPECT_TRUE(run->wait_for(kQuestion)) << run->output();
     return run;
 }
-#endif
 // Only "/d" or "-d" itself (either case, trailing blanks ignored) asks to
 // clear; a pattern that merely begins with it is a pattern, also when the
 // answer "j" is waiting on the input.
@@ -358,15 +357,12 @@ TEST(Nameless, PieceWithoutANameIsNotStored) {
     EXPECT_EQ(a.problems(), std::vector<std::string>{});
 }
 
-#ifdef _WIN32
-TEST(RunningProgram, PosixOnly) {
-    GTEST_SKIP() << "POSIX only: the tests that drive a running program (input while it runs, stop, continue and "
-                    "kill signals, FIFOs)";
-}
-#else
 // The console log is written line by line: a run killed in the middle has
 // logged every piece it stored (and, with /l, whose EPN file it deleted).
 TEST(ConsoleLog, CompleteUpToTheMomentTheRunDies) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: a FIFO that holds the run in the middle of a file";
+#else
     Area a;
     a.clear();
     a.epn_file("A1", "a1.epn");
@@ -374,12 +370,41 @@ TEST(ConsoleLog, CompleteUpToTheMomentTheRunDies) {
     ASSERT_EQ(::mkfifo((a.epn() + "/b2.epn").c_str(), 0600), 0);
     Child run({"X:TEST", "X:\\epn\\*.epn", "/l"}, a.env());
     ASSERT_TRUE(eventually([&] { return !file_exists(a.epn() + "/a1.epn"); }));
-    run.signal(SIGKILL);
+    run.kill();
     const RunResult r = run.finish();
-    EXPECT_EQ(r.exitCode, -1000 - SIGKILL);
+    EXPECT_TRUE(r.killed) << r.exitCode;
     EXPECT_EQ(r.out, kBanner + cp850_lines({"Konvertiere Datei:X:\\epn\\a1.epn", "   Teil importiert als:A1",
                                       "Konvertiere Datei:X:\\epn\\b2.epn"}));
     EXPECT_EQ(a.pieces(), std::vector<std::string>{"A1"});
+#endif
+}
+
+// The same on every system: a run killed at some moment of a long /l run
+// has logged, in whole lines, every piece whose EPN file is gone.
+TEST(ConsoleLog, KilledRunHasLoggedEveryDeletedFile) {
+    Area a;
+    a.clear();
+    std::vector<std::string> names;
+    for (int i = 0; i < 200; ++i) {
+        names.push_back("P" + std::to_string(1000 + i));
+        a.epn_file(names.back());
+    }
+    Child run({"X:TEST", "X:\\epn\\*.epn", "/l"}, a.env());
+    ASSERT_TRUE(eventually([&] { return list_dir(a.epn()).size() <= 195; }));
+    run.kill();
+    const RunResult r = run.finish();
+    EXPECT_TRUE(r.killed) << r.exitCode;
+    ASSERT_FALSE(r.out.empty());
+    EXPECT_EQ(r.out.back(), '\n');
+    EXPECT_EQ(r.out.find("<LF>"), std::string::npos) << r.out;
+    const std::vector<std::string> left = list_dir(a.epn());
+    EXPECT_LT(left.size(), 200u);
+    for (const std::string& n : names) {
+        const bool gone = std::find(left.begin(), left.end(), n + ".epn") == left.end();
+        if (gone) {
+            EXPECT_NE(r.out.find("   Teil importiert als:" + n + "\n"), std::string::npos) << n;
+        }
+    }
 }
 
 // A run that waits at a question for longer than a lock lives keeps its
@@ -408,7 +433,7 @@ TEST(LiveLock, SuspendedRunThatLostItsLockStops) {
     Area a;
     a.stored({"P1", "P2"});
     auto first = run_at_the_question(a, kFastLock);
-    first->signal(SIGSTOP);
+    first->suspend();
     std::this_thread::sleep_for(std::chrono::seconds(5));
 
     // The second run finds a lock nobody renews, takes it and waits at its
@@ -417,17 +442,14 @@ TEST(LiveLock, SuspendedRunThatLostItsLockStops) {
                                           a.env(kFastLock));
     ASSERT_TRUE(second->wait_for(kQuestion)) << second->output();
     EXPECT_NE(second->output().find("Alte Zugriffsdatei entfernt...\n"), std::string::npos);
-    std::string theirs = read_file(a.lock());
-    struct stat before {};
-    ASSERT_EQ(::stat(a.lock().c_str(), &before), 0);
+    const std::string theirs = platform::file_identity(a.lock());
+    ASSERT_NE(theirs, "");
 
-    first->signal(SIGCONT);
+    first->resume();
     first->send("j\n");
     const RunResult r = first->finish();
     EXPECT_EQ(r.out, "Teil P1 existiert bereits.\n" + kQuestion + "Ja.\n" + kLost + kStop);
-    struct stat after {};
-    ASSERT_EQ(::stat(a.lock().c_str(), &after), 0);
-    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(platform::file_identity(a.lock()), theirs);
 
     second->send("j\n");
     const RunResult r2 = second->finish();
@@ -448,10 +470,12 @@ TEST(LiveLockRealTime, RenewedAtLeastEverySixtySeconds) {
     std::set<int64_t> stamps;
     double oldest = 0;
     while (std::chrono::steady_clock::now() - start < std::chrono::seconds(70)) {
-        struct stat st {};
-        ASSERT_EQ(::stat(a.lock().c_str(), &st), 0);
-        stamps.insert(static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec);
-        oldest = std::max(oldest, static_cast<double>(::time(nullptr) - st.st_mtim.tv_sec));
+        std::error_code ec;
+        const auto written = std::filesystem::last_write_time(a.lock(), ec);
+        ASSERT_FALSE(ec) << ec.message();
+        stamps.insert(static_cast<int64_t>(written.time_since_epoch().count()));
+        const std::chrono::duration<double> age = std::filesystem::file_time_type::clock::now() - written;
+        oldest = std::max(oldest, age.count());
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
     EXPECT_LE(oldest, 60.0);
@@ -490,21 +514,25 @@ TEST(ClearUnderLock, WaitsForTheImportingRun) {
 // Ctrl-C at the question: the piece is not stored, the end of the run is
 // done for the piece stored before it, the lock is released.
 TEST(Interrupt, AtTheQuestionEndsTheRunSafely) {
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    for (StopRequest request : {StopRequest::interrupt, StopRequest::terminate, StopRequest::hangup}) {
+        const int how = static_cast<int>(request);
         Area a;
         a.stored({"P1"});
         a.epn_file("P0");
         a.epn_file("P2");
         Child run({"X:TEST", "X:\\epn\\*.epn", "/f"}, a.env());
         ASSERT_TRUE(run.wait_for(kQuestion)) << run.output();
-        run.signal(sig);
+        run.ask_to_stop(request);
+        // The read of the answer ends; the input stays open.
+        EXPECT_TRUE(run.wait_for("Abbruch durch den Benutzer.\n", std::chrono::seconds(10)))
+            << "request " << how << "\n" << run.output();
         const RunResult r = run.finish();
-        EXPECT_EQ(r.out, kBanner + cp850_lines({"Konvertiere Datei:X:\\epn\\P0.epn", "   Teil importiert als:P0",
-                                                "Konvertiere Datei:X:\\epn\\P1.epn", "Teil P1 existiert bereits.",
+        EXPECT_EQ(r.out, kBanner + cp850_lines({"Konvertiere Datei:X:\\epn\\" + found_name("P0.epn"), "   Teil importiert als:P0",
+                                                "Konvertiere Datei:X:\\epn\\" + found_name("P1.epn"), "Teil P1 existiert bereits.",
                                                 "\x9A" "berschreiben? (Ja/Nein/Alle)",
                                                 "Ergebnis: 1 importiert (0 ersetzt), 0 \x81" "bergangen, 1 fehlerhaft.",
                                                 "Abbruch durch den Benutzer."}))
-            << sig;
+            << how;
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_FALSE(file_exists(a.lock()));
         EXPECT_EQ(a.pieces(), (std::vector<std::string>{"P0", "P1"}));
@@ -524,7 +552,7 @@ TEST(Interrupt, WhileWaitingForTheLock) {
     Child run({"X:TEST", "X:\\epn\\*.epn", "/s1"}, a.env({{"TEILIMP_SLEEP_SCALE", "1"}}));
     ASSERT_TRUE(run.wait_for(".. 1."));
     const auto sent = std::chrono::steady_clock::now();
-    run.signal(SIGINT);
+    run.ask_to_stop();
     const RunResult r = run.finish();
     EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(1));
     EXPECT_EQ(r.out, "Zugriffsdatei gefunden. Wartezyklus...\n.. 1. OK\nAbbruch durch den Benutzer.\n");
@@ -540,7 +568,7 @@ TEST(Interrupt, DuringALongRun) {
     for (int i = 0; i < 300; ++i) a.epn_file("P" + std::to_string(1000 + i));
     Child run({"X:TEST", "X:\\epn\\*.epn", "/l", "/s1"}, a.env());
     ASSERT_TRUE(run.wait_for("als:P1003\n"));
-    run.signal(SIGINT);
+    run.ask_to_stop();
     const RunResult r = run.finish();
     ASSERT_GE(r.out.size(), 28u);
     EXPECT_EQ(r.out.substr(r.out.size() - 28), "Abbruch durch den Benutzer.\n");
@@ -563,13 +591,18 @@ TEST(Interrupt, SecondOneEndsAtOnce) {
     a.epn_file("P0");
     Child run({"X:TEST", "X:\\epn\\*.epn", "/f", "/s1"}, a.env());
     ASSERT_TRUE(run.wait_for(kQuestion)) << run.output();
-    // Two different signals, so that the second is not merged into the
-    // first while that one waits to be handled.
-    run.signal(SIGINT);
-    run.signal(SIGTERM);
+    // Two different requests, so that on POSIX the second signal is not
+    // merged into the first while that one waits to be handled.
+    run.ask_to_stop(StopRequest::interrupt);
+    run.ask_to_stop(StopRequest::terminate);
     const RunResult r = run.finish();
-    // Ended by whichever of the two came second.
-    EXPECT_TRUE(r.exitCode == -1000 - SIGTERM || r.exitCode == -1000 - SIGINT) << r.exitCode << r.out;
+    // Ended by whichever of the two came second (Windows: the status of a
+    // program ended by Ctrl-C).
+    if (posix_system()) {
+        EXPECT_TRUE(r.exitCode == -1000 - SIGTERM || r.exitCode == -1000 - SIGINT) << r.exitCode << r.out;
+    } else {
+        EXPECT_EQ(static_cast<uint32_t>(r.exitCode), 0xC000013Au) << r.out;
+    }
     EXPECT_EQ(r.out.find("Abbruch"), std::string::npos);
     // The lock it left is renewed by nobody: a later run removes it once
     // it is stale (scaled here), and finds the area sound.
@@ -580,7 +613,6 @@ TEST(Interrupt, SecondOneEndsAtOnce) {
     EXPECT_FALSE(file_exists(a.lock()));
     EXPECT_EQ(a.problems(), std::vector<std::string>{});
 }
-#endif  // _WIN32
 
 }  // namespace
 }  // namespace teilimp::testing

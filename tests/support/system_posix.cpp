@@ -1,5 +1,6 @@
-// The POSIX side of the test support: programs started with fork and exec,
-// drive letters as the platform layer's drive variables.
+// The POSIX side of the test support: programs started with fork and exec
+// and driven by signals, drive letters as the platform layer's drive
+// variables.
 #include "support/child.h"
 #include "support/test_util.h"
 
@@ -20,6 +21,8 @@ extern char** environ;
 namespace teilimp::testing {
 
 const std::string_view kLineEnd = "\n";
+
+std::string in_lines(std::string_view raw) { return std::string(raw); }
 
 bool short_names() { return false; }
 
@@ -80,6 +83,19 @@ DriveMap::~DriveMap() { delete static_cast<ScopedEnv*>(state_); }
 
 namespace {
 
+// Waits for the end of `pid` and sets r's exit code and killed.
+void wait_for_exit(pid_t pid, RunResult& r) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status)) {
+        r.exitCode = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        r.exitCode = -1000 - WTERMSIG(status);
+        r.killed = WTERMSIG(status) == SIGKILL;
+    }
+}
+
 void drain(int fd, std::string* out) {
     char buf[65536];
     for (;;) {
@@ -93,8 +109,8 @@ void drain(int fd, std::string* out) {
     }
 }
 
-}  // namespace
-
+// The environment of a child: the current one with `env` added or
+// overridden (a value of "\x01" removes the variable), as "NAME=value".
 std::vector<std::string> child_environment(const std::map<std::string, std::string>& env) {
     std::map<std::string, std::string> merged;
     for (char** e = environ; *e; ++e) {
@@ -110,8 +126,20 @@ std::vector<std::string> child_environment(const std::map<std::string, std::stri
     return out;
 }
 
+// A program started with pipes for its standard input, output and error:
+// its process id and the test's ends of the pipes.
+struct Started {
+    pid_t pid = -1;
+    int in = -1;
+    int out = -1;
+    int err = -1;
+};
+
+// Starts `program` with `args`, the environment of child_environment(env)
+// and `cwd` as its working directory (when not empty); the signals a test
+// may have changed go back to their defaults in the program.
 Started start_program(const std::string& program, const std::vector<std::string>& args,
-                      const std::map<std::string, std::string>& env, const std::string& cwd) {
+                      const std::map<std::string, std::string>& env, const std::string& cwd = {}) {
     std::vector<std::string> envStrings = child_environment(env);
     std::vector<char*> envp;
     for (auto& s : envStrings) envp.push_back(s.data());
@@ -150,6 +178,8 @@ Started start_program(const std::string& program, const std::vector<std::string>
     return {pid, inPipe[1], outPipe[0], errPipe[0]};
 }
 
+}  // namespace
+
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                       const std::map<std::string, std::string>& env, std::string_view input,
                       const std::string& cwd) {
@@ -169,15 +199,8 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     errReader.join();
     close(child.out);
     close(child.err);
-    r.out = r.rawOut;
-    int status = 0;
-    while (waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {}
-    if (WIFEXITED(status)) {
-        r.exitCode = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        r.exitCode = -1000 - WTERMSIG(status);
-        r.killed = WTERMSIG(status) == SIGKILL;
-    }
+    r.out = in_lines(r.rawOut);
+    wait_for_exit(child.pid, r);
     return r;
 }
 
@@ -187,5 +210,77 @@ RunResult run_self(const std::string& filter, const std::map<std::string, std::s
     if (n <= 0) throw std::runtime_error("cannot name this program");
     return run_program(std::string(buf, static_cast<size_t>(n)), {"--gtest_filter=" + filter}, env);
 }
+
+// ------------------------------------------------------- a driven run
+
+struct Child::Process {
+    Started started;
+    ~Process() {
+        for (int fd : {started.in, started.out, started.err}) {
+            if (fd >= 0) close(fd);
+        }
+    }
+};
+
+Child::Child(const std::vector<std::string>& args, const std::map<std::string, std::string>& env)
+    : process_(new Process{start_program(TEILIMP_BINARY, args, env)}) {
+    outReader_ = std::thread(&Child::drain_into, this, false, std::ref(out_));
+    errReader_ = std::thread(&Child::drain_into, this, true, std::ref(err_));
+}
+
+Child::~Child() {
+    if (!finished_) {
+        kill();
+        finish();
+    }
+}
+
+void Child::send(std::string_view text) {
+    size_t done = 0;
+    while (process_->started.in >= 0 && done < text.size()) {
+        ssize_t n = ::write(process_->started.in, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+}
+
+void Child::close_input() {
+    if (process_->started.in >= 0) close(process_->started.in);
+    process_->started.in = -1;
+}
+
+void Child::ask_to_stop(StopRequest request) {
+    const int sig = request == StopRequest::interrupt ? SIGINT : request == StopRequest::terminate ? SIGTERM : SIGHUP;
+    if (!finished_) ::kill(process_->started.pid, sig);
+}
+
+void Child::suspend() {
+    if (!finished_) ::kill(process_->started.pid, SIGSTOP);
+}
+
+void Child::resume() {
+    if (!finished_) ::kill(process_->started.pid, SIGCONT);
+}
+
+void Child::kill() {
+    if (!finished_) ::kill(process_->started.pid, SIGKILL);
+}
+
+bool Child::read_stream(bool error, std::string& chunk) {
+    char buf[4096];
+    const int fd = error ? process_->started.err : process_->started.out;
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0) {
+            chunk.append(buf, static_cast<size_t>(n));
+            return true;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        return false;
+    }
+}
+
+void Child::wait_for_end() { wait_for_exit(process_->started.pid, result_); }
 
 }  // namespace teilimp::testing

@@ -1,6 +1,6 @@
 // The Windows side of the test support: programs started with
-// CreateProcess, real drive letters, the environment through both the C
-// library and the system.
+// CreateProcess and driven through their process handle, real drive
+// letters, the environment through both the C library and the system.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -16,11 +16,24 @@
 #include <stdexcept>
 #include <thread>
 
+#include "support/child.h"
 #include "support/test_util.h"
 
 namespace teilimp::testing {
 
 const std::string_view kLineEnd = "\r\n";
+
+// CR LF to LF; a bare LF is made visible.
+std::string in_lines(std::string_view raw) {
+    std::string s;
+    s.reserve(raw.size());
+    for (size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
+        if (raw[i] == '\n' && (i == 0 || raw[i - 1] != '\r')) s += "<LF>";
+        s += raw[i];
+    }
+    return s;
+}
 
 bool short_names() { return true; }
 
@@ -166,6 +179,28 @@ void wine_define_drive(char letter, const std::string* unixDir) {
                                                             std::to_string(e));
 }
 
+// The volume serial number that a handle on `path` reports (0 if none).
+DWORD handle_serial(const std::string& path) {
+    HANDLE h = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool ok = GetFileInformationByHandle(h, &info) != 0;
+    CloseHandle(h);
+    return ok ? info.dwVolumeSerialNumber : 0;
+}
+
+// Files on a drive Wine has just defined report another drive's volume
+// serial number for up to a second (that of the first drive on the same
+// Unix file system), then the new drive's own: a file's identity would
+// change under a running test. Waits until they report the drive's own.
+void wait_for_volume(char letter) {
+    const std::string root = std::string(1, letter) + ":\\";
+    DWORD serial = 0;
+    if (!GetVolumeInformationA(root.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) return;
+    for (int tries = 0; tries < 500 && handle_serial(root) != serial; ++tries) Sleep(10);
+}
+
 void define_drive(char letter, const std::string* dir) {
     const char device[3] = {letter, ':', '\0'};
     if (under_wine()) {
@@ -174,6 +209,7 @@ void define_drive(char letter, const std::string* dir) {
         } else {
             const std::string u = unix_path(*dir);
             wine_define_drive(letter, &u);
+            wait_for_volume(letter);
         }
         return;
     }
@@ -289,18 +325,6 @@ void drain(HANDLE h, std::string* out) {
     while (ReadFile(h, buf, sizeof buf, &n, nullptr) && n > 0) out->append(buf, n);
 }
 
-// CR LF to LF; a bare LF is made visible.
-std::string lines_of(const std::string& raw) {
-    std::string s;
-    s.reserve(raw.size());
-    for (size_t i = 0; i < raw.size(); ++i) {
-        if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
-        if (raw[i] == '\n' && (i == 0 || raw[i - 1] != '\r')) s += "<LF>";
-        s += raw[i];
-    }
-    return s;
-}
-
 // Handles made inheritable for one child must not leak into another one
 // started at the same time: children are created one at a time.
 std::mutex& start_lock() {
@@ -308,11 +332,16 @@ std::mutex& start_lock() {
     return m;
 }
 
-}  // namespace
+// A started program: its process and the test's ends of its pipes.
+struct Started {
+    HANDLE process = nullptr;
+    HANDLE in = nullptr;
+    HANDLE out = nullptr;
+    HANDLE err = nullptr;
+};
 
-RunResult run_program(const std::string& program, const std::vector<std::string>& args,
-                      const std::map<std::string, std::string>& env, std::string_view input,
-                      const std::string& cwd) {
+Started start_program(const std::string& program, const std::vector<std::string>& args,
+                      const std::map<std::string, std::string>& env, const std::string& cwd = {}) {
     std::string cmd = quote(program);
     for (const auto& a : args) cmd += " " + quote(a);
     std::string envBlock = environment_block(env);
@@ -322,52 +351,66 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     sa.bInheritHandle = TRUE;
     HANDLE inRead, inWrite, outRead, outWrite, errRead, errWrite;
     PROCESS_INFORMATION pi{};
-    {
-        std::lock_guard<std::mutex> guard(start_lock());
-        if (!CreatePipe(&inRead, &inWrite, &sa, 0) || !CreatePipe(&outRead, &outWrite, &sa, 0) ||
-            !CreatePipe(&errRead, &errWrite, &sa, 0))
-            throw std::runtime_error("pipe failed");
-        for (HANDLE h : {inWrite, outRead, errRead}) SetHandleInformation(h, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOA si{};
-        si.cb = sizeof si;
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = inRead;
-        si.hStdOutput = outWrite;
-        si.hStdError = errWrite;
-        std::string mutableCmd = cmd;
-        BOOL ok = CreateProcessA(nullptr, mutableCmd.data(), nullptr, nullptr, TRUE, 0, envBlock.data(),
-                                 cwd.empty() ? nullptr : cwd.c_str(), &si, &pi);
-        for (HANDLE h : {inRead, outWrite, errWrite}) CloseHandle(h);
-        if (!ok) {
-            for (HANDLE h : {inWrite, outRead, errRead}) CloseHandle(h);
-            throw std::runtime_error("cannot start " + program + ": " + std::to_string(GetLastError()));
-        }
+    std::lock_guard<std::mutex> guard(start_lock());
+    if (!CreatePipe(&inRead, &inWrite, &sa, 0) || !CreatePipe(&outRead, &outWrite, &sa, 0) ||
+        !CreatePipe(&errRead, &errWrite, &sa, 0))
+        throw std::runtime_error("pipe failed");
+    for (HANDLE h : {inWrite, outRead, errRead}) SetHandleInformation(h, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = inRead;
+    si.hStdOutput = outWrite;
+    si.hStdError = errWrite;
+    BOOL ok = CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, envBlock.data(),
+                             cwd.empty() ? nullptr : cwd.c_str(), &si, &pi);
+    for (HANDLE h : {inRead, outWrite, errWrite}) CloseHandle(h);
+    if (!ok) {
+        for (HANDLE h : {inWrite, outRead, errRead}) CloseHandle(h);
+        throw std::runtime_error("cannot start " + program + ": " + std::to_string(GetLastError()));
     }
-    RunResult r;
-    std::thread outReader(drain, outRead, &r.rawOut);
-    std::thread errReader(drain, errRead, &r.err);
+    CloseHandle(pi.hThread);
+    return {pi.hProcess, inWrite, outRead, errRead};
+}
+
+void write_all(HANDLE h, std::string_view text) {
     size_t done = 0;
-    while (done < input.size()) {
+    while (done < text.size()) {
         DWORD n = 0;
-        if (!WriteFile(inWrite, input.data() + done, static_cast<DWORD>(input.size() - done), &n, nullptr) ||
-            n == 0)
-            break;
+        if (!WriteFile(h, text.data() + done, static_cast<DWORD>(text.size() - done), &n, nullptr) || n == 0) break;
         done += n;
     }
-    CloseHandle(inWrite);
+}
+
+// Waits for the end of `process` and sets r's exit code and killed.
+void wait_for_exit(HANDLE process, RunResult& r) {
+    WaitForSingleObject(process, INFINITE);
+    DWORD code = 0;
+    if (GetExitCodeProcess(process, &code)) r.exitCode = static_cast<int>(code);
+    // The crash hook, and Child::kill, end the program as a shell reports
+    // a SIGKILL.
+    r.killed = r.exitCode == 137;
+}
+
+}  // namespace
+
+RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                      const std::map<std::string, std::string>& env, std::string_view input,
+                      const std::string& cwd) {
+    const Started child = start_program(program, args, env, cwd);
+    RunResult r;
+    std::thread outReader(drain, child.out, &r.rawOut);
+    std::thread errReader(drain, child.err, &r.err);
+    write_all(child.in, input);
+    CloseHandle(child.in);
     outReader.join();
     errReader.join();
-    CloseHandle(outRead);
-    CloseHandle(errRead);
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    DWORD code = 0;
-    if (GetExitCodeProcess(pi.hProcess, &code)) r.exitCode = static_cast<int>(code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    // The crash hook ends the program as a shell reports a SIGKILL.
-    r.killed = r.exitCode == 137;
-    r.out = lines_of(r.rawOut);
-    r.err = lines_of(r.err);
+    CloseHandle(child.out);
+    CloseHandle(child.err);
+    wait_for_exit(child.process, r);
+    CloseHandle(child.process);
+    r.out = in_lines(r.rawOut);
+    r.err = in_lines(r.err);
     return r;
 }
 
@@ -377,5 +420,91 @@ RunResult run_self(const std::string& filter, const std::map<std::string, std::s
     if (n == 0 || n >= sizeof buf) throw std::runtime_error("cannot name this program");
     return run_program(std::string(buf, n), {"--gtest_filter=" + filter}, env);
 }
+
+// ------------------------------------------------------- a driven run
+
+namespace {
+
+// A routine of the system's own (kernelbase.dll) at the same address in
+// every process of a session: `name` from there.
+void* system_routine(const char* module, const char* name) {
+    HMODULE m = GetModuleHandleA(module);
+    void* f = m != nullptr ? reinterpret_cast<void*>(GetProcAddress(m, name)) : nullptr;
+    if (f == nullptr) throw std::runtime_error(std::string("no ") + name + " in " + module);
+    return f;
+}
+
+using ProcessFn = LONG(NTAPI*)(HANDLE);
+
+}  // namespace
+
+struct Child::Process {
+    Started started;
+    ~Process() {
+        for (HANDLE h : {started.in, started.out, started.err, started.process}) {
+            if (h != nullptr) CloseHandle(h);
+        }
+    }
+};
+
+Child::Child(const std::vector<std::string>& args, const std::map<std::string, std::string>& env)
+    : process_(new Process{start_program(build_path(TEILIMP_BINARY), args, env)}) {
+    outReader_ = std::thread(&Child::drain_into, this, false, std::ref(out_));
+    errReader_ = std::thread(&Child::drain_into, this, true, std::ref(err_));
+}
+
+Child::~Child() {
+    if (!finished_) {
+        kill();
+        finish();
+    }
+}
+
+void Child::send(std::string_view text) {
+    if (process_->started.in != nullptr) write_all(process_->started.in, text);
+}
+
+void Child::close_input() {
+    if (process_->started.in != nullptr) CloseHandle(process_->started.in);
+    process_->started.in = nullptr;
+}
+
+// The system delivers a console event by starting the console's control
+// routine on a new thread in the program; the same is done here, so that
+// no console is needed.
+void Child::ask_to_stop(StopRequest request) {
+    if (finished_) return;
+    const DWORD event = request == StopRequest::interrupt   ? CTRL_C_EVENT
+                        : request == StopRequest::terminate ? CTRL_BREAK_EVENT
+                                                            : CTRL_CLOSE_EVENT;
+    auto routine = reinterpret_cast<LPTHREAD_START_ROUTINE>(system_routine("kernelbase.dll", "CtrlRoutine"));
+    HANDLE t = CreateRemoteThread(process_->started.process, nullptr, 0, routine,
+                                  reinterpret_cast<void*>(static_cast<uintptr_t>(event)), 0, nullptr);
+    if (t == nullptr) throw std::runtime_error("no console event: " + std::to_string(GetLastError()));
+    CloseHandle(t);
+}
+
+void Child::suspend() {
+    if (!finished_) reinterpret_cast<ProcessFn>(system_routine("ntdll.dll", "NtSuspendProcess"))(process_->started.process);
+}
+
+void Child::resume() {
+    if (!finished_) reinterpret_cast<ProcessFn>(system_routine("ntdll.dll", "NtResumeProcess"))(process_->started.process);
+}
+
+void Child::kill() {
+    if (!finished_) TerminateProcess(process_->started.process, 137);
+}
+
+bool Child::read_stream(bool error, std::string& chunk) {
+    char buf[4096];
+    DWORD n = 0;
+    if (!ReadFile(error ? process_->started.err : process_->started.out, buf, sizeof buf, &n, nullptr) || n == 0)
+        return false;
+    chunk.append(buf, n);
+    return true;
+}
+
+void Child::wait_for_end() { wait_for_exit(process_->started.process, result_); }
 
 }  // namespace teilimp::testing

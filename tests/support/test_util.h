@@ -74,6 +74,9 @@ struct RunResult {
 
 // The line end the programs write on this system ("\n", "\r\n" on Windows).
 extern const std::string_view kLineEnd;
+// Output in the system's line ends with every line ending in "\n"; a bare
+// "\n" where "\r\n" belongs shows as "<LF>\n".
+std::string in_lines(std::string_view raw);
 // True where the file system gives 8.3 names: a found file is then shown
 // under its short name.
 bool short_names();
@@ -84,8 +87,7 @@ std::string found_name(std::string_view name);
 // Runs `program` with `args` (without argument 0). The child gets the
 // current environment with `env` added or overridden (a value of "\x01"
 // removes the variable), `input` on standard input, and `cwd` as its
-// working directory when not empty. Output in the system's line ends is
-// turned into "\n"; a bare "\n" where "\r\n" belongs shows as "<LF>\n".
+// working directory when not empty. Output as in_lines gives it.
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                       const std::map<std::string, std::string>& env = {}, std::string_view input = {},
                       const std::string& cwd = {});

@@ -4,7 +4,7 @@
 # the build was configured), and Wine's server stopped at the end.
 #   tests/windows/run_wine.sh <build dir> [ctest arguments]
 # With TEILIMP_PARITY set to the Linux build's test_parity, that test runs
-# too, in the same prefix.
+# too, in the same prefix; then console_check.sh.
 set -u
 build=$(cd "$1" && pwd)
 shift
@@ -35,6 +35,8 @@ rc=0
 if [ -n "${TEILIMP_PARITY:-}" ]; then
   TEILIMP_WINDOWS_PROGRAM="$build/teilimp.exe" "$TEILIMP_PARITY" || rc=$?
 fi
+# The program in a Wine console on a terminal (a tmux pane).
+sh "$(dirname "$0")/console_check.sh" "$build/teilimp.exe" || rc=1
 wineserver -k 2>/dev/null
 wineserver -w 2>/dev/null
 echo "Windows tests under Wine ($build): $(( $(date +%s) - start )) s"

@@ -305,6 +305,30 @@ TEST_F(AreaOps, RecoverPutsBackLeftoverBackups) {
     EXPECT_TRUE(has("piece.ct$"));
 }
 
+// The recovery's listing is also the run's scan: the same answer as a scan
+// of its own, with leftovers to put back and without, and in an area whose
+// names are not all in lower case.
+TEST_F(AreaOps, RecoveryListingIsTheRunsScan) {
+    ASSERT_EQ(epn_area_clear(area), 1);
+    for (int i = 0; i < 10; ++i) ASSERT_TRUE(store("P" + std::to_string(i), image_bytes(40, i)).ok());
+    write_file(file("pieceaad.pce"), bytes("pieceaaa.pce"));  // behind a gap
+    const std::string pce = bytes("pieceaab.pce");
+    ASSERT_TRUE(store("P10", image_bytes(40, 10)).ok());
+    for (int round = 0; round < 3; ++round) {
+        if (round == 0) write_file(file("pieceaab.pc$"), pce);  // a dead run's leftover
+        if (round == 2) write_file(file("TEILIMP.TXT"), "a name in another case");
+        AreaRun run;
+        const RecoveryReport r = epn_recover_area(area, &run);
+        EXPECT_EQ(r.restored.size(), round == 0 ? 1u : 0u);
+        ASSERT_FALSE(run.present.empty()) << round;
+        AreaRun own;
+        EXPECT_EQ(epn_space_needed(area, 9, &own), epn_space_needed(area, 9, nullptr)) << round;
+        EXPECT_EQ(run.present, own.present) << round;
+        EXPECT_EQ(run.exactNames, own.exactNames) << round;
+        EXPECT_EQ(epn_space_needed(area, 9, &run), epn_space_needed(area, 9, nullptr)) << round;
+    }
+}
+
 // Only sound backups are put back; one that does not hold together stops
 // the recovery before anything is changed.
 TEST_F(AreaOps, RecoverPutsBackOnlySoundBackups) {

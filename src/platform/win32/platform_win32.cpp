@@ -644,6 +644,18 @@ namespace {
 std::atomic<int> g_interrupts{0};
 HANDLE g_interruptEvent = nullptr;  // set by the first interrupt: ends a pause
 HANDLE g_handledEvent = nullptr;    // set when the run has ended after it
+HANDLE g_inputThread = nullptr;     // the thread that reads the answers
+std::atomic<bool> g_reading{false}; // true while it waits for input
+
+// A read from a pipe or a file is not ended by Ctrl-C as a console read
+// is: the waiting read is cancelled, again until the reading thread has
+// seen it (it may have been about to start the read).
+void end_input_read() {
+    for (int tries = 0; g_reading && g_inputThread != nullptr && tries < 100; ++tries) {
+        CancelSynchronousIo(g_inputThread);
+        Sleep(10);
+    }
+}
 
 // Runs on a thread of its own that the system starts for the event.
 BOOL WINAPI on_console_event(DWORD type) {
@@ -661,6 +673,7 @@ BOOL WINAPI on_console_event(DWORD type) {
         TerminateProcess(GetCurrentProcess(), 0xC000013A);
     }
     SetEvent(g_interruptEvent);
+    end_input_read();
     // A closing console ends the process when this returns: give the run
     // the few seconds the system allows to end safely.
     if (type == CTRL_CLOSE_EVENT) WaitForSingleObject(g_handledEvent, 4500);
@@ -668,8 +681,13 @@ BOOL WINAPI on_console_event(DWORD type) {
 }
 
 bool read_input_byte(int& c) {
-    if (g_interrupts != 0) return false;
+    g_reading = true;
+    if (g_interrupts != 0) {
+        g_reading = false;
+        return false;
+    }
     c = std::getchar();
+    g_reading = false;
     if (c != EOF) return true;
     // Ctrl-C ends a console read as if the input had ended; the event's
     // own thread may set the flag a moment later.
@@ -686,6 +704,9 @@ bool detail::next_input_byte(int& c) { return read_input_byte(c); }
 void catch_interrupts() {
     if (g_interruptEvent == nullptr) g_interruptEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (g_handledEvent == nullptr) g_handledEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (g_inputThread == nullptr)
+        DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &g_inputThread, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS);
     SetConsoleCtrlHandler(on_console_event, TRUE);
 }
 
