@@ -596,14 +596,21 @@ TEST(Interrupt, SecondOneEndsAtOnce) {
     run.ask_to_stop(StopRequest::interrupt);
     run.ask_to_stop(StopRequest::terminate);
     const RunResult r = run.finish();
-    // Ended by whichever of the two came second (Windows: the status of a
-    // program ended by Ctrl-C).
+    // Ended by whichever of the two came second.
     if (posix_system()) {
         EXPECT_TRUE(r.exitCode == -1000 - SIGTERM || r.exitCode == -1000 - SIGINT) << r.exitCode << r.out;
+        EXPECT_EQ(r.out.find("Abbruch"), std::string::npos);
+    } else if (r.exitCode == 1) {
+        // Windows hands console events to the program one after the other:
+        // the second one's turn comes only when the handler of the first has
+        // returned, and a run this short may have ended safely by then.
+        ASSERT_GE(r.out.size(), 28u);
+        EXPECT_EQ(r.out.substr(r.out.size() - 28), "Abbruch durch den Benutzer.\n");
     } else {
+        // Ended at once, with the status of a program ended by Ctrl-C.
         EXPECT_EQ(static_cast<uint32_t>(r.exitCode), 0xC000013Au) << r.out;
+        EXPECT_EQ(r.out.find("Abbruch"), std::string::npos);
     }
-    EXPECT_EQ(r.out.find("Abbruch"), std::string::npos);
     // The lock it left is renewed by nobody: a later run removes it once
     // it is stale (scaled here), and finds the area sound.
     std::this_thread::sleep_for(std::chrono::seconds(5));
