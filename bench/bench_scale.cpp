@@ -215,7 +215,7 @@ InProcess run_in_process(const fs::path& drive, const fs::path& epn) {
     writer::epn_mark_superseded(area, areaRun);
     r.marksMs = ms_since(start);
     start = Clock::now();
-    if (writer::epn_ctl_sort(area) != 0) std::exit(1);
+    if (writer::epn_ctl_sort(area, areaRun) != 0) std::exit(1);
     r.sortMs = ms_since(start);
     writer::epn_unlock(area);
     return r;

@@ -31,9 +31,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     writer::epn_ctl_find(area, name);
     writer::epn_space_check(area, static_cast<int32_t>(image.size()));
-    writer::epn_store_piece(area, name, image);
-    writer::epn_mark_superseded(area);
-    writer::epn_ctl_sort(area);
+    // As a run ends: the marks, the sort of the bytes the run keeps.
+    writer::AreaRun run;
+    writer::epn_store_piece(area, name, image, &run);
+    writer::epn_mark_superseded(area, run);
+    writer::epn_ctl_sort(area, run);
     writer::epn_recover(area);
     return 0;
 }

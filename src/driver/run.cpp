@@ -551,10 +551,9 @@ int conversion_run(Run& run) {
         return run.lockLost ? kExitSomeFailed : kExitNothingDone;
     }
 
-    run.areaRun.forget_control();
     if (run.anyImported && lock_still_ours(run)) {
         writer::epn_mark_superseded(run.cmd.area, run.areaRun);
-        int32_t status = writer::epn_ctl_sort(run.cmd.area);
+        int32_t status = writer::epn_ctl_sort(run.cmd.area, run.areaRun);
         if (status != 0) {
             run.endFailed = true;
             if (!run.cmd.switches.quiet) report_status(StatusSource::Sort, status);

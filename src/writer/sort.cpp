@@ -18,6 +18,7 @@
 #include "util/text.h"
 #include "writer/area_io.h"
 #include "writer/area_path.h"
+#include "writer/stamped.h"
 
 namespace teilimp::writer {
 
@@ -169,66 +170,75 @@ void sort_records(void* records, int32_t recordSize, int32_t count, int32_t keyS
 
 int16_t entry_state(const uint8_t* rec) { return get_i16(rec + 24); }
 
-// Reads the control file into `records` (entries, then the trailer apart):
-// the whole file in large blocks, once, and the file is closed before
-// anything else happens. The array is made for `g_sortCapacity` records and
-// that capacity grows in steps until the file's entries and its trailer
-// fit. `trailing`: bytes followed the trailer. 0 done, 2 no memory, 3 a
-// read failed before the trailer.
-int32_t read_control(const std::string& path, std::vector<uint8_t>& records, int32_t& n,
-                     CtlTrailer& trailer, bool& trailing) {
-    std::vector<uint8_t> bytes;
-    {
-        platform::File f = platform::open_file(path, platform::OpenMode::Read);
-        if (!f.is_open()) return 3;
-        if (!io::read_all(f, bytes)) return 3;
-    }
+// The control file's bytes taken apart in one pass: the entries stay in
+// `bytes`, the trailer is copied out and what follows it dropped; on the
+// way the valid entries are counted and the places of the superseded ones
+// noted. The sort's array is made for `g_sortCapacity` records and that
+// capacity grows in steps until the file's entries and its trailer fit.
+struct Control {
+    int32_t n = 0;                    // entries before the trailer
+    int64_t valid = 0;                // of them, valid
+    std::vector<int32_t> superseded;  // places of the superseded ones, in order
+    CtlTrailer trailer;
+    bool trailing = false;            // bytes followed the trailer
+};
+
+// 0 done, 3 no trailer (the file ends early).
+int32_t take_control(std::vector<uint8_t>& bytes, Control& c) {
     const size_t records_in_file = bytes.size() / kRecordSize;
     size_t at = 0;
-    while (at < records_in_file &&
-           !is_trailer(std::span<const uint8_t, 64>(bytes.data() + at * kRecordSize, kRecordSize)))
-        ++at;
-    if (at == records_in_file) return 3;  // no trailer: the file ends early
-    n = static_cast<int32_t>(at);
-    while (g_sortCapacity < n + 1) g_sortCapacity += kCapacityStep;
-    std::memcpy(trailer.raw.data(), bytes.data() + at * kRecordSize, kRecordSize);
-    trailing = bytes.size() > (at + 1) * kRecordSize;
-    // The entries stay where they were read; what follows them is dropped.
+    for (; at < records_in_file; ++at) {
+        const uint8_t* rec = bytes.data() + at * kRecordSize;
+        if (is_trailer(std::span<const uint8_t, 64>(rec, kRecordSize))) break;
+        const int16_t state = entry_state(rec);
+        if (state == kStateValid) ++c.valid;
+        if (state == kStateSuperseded) c.superseded.push_back(static_cast<int32_t>(at));
+    }
+    if (at == records_in_file) return 3;
+    c.n = static_cast<int32_t>(at);
+    while (g_sortCapacity < c.n + 1) g_sortCapacity += kCapacityStep;
+    std::memcpy(c.trailer.raw.data(), bytes.data() + at * kRecordSize, kRecordSize);
+    c.trailing = bytes.size() > (at + 1) * kRecordSize;
     bytes.resize(at * kRecordSize);
-    records = std::move(bytes);
     return 0;
+}
+
+// Reads the control file into `records`: the whole file in large blocks,
+// once, and the file is closed before anything else happens. 0 done, 3 a
+// read failed before the trailer.
+int32_t read_control(const std::string& path, std::vector<uint8_t>& records) {
+    platform::File f = platform::open_file(path, platform::OpenMode::Read);
+    if (!f.is_open()) return 3;
+    return io::read_all(f, records) ? 0 : 3;
 }
 
 // How many entries from the front are sorted: the trailer's stored count.
 // The count is kept in 16 bits; beyond 32767 entries its low 16 bits are
 // what is stored, and the number of valid entries that agrees with them is
-// the one nearest to a recount. A count that doesn't fit the file (a
-// damaged trailer) is held to it.
-int32_t entries_to_sort(const uint8_t* base, int32_t n, const CtlTrailer& trailer) {
-    int64_t v = trailer_valid_count(trailer);
-    if (n > 32767) {
-        int64_t recount = 0;
-        for (int32_t k = 0; k < n; ++k)
-            if (entry_state(base + static_cast<size_t>(k) * kRecordSize) == kStateValid) ++recount;
+// the one nearest to the count of valid entries. A count that doesn't fit
+// the file (a damaged trailer) is held to it.
+int32_t entries_to_sort(const Control& c) {
+    int64_t v = trailer_valid_count(c.trailer);
+    if (c.n > 32767) {
         const int64_t low = static_cast<uint16_t>(v);
-        v = low + 65536 * ((recount - low + 32768) / 65536);
+        v = low + 65536 * ((c.valid - low + 32768) / 65536);
     }
     if (v < 0) v = 0;
-    if (v > n) v = n;
+    if (v > c.n) v = c.n;
     return static_cast<int32_t>(v);
 }
 
-// Moves superseded entries out of the first v positions, exchanging each
-// with a valid entry taken from the back. True when an entry moved.
-bool compact(uint8_t* base, int32_t n, int32_t v) {
+// Moves superseded entries out of the first v positions, front to back,
+// exchanging each with the last valid entry behind position v (which then
+// holds the superseded one). True when an entry moved.
+bool compact(uint8_t* base, const Control& c, int32_t v) {
     bool moved = false;
-    for (int32_t j = 1; j <= v; ++j) {
-        uint8_t* front = base + static_cast<size_t>(j - 1) * kRecordSize;
-        if (entry_state(front) != kStateSuperseded) continue;
-        int32_t k = n;
+    int32_t k = c.n;  // entries from position k on hold no valid one
+    for (const int32_t j : c.superseded) {
+        if (j >= v) break;
         while (k > v && entry_state(base + static_cast<size_t>(k - 1) * kRecordSize) != kStateValid) --k;
         if (k <= v) break;
-        util::taupp(kRecordSize, front, base + static_cast<size_t>(k - 1) * kRecordSize);
+        util::taupp(kRecordSize, base + static_cast<size_t>(j) * kRecordSize, base + static_cast<size_t>(k - 1) * kRecordSize);
         moved = true;
     }
     return moved;
@@ -261,20 +271,119 @@ void natural_key(const uint8_t* name, uint8_t* key) {
     std::memset(key + o, 0, static_cast<size_t>(kNaturalKeySize - o));
 }
 
+// Three-way comparison of two 20-byte piece names in natural order, the
+// order of their natural keys, worked out from the first byte in which
+// they differ: what comes before it is the same in both, so only the
+// digit run that byte may belong to (the same start in both names) can
+// still change the outcome, by its length.
+int natural_compare(const uint8_t* a, const uint8_t* b) {
+    constexpr int n = kNameLength;
+    int p = 0;
+    while (p < n && a[p] == b[p]) ++p;
+    if (p == n) return 0;
+    const bool da = is_digit(static_cast<char>(a[p]));
+    const bool db = is_digit(static_cast<char>(b[p]));
+    const int bytes = a[p] < b[p] ? -1 : 1;
+    if (p > 0 && is_digit(static_cast<char>(a[p - 1]))) {
+        // Inside a run that both names opened before p (it began before
+        // the last position): the longer number is the greater.
+        if (da != db) return da ? 1 : -1;
+        if (!da) return bytes;
+    } else if (!da || !db || p == n - 1) {
+        // A run that only one name begins here sorts as its first digit;
+        // none opens in the last position.
+        return bytes;
+    }
+    int ea = p;
+    int eb = p;
+    while (ea < n && is_digit(static_cast<char>(a[ea]))) ++ea;
+    while (eb < n && is_digit(static_cast<char>(b[eb]))) ++eb;
+    if (ea != eb) return ea > eb ? 1 : -1;
+    return bytes;
+}
+
+const uint8_t* name_of(const uint8_t* base, int32_t k) { return base + static_cast<size_t>(k) * kRecordSize; }
+
+// The order of entries 0..v-1 when all names differ and few entries are
+// out of place, as after a run on a sorted area: the area's entries in
+// order with the run's new ones among and behind them. Both entries of
+// every neighbouring pair in the wrong order are taken out, and so is any
+// entry that is not above the last one kept; what is kept is then in
+// order, and the ones taken out, sorted, are merged into it. False (and
+// `from` unset) when two names are equal, whose order only the quicksort
+// decides, or when too many entries are out of place for this to pay.
+bool nearly_sorted_order(const uint8_t* base, int32_t v, std::vector<int32_t>& from) {
+    const size_t limit = static_cast<size_t>(v) / 64 + 64;
+    std::vector<int32_t> strays;
+    for (int32_t k = 1; k < v; ++k) {
+        const int c = natural_compare(name_of(base, k - 1), name_of(base, k));
+        if (c == 0) return false;
+        if (c < 0) continue;
+        if (strays.empty() || strays.back() != k - 1) strays.push_back(k - 1);
+        strays.push_back(k);
+        if (strays.size() > limit) return false;
+    }
+    // The kept entries, each above the one kept before it, go to the front
+    // of `from`; the ones taken out are merged in from the back.
+    from.clear();
+    from.reserve(static_cast<size_t>(v));
+    std::vector<int32_t> out;  // taken out, in the order of the entries
+    size_t s = 0;
+    for (int32_t k = 0; k < v; ++k) {
+        if (s < strays.size() && strays[s] == k) {
+            out.push_back(k);
+            ++s;
+            continue;
+        }
+        if (!from.empty() && from.back() != k - 1) {
+            const int c = natural_compare(name_of(base, from.back()), name_of(base, k));
+            if (c == 0) return false;
+            if (c > 0) {
+                out.push_back(k);
+                if (out.size() > limit) return false;
+                continue;
+            }
+        }
+        from.push_back(k);
+    }
+    if (out.empty()) return true;
+    const auto less = [base](int32_t x, int32_t y) { return natural_compare(name_of(base, x), name_of(base, y)) < 0; };
+    std::sort(out.begin(), out.end(), less);
+    for (size_t k = 1; k < out.size(); ++k)
+        if (!less(out[k - 1], out[k])) return false;  // equal names
+
+    // From the highest taken out down: the kept entries above it move up
+    // to make room, and it goes in below them.
+    const auto kept = static_cast<std::ptrdiff_t>(from.size());
+    from.resize(static_cast<size_t>(v));
+    auto keptEnd = from.begin() + kept;
+    auto to = from.end();
+    for (auto x = out.rbegin(); x != out.rend(); ++x) {
+        const auto above = std::lower_bound(from.begin(), keptEnd, *x, less);
+        if (above != keptEnd && !less(*x, *above)) return false;  // equal names
+        to = std::move_backward(above, keptEnd, to);
+        *--to = *x;
+        keptEnd = above;
+    }
+    return true;
+}
+
 // The order of entries 1..v as c4sort gives it, on their natural keys:
 // from[k] is the entry that goes to position k (0-based).
 //
 // When no two keys are equal, only one order is sorted, and the quicksort
-// ends in exactly that one, as any sort does. It is then found by merging
-// the runs of entries that are already in order: an area sorted before
-// the run, with the run's few entries among and behind its own, is a
-// handful of runs and costs a few passes. Two equal keys (equal names)
-// leave the order of their entries to the quicksort's course, so then the
-// quicksort itself is followed: the same algorithm on short records of key
-// and index, every comparison with the same outcome as naturalLess on the
-// entries, so the same order also for equal names.
+// ends in exactly that one, as any sort does. Few entries out of place are
+// merged in (above); otherwise the order is found by merging the runs of
+// entries that are already in order, a few passes for a handful of runs.
+// Two equal keys (equal names) leave the order of their entries to the
+// quicksort's course, so then the quicksort itself is followed: the same
+// algorithm on short records of key and index, every comparison with the
+// same outcome as naturalLess on the entries, so the same order also for
+// equal names.
 std::vector<int32_t> sorted_order(const uint8_t* base, int32_t v) {
-    std::vector<int32_t> from(static_cast<size_t>(v));
+    std::vector<int32_t> from;
+    if (nearly_sorted_order(base, v, from)) return from;
+    from.resize(static_cast<size_t>(v));
     std::iota(from.begin(), from.end(), 0);
     if (v < 2) return from;
     {
@@ -341,31 +450,52 @@ bool is_identity(const std::vector<int32_t>& from) {
 // Writes entries from[0], from[1], ... (the sorted ones), then the entries
 // from position v on and the trailer to a file beside piece.ctl, and
 // renames it over piece.ctl (the temporary name is the one that recovery
-// clears up after a run that died). The entries are gathered in order
-// into a buffer of their own, block by block, rather than moved about in
-// place first. false leaves piece.ctl as it was.
+// clears up after a run that died). Long stretches of entries that keep
+// their neighbours are written straight from where they were read; the
+// others are gathered into a buffer first, block by block. false leaves
+// piece.ctl as it was.
 bool write_sorted(const std::string& ctlPath, const uint8_t* base, int32_t n, const std::vector<int32_t>& from,
                   const CtlTrailer& trailer) {
-    constexpr size_t kBlock = 16384;  // entries per write: 1 MiB
-    std::vector<uint8_t> block(std::min(kBlock, static_cast<size_t>(n) + 1) * kRecordSize);
+    constexpr size_t kBlock = 16384;     // entries per gathered write: 1 MiB
+    constexpr int32_t kStraight = 1024;  // a stretch this long is written as it is
+    // Made when first needed, and not cleared: every byte written is put.
+    const size_t blockBytes = std::min(kBlock, static_cast<size_t>(n) + 1) * kRecordSize;
+    std::unique_ptr<uint8_t[]> block;
     const std::string tmpPath = io::temp_name(ctlPath);
     platform::File out = io::create_temp(tmpPath, ctlPath);
     if (!out.is_open()) return false;
     size_t filled = 0;
     bool written = true;
-    const auto put = [&](const uint8_t* rec) {
-        std::memcpy(block.data() + filled * kRecordSize, rec, kRecordSize);
-        if (++filled * kRecordSize == block.size()) {
-            written = written && platform::write_all(out, block.data(), block.size());
-            filled = 0;
-        }
+    const auto write = [&](const uint8_t* bytes, size_t count) {
+        written = written && platform::write_all(out, bytes, count);
     };
-    for (int32_t k = 0; k < n && written; ++k) {
-        const int32_t src = k < static_cast<int32_t>(from.size()) ? from[static_cast<size_t>(k)] : k;
-        put(base + static_cast<size_t>(src) * kRecordSize);
+    const auto flush_block = [&] {
+        if (filled > 0) write(block.get(), filled * kRecordSize);
+        filled = 0;
+    };
+    const auto put = [&](const uint8_t* rec) {
+        if (!block) block.reset(new uint8_t[blockBytes]);
+        std::memcpy(block.get() + filled * kRecordSize, rec, kRecordSize);
+        if (++filled * kRecordSize == blockBytes) flush_block();
+    };
+    const auto source = [&from](int32_t k) {
+        return k < static_cast<int32_t>(from.size()) ? from[static_cast<size_t>(k)] : k;
+    };
+    for (int32_t k = 0; k < n && written;) {
+        const int32_t src = source(k);
+        int32_t len = 1;
+        while (k + len < n && source(k + len) == src + len) ++len;
+        if (len >= kStraight) {
+            flush_block();
+            write(base + static_cast<size_t>(src) * kRecordSize, static_cast<size_t>(len) * kRecordSize);
+        } else {
+            for (int32_t i = 0; i < len; ++i) put(base + static_cast<size_t>(src + i) * kRecordSize);
+        }
+        k += len;
     }
     put(trailer.raw.data());
-    if (!written || (filled > 0 && !platform::write_all(out, block.data(), filled * kRecordSize))) {
+    flush_block();
+    if (!written) {
         io::abandon_temp(out, tmpPath);
         return false;
     }
@@ -412,7 +542,11 @@ void c4sort(void* records, int16_t recordSize, int16_t count, int16_t keyStart, 
     sort_records(records, recordSize, count, keyStart, keyEnd);
 }
 
-int32_t epn_ctl_sort(const AreaField& area) {
+namespace {
+
+// The sort of the control file whose bytes `kept` holds (empty: read from
+// the file).
+int32_t sort_control(const AreaField& area, std::vector<uint8_t> kept) {
     const std::string ctlPath = area_path(area, AreaFile::Control);
     {
         // The control file must be there and writable: the sorted file
@@ -420,24 +554,39 @@ int32_t epn_ctl_sort(const AreaField& area) {
         platform::File f = platform::open_file(ctlPath, platform::OpenMode::ReadWrite);
         if (!f.is_open()) return 1;
     }
-    std::vector<uint8_t> records;
-    CtlTrailer trailer;
-    int32_t n = 0;
-    bool trailing = false;
+    std::vector<uint8_t> records = std::move(kept);
     try {
-        const int32_t rc = read_control(ctlPath, records, n, trailer, trailing);
+        if (records.empty()) {
+            const int32_t rc = read_control(ctlPath, records);
+            if (rc != 0) return rc;
+        }
+        Control c;
+        const int32_t rc = take_control(records, c);
         if (rc != 0) return rc;
-        const int32_t v = entries_to_sort(records.data(), n, trailer);
-        const bool compacted = compact(records.data(), n, v);
+        const int32_t v = entries_to_sort(c);
+        const bool compacted = compact(records.data(), c, v);
         const std::vector<int32_t> order = sorted_order(records.data(), v);
         // A control file that is in order already is left as it is: the
         // sorted file would be the same bytes (what follows a trailer is
         // dropped).
-        if (!compacted && is_identity(order) && !trailing) return 0;
-        return write_sorted(ctlPath, records.data(), n, order, trailer) ? 0 : 4;
+        if (!compacted && is_identity(order) && !c.trailing) return 0;
+        return write_sorted(ctlPath, records.data(), c.n, order, c.trailer) ? 0 : 4;
     } catch (const std::bad_alloc&) {
         return 2;
     }
+}
+
+}  // namespace
+
+int32_t epn_ctl_sort(const AreaField& area) { return sort_control(area, {}); }
+
+int32_t epn_ctl_sort(const AreaField& area, AreaRun& run) {
+    // The bytes the run last wrote are the file's while its stamp and size
+    // are unchanged; they are handed over, not copied.
+    std::vector<uint8_t> kept;
+    if (control_as_known(area, run)) kept = std::move(run.control);
+    run.forget_control();
+    return sort_control(area, std::move(kept));
 }
 
 namespace test {
@@ -445,6 +594,9 @@ int32_t sort_capacity() { return g_sortCapacity; }
 void reset_sort_capacity() { g_sortCapacity = kInitialCapacity; }
 void record_sort(void* records, int32_t recordSize, int32_t count, int32_t keyStart, int32_t keyEnd) {
     sort_records(records, recordSize, count, keyStart, keyEnd);
+}
+int32_t natural_compare(const char* a, const char* b) {
+    return writer::natural_compare(reinterpret_cast<const uint8_t*>(a), reinterpret_cast<const uint8_t*>(b));
 }
 }  // namespace test
 

@@ -5,12 +5,17 @@
 #include <cstdint>
 
 #include "writer/records.h"
+#include "writer/writer.h"
 
 namespace teilimp::writer {
 
 // 0 done, 1 piece.ctl can't be opened, 2 no memory, 3 a read failed before
 // the trailer, 4 the sorted file could not be written (piece.ctl unchanged).
 int32_t epn_ctl_sort(const AreaField& area);
+// The same at the end of a run: the control file's bytes that the run keeps
+// are sorted when the file is still as the run left it, instead of being
+// read again. The run lets go of them.
+int32_t epn_ctl_sort(const AreaField& area, AreaRun& run);
 
 // Sorts `count` records of `recordSize` bytes in place by bytes
 // keyStart..keyEnd (1-based) with naturalLess.
@@ -26,6 +31,9 @@ void reset_sort_capacity();
 // The record sort behind c4sort (naturalLess on bytes keyStart..keyEnd) for
 // any number of records: what the control file's order is checked against.
 void record_sort(void* records, int32_t recordSize, int32_t count, int32_t keyStart, int32_t keyEnd);
+// The three-way natural comparison of two 20-byte names that the sort uses
+// where it can (negative, 0, positive).
+int32_t natural_compare(const char* a, const char* b);
 }  // namespace test
 
 }  // namespace teilimp::writer

@@ -59,8 +59,7 @@ struct AreaRun {
 
     AreaRun() = default;
     ~AreaRun();
-    // Lets go of the control file's bytes (before the end of the run,
-    // whose sort reads the file itself).
+    // Lets go of the control file's bytes.
     void forget_control() {
         control = {};
         controlKnown = false;

@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <set>
 #include <string>
@@ -16,6 +19,7 @@
 #include "platform/platform.h"
 #include "support/test_util.h"
 #include "writer/area_path.h"
+#include "writer/stamped.h"
 
 namespace teilimp::writer {
 namespace {
@@ -23,6 +27,21 @@ namespace {
 using testing::TempDir;
 
 // ------------------------------------------------------------ naturalLess
+
+// A name with its NULs and other bytes shown as hex.
+std::string printable(const std::string& name) {
+    std::string out;
+    for (const char c : name) {
+        if (c >= '!' && c <= '~') {
+            out += c;
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
+            out += hex;
+        }
+    }
+    return out;
+}
 
 bool less20(std::string a, std::string b) {
     a.resize(20, '\0');
@@ -53,6 +72,28 @@ TEST(NaturalLess, LastPositionOpensNoRunAndEmptyKeysAreEqual) {
     EXPECT_TRUE(naturalLess("9", "X", 1));
     EXPECT_FALSE(naturalLess("AB", "AA", 0));
     EXPECT_FALSE(naturalLess("AA", "AB", -3));
+}
+
+// The three-way comparison the control-file sort uses agrees with
+// naturalLess both ways on names full of digit runs, blanks and NULs.
+TEST(NaturalLess, ThreeWayComparisonAgrees) {
+    std::mt19937 rng(31);
+    const std::string alphabets[] = {std::string("0123456789AZ .") + std::string(1, '\0'), "019A", "0123456789"};
+    for (int k = 0; k < 200000; ++k) {
+        const std::string& alphabet = alphabets[k % 3];
+        std::string a(20, '\0');
+        const size_t len = rng() % 21;
+        for (size_t c = 0; c < len; ++c) a[c] = alphabet[rng() % alphabet.size()];
+        // Often the same name with a change or two, as neighbours are.
+        std::string b = a;
+        for (int changes = 1 + static_cast<int>(rng() % 2); changes > 0; --changes)
+            b[rng() % 20] = alphabet[rng() % alphabet.size()];
+        if (k % 5 == 0) b.assign(20, alphabet[rng() % alphabet.size()]);
+        const int c = test::natural_compare(a.data(), b.data());
+        ASSERT_EQ(c < 0, naturalLess(a.data(), b.data(), 20) != 0) << printable(a) << " / " << printable(b);
+        ASSERT_EQ(c > 0, naturalLess(b.data(), a.data(), 20) != 0) << printable(a) << " / " << printable(b);
+        ASSERT_EQ(c == 0, a == b);
+    }
 }
 
 // ------------------------------------------------------------ c4sort
@@ -462,6 +503,78 @@ TEST_F(CtlSortTest, SameBytesAsTheRecordSortWhateverTheShape) {
         ASSERT_EQ(epn_ctl_sort(area), 0);
         ASSERT_TRUE(testing::read_file(ctl) == reference_sorted(before, valid)) << "round " << round;
     }
+}
+
+// An area sorted before, with entries out of place among and behind its
+// own: one far too high or too low, a block in falling order, short rising
+// runs that cross each other, a name that a kept entry already has, more
+// entries out of place than are merged in one by one.
+TEST_F(CtlSortTest, SameBytesAsTheRecordSortForEntriesOutOfPlace) {
+    std::mt19937 rng(41);
+    const std::vector<Entry> stored = after_a_run(rng, 3000, 0, true);
+    std::vector<Entry> valid;
+    for (const Entry& e : stored)
+        if (e.state == 0) valid.push_back(e);
+    const auto with = [&](std::vector<std::pair<size_t, std::string>> inserts) {
+        std::vector<Entry> entries = valid;
+        for (auto& [at, name] : inserts) entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(std::min(at, entries.size())), {name, 0});
+        return entries;
+    };
+    std::vector<std::vector<Entry>> shapes;
+    shapes.push_back(with({{5, std::string(20, '\xFF')}, {2000, std::string(1, '\x01')}}));
+    std::vector<std::pair<size_t, std::string>> falling, crossing, many;
+    for (int k = 0; k < 100; ++k) falling.push_back({valid.size() + 1, "N" + std::to_string(k)});
+    shapes.push_back(with(falling));
+    for (int k = 0; k < 30; ++k) crossing.push_back({valid.size() + static_cast<size_t>(k), "N" + std::to_string(k % 3) + std::to_string(k)});
+    shapes.push_back(with(crossing));
+    shapes.push_back(with({{10, valid[2000].name}, {valid.size(), valid[7].name}}));
+    for (int k = 0; k < 1000; ++k) many.push_back({rng() % valid.size(), random_name(rng, 12)});
+    shapes.push_back(with(many));
+    for (size_t k = 0; k < shapes.size(); ++k) {
+        const int v = count_valid(shapes[k]);
+        const std::string before = write_ctl(shapes[k], static_cast<int16_t>(v));
+        ASSERT_EQ(epn_ctl_sort(area), 0);
+        ASSERT_TRUE(testing::read_file(ctl) == reference_sorted(before, v)) << "shape " << k;
+    }
+}
+
+// At the end of a run the bytes the run keeps are sorted while the file
+// has the stamp and size they were kept with (shown here by changing the
+// file in place and putting its time back: the kept bytes are sorted); a
+// file replaced behind the run's back is read instead.
+TEST_F(CtlSortTest, RunSortsTheBytesItKeepsWhileTheFileIsUnchanged) {
+    std::mt19937 rng(43);
+    const std::vector<Entry> entries = after_a_run(rng, 2000, 20, true);
+    std::vector<Entry> other = entries;
+    std::reverse(other.begin(), other.end());
+    other[0].name = "ZZ";  // a different set of names
+    const int v = count_valid(entries);
+
+    const std::string before = write_ctl(entries, static_cast<int16_t>(v));
+    AreaRun run;
+    ASSERT_TRUE(read_control_into(area, run));
+    const auto time = std::filesystem::last_write_time(ctl);
+    {
+        std::fstream f(ctl, std::ios::in | std::ios::out | std::ios::binary);
+        std::string otherBytes;
+        for (size_t k = 0; k < other.size(); ++k) otherBytes += entry_bytes(other[k], static_cast<int>(k));
+        f.write(otherBytes.data(), static_cast<std::streamsize>(otherBytes.size()));
+    }
+    std::filesystem::last_write_time(ctl, time);
+    ASSERT_EQ(epn_ctl_sort(area, run), 0);
+    EXPECT_TRUE(testing::read_file(ctl) == reference_sorted(before, v));
+    EXPECT_FALSE(run.controlKnown);
+    EXPECT_TRUE(run.control.empty());
+
+    // Kept, then the file replaced by another version of the same size.
+    const std::string tmp = ctl + ".new";
+    const std::string otherBytes = write_ctl(other, static_cast<int16_t>(count_valid(other)));
+    std::filesystem::rename(ctl, tmp);
+    write_ctl(entries, static_cast<int16_t>(v));
+    ASSERT_TRUE(read_control_into(area, run));
+    std::filesystem::rename(tmp, ctl);
+    ASSERT_EQ(epn_ctl_sort(area, run), 0);
+    EXPECT_TRUE(testing::read_file(ctl) == reference_sorted(otherBytes, count_valid(other)));
 }
 
 // A control file in order is not written again; one with bytes after its
