@@ -201,12 +201,15 @@ InProcess run_in_process(const fs::path& drive, const fs::path& epn) {
     writer::AreaRun areaRun;
     reader::Piece piece;
     auto start = Clock::now();
-    for (const auto& entry : fs::directory_iterator(epn)) {
-        const std::string path = "E:\\" + entry.path().filename().string();
+    // As the program takes them: the last file's store finishes the run.
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(epn)) files.push_back(entry.path().filename().string());
+    for (const std::string& file : files) {
+        const std::string path = "E:\\" + file;
         int32_t reversed = 0, rotated = 0;
         if (reader::epn_read(path.data(), static_cast<int32_t>(path.size()), reversed, rotated, piece) != 0 ||
             writer::epn_space_check(area, piece.imageLength(), areaRun) == 0 ||
-            !writer::epn_store_piece(area, piece.pieceName, piece.image, &areaRun).ok()) {
+            !writer::epn_store_piece(area, piece.pieceName, piece.image, &areaRun, &file == &files.back()).ok()) {
             std::fprintf(stderr, "cannot store %s\n", path.c_str());
             std::exit(1);
         }

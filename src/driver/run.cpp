@@ -99,6 +99,7 @@ struct Run {
     std::string directoryPart;
     std::unique_ptr<writer::LockKeeper> lock;  // the area's lock, once taken
     bool anyImported = false;
+    bool lastFile = false;      // the file being converted is the run's last match
     bool stopped = false;       // the run ended early (area blocked, lock lost)
     bool lockLost = false;      // another run has the area now
     bool endFailed = false;     // the tidying at the end of the run failed
@@ -425,7 +426,7 @@ bool store_piece(Run& run, const writer::PieceName& name) {
         }
         return false;
     }
-    const writer::StoreResult r = writer::epn_store_piece(area, name, run.piece.image, &run.areaRun);
+    const writer::StoreResult r = writer::epn_store_piece(area, name, run.piece.image, &run.areaRun, run.lastFile);
     if (r.ctl != 0) {
         if (!sw.quiet) report_status(StatusSource::ControlUpdate, r.ctl);
         return false;
@@ -509,23 +510,31 @@ void convert_entry(Run& run, const util::Fns4Entry& entry) {
 }
 
 // Imports the files that one argument names. True when a match was found.
-bool import_argument(Run& run, const std::string& pattern) {
+// `lastArgument`: no argument follows.
+bool import_argument(Run& run, const std::string& pattern, bool lastArgument) {
     run.directoryPart = directory_part(pattern);
     util::Fns4Search search;
     util::Fns4Entry entry;
     if (util::ftnfns4(search, 1, pattern, entry) != 0) return false;
-    do {
+    for (;;) {
         if (platform::interrupted()) {
             util::ftnfns4(search, 3, {}, entry);
             return true;
         }
+        // The next match is looked for before this one is taken, so that
+        // the run knows its last file: the store of its piece finishes the
+        // run's work on the area.
+        util::Fns4Entry next;
+        const bool more = util::ftnfns4(search, 2, {}, next) == 0;
+        run.lastFile = lastArgument && !more;
         convert_entry(run, entry);
         if (run.stopped) {
             util::ftnfns4(search, 3, {}, entry);
             return true;
         }
-    } while (util::ftnfns4(search, 2, {}, entry) == 0);
-    return true;
+        if (!more) return true;
+        entry = std::move(next);
+    }
 }
 
 // "Ergebnis: 3 importiert (1 ersetzt), 1 übergangen, 0 fehlerhaft."
@@ -538,8 +547,8 @@ std::string summary_line(const Counts& c) {
 int conversion_run(Run& run) {
     bool anyMatch = false;
     run.anyImported = false;
-    for (const std::string& pattern : run.cmd.files) {
-        if (import_argument(run, pattern)) anyMatch = true;
+    for (size_t k = 0; k < run.cmd.files.size(); ++k) {
+        if (import_argument(run, run.cmd.files[k], k + 1 == run.cmd.files.size())) anyMatch = true;
         if (run.stopped || platform::interrupted()) break;
     }
     if (!anyMatch) {

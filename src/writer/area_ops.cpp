@@ -259,15 +259,50 @@ struct MarkPlan {
     }
 };
 
-void carry_marks(const AreaField& area, const MarkPlan& plan) {
+// True when every mark of the plan was carried and the directory flushed.
+bool carry_marks(const AreaField& area, const MarkPlan& plan) {
     bool changed = false;
+    bool done = true;
     for (const auto& [code, set] : plan.files) {
         bool rewritten = false;
-        if (mark_slots(area, code, set, kStateSuperseded, rewritten) != 0) break;
+        if (mark_slots(area, code, set, kStateSuperseded, rewritten) != 0) {
+            done = false;
+            break;
+        }
         changed = changed || rewritten;
     }
     // One flush of the directory for every file rewritten.
-    if (changed) platform::sync_directory(io::dir_of(area_path(area, AreaFile::Control)));
+    if (changed && platform::sync_directory(io::dir_of(area_path(area, AreaFile::Control))) != platform::kErrNone)
+        done = false;
+    return done;
+}
+
+// The places of the superseded entries of a control file's bytes. False
+// when a slot outside a piece file ends the walk, as its refusal would.
+bool plan_every_mark(const std::vector<uint8_t>& bytes, MarkPlan& plan) {
+    bool whole = true;
+    for_each_entry(bytes, [&](std::span<const uint8_t, 64> rec) {
+        if (entry_state(rec) != kStateSuperseded) return true;
+        const CtlEntry e = decode_entry(rec);
+        if (e.slot > 7) return whole = false;
+        plan.add(e.fileCode, e.slot);
+        return true;
+    });
+    return whole;
+}
+
+// Valid entries first, then only superseded ones: the state a finished
+// run leaves.
+bool in_finished_state(const std::vector<uint8_t>& bytes) {
+    bool finished = true;
+    bool supersededSeen = false;
+    for_each_entry(bytes, [&](std::span<const uint8_t, 64> rec) {
+        const int16_t state = entry_state(rec);
+        if (state == kStateValid ? supersededSeen : state != kStateSuperseded) finished = false;
+        if (state == kStateSuperseded) supersededSeen = true;
+        return finished;
+    });
+    return finished;
 }
 
 }  // namespace
@@ -277,16 +312,31 @@ void epn_mark_superseded(const AreaField& area) {
     std::vector<uint8_t> bytes;
     read_control(area, bytes);
     MarkPlan plan;
-    for_each_entry(bytes, [&](std::span<const uint8_t, 64> rec) {
-        if (entry_state(rec) != kStateSuperseded) return true;
-        const CtlEntry e = decode_entry(rec);
-        // A slot outside the file ends the walk, as its refusal would.
-        if (e.slot > 7) return false;
-        plan.add(e.fileCode, e.slot);
-        return true;
-    });
+    plan_every_mark(bytes, plan);
     bytes = {};
     carry_marks(area, plan);
+}
+
+bool carry_marks_before_last(const AreaField& area, AreaRun& run) {
+    MarkPlan plan;
+    if (run.earlierMarks == AreaRun::Marks::Carried) {
+        for (const auto& [code, slot] : run.superseded) {
+            if (slot > 7) return false;
+            plan.add(code, slot);
+        }
+    } else {
+        // The control file as the store will find it (kept for it).
+        if (!control_as_known(area, run) && !read_control_into(area, run)) return false;
+        if (run.earlierMarks == AreaRun::Marks::Unknown && in_finished_state(run.control)) {
+            run.earlierMarks = AreaRun::Marks::Carried;  // no store of this run yet: nothing to carry
+        } else if (!plan_every_mark(run.control, plan)) {
+            return false;
+        }
+    }
+    if (!carry_marks(area, plan)) return false;
+    run.earlierMarks = AreaRun::Marks::Carried;
+    run.superseded.clear();
+    return true;
 }
 
 void epn_mark_superseded(const AreaField& area, const AreaRun& run) {

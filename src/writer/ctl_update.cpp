@@ -7,6 +7,7 @@
 #include "writer/area_io.h"
 #include "writer/area_path.h"
 #include "writer/rewrite.h"
+#include "writer/sort.h"
 #include "writer/stamped.h"
 #include "writer/writer.h"
 
@@ -69,12 +70,15 @@ int32_t ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t
     }
     // No trailer: the file ends early.
     if (entries == records) return 4;
-    if (entries > 0 && !platform::write_all(rw.out, old.data(), entries * kRecordSize)) return 4;
     std::array<uint8_t, 64> rec{};
     std::memcpy(rec.data(), old.data() + entries * kRecordSize, kRecordSize);
 
     CtlTrailer trailer;
     trailer.raw = rec;
+    // A new entry that supersedes none may be written with the whole file
+    // in the sorted order (the run's last one: see epn_store_piece).
+    const bool sorted = notes != nullptr && notes->sortIfNew && !notes->replaced;
+    if (!sorted && entries > 0 && !platform::write_all(rw.out, old.data(), entries * kRecordSize)) return 4;
     const FileCode code = trailer_next_code(trailer);
     const uint8_t nextSlot = trailer_next_slot(trailer);
     fileCode = code;
@@ -95,7 +99,6 @@ int32_t ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t
     entry.entryKind = 3;
     std::array<uint8_t, 64> encoded{};
     encode_entry(entry, encoded);
-    if (!platform::write_all(rw.out, encoded.data(), encoded.size())) return 6;
     ++valid;
 
     FileCode nextCode = code;
@@ -105,6 +108,20 @@ int32_t ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t
         inc_ccc(nextCode);
     }
     trailer_set(trailer, nextCode, advanced, static_cast<int16_t>(valid));
+    if (sorted) {
+        if (!ccc_valid(nextCode)) return 8;
+        // The new version's bytes in memory, then written as the sort
+        // leaves them (the bytes kept are then not the file's).
+        old.resize(entries * kRecordSize);
+        old.insert(old.end(), encoded.begin(), encoded.end());
+        old.insert(old.end(), trailer.raw.begin(), trailer.raw.end());
+        if (write_control_sorted(rw.out, old) != 0) return 4;
+        if (!rw.commit()) return 7;
+        notes->writtenSorted = true;
+        notes->newSize = static_cast<int64_t>((entries + 2) * kRecordSize);
+        return 0;
+    }
+    if (!platform::write_all(rw.out, encoded.data(), encoded.size())) return 6;
     if (!platform::write_all(rw.out, trailer.raw.data(), trailer.raw.size())) return 7;
     if (!ccc_valid(nextCode)) return 8;
     // The backup stays: epn_ctl_end drops it or puts it back.

@@ -448,22 +448,16 @@ bool is_identity(const std::vector<int32_t>& from) {
 }
 
 // Writes entries from[0], from[1], ... (the sorted ones), then the entries
-// from position v on and the trailer to a file beside piece.ctl, and
-// renames it over piece.ctl (the temporary name is the one that recovery
-// clears up after a run that died). Long stretches of entries that keep
-// their neighbours are written straight from where they were read; the
-// others are gathered into a buffer first, block by block. false leaves
-// piece.ctl as it was.
-bool write_sorted(const std::string& ctlPath, const uint8_t* base, int32_t n, const std::vector<int32_t>& from,
-                  const CtlTrailer& trailer) {
+// from position v on and the trailer to `out`. Long stretches of entries
+// that keep their neighbours are written straight from where they lie;
+// the others are gathered into a buffer first, block by block.
+bool write_entries(platform::File& out, const uint8_t* base, int32_t n, const std::vector<int32_t>& from,
+                   const CtlTrailer& trailer) {
     constexpr size_t kBlock = 16384;     // entries per gathered write: 1 MiB
     constexpr int32_t kStraight = 1024;  // a stretch this long is written as it is
     // Made when first needed, and not cleared: every byte written is put.
     const size_t blockBytes = std::min(kBlock, static_cast<size_t>(n) + 1) * kRecordSize;
     std::unique_ptr<uint8_t[]> block;
-    const std::string tmpPath = io::temp_name(ctlPath);
-    platform::File out = io::create_temp(tmpPath, ctlPath);
-    if (!out.is_open()) return false;
     size_t filled = 0;
     bool written = true;
     const auto write = [&](const uint8_t* bytes, size_t count) {
@@ -495,7 +489,19 @@ bool write_sorted(const std::string& ctlPath, const uint8_t* base, int32_t n, co
     }
     put(trailer.raw.data());
     flush_block();
-    if (!written) {
+    return written;
+}
+
+// The sorted entries and the trailer written to a file beside piece.ctl,
+// which is renamed over piece.ctl (the temporary name is the one that
+// recovery clears up after a run that died). false leaves piece.ctl as it
+// was.
+bool write_sorted(const std::string& ctlPath, const uint8_t* base, int32_t n, const std::vector<int32_t>& from,
+                  const CtlTrailer& trailer) {
+    const std::string tmpPath = io::temp_name(ctlPath);
+    platform::File out = io::create_temp(tmpPath, ctlPath);
+    if (!out.is_open()) return false;
+    if (!write_entries(out, base, n, from, trailer)) {
         io::abandon_temp(out, tmpPath);
         return false;
     }
@@ -580,7 +586,26 @@ int32_t sort_control(const AreaField& area, std::vector<uint8_t> kept) {
 
 int32_t epn_ctl_sort(const AreaField& area) { return sort_control(area, {}); }
 
+int32_t write_control_sorted(platform::File& out, std::vector<uint8_t>& bytes) {
+    try {
+        Control c;
+        if (take_control(bytes, c) != 0) return 3;
+        const int32_t v = entries_to_sort(c);
+        compact(bytes.data(), c, v);
+        const std::vector<int32_t> order = sorted_order(bytes.data(), v);
+        return write_entries(out, bytes.data(), c.n, order, c.trailer) ? 0 : 4;
+    } catch (const std::bad_alloc&) {
+        return 2;
+    }
+}
+
 int32_t epn_ctl_sort(const AreaField& area, AreaRun& run) {
+    // The run's last store wrote the file in order, and it is still that
+    // version: nothing to do.
+    if (run.controlSorted && control_unchanged(area, run)) {
+        run.forget_control();
+        return 0;
+    }
     // The bytes the run last wrote are the file's while its stamp and size
     // are unchanged; they are handed over, not copied.
     std::vector<uint8_t> kept;

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
+#include "platform/platform.h"
 #include "writer/records.h"
 #include "writer/writer.h"
 
@@ -16,6 +18,12 @@ int32_t epn_ctl_sort(const AreaField& area);
 // are sorted when the file is still as the run left it, instead of being
 // read again. The run lets go of them.
 int32_t epn_ctl_sort(const AreaField& area, AreaRun& run);
+
+// Writes the control file held in `bytes` (entries, then the trailer) to
+// `out` as the sort leaves it: the bytes epn_ctl_sort would put in its
+// place. `bytes` is changed on the way (entries exchanged, what follows
+// the trailer dropped). 0 done, 2 no memory, 3 no trailer, 4 a write failed.
+int32_t write_control_sorted(platform::File& out, std::vector<uint8_t>& bytes);
 
 // Sorts `count` records of `recordSize` bytes in place by bytes
 // keyStart..keyEnd (1-based) with naturalLess.

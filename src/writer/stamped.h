@@ -28,6 +28,11 @@ struct CtlPutNotes {
     // it is in place (else they are to be taken as unknown).
     std::vector<uint8_t>* control = nullptr;
     bool controlKnown = false;
+    // in: a new entry that supersedes no other is written with the whole
+    // file in sorted order; out: it was (the bytes in `control` are then
+    // not the file's).
+    bool sortIfNew = false;
+    bool writtenSorted = false;
 };
 
 // The space check's scan made from a listing of the area's directory (a
@@ -36,6 +41,14 @@ void scan_from_listing(const AreaField& area, const std::vector<platform::FoundN
 // True when the control file is still the one whose bytes `run` keeps
 // (same stamp and size).
 bool control_as_known(const AreaField& area, const AreaRun& run);
+// True when the control file has the stamp and size that `run` noted when
+// the run last wrote it.
+bool control_unchanged(const AreaField& area, const AreaRun& run);
+// Before the run's last store: carries the marks that the end of the run
+// would carry, so that the end has only the last store's left, if any.
+// True when all are carried; the run then counts every earlier mark as
+// carried.
+bool carry_marks_before_last(const AreaField& area, AreaRun& run);
 // Reads the control file into `run` (its stamp taken first, so that a
 // change meanwhile shows); false when it can't be read.
 bool read_control_into(const AreaField& area, AreaRun& run);

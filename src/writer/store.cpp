@@ -16,6 +16,12 @@ bool control_as_known(const AreaField& area, const AreaRun& run) {
            util::filesize(ctl) == static_cast<int64_t>(run.control.size());
 }
 
+bool control_unchanged(const AreaField& area, const AreaRun& run) {
+    const std::string ctl = area_path(area, AreaFile::Control);
+    platform::FileStamp now;
+    return platform::file_stamp(ctl, now) && now == run.controlStamp && util::filesize(ctl) == run.controlBytes;
+}
+
 bool read_control_into(const AreaField& area, AreaRun& run) {
     run.controlKnown = false;
     const std::string ctl = area_path(area, AreaFile::Control);
@@ -29,11 +35,19 @@ bool read_control_into(const AreaField& area, AreaRun& run) {
 }
 
 StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::span<const uint8_t> image,
-                            AreaRun* run) {
+                            AreaRun* run, bool lastOfRun) {
     StoreResult r;
     const int32_t stamp = time_stamp_now();
     const auto length = static_cast<int32_t>(image.size());
     CtlPutNotes notes;
+    if (run != nullptr) run->controlSorted = false;
+    // The run's last piece: once every earlier mark is carried, a new
+    // piece's control entry goes in with the file written in sorted order,
+    // and the end of the run has neither marks nor sort left to do. (A
+    // piece that supersedes another is entered as usual: its mark is for
+    // the end of the run, and until that is carried the file must not look
+    // as a finished run leaves it.)
+    notes.sortIfNew = run != nullptr && lastOfRun && carry_marks_before_last(area, *run);
     notes.checkState = run != nullptr && run->earlierMarks == AreaRun::Marks::Unknown;
     if (run != nullptr) {
         notes.control = &run->control;
@@ -57,6 +71,10 @@ StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::s
         // area's lock: nobody else changes it).
         run->controlKnown = platform::file_stamp(area_path(area, AreaFile::Control), run->controlStamp);
         run->controlBytes = notes.newSize;
+        if (notes.writtenSorted) {
+            run->controlSorted = run->controlKnown;
+            run->controlKnown = false;
+        }
         run->storedCode = r.code;
         run->storedBytes = pieceBytes;
     }

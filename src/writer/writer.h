@@ -56,6 +56,10 @@ struct AreaRun {
     std::vector<uint8_t> control;
     platform::FileStamp controlStamp{};
     bool controlKnown = false;
+    // The run's last store wrote the control file in sorted order (its
+    // stamp and size are controlStamp and controlBytes): while it is so,
+    // the end of the run has nothing to sort.
+    bool controlSorted = false;
 
     AreaRun() = default;
     ~AreaRun();
@@ -63,6 +67,7 @@ struct AreaRun {
     void forget_control() {
         control = {};
         controlKnown = false;
+        controlSorted = false;
     }
     AreaRun(const AreaRun&) = delete;
     AreaRun& operator=(const AreaRun&) = delete;
@@ -73,8 +78,13 @@ struct AreaRun {
 // or puts it back when the image could not be stored. The control entry
 // and the directory entry carry the same time stamp.
 // With `run`, what the store finds out or changes is kept in it.
+// `lastOfRun`: no further piece follows in this run (with `run` only):
+// the marks the end of the run would carry are carried first, and a piece
+// that supersedes none is entered with the control file written in the
+// order the end of the run's sort gives it, so that the sort has nothing
+// left to write. The files come out as the end of the run leaves them.
 StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::span<const uint8_t> image,
-                            AreaRun* run = nullptr);
+                            AreaRun* run = nullptr, bool lastOfRun = false);
 
 // Enters a piece in piece.ctl (older entries of the same name superseded)
 // and assigns its place: fileCode and slot (1..8). piece.ct$ keeps the

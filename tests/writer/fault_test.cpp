@@ -8,6 +8,7 @@
 
 #include "area_fixture.h"
 #include "platform/platform.h"
+#include "writer/sort.h"
 
 namespace teilimp::writer::test {
 namespace {
@@ -52,6 +53,37 @@ Images run_sequence(const AreaField& area, Images expect) {
     }
     epn_mark_superseded(area);
     return expect;
+}
+
+// The sequence once more with a last piece that supersedes one (N1).
+std::vector<Import> the_sequence(bool lastReplaces) {
+    std::vector<Import> seq = the_sequence();
+    if (lastReplaces) seq.push_back({"N1", image_bytes(333, 111)});
+    return seq;
+}
+constexpr const char* kChildLastReplaces = "TEILIMP_TEST_LAST_REPLACES";
+
+// The import sequence as a run does it: one AreaRun, the last store told
+// that it is the last, then the end of the run (marks, sort).
+Images run_as_a_run(const AreaField& area, Images expect, bool lastReplaces) {
+    AreaRun run;
+    const std::vector<Import> seq = the_sequence(lastReplaces);
+    for (size_t k = 0; k < seq.size(); ++k) {
+        if (epn_store_piece(area, make_piece_name(seq[k].name), bytes_of(seq[k].image), &run, k + 1 == seq.size())
+                .ok())
+            expect[seq[k].name] = seq[k].image;
+    }
+    epn_mark_superseded(area, run);
+    epn_ctl_sort(area, run);
+    return expect;
+}
+
+TEST(FaultChild, RunAsARunUntilCrash) {
+    const char* at = std::getenv(kChildCrashAt);
+    if (at == nullptr) GTEST_SKIP() << "only the child process of FaultArea.CrashAnywhereInARunThenRecover runs this";
+    platform::test::reset_file_ops();
+    platform::test::set_crash_at(std::strtoll(at, nullptr, 10));
+    run_as_a_run(make_area("F:TEST"), {}, std::getenv(kChildLastReplaces) != nullptr);
 }
 
 TEST(FaultChild, RunSequenceUntilCrash) {
@@ -148,6 +180,53 @@ TEST_F(FaultArea, CrashAnywhereThenRecover) {
         epn_mark_superseded(area);
         p = problems(&expect, true);
         ASSERT_TRUE(p.empty()) << "after a crash at " << k << ":\n" << describe(p);
+    }
+}
+
+// The same as a run does it, its last store writing the control file in
+// order: wherever a fault or a crash stops it, nothing is lost; after a
+// crash the next run, which carries only the marks it must, leaves every
+// mark carried (a control file that looks finished while a mark is
+// missing would show here).
+TEST_F(FaultArea, FaultOrCrashAnywhereInARun) {
+    for (const bool lastReplaces : {false, true}) {
+        const std::string which = lastReplaces ? "last piece superseding one, " : "last piece new, ";
+        reset_area();
+        platform::test::reset_file_ops();
+        Images all = run_as_a_run(area, initial, lastReplaces);
+        const int64_t ops = platform::test::file_ops_counted();
+        ASSERT_TRUE(problems(&all, true).empty()) << which << describe(problems(&all, true));
+        for (int64_t k = 1; k <= ops + 1; ++k) {
+            reset_area();
+            platform::test::reset_file_ops();
+            platform::test::set_fault_at(k);
+            Images expect = run_as_a_run(area, initial, lastReplaces);
+            platform::test::set_fault_at(0);
+            auto p = problems(&expect);
+            ASSERT_TRUE(p.empty()) << which << "fault at operation " << k << " of " << ops << ":\n" << describe(p);
+            // A mark that failed at the end of a run is carried by the walk
+            // over every superseded entry, not by a run that finds the
+            // control file sorted (it carries only its own).
+            expect = run_as_a_run(area, expect, lastReplaces);
+            epn_mark_superseded(area);
+            p = problems(&expect, true);
+            ASSERT_TRUE(p.empty()) << which << "the run after a fault at " << k << ":\n" << describe(p);
+        }
+        for (int64_t k = 1; k <= ops; ++k) {
+            if (!teilimp::testing::sweep_point(k) && k + 3 <= ops) continue;
+            reset_area();
+            std::map<std::string, std::string> env = {{kChildCrashAt, std::to_string(k)}};
+            if (lastReplaces) env[kChildLastReplaces] = "1";
+            const teilimp::testing::RunResult child = teilimp::testing::run_self("FaultChild.RunAsARunUntilCrash", env);
+            ASSERT_TRUE(child.killed || (child.exitCode == 0 && k + 3 > ops))
+                << which << "operation " << k << ": exit " << child.exitCode << "\n" << child.rawOut;
+            ASSERT_GE(epn_recover(area), 0) << which << "operation " << k;
+            auto p = problems();
+            ASSERT_TRUE(p.empty()) << which << "crash at operation " << k << " of " << ops << ":\n" << describe(p);
+            Images expect = run_as_a_run(area, teilimp::testing::valid_images(data), lastReplaces);
+            p = problems(&expect, true);
+            ASSERT_TRUE(p.empty()) << which << "the run after a crash at " << k << ":\n" << describe(p);
+        }
     }
 }
 

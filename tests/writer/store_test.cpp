@@ -4,6 +4,11 @@
 #include "area_fixture.h"
 #include "platform/platform.h"
 #include "writer/sort.h"
+#include "writer/stamped.h"
+
+#include <map>
+#include <string>
+#include <vector>
 
 namespace teilimp::writer::test {
 namespace {
@@ -398,6 +403,79 @@ TEST_F(Store, MarksOfOneFileAreCarriedInOneRewrite) {
     EXPECT_TRUE(problems(&images, true).empty());
     EXPECT_GT(single, 0);
     EXPECT_LE(ops, single + 2);
+}
+
+// The last store of a run, told so, leaves the area's files exactly as the
+// same stores and the end of the run (marks, sort) leave them, whether the
+// run found the area as a finished run leaves it or as a dead one does,
+// and whether the last piece is new or supersedes one; when it is new, the
+// end of the run then writes nothing.
+TEST_F(Store, LastStoreOfARunLeavesTheFilesAsTheEndOfTheRunDoes) {
+    using Files = std::map<std::string, std::string>;
+    const auto snapshot = [&] {
+        Files files;
+        for (const std::string& n : teilimp::testing::list_dir(data)) files[n] = bytes(n);
+        return files;
+    };
+    const auto restore = [&](const Files& files) {
+        for (const std::string& n : teilimp::testing::list_dir(data)) teilimp::testing::remove_file(file(n));
+        for (const auto& [n, b] : files) write_file(file(n), b);
+    };
+    // The run's pieces, then the end; `flagged`: the last store is told.
+    const auto run = [&](const std::vector<std::string>& names, bool flagged) {
+        AreaRun r;
+        for (size_t k = 0; k < names.size(); ++k) {
+            const std::string image = image_bytes(60 + 10 * k, static_cast<unsigned>(k + 7));
+            EXPECT_TRUE(epn_store_piece(area, make_piece_name(names[k]), bytes_of(image), &r,
+                                        flagged && k + 1 == names.size())
+                            .ok());
+        }
+        const std::string before = platform::file_identity(file("piece.ctl"));
+        epn_mark_superseded(area, r);
+        EXPECT_EQ(epn_ctl_sort(area, r), 0);
+        return before == platform::file_identity(file("piece.ctl"));
+    };
+
+    ASSERT_EQ(epn_area_clear(area), 1);
+    for (int k = 0; k < 20; ++k) ASSERT_TRUE(store("S" + std::to_string(k), image_bytes(50, k)).ok());
+    epn_mark_superseded(area);
+    ASSERT_EQ(epn_ctl_sort(area), 0);
+    const Files finished = snapshot();
+    // As a run that died before its end leaves it: S4 and S7 superseded and
+    // not marked, the entries not in order.
+    ASSERT_TRUE(store("S4", image_bytes(51, 4)).ok());
+    ASSERT_TRUE(store("S7", image_bytes(52, 7)).ok());
+    ASSERT_TRUE(store("A0", image_bytes(53, 9)).ok());
+    const Files dead = snapshot();
+
+    struct Case {
+        const Files* area;
+        std::vector<std::string> names;
+        bool endWritesNothing;
+    };
+    const Case cases[] = {{&finished, {"N2", "S3", "N1"}, true},
+                          {&dead, {"N2", "S3", "N1"}, true},
+                          {&finished, {"N1"}, true},
+                          {&dead, {"N1"}, true},
+                          {&finished, {"N2", "N1", "S9"}, false}};
+    for (const Case& c : cases) {
+        // Both runs within one second, so that their time stamps agree.
+        for (int attempt = 0;; ++attempt) {
+            ASSERT_LT(attempt, 5);
+            const int32_t second = time_stamp_now();
+            restore(*c.area);
+            run(c.names, false);
+            const Files expected = snapshot();
+            restore(*c.area);
+            const bool untouched = run(c.names, true);
+            const Files got = snapshot();
+            if (time_stamp_now() != second) continue;
+            EXPECT_TRUE(got == expected) << c.names.front() << "..." << c.names.back();
+            EXPECT_EQ(untouched, c.endWritesNothing) << c.names.back();
+            EXPECT_TRUE(problems(nullptr, true).empty()) << teilimp::testing::describe(problems(nullptr, true));
+            break;
+        }
+    }
 }
 
 }  // namespace
