@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -330,33 +331,40 @@ int main(int argc, char** argv) {
 
         // The end of the run against the stores of the same in-process run,
         // and against the program's whole run (start, lock, listing, stores
-        // and end; the median above): the files in the order the directory
-        // gives them, as the program takes them, and once more with a new
-        // piece last (then the last store writes the control file sorted).
-        std::vector<std::string> listed, newLast;
+        // and end; the median above): the files in name order, as the
+        // program takes them (its last piece is new: its store writes the
+        // control file sorted), and once more with a replacing piece last
+        // (the end of the run then carries its mark and sorts).
+        std::vector<std::string> listed, otherLast;
         for (const auto& entry : fs::directory_iterator(epn)) listed.push_back(entry.path().filename().string());
-        newLast = listed;
-        const auto isNew = [](const std::string& file) { return std::stoi(file.substr(1)) % 4 != 3; };
-        if (!isNew(newLast.back())) {
-            const auto it = std::find_if(newLast.begin(), newLast.end(), isNew);
-            if (it != newLast.end()) std::rotate(it, it + 1, newLast.end());
-        }
-        for (const bool directoryOrder : {true, false}) {
+        std::sort(listed.begin(), listed.end(), [](std::string a, std::string b) {
+            for (char& c : a) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            for (char& c : b) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            return a < b;
+        });
+        otherLast = listed;
+        const auto isNew = [validCount](const std::string& file) {
+            return validCount == 0 || std::stoi(file.substr(1)) % 4 != 3;
+        };
+        const auto other = std::find_if(otherLast.begin(), otherLast.end(),
+                                         [&](const std::string& f) { return isNew(f) != isNew(listed.back()); });
+        if (other != otherLast.end()) std::rotate(other, other + 1, otherLast.end());
+        for (const bool nameOrder : {true, false}) {
             std::vector<double> storeMs, marksMs, sortMs, endMs, endShare;
             for (int t = 0; t < trials; ++t) {
                 copy_area(tpl, run);
-                const InProcess ip = run_in_process(run, epn, directoryOrder ? listed : newLast);
+                const InProcess ip = run_in_process(run, epn, nameOrder ? listed : otherLast);
                 storeMs.push_back(ip.storeMs);
                 marksMs.push_back(ip.marksMs);
                 sortMs.push_back(ip.sortMs);
                 endMs.push_back(ip.marksMs + ip.sortMs);
                 endShare.push_back(100.0 * (ip.marksMs + ip.sortMs) / (ip.storeMs + ip.marksMs + ip.sortMs));
             }
-            const std::string& last = (directoryOrder ? listed : newLast).back();
+            const std::string& last = (nameOrder ? listed : otherLast).back();
             std::printf("M=%-7lld in-process runs, %s (last %s, %s): store %.2f ms/piece, superseded marks %.1f ms, "
                         "sort %.1f ms: end of the run %.1f ms, %.1f %% of the in-process run, %.1f %% of the "
                         "program's run (medians)\n",
-                        static_cast<long long>(m), directoryOrder ? "directory order" : "a new piece last", last.c_str(),
+                        static_cast<long long>(m), nameOrder ? "name order" : "another piece last", last.c_str(),
                         isNew(last) ? "new" : "replacing", median(storeMs) / pieces, median(marksMs), median(sortMs),
                         median(endMs), median(endShare), 100.0 * median(endMs) / (median(programMs) * pieces));
             std::fflush(stdout);
