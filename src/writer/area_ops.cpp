@@ -57,7 +57,7 @@ bool already_in_state(const std::string& piece, const SlotSet& set, int16_t stat
 // tells whether the file was replaced (its directory is then still to be
 // flushed).
 int32_t mark_slots(const AreaField& area, const FileCode& fileCode, const SlotSet& set, int16_t state,
-                   bool& rewritten);
+                   bool& rewritten, bool keepBackup = false);
 
 }  // namespace
 
@@ -317,6 +317,57 @@ void epn_mark_superseded(const AreaField& area) {
     carry_marks(area, plan);
 }
 
+bool mark_replaced_early(const AreaField& area, AreaRun& run, const PieceName& name, EarlyMarks& early) {
+    if (!control_as_known(area, run) && !read_control_into(area, run)) return false;
+    // The valid entries of the name (those the store will supersede) and
+    // the piece file that the store will write to.
+    MarkPlan plan;
+    FileCode next{};
+    bool trailer = false;
+    for (size_t at = 0; at + kRecordSize <= run.control.size(); at += kRecordSize) {
+        const std::span<const uint8_t, 64> rec(run.control.data() + at, kRecordSize);
+        if (is_trailer(rec)) {
+            CtlTrailer t;
+            std::copy(rec.begin(), rec.end(), t.raw.begin());
+            next = trailer_next_code(t);
+            trailer = true;
+            break;
+        }
+        if (std::memcmp(rec.data(), name.data(), name.size()) != 0 || entry_state(rec) != kStateValid) continue;
+        const CtlEntry e = decode_entry(rec);
+        if (e.slot > 7) return false;
+        plan.add(e.fileCode, e.slot);
+    }
+    if (!trailer) return false;
+    // The piece file that takes the new image keeps one backup of its own.
+    for (const auto& [code, set] : plan.files)
+        if (code == next) return false;
+    bool rewritten = false;
+    for (const auto& [code, set] : plan.files) {
+        bool one = false;
+        const std::string piece = area_path(area, AreaFile::Piece, code);
+        const std::string backup = area_path(area, AreaFile::PieceBackup, code);
+        if (mark_slots(area, code, set, kStateSuperseded, one, true) != 0) {
+            undo_early_marks(early);
+            return false;
+        }
+        if (one) early.push_back({piece, backup});
+        rewritten = rewritten || one;
+    }
+    if (rewritten) platform::sync_directory(io::dir_of(area_path(area, AreaFile::Control)));
+    return true;
+}
+
+void undo_early_marks(EarlyMarks& early) {
+    for (const auto& [piece, backup] : early) io::restore_from(piece, backup);
+    early.clear();
+}
+
+void drop_early_backups(EarlyMarks& early) {
+    for (const auto& [piece, backup] : early) io::drop_backup(piece, backup, false);
+    early.clear();
+}
+
 bool carry_marks_before_last(const AreaField& area, AreaRun& run) {
     MarkPlan plan;
     if (run.earlierMarks == AreaRun::Marks::Carried) {
@@ -365,7 +416,7 @@ int32_t epn_pce_mark(const AreaField& area, const FileCode& fileCode, int32_t sl
 namespace {
 
 int32_t mark_slots(const AreaField& area, const FileCode& fileCode, const SlotSet& set, int16_t state,
-                   bool& rewritten) {
+                   bool& rewritten, bool keepBackup) {
     if (!ccc_valid(fileCode)) return 2;
     SafeRewrite rw(area_path(area, AreaFile::Piece, fileCode), area_path(area, AreaFile::PieceBackup, fileCode));
     if (already_in_state(rw.path, set, state)) return 0;
@@ -398,7 +449,7 @@ int32_t mark_slots(const AreaField& area, const FileCode& fileCode, const SlotSe
     if (io::copy_bytes(reader, rw.out, images) != io::CopyResult::Ok) return 5;
     rewritten = true;
     if (!rw.commit()) return 5;
-    rw.drop_backup(false);
+    if (!keepBackup) rw.drop_backup(false);
     return 0;
 }
 

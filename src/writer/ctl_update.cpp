@@ -75,9 +75,9 @@ int32_t ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t
 
     CtlTrailer trailer;
     trailer.raw = rec;
-    // A new entry that supersedes none may be written with the whole file
-    // in the sorted order (the run's last one: see epn_store_piece).
-    const bool sorted = notes != nullptr && notes->sortIfNew && !notes->replaced;
+    // The run's last update may be written with the whole file in the
+    // sorted order (see epn_store_piece).
+    const bool sorted = notes != nullptr && notes->sortedWrite;
     if (!sorted && entries > 0 && !platform::write_all(rw.out, old.data(), entries * kRecordSize)) return 4;
     const FileCode code = trailer_next_code(trailer);
     const uint8_t nextSlot = trailer_next_slot(trailer);

@@ -5,6 +5,8 @@
 // come from an update (a stray file, a damaged disk): putting it back would
 // replace a sound file with it, so then nothing is changed.
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 #include "writer/area_files.h"
 #include "writer/area_io.h"
@@ -17,17 +19,19 @@ namespace teilimp::writer {
 
 namespace {
 
-// The place (file code, stored slot) of the last entry of a sound control
-// file, and the place its trailer names next.
+// The places (file code, stored slot) of the valid entries of a sound
+// control file, and the place its trailer names next.
 struct Places {
-    bool lastEntry = false;
-    FileCode lastCode{};
-    uint8_t lastSlot = 0;
+    std::vector<std::pair<FileCode, uint8_t>> valid;
     FileCode nextCode{};
     uint8_t nextSlot = 0;
+
+    bool holds(const FileCode& code, uint8_t slot) const {
+        return std::find(valid.begin(), valid.end(), std::make_pair(code, slot)) != valid.end();
+    }
 };
 
-bool read_places(const std::string& path, Places& p) {
+bool read_places(const std::string& path, Places& p, bool entries) {
     std::string bytes;
     if (platform::read_whole_file(path, bytes) != platform::kErrNone) return false;
     std::span<const uint8_t> b(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
@@ -37,25 +41,25 @@ bool read_places(const std::string& path, Places& p) {
     std::copy(b.end() - kRecordSize, b.end(), t.raw.begin());
     p.nextCode = trailer_next_code(t);
     p.nextSlot = trailer_next_slot(t);
-    if (n >= 2) {
-        const CtlEntry e = decode_entry(std::span<const uint8_t, 64>(b.data() + (n - 2) * kRecordSize, 64));
-        p.lastEntry = true;
-        p.lastCode = e.fileCode;
-        p.lastSlot = e.slot;
+    for (size_t k = 0; entries && k + 1 < n; ++k) {
+        const CtlEntry e = decode_entry(std::span<const uint8_t, 64>(b.data() + k * kRecordSize, 64));
+        if (e.entryState == kStateValid) p.valid.push_back({e.fileCode, e.slot});
     }
     return true;
 }
 
 // A run that died after its piece was in the piece file, with only the
 // backup of the control file left to drop: the control file already holds
-// the new entry and the piece file the new piece, so the update is done.
-// Putting the backup back would leave the piece file one piece ahead of
-// the control file, and the next store would find its slot taken.
+// the new entry (a valid one at the place the backup named next: the last
+// entry, or anywhere when the update wrote the file sorted) and the piece
+// file the new piece, so the update is done. Putting the backup back would
+// leave the piece file one piece ahead of the control file, and the next
+// store would find its slot taken.
 bool update_was_complete(const AreaField& area, const std::string& ctl, const std::string& bak) {
     Places before;
     Places after;
-    if (!read_places(bak, before) || !read_places(ctl, after)) return false;
-    if (!after.lastEntry || after.lastCode != before.nextCode || after.lastSlot != before.nextSlot) return false;
+    if (!read_places(bak, before, false) || !read_places(ctl, after, true)) return false;
+    if (!after.holds(before.nextCode, before.nextSlot)) return false;
     const PceLayout piece = read_pce_layout(area_path(area, AreaFile::Piece, before.nextCode));
     return pce_sound(piece) && piece.usedSlots == before.nextSlot + 1;
 }
@@ -82,6 +86,10 @@ RecoveryReport epn_recover_area(const AreaField& area, AreaRun* run) {
     // What was put back or deleted names no piece file that the listing
     // did not show, unless a piece file itself came back: then it is
     // listed again.
+    // A run that died may have left its control file sorted and a mark it
+    // had made early put back just now: after anything was put back, the
+    // marks already in the piece files are not taken on trust.
+    if (run != nullptr && !report.restored.empty()) run->earlierMarks = AreaRun::Marks::Uncertain;
     if (run != nullptr && !report.failed && report.unsound.empty()) {
         if (!report.restored.empty()) {
             listing.clear();

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -28,10 +29,10 @@ struct CtlPutNotes {
     // it is in place (else they are to be taken as unknown).
     std::vector<uint8_t>* control = nullptr;
     bool controlKnown = false;
-    // in: a new entry that supersedes no other is written with the whole
-    // file in sorted order; out: it was (the bytes in `control` are then
-    // not the file's).
-    bool sortIfNew = false;
+    // in: the new version is written with the whole file in sorted order
+    // (every mark is in the piece files already); out: it was (the bytes
+    // in `control` are then not the file's).
+    bool sortedWrite = false;
     bool writtenSorted = false;
 };
 
@@ -49,6 +50,23 @@ bool control_unchanged(const AreaField& area, const AreaRun& run);
 // True when all are carried; the run then counts every earlier mark as
 // carried.
 bool carry_marks_before_last(const AreaField& area, AreaRun& run);
+// The piece files that the run's last store marked before its control
+// update, each with the backup it keeps until the store is through:
+// (piece file, backup).
+using EarlyMarks = std::vector<std::pair<std::string, std::string>>;
+// Before the run's last store of a piece that supersedes stored ones:
+// marks the valid entries of `name` superseded in their piece files, each
+// file's backup kept (in `early`), so that the control update can be
+// written in sorted order at once. A dead store is then undone by the
+// recovery as a whole (the backups put back). True when done, or when no
+// entry has the name; false (nothing changed) when an entry is in the piece
+// file the store will write to, or a mark failed.
+bool mark_replaced_early(const AreaField& area, AreaRun& run, const PieceName& name, EarlyMarks& early);
+// The piece files put back from their backups (the store failed).
+void undo_early_marks(EarlyMarks& early);
+// The backups removed (the store is through; the directory is flushed by
+// the end of the control update).
+void drop_early_backups(EarlyMarks& early);
 // Reads the control file into `run` (its stamp taken first, so that a
 // change meanwhile shows); false when it can't be read.
 bool read_control_into(const AreaField& area, AreaRun& run);

@@ -41,13 +41,16 @@ StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::s
     const auto length = static_cast<int32_t>(image.size());
     CtlPutNotes notes;
     if (run != nullptr) run->controlSorted = false;
-    // The run's last piece: once every earlier mark is carried, a new
-    // piece's control entry goes in with the file written in sorted order,
-    // and the end of the run has neither marks nor sort left to do. (A
-    // piece that supersedes another is entered as usual: its mark is for
-    // the end of the run, and until that is carried the file must not look
-    // as a finished run leaves it.)
-    notes.sortIfNew = run != nullptr && lastOfRun && carry_marks_before_last(area, *run);
+    // The run's last piece: once every mark the end of the run would carry
+    // is in the piece files (the run's earlier ones, and those of the
+    // entries this piece supersedes, whose files keep their backups until
+    // the store is through), the control entry goes in with the file
+    // written in sorted order, and the end of the run has nothing left to
+    // do. A sorted control file tells the next run that every mark is
+    // carried, so it must not be written before they are.
+    EarlyMarks early;
+    notes.sortedWrite = run != nullptr && lastOfRun && carry_marks_before_last(area, *run) &&
+                        mark_replaced_early(area, *run, name, early);
     notes.checkState = run != nullptr && run->earlierMarks == AreaRun::Marks::Unknown;
     if (run != nullptr) {
         notes.control = &run->control;
@@ -55,6 +58,7 @@ StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::s
         run->controlKnown = false;  // known again only when stored
     }
     r.ctl = ctl_put_stamped(name, length, stamp, r.code, r.slot, area, &notes);
+    if (r.ctl != 0) undo_early_marks(early);
     r.replaced = notes.replaced;
     // The state before the run's first change (a failed update leaves the
     // file as it was).
@@ -64,6 +68,11 @@ StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::s
     if (r.ctl != 0) return r;
     int64_t pieceBytes = -1;
     r.pce = pce_put_stamped(r.code, r.slot, name, image, stamp, area, &pieceBytes);
+    // The early marks go with the control update: undone with it, or their
+    // backups dropped before its own (a store that dies in between is then
+    // carried forward whole by the recovery).
+    if (r.pce != 0) undo_early_marks(early);
+    else drop_early_backups(early);
     epn_ctl_end(area, r.pce != 0 ? 1 : 0);
     if (run == nullptr) return r;
     if (r.pce == 0) {
@@ -78,7 +87,9 @@ StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::s
         run->storedCode = r.code;
         run->storedBytes = pieceBytes;
     }
-    if (r.pce == 0) run->superseded.insert(run->superseded.end(), notes.superseded.begin(), notes.superseded.end());
+    // Marks still to carry at the end of the run (not those made early).
+    if (r.pce == 0 && !notes.writtenSorted)
+        run->superseded.insert(run->superseded.end(), notes.superseded.begin(), notes.superseded.end());
     // Slot 1 creates the piece file (or finds one left behind).
     if (r.slot == 1) note_piece_file(area, r.code, *run);
     return r;

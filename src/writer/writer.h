@@ -79,10 +79,12 @@ struct AreaRun {
 // and the directory entry carry the same time stamp.
 // With `run`, what the store finds out or changes is kept in it.
 // `lastOfRun`: no further piece follows in this run (with `run` only):
-// the marks the end of the run would carry are carried first, and a piece
-// that supersedes none is entered with the control file written in the
-// order the end of the run's sort gives it, so that the sort has nothing
-// left to write. The files come out as the end of the run leaves them.
+// the marks the end of the run would carry are carried first (also those
+// of the entries this piece supersedes, unless one of them is in the piece
+// file that takes the new image), and the piece is entered with the
+// control file written in the order the end of the run's sort gives it, so
+// that the end of the run has nothing left to write. The files come out as
+// the end of the run leaves them.
 StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::span<const uint8_t> image,
                             AreaRun* run = nullptr, bool lastOfRun = false);
 
@@ -144,7 +146,8 @@ struct RecoveryReport {
 // when any backup is unsound, nothing is changed at all. A backup that
 // could not be put back stays for the next attempt.
 // With `run`, the listing of the directory that the recovery makes is
-// also the space check's scan for the run (after what was put back).
+// also the space check's scan for the run (after what was put back), and
+// when anything was put back the run carries every mark at its end.
 RecoveryReport epn_recover_area(const AreaField& area, AreaRun* run = nullptr);
 // The number of files put back (0: nothing to do); -1 when a backup was
 // unsound or could not be put back.

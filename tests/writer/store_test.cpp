@@ -408,8 +408,9 @@ TEST_F(Store, MarksOfOneFileAreCarriedInOneRewrite) {
 // The last store of a run, told so, leaves the area's files exactly as the
 // same stores and the end of the run (marks, sort) leave them, whether the
 // run found the area as a finished run leaves it or as a dead one does,
-// and whether the last piece is new or supersedes one; when it is new, the
-// end of the run then writes nothing.
+// and whether the last piece is new or supersedes one; the end of the run
+// then writes nothing, unless the superseded entry is in the piece file
+// that takes the new image.
 TEST_F(Store, LastStoreOfARunLeavesTheFilesAsTheEndOfTheRunDoes) {
     using Files = std::map<std::string, std::string>;
     const auto snapshot = [&] {
@@ -457,7 +458,10 @@ TEST_F(Store, LastStoreOfARunLeavesTheFilesAsTheEndOfTheRunDoes) {
                           {&dead, {"N2", "S3", "N1"}, true},
                           {&finished, {"N1"}, true},
                           {&dead, {"N1"}, true},
-                          {&finished, {"N2", "N1", "S9"}, false}};
+                          {&finished, {"N2", "N1", "S9"}, true},
+                          {&dead, {"N2", "S4"}, true},
+                          // S17 is in the piece file that takes the new image.
+                          {&finished, {"N2", "N1", "S17"}, false}};
     for (const Case& c : cases) {
         // Both runs within one second, so that their time stamps agree.
         for (int attempt = 0;; ++attempt) {
