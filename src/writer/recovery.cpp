@@ -114,15 +114,33 @@ RecoveryReport recover_from(const AreaField& area, const std::string& ctl, const
     if (!report.unsound.empty()) return report;
 
     for (const std::string& temp : files.temps) io::remove_file(temp);
-    // The piece files first: whether the control file's update was complete
-    // is judged from the piece file as it was before the dead run's store.
-    for (const auto& [code, backup] : files.pieceBackups) {
+    // The piece file that was to take the dead run's piece first: whether
+    // the control file's update was complete is judged from it as it was
+    // before the store.
+    Places before;
+    const bool known = ctlBackup && read_places(bak, before, false);
+    const auto put_back = [&](const FileCode& code, const std::string& backup) {
         const std::string piece = area_path(area, AreaFile::Piece, code);
         if (io::restore_from(piece, backup)) report.restored.push_back(name_of(piece));
         else report.failed = true;
+    };
+    for (const auto& [code, backup] : files.pieceBackups)
+        if (known && code == before.nextCode) put_back(code, backup);
+    const bool complete = ctlBackup && !report.failed && update_was_complete(area, ctl, bak);
+    // Other piece files with a backup beside the control file's hold marks
+    // made for that update (the last store of a run marks the entries it
+    // supersedes first): kept when the update is complete, put back when
+    // it is undone.
+    for (const auto& [code, backup] : files.pieceBackups) {
+        if (known && code == before.nextCode) continue;
+        if (complete) {
+            if (!io::remove_file(backup)) report.failed = true;
+        } else {
+            put_back(code, backup);
+        }
     }
     if (ctlBackup && !report.failed) {
-        if (update_was_complete(area, ctl, bak)) {
+        if (complete) {
             if (!io::remove_file(bak)) report.failed = true;
         } else if (io::restore_from(ctl, bak)) {
             report.restored.push_back(name_of(ctl));

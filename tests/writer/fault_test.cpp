@@ -222,16 +222,14 @@ TEST_F(FaultArea, FaultOrCrashAnywhereInARun) {
             const teilimp::testing::RunResult child = teilimp::testing::run_self("FaultChild.RunAsARunUntilCrash", env);
             ASSERT_TRUE(child.killed || (child.exitCode == 0 && k + 3 > ops))
                 << which << "operation " << k << ": exit " << child.exitCode << "\n" << child.rawOut;
-            // The next run puts the area back as a run does (under the
-            // lock, before its first piece), then imports.
-            AreaRun next;
-            const RecoveryReport recovered = epn_recover_area(area, &next);
-            ASSERT_TRUE(!recovered.failed && recovered.unsound.empty()) << which << "operation " << k;
+            // The next run puts the area back (as a run does, under the
+            // lock before its first piece) and imports nothing; the one
+            // after it must still find every mark it does not carry itself.
+            ASSERT_GE(epn_recover(area), 0) << which << "operation " << k;
             auto p = problems();
             ASSERT_TRUE(p.empty()) << which << "crash at operation " << k << " of " << ops << ":\n" << describe(p);
             int failed = 0;
-            Images expect =
-                run_as_a_run(area, teilimp::testing::valid_images(data), lastReplaces, std::move(next), &failed);
+            Images expect = run_as_a_run(area, teilimp::testing::valid_images(data), lastReplaces, AreaRun{}, &failed);
             EXPECT_EQ(failed, 0) << which << "pieces the run after a crash at " << k << " could not store";
             p = problems(&expect, true);
             ASSERT_TRUE(p.empty()) << which << "the run after a crash at " << k << ":\n" << describe(p);
