@@ -17,8 +17,10 @@ for program in "$@"; do
     page="$man_dir/$name.1"
     [ -f "$page" ] || { echo "$page missing"; exit 1; }
     # The page's source with the escapes of the minus sign and the font
-    # changes removed: "\-\-json" reads "--json".
-    text=$(sed -e 's/\\-/-/g' -e 's/\\f[BIRP]//g' -e 's/\\&//g' "$page")
+    # changes removed, the arguments of the alternating-font macros joined:
+    # "\-\-json" reads "--json", ".BI TEILIMP_DRIVE_ L" "TEILIMP_DRIVE_L".
+    text=$(sed -E -e 's/\\-/-/g' -e 's/\\f[BIRP]//g' -e 's/\\&//g' \
+        -e '/^\.(BI|BR|IB|IR|RB|RI) /{s/^\.[BIR]{2} //;s/[" ]//g;}' "$page")
     # Whatever the program's exit status: older programs show the usage
     # text with status 2, on either stream.
     usage=$("$program" --help 2>&1)
