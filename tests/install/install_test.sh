@@ -35,6 +35,12 @@ check_files() {
 # The installed programs on a fresh area of drive T:.
 try_programs() {
     bin=$1/bin examples=$1/share/doc/teilimp/examples
+    # Where the programs know --version, it gives the package's version.
+    for p in teilimp teilarea; do
+        if out=$("$bin/$p" --version 2>&1); then
+            [ "$out" = "$p $version" ] || fail "$mode: $p --version: $out"
+        fi
+    done
     drive="$tmp/drive"
     mkdir -p "$drive/userroot/storage/TEST/data"
     TEILIMP_DRIVE_T=$drive

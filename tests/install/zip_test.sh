@@ -49,6 +49,9 @@ link="$WINEPREFIX/dosdevices/p:"
 rm -f "$link"
 ln -s "$tmp/p" "$link" || fail "no drive P: in $WINEPREFIX"
 mkdir -p "$tmp/p/userroot/storage/TEST/data"
+if out=$("$wine" "$dir/teilimp.exe" --version 2>&1); then
+    [ "$(printf '%s' "$out" | tr -d '\r')" = "teilimp $version" ] || fail "teilimp.exe --version: $out"
+fi
 out=$(echo j | "$wine" "$dir/teilimp.exe" P:TEST /d 2>&1) || fail "clear: $out"
 out=$("$wine" "$dir/teilimp.exe" P:TEST "P:\\zip\\$name\\examples\\*.epn" 2>&1) || fail "import: $out"
 n=$(ls "$dir"/examples/*.epn | wc -l)
