@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE ?= cmake
 
-.PHONY: all build test test-plain test-asan test-windows fuzz fuzz-long windows bench bench-network demo clean
+.PHONY: all build test test-plain test-asan test-windows fuzz fuzz-long windows bench bench-network demo install package clean
 
 all: build
 
@@ -88,6 +88,29 @@ bench-network: build
 
 demo: build
 	sh examples/demo.sh
+
+# The programs, the manual pages, the README and the examples below PREFIX
+# (bin/, share/man/man1/, share/doc/teilimp/); DESTDIR goes in front of it
+# for a staged install.
+PREFIX ?= /usr/local
+install: build
+	DESTDIR="$(DESTDIR)" $(CMAKE) --install build --prefix "$(PREFIX)"
+
+# Into build/package/: the Debian package teilimp_<version>_<arch>.deb and,
+# with MinGW-w64, the Windows zip teilimp-<version>-win64.zip.
+CPACK ?= cpack
+package: build
+	rm -rf build/package
+	$(CPACK) --config build/CPackConfig.cmake
+	@if command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1; then \
+	  $(call windows_configure,x64,x86_64) >/dev/null && \
+	  $(CMAKE) --build build/windows/x64 -j $(JOBS) --target teilimp teilarea && \
+	  $(CPACK) --config build/windows/x64/CPackConfig.cmake -B $(CURDIR)/build/package; \
+	else \
+	  echo "MinGW-w64 (x86_64-w64-mingw32-g++-posix) not installed: the Windows zip is skipped"; \
+	fi
+	rm -rf build/package/_CPack_Packages
+	@ls -l build/package
 
 clean:
 	rm -rf build
