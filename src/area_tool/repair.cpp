@@ -25,17 +25,6 @@ using platform::console_line;
 using writer::kStateSuperseded;
 using writer::kStateValid;
 
-// Releases the lock when the repair ends, however it ends.
-struct HeldLock {
-    const writer::AreaField& area;
-    bool held = true;
-    void release() {
-        if (held) writer::epn_unlock(area);
-        held = false;
-    }
-    ~HeldLock() { release(); }
-};
-
 // "<path>.<YYYYMMDD-HHMMSS>.bak", a name not in use.
 std::string kept_name(const std::string& ctlPath) {
     const platform::CalendarTime t = platform::local_now();
@@ -181,17 +170,17 @@ int run_repair(const writer::AreaField& area) {
         return kExitUnreadable;
     }
     console_line("Repariere Bereich " + console_text(area_text(area)) + " (" + console_text(m.dataDir) + ")");
-    if (writer::epn_lock(area, 1) == 0) {
-        console_line("Zielbereich ist blockiert.");
-        return kExitUnreadable;
-    }
-    HeldLock lock{area};
+    std::unique_ptr<writer::LockKeeper> lock = lock_for_change(area);
+    if (!lock) return kExitUnreadable;
+    // Before each step that changes the area: still this run's lock?
+    auto held = [&] { return lock_still_held(*lock); };
     load_area(area, m);
     std::string leftovers;
     for (const Problem& p : find_problems(m).problems)
         if (p.kind == "leftover") leftovers += (leftovers.empty() ? "" : ", ") + p.concerns;
     if (!leftovers.empty())
         console_line("Sicherungskopien und tempor\x84re Dateien eines abgebrochenen Laufs: " + leftovers);
+    if (!held()) return failed();
     writer::RecoveryReport report = writer::epn_recover_area(area);
     if (!report.unsound.empty()) {
         // A backup that does not hold together cannot be put back, and it
@@ -210,16 +199,18 @@ int run_repair(const writer::AreaField& area) {
     if (!leftovers.empty()) load_area(area, m);
     Findings f = find_problems(m);
     if (f.ctlNeedsRebuild) {
-        if (!rebuild_control_file(m)) return failed();
+        if (!held() || !rebuild_control_file(m)) return failed();
         load_area(area, m);
         f = find_problems(m);
     }
-    if (!revive_valid_slots(m)) return failed();
+    if (!held() || !revive_valid_slots(m)) return failed();
     if (f.marksToCarry > 0) {
+        if (!held()) return failed();
         writer::epn_mark_superseded(area);
         console_line("Ersetzt-Markierungen in die Teiledateien \x81" "bertragen: " + std::to_string(f.marksToCarry) + ".");
     }
     if (m.ctlPresent) {
+        if (!held()) return failed();
         const int32_t sorted = writer::epn_ctl_sort(area);
         if (sorted != 0) {
             console_line("Achtung: Fehler in epn_ctl_sort()" + std::to_string(sorted));
@@ -227,7 +218,10 @@ int run_repair(const writer::AreaField& area) {
         }
         if (f.unsorted) console_line("Steuerdatei sortiert.");
     }
-    lock.release();
+    if (!lock->release()) {
+        console_line("Achtung: Zugriff auf den Zielbereich verloren.");
+        return failed();
+    }
 
     load_area(area, m);
     const Findings after = find_problems(m);

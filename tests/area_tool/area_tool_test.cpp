@@ -274,6 +274,19 @@ TEST_F(ToolArea, FreshLockIsReportedAndStopsTheRepair) {
     EXPECT_EQ(repair.status, kExitUnreadable);
     EXPECT_NE(repair.out.find("Zielbereich ist blockiert."), std::string::npos) << repair.out;
     EXPECT_TRUE(has("teilimp.opn"));  // another run's lock is left alone
+    testing::remove_file(file("teilimp.opn"));
+#ifndef _WIN32
+    // A data directory that takes no file: the importer's text.
+    const std::string before = bytes("piece.ctl");
+    ASSERT_EQ(platform::set_attributes(data, platform::kAttrReadOnly), platform::kErrNone);
+    const ToolRun refused = tool({"repair", "F:TEST"});
+    platform::set_attributes(data, 0);
+    EXPECT_EQ(refused.status, kExitUnreadable);
+    EXPECT_NE(refused.out.find("Achtung: Zielbereich nicht beschreibbar: F:\\userroot\\storage\\TEST\\data\\\n"),
+              std::string::npos)
+        << refused.out;
+    EXPECT_EQ(bytes("piece.ctl"), before);
+#endif
 }
 
 TEST_F(ToolArea, AreaThatCannotBeReadGivesStatus2) {
