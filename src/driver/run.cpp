@@ -119,7 +119,7 @@ std::string with_status(std::string_view text, int32_t status) {
 }
 
 // The line that reports a status, and the line with its reason.
-void report_status(StatusSource source, int32_t status, int32_t stopLine = 0) {
+void report_status(StatusSource source, int32_t status, int32_t stopLine = 0, std::string_view pieceFile = {}) {
     std::string_view text;
     switch (source) {
     case StatusSource::Conversion: text = "Fehler beim Konvertieren:"; break;
@@ -128,7 +128,7 @@ void report_status(StatusSource source, int32_t status, int32_t stopLine = 0) {
     case StatusSource::Sort: text = "Achtung: Fehler in epn_ctl_sort()"; break;
     }
     console_line(with_status(text, status));
-    console_line(reason_line(source, status, stopLine));
+    console_line(reason_line(source, status, stopLine, pieceFile));
 }
 
 // An argument of the form of an option: "/" or "-" followed by one or two
@@ -432,7 +432,9 @@ bool store_piece(Run& run, const writer::PieceName& name) {
         return false;
     }
     if (r.pce != 0) {
-        if (!sw.quiet) report_status(StatusSource::PieceFile, r.pce);
+        if (!sw.quiet)
+            report_status(StatusSource::PieceFile, r.pce, 0,
+                          "piece" + std::string(r.code.data(), r.code.size()) + ".pce");
         return false;
     }
     if (r.replaced) ++run.counts.replaced;

@@ -105,6 +105,13 @@ TEST_F(ToolArea, SoundAreaHasNoProblems) {
     const ToolRun plain = tool({"check", "F:TEST"});
     EXPECT_EQ(plain.status, kExitOk);
     EXPECT_NE(plain.out.find("Bereich in Ordnung"), std::string::npos) << plain.out;
+    // Repair leaves a sound area as it is, to the byte.
+    std::map<std::string, std::string> before;
+    for (const std::string& n : testing::list_dir(data)) before[n] = bytes(n);
+    EXPECT_EQ(tool({"repair", "F:TEST"}).status, kExitOk);
+    std::map<std::string, std::string> after;
+    for (const std::string& n : testing::list_dir(data)) after[n] = bytes(n);
+    EXPECT_TRUE(after == before);
 }
 
 struct Damage {
@@ -141,6 +148,14 @@ std::vector<Damage> damages() {
              a.put("pieceaab.pce", b.substr(0, 528 + a.expect["P8"].size()));
          },
          true, {"P3", "P9"}},
+        // Cut in the middle of an image, and bytes after the last image:
+        // kept whole as a .bak, cut back to the whole images.
+        {"pce_length",
+         [](ToolArea& a) { a.put("pieceaab.pce", a.bytes("pieceaab.pce").substr(0, 528 + a.expect["P8"].size() + 9)); },
+         true, {"P3", "P9"}},
+        {"pce_length", [](ToolArea& a) { a.put("pieceaaa.pce", a.bytes("pieceaaa.pce") + "junk"); }},
+        {"pce_length", [](ToolArea& a) { a.put("pieceaab.pce", a.bytes("pieceaab.pce").substr(0, 600)); },
+         true, {"P3", "P8", "P9"}},
         // A name that differs is left for the user: either may be right.
         {"dir_mismatch", [](ToolArea& a) { a.patch("pieceaaa.pce", 16 + 64 * 5 + 8, "Q"); }, false},
         // A length that differs: the directory's chain is what the file holds.
@@ -207,6 +222,13 @@ TEST_P(DamagedArea, IsReportedAndRepaired) {
     }
     EXPECT_EQ(repair.status, kExitOk) << describe(repair);
     EXPECT_EQ(after.status, kExitOk) << describe(after);
+    if (std::string(d.kind) == "pce_length") {
+        // The damaged piece file is kept whole beside the area.
+        size_t kept = 0;
+        for (const std::string& n : testing::list_dir(data))
+            kept += n.rfind("piece", 0) == 0 && n.find(".pce.") != std::string::npos && n.ends_with(".bak");
+        EXPECT_EQ(kept, 1u) << describe(repair);
+    }
     // No piece that was still there is lost.
     Images want = expect;
     for (const std::string& n : d.lost) want.erase(n);
