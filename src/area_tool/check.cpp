@@ -35,7 +35,7 @@ struct Checker {
         out.problems.push_back({kind, concerns, text});
     }
     std::string entry_label(const Entry& e) const {
-        return "Eintrag " + std::to_string(e.record + 1) + " (" + console_text(name_text(e.fields.pieceName)) + ")";
+        return "Eintrag " + std::to_string(e.record + 1) + " (" + name_shown(e.fields.pieceName) + ")";
     }
 
     void control_file();
@@ -98,11 +98,11 @@ void Checker::trailer() {
 }
 
 void Checker::entries() {
-    std::map<std::string, int> validNames;
+    std::map<writer::PieceName, int> validNames;  // all 20 bytes, as the importer tells names apart
     for (const Entry& e : m.entries) {
         if (!e.placeValid) continue;
         const writer::CtlEntry& f = e.fields;
-        if (f.entryState == kStateValid) ++validNames[name_text(f.pieceName)];
+        if (f.entryState == kStateValid) ++validNames[f.pieceName];
         const std::string label = entry_label(e);
         const PieceFile* file = m.file(f.fileCode);
         const std::string fileName = piece_file_name(f.fileCode);
@@ -125,7 +125,7 @@ void Checker::entries() {
         const bool lengthDiffers = writer::dir_length(d) != f.dataLength;
         if (nameDiffers || lengthDiffers) {
             std::string text = "Verzeichnis von " + fileName + " Platz " + std::to_string(f.slot) + " weicht ab:";
-            if (nameDiffers) text += " Name " + console_text(name_text(writer::dir_name(d)));
+            if (nameDiffers) text += " Name " + name_shown(writer::dir_name(d));
             if (lengthDiffers)
                 text += " L\x84nge " + std::to_string(writer::dir_length(d)) + " statt " + std::to_string(f.dataLength);
             add("dir_mismatch", label, text);
@@ -147,7 +147,7 @@ void Checker::entries() {
     }
     for (const auto& [name, count] : validNames) {
         if (count < 2) continue;
-        add("name_twice", "Teil " + console_text(name), std::to_string(count) + "-mal g\x81ltig");
+        add("name_twice", "Teil " + name_shown(name), std::to_string(count) + "-mal g\x81ltig");
         out.ctlNeedsRebuild = true;
     }
 }

@@ -177,7 +177,7 @@ bool rebuild_control_file(const AreaModel& m) {
     for (const writer::CtlEntry& e : entries) kept.insert({e.fileCode, e.slot});
     for (const Entry& e : m.entries)
         if (e.placeValid && kept.count({e.fields.fileCode, e.fields.slot}) == 0)
-            console_line("Eintrag ohne Bild entfernt: " + console_text(name_text(e.fields.pieceName)) + " (" +
+            console_line("Eintrag ohne Bild entfernt: " + name_shown(e.fields.pieceName) + " (" +
                          piece_file_name(e.fields.fileCode) + " Platz " + std::to_string(e.fields.slot) + ")");
     if (m.ctlPresent) console_line("Alte Steuerdatei aufbewahrt als " + console_text(rw.backup.substr(m.dataDir.size())));
     console_line("Steuerdatei aus den Verzeichnissen der Teiledateien neu aufgebaut: " + std::to_string(entries.size()) +
@@ -201,7 +201,7 @@ bool revive_valid_slots(const AreaModel& m) {
             return false;
         }
         console_line("Zustand in " + piece_file_name(e.fields.fileCode) + " Platz " + std::to_string(e.fields.slot) +
-                     " auf g\x81ltig gesetzt (" + console_text(name_text(e.fields.pieceName)) + ").");
+                     " auf g\x81ltig gesetzt (" + name_shown(e.fields.pieceName) + ").");
     }
     return true;
 }

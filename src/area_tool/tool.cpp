@@ -74,7 +74,7 @@ constexpr const char* kRowFormat = "%-20s %-4s %5d %-7s %8d %-19s %-11s %6s %-6s
 std::string list_row(const Entry& e, const ImageSummary& s) {
     const writer::CtlEntry& f = e.fields;
     char row[200];
-    const std::string name = console_text(name_text(f.pieceName));
+    const std::string name = name_shown(f.pieceName);
     const char* state = f.entryState == writer::kStateValid ? "g\x81ltig" : f.entryState == writer::kStateSuperseded ? "ersetzt" : "?";
     if (!s.decoded) {
         std::snprintf(row, sizeof row, kRowFormat, name.c_str(),

@@ -286,6 +286,34 @@ TEST_F(ToolArea, ShowDrawsEveryExampleWithItsStoredPoints) {
     EXPECT_EQ(drawn, 5);
 }
 
+// Names that differ only after a NUL byte are two names, as for the
+// importer: sound, left alone by repair, shown apart and found apart.
+TEST_F(ToolArea, NamesDifferingAfterANulAreTwoNames) {
+    const std::string inner("AB\0CD", 5);
+    ASSERT_TRUE(store("AB", square_image(50)).ok());
+    ASSERT_TRUE(store(inner, square_image(51)).ok());
+    ASSERT_EQ(writer::epn_ctl_sort(area), 0);
+    EXPECT_EQ(check().status, kExitOk) << describe(check());
+    const std::string ctl = bytes("piece.ctl");
+    EXPECT_EQ(tool({"repair", "F:TEST"}).status, kExitOk);
+    EXPECT_EQ(bytes("piece.ctl"), ctl);
+
+    const ToolRun list = tool({"list", "F:TEST"});
+    EXPECT_NE(list.out.find("\nAB                   aab"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("\nAB\\0CD               aab"), std::string::npos) << list.out;
+    const ToolRun json = tool({"list", "F:TEST", "--json"});
+    EXPECT_NE(json.out.find("\"name\":\"AB\\u0000CD\""), std::string::npos) << json.out;
+    const auto parsed = testing::parse_json(json.out);
+    ASSERT_TRUE(parsed.has_value());
+    std::set<std::string> names;
+    for (const auto& e : (*parsed)["entries"].array) names.insert(e["name"].string);
+    EXPECT_EQ(names.count(inner), 1u);
+    EXPECT_EQ(names.count("AB"), 1u);
+    const ToolRun show = tool({"show", "F:TEST", "AB\\0CD"});
+    EXPECT_EQ(show.status, kExitOk) << show.out;
+    EXPECT_EQ(tool({"show", "F:TEST", "AB\\0XY"}).status, kExitProblems);
+}
+
 TEST_F(ToolArea, FreshLockIsReportedAndStopsTheRepair) {
     put("teilimp.opn", "OK\n");
     const ToolRun r = tool({"check", "F:TEST"});
