@@ -124,6 +124,12 @@ writer::PieceName name_from_shown(std::string_view shown) {
     return writer::make_piece_name(bytes);
 }
 
+std::string state_word(int16_t state) {
+    if (state == writer::kStateValid) return "g\x81ltig";
+    if (state == writer::kStateSuperseded) return "ersetzt";
+    return std::to_string(state);
+}
+
 std::string area_text(const writer::AreaField& area) {
     return std::string(area.data(), static_cast<size_t>(util::siglen(area.data(), static_cast<int32_t>(area.size()))));
 }

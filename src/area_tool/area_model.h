@@ -61,6 +61,8 @@ std::string name_text(const writer::PieceName& name);
 // bytes as \xNN, a backslash as \\ (AB\0cd); and back.
 std::string name_shown(const writer::PieceName& name);
 writer::PieceName name_from_shown(std::string_view shown);
+// An entry state in words: "gültig", "ersetzt", the number for others.
+std::string state_word(int16_t state);
 // The text of a file code.
 std::string code_text(const FileCode& code);
 std::string area_text(const writer::AreaField& area);  // as typed, without the padding

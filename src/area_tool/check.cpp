@@ -38,6 +38,9 @@ struct Checker {
         return "Eintrag " + std::to_string(e.record + 1) + " (" + name_shown(e.fields.pieceName) + ")";
     }
 
+    bool marksPending = false;  // a run is under way or was cut off: it carries marks later
+
+    void access();
     void control_file();
     void trailer();
     void entries();
@@ -45,6 +48,17 @@ struct Checker {
     void leftovers();
     void order();
 };
+
+// Files and the directory that an import must change: refused, every
+// import fails there.
+void Checker::access() {
+    const char* text = "schreibgesch\x81tzt: Importe in den Bereich schlagen fehl";
+    if (platform::refuses_writes(m.dataDir)) add("read_only", console_text(m.dataDir), text);
+    if (m.ctlPresent && platform::refuses_writes(m.ctlPath)) add("read_only", kCtlName, text);
+    for (const auto& [code, file] : m.files)
+        if (file.present && platform::refuses_writes(writer::area_path(m.area, writer::AreaFile::Piece, code)))
+            add("read_only", piece_file_name(code), text);
+}
 
 void Checker::control_file() {
     if (!m.ctlPresent) {
@@ -133,9 +147,11 @@ void Checker::entries() {
             // names is right cannot be told, so a name is left to the user.
             if (lengthDiffers) out.ctlNeedsRebuild = true;
         } else if (writer::dir_state(d) != f.entryState) {
-            add("dir_state", label,
-                "Zustand " + std::to_string(f.entryState) + " in der Steuerdatei, " +
-                    std::to_string(writer::dir_state(d)) + " in " + fileName);
+            std::string text = "Zustand " + state_word(f.entryState) + " in der Steuerdatei, " +
+                               state_word(writer::dir_state(d)) + " in " + fileName;
+            if (f.entryState == kStateSuperseded && writer::dir_state(d) == kStateValid && marksPending)
+                text += " (noch nicht \x81" "bertragen: das tut der n\x84" "chste Lauf oder teilarea repair)";
+            add("dir_state", label, text);
             if (f.entryState == kStateSuperseded) ++out.marksToCarry;
         }
         reader::PieceImage decoded;
@@ -252,6 +268,9 @@ Findings find_problems(const AreaModel& model) {
               "alte Zugriffsdatei (" + std::to_string(c.out.lockAge) + " s), von einem abgebrochenen Lauf");
     else if (c.out.lock == writer::LockState::Fresh)
         c.add("lock_fresh", "teilimp.opn", "Zugriffsdatei vorhanden: vielleicht l\x84uft gerade ein Import");
+    const writer::AreaFiles found = writer::find_area_files(model.area);
+    c.marksPending = c.out.lock != writer::LockState::None || found.controlBackup || !found.pieceBackups.empty();
+    c.access();
     c.control_file();
     c.trailer();
     c.entries();

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "area_tool/output.h"
+#include "driver/reasons.h"
 #include "area_tool/tool.h"
 #include "platform/platform.h"
 #include "writer/area_io.h"
@@ -277,7 +278,10 @@ int run_repair(const writer::AreaField& area) {
         if (!held()) return failed();
         const int32_t sorted = writer::epn_ctl_sort(area);
         if (sorted != 0) {
-            console_line("Achtung: Fehler in epn_ctl_sort()" + std::to_string(sorted));
+            char status[16];
+            std::snprintf(status, sizeof status, "%6d", static_cast<int>(sorted));
+            console_line(std::string("Achtung: Fehler in epn_ctl_sort()") + status);
+            console_line(driver::reason_line(driver::StatusSource::Sort, sorted));
             return failed();
         }
         console_line("Steuerdatei sortiert.");

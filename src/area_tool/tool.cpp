@@ -75,7 +75,8 @@ std::string list_row(const Entry& e, const ImageSummary& s) {
     const writer::CtlEntry& f = e.fields;
     char row[200];
     const std::string name = name_shown(f.pieceName);
-    const char* state = f.entryState == writer::kStateValid ? "g\x81ltig" : f.entryState == writer::kStateSuperseded ? "ersetzt" : "?";
+    const std::string stateText = state_word(f.entryState);
+    const char* state = stateText.c_str();
     if (!s.decoded) {
         std::snprintf(row, sizeof row, kRowFormat, name.c_str(),
                       console_text(code_text(f.fileCode)).c_str(), f.slot, state, f.dataLength,

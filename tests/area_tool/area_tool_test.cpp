@@ -86,7 +86,10 @@ struct ToolArea : writer::test::AreaFixture {
         writer::epn_mark_superseded(area);
         ASSERT_EQ(writer::epn_ctl_sort(area), 0);
     }
-    void TearDown() override { platform::test::set_sleep_scale(1); }
+    void TearDown() override {
+        for (const std::string& n : testing::list_dir(data)) platform::set_attributes(file(n), 0);
+        platform::test::set_sleep_scale(1);
+    }
 
     ToolRun check() { return tool({"check", "F:TEST", "--json"}); }
     void put(const std::string& name, const std::string& bytes) { write_file(file(name), bytes); }
@@ -171,6 +174,10 @@ std::vector<Damage> damages() {
         {"leftover", [](ToolArea& a) { a.put("piece.ct$", a.bytes("piece.ctl")); }},
         // A backup that is no copy of an update: set aside, nothing lost.
         {"backup_unsound", [](ToolArea& a) { a.put("pieceaaa.pc$", "not a piece file"); }},
+        // Files an import must change, refused: nothing to repair.
+        {"read_only", [](ToolArea& a) { platform::set_attributes(a.file("piece.ctl"), platform::kAttrReadOnly); }, false},
+        {"read_only", [](ToolArea& a) { platform::set_attributes(a.file("pieceaab.pce"), platform::kAttrReadOnly); },
+         false},
         {"lock_stale",
          [](ToolArea& a) {
              a.put("teilimp.opn", "OK\n");
@@ -320,6 +327,12 @@ TEST_F(ToolArea, FreshLockIsReportedAndStopsTheRepair) {
     EXPECT_EQ(r.status, kExitProblems);
     EXPECT_NE(r.out.find("Die Pr\x81" "fung sperrt den Bereich nicht"), std::string::npos) << r.out;
     EXPECT_EQ(kinds(check()), std::set<std::string>{"lock_fresh"});
+    // A mark not yet carried while a run holds the lock: said to come.
+    patch("pieceaaa.pce", 16 + 64 * 3 + 28, le16(0));
+    EXPECT_NE(tool({"check", "F:TEST"}).out.find("Zustand ersetzt in der Steuerdatei, g\x81ltig in pieceaaa.pce (noch nicht "
+                                                 "\x81" "bertragen: das tut der n\x84" "chste Lauf oder teilarea repair)"),
+              std::string::npos);
+    patch("pieceaaa.pce", 16 + 64 * 3 + 28, le16(512));
     const ToolRun repair = tool({"repair", "F:TEST"});
     EXPECT_EQ(repair.status, kExitUnreadable);
     EXPECT_NE(repair.out.find("Zielbereich ist blockiert."), std::string::npos) << repair.out;
@@ -329,6 +342,7 @@ TEST_F(ToolArea, FreshLockIsReportedAndStopsTheRepair) {
     // A data directory that takes no file: the importer's text.
     const std::string before = bytes("piece.ctl");
     ASSERT_EQ(platform::set_attributes(data, platform::kAttrReadOnly), platform::kErrNone);
+    EXPECT_EQ(kinds(check()), std::set<std::string>{"read_only"});
     const ToolRun refused = tool({"repair", "F:TEST"});
     platform::set_attributes(data, 0);
     EXPECT_EQ(refused.status, kExitUnreadable);
