@@ -10,6 +10,7 @@
 #include "area_tool/tool.h"
 #include "platform/platform.h"
 #include "writer/area_files.h"
+#include "writer/compaction.h"
 #include "writer/area_path.h"
 #include "writer/area_scan.h"
 #include "writer/sort.h"
@@ -270,6 +271,8 @@ Findings find_problems(const AreaModel& model) {
         c.add("lock_fresh", "teilimp.opn", "Zugriffsdatei vorhanden: vielleicht l\x84uft gerade ein Import");
     const writer::AreaFiles found = writer::find_area_files(model.area);
     c.marksPending = c.out.lock != writer::LockState::None || found.controlBackup || !found.pieceBackups.empty();
+    if (writer::compaction_state(model.area) != writer::CompactionState::None)
+        c.add("compaction_unfinished", "compact.new", "Verdichtung nicht beendet: teilarea repair beendet sie");
     c.access();
     c.control_file();
     c.trailer();

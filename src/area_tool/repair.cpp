@@ -225,6 +225,9 @@ int run_repair(const writer::AreaField& area) {
     if (!lock) return kExitUnreadable;
     // Before each step that changes the area: still this run's lock?
     auto held = [&] { return lock_still_held(*lock); };
+    // A compaction that was cut off comes first: until it is finished the
+    // area has no control file, or files it does not name.
+    if (!held() || !settle_compaction(area)) return failed();
     load_area(area, m);
     // A sound area is left as it is, to the byte (the lock is this run's).
     Findings first = find_problems(m);

@@ -21,6 +21,10 @@ int area_main(const std::vector<std::string>& args);
 int run_list(const writer::AreaField& area, bool all, bool json);
 int run_check(const writer::AreaField& area, bool json);
 int run_repair(const writer::AreaField& area);
+int run_compact(const writer::AreaField& area);
+// Finishes or undoes a compaction that was cut off (under the lock);
+// false, after the message, when it could not.
+bool settle_compaction(const writer::AreaField& area);
 int run_show(const writer::AreaField& area, const std::string& name, const std::string& outPath,
              const std::string& sizeName);
 int run_epn(const std::vector<std::string>& files);

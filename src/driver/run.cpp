@@ -16,6 +16,7 @@
 #include "util/filesearch.h"
 #include "util/text.h"
 #include "writer/area_path.h"
+#include "writer/compaction.h"
 #include "writer/lock.h"
 #include "writer/records.h"
 #include "writer/sort.h"
@@ -393,6 +394,12 @@ bool take_lock(Run& run) {
     if (run.lock) return true;
     run.lock = lock_area(run.cmd.area, run.cmd.switches.waitForLock);
     if (!run.lock) return false;
+    // A compaction that was cut off is finished or undone by teilarea alone.
+    if (writer::compaction_state(run.cmd.area) != writer::CompactionState::None) {
+        console_line("Achtung: Verdichtung nicht beendet: teilarea repair aufrufen.");
+        console_line("Stop - Program terminated.");
+        return false;
+    }
     const writer::RecoveryReport recovery = writer::epn_recover_area(run.cmd.area, &run.areaRun);
     // A backup that does not hold together is left for the user to look
     // at: nothing is put back and nothing is stored.

@@ -571,3 +571,149 @@ TEST_F(ToolArea, NoFalseAlarmAfterAnyImport) {
 
 }  // namespace
 }  // namespace teilimp::area_tool
+
+namespace teilimp::area_tool {
+namespace {
+
+// An area of re-imports: ten pieces, six of them replaced twice more, 23
+// entries in three piece files, 13 of them superseded.
+struct CompactArea : ToolArea {
+    std::map<std::string, std::string> before;
+
+    void SetUp() override {
+        ToolArea::SetUp();
+        for (int round = 1; round <= 2; ++round)
+            for (int i = 0; i < 6; ++i) {
+                const std::string name = "P" + std::to_string(i);
+                expect[name] = square_image(100 * round + i);
+                ASSERT_TRUE(store(name, expect[name]).ok());
+            }
+        writer::epn_mark_superseded(area);
+        ASSERT_EQ(writer::epn_ctl_sort(area), 0);
+        ASSERT_EQ(check().status, kExitOk);
+        for (const std::string& n : testing::list_dir(data)) before[n] = bytes(n);
+    }
+    void reset() {
+        platform::remove_tree(data);
+        testing::make_dirs(data);
+        for (const auto& [n, b] : before) put(n, b);
+    }
+    std::map<std::string, int64_t> stamps() {
+        std::map<std::string, int64_t> out;
+        const auto json = testing::parse_json(tool({"list", "F:TEST", "--json"}).out);
+        for (const auto& e : (*json)["entries"].array) out[e["name"].string] = static_cast<int64_t>(e["stamp"].number);
+        return out;
+    }
+    // The area as before the compaction or as after it, never between.
+    void before_or_after(const std::string& what) {
+        const ToolRun c = check();
+        ASSERT_EQ(c.status, kExitOk) << what << ": " << describe(c);
+        ASSERT_TRUE(teilimp::testing::valid_images(data) == expect) << what;
+        const size_t ctl = bytes("piece.ctl").size();
+        ASSERT_TRUE(ctl == 24 * 64 || ctl == 11 * 64) << what << ": " << ctl;
+        ASSERT_EQ(has("pieceaac.pce"), ctl == 24 * 64) << what;
+    }
+};
+
+TEST_F(CompactArea, DropsSupersededPiecesAndTheAreaGoesOn) {
+    const auto stampsBefore = stamps();
+    ToolRun r = tool({"compact", "F:TEST"});
+    EXPECT_EQ(r.status, kExitOk) << describe(r);
+    EXPECT_EQ(r.out, "Verdichtet: 13 ersetzte Eintr\x84ge entfernt, 2 Teiledateien statt 3.\n");
+    before_or_after("compacted");
+    EXPECT_EQ(bytes("piece.ctl").size(), 11u * 64);
+    EXPECT_EQ(stamps(), stampsBefore);  // same names, same stamps
+    EXPECT_EQ(testing::list_dir(data), (std::vector<std::string>{"piece.ctl", "pieceaaa.pce", "pieceaab.pce"}));
+
+    const std::string ctl = bytes("piece.ctl");
+    r = tool({"compact", "F:TEST"});
+    EXPECT_EQ(r.out, "Nichts zu verdichten.\n");
+    EXPECT_EQ(r.status, kExitOk);
+    EXPECT_EQ(tool({"repair", "F:TEST"}).status, kExitOk);
+    EXPECT_EQ(bytes("piece.ctl"), ctl);
+
+    // Imports go on at the place after the last piece.
+    const std::string epnDir = root / "epn";
+    testing::EpnFile f = testing::epn_example_square();
+    f.name = "NEU";
+    write_file(epnDir + "/neu.epn", testing::epn_text(f));
+    const auto run = teilimp::testing::run_teilimp({"F:TEST", "neu.epn"}, {}, {}, epnDir);
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_EQ(check().status, kExitOk);
+    EXPECT_EQ(teilimp::testing::valid_images(data).size(), 11u);
+
+    // An area check does not call sound is left alone.
+    patch("piece.ctl", 11 * 64 + 4, le16(3));
+    const std::string damaged = bytes("piece.ctl");
+    r = tool({"compact", "F:TEST"});
+    EXPECT_EQ(r.status, kExitUnreadable);
+    EXPECT_EQ(r.out, "Achtung: Bereich nicht in Ordnung: erst teilarea repair aufrufen.\n");
+    EXPECT_EQ(bytes("piece.ctl"), damaged);
+}
+
+// A compaction cut off: the importer stops, check says so, /d clears all.
+TEST_F(CompactArea, UnfinishedCompactionStopsTheImporter) {
+    testing::make_dirs(data + "/compact.new");
+    write_file(data + "/compact.new/pieceaaa.pce", "half");
+    EXPECT_EQ(kinds(check()), std::set<std::string>{"compaction_unfinished"});
+    const std::string epnDir = root / "epn";
+    testing::EpnFile f = testing::epn_example_square();
+    write_file(epnDir + "/neu.epn", testing::epn_text(f));
+    auto run = teilimp::testing::run_teilimp({"F:TEST", "neu.epn", "/s1"}, {}, {}, epnDir);
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.out, "Achtung: Verdichtung nicht beendet: teilarea repair aufrufen.\nStop - Program terminated.\n");
+    EXPECT_FALSE(has("teilimp.opn"));
+    run = teilimp::testing::run_teilimp({"F:TEST", "/d", "/s1"}, {}, "j\n", epnDir);
+    EXPECT_EQ(testing::list_dir(data), std::vector<std::string>{"piece.ctl"}) << run.out;
+}
+
+TEST_F(CompactArea, EveryOperationMayFail) {
+    reset();
+    platform::test::reset_file_ops();
+    ASSERT_EQ(tool({"compact", "F:TEST"}).status, kExitOk);
+    const int64_t ops = platform::test::file_ops_counted();
+    ASSERT_GT(ops, 10);
+    for (int64_t k = 1; k <= ops; ++k) {
+        reset();
+        platform::test::reset_file_ops();
+        platform::test::set_fault_at(k);
+        tool({"compact", "F:TEST"});
+        platform::test::set_fault_at(0);
+        testing::remove_file(file("teilimp.opn"));
+        // The next repair or compact settles it: every other one each.
+        const ToolRun again = tool({k % 2 == 0 ? "repair" : "compact", "F:TEST"});
+        ASSERT_NE(again.status, kExitUnreadable) << "operation " << k << ": " << describe(again);
+        before_or_after("operation " + std::to_string(k));
+    }
+}
+
+constexpr const char* kCompactCrashAt = "TEILIMP_TEST_COMPACT_CRASH_AT";
+
+TEST(CompactChild, CompactUntilCrash) {
+    const char* at = std::getenv(kCompactCrashAt);
+    if (at == nullptr) GTEST_SKIP() << "only the child process of CompactArea.CrashAnywhereThenRepair runs this";
+    platform::test::reset_file_ops();
+    platform::test::set_crash_at(std::strtoll(at, nullptr, 10));
+    tool({"compact", "F:TEST"});
+}
+
+TEST_F(CompactArea, CrashAnywhereThenRepair) {
+    reset();
+    platform::test::reset_file_ops();
+    ASSERT_EQ(tool({"compact", "F:TEST"}).status, kExitOk);
+    const int64_t ops = platform::test::file_ops_counted();
+    for (int64_t k = 1; k <= ops; ++k) {
+        if (!testing::sweep_point(k)) continue;
+        reset();
+        const testing::RunResult child =
+            testing::run_self("CompactChild.CompactUntilCrash", {{kCompactCrashAt, std::to_string(k)}});
+        ASSERT_TRUE(child.killed || k + 3 > ops) << "operation " << k << ": exit " << child.exitCode;
+        testing::remove_file(file("teilimp.opn"));
+        const ToolRun again = tool({k % 2 == 0 ? "repair" : "compact", "F:TEST"});
+        ASSERT_NE(again.status, kExitUnreadable) << "operation " << k << ": " << describe(again);
+        before_or_after("operation " + std::to_string(k));
+    }
+}
+
+}  // namespace
+}  // namespace teilimp::area_tool
