@@ -25,6 +25,10 @@ bool finish(const AreaField& area) {
     const std::string newCtl = compaction_file(area, kNewControl);
     const std::string ctl = area_path(area, AreaFile::Control);
     const std::string dataDir = io::dir_of(ctl);
+    // A control file while the new one still waits: only a clear makes one
+    // (an importer that does not know compaction, /d); the cleared area
+    // stands, the compaction is dropped.
+    if (platform::exists(newCtl) && platform::exists(ctl)) return platform::remove_tree(compaction_dir(area)) == 0;
     if (platform::exists(newCtl)) {
         std::string bytes;
         if (platform::read_whole_file(newCtl, bytes) != platform::kErrNone) return false;

@@ -663,6 +663,14 @@ TEST_F(CompactArea, UnfinishedCompactionStopsTheImporter) {
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(run.out, "Achtung: Verdichtung nicht beendet: teilarea repair aufrufen.\nStop - Program terminated.\n");
     EXPECT_FALSE(has("teilimp.opn"));
+    // Committed, but a control file was made since (an older importer's
+    // clear): the clear stands, the compaction is dropped.
+    write_file(data + "/compact.new/piece.old", before["piece.ctl"]);
+    write_file(data + "/compact.new/piece.ctl", before["piece.ctl"].substr(0, 64));
+    EXPECT_EQ(tool({"repair", "F:TEST"}).status, kExitOk);
+    EXPECT_EQ(testing::list_dir(data), (std::vector<std::string>{"piece.ctl", "pieceaaa.pce", "pieceaab.pce", "pieceaac.pce"}));
+    EXPECT_EQ(bytes("piece.ctl"), before["piece.ctl"]);
+    testing::make_dirs(data + "/compact.new");
     run = teilimp::testing::run_teilimp({"F:TEST", "/d", "/s1"}, {}, "j\n", epnDir);
     EXPECT_EQ(testing::list_dir(data), std::vector<std::string>{"piece.ctl"}) << run.out;
 }
