@@ -115,13 +115,17 @@ int not_finished() {
 
 bool settle_compaction(const writer::AreaField& area) {
     if (writer::compaction_state(area) == writer::CompactionState::None) return true;
+    // Without its new control file nothing was built yet, or the finish
+    // had put everything in place: what is left goes.
+    const bool built = platform::exists(writer::compaction_file(area, "piece.ctl"));
     bool finished = false;
     if (!writer::compaction_settle(area, &finished)) {
         console_line("Achtung: unterbrochene Verdichtung l\x84sst sich nicht aufl\x94sen.");
         return false;
     }
     console_line(finished ? "Unterbrochene Verdichtung zu Ende gef\x81hrt."
-                          : "Unterbrochene Verdichtung r\x81" "ckg\x84ngig gemacht.");
+                 : built  ? "Unterbrochene Verdichtung r\x81" "ckg\x84ngig gemacht."
+                          : "Reste einer unterbrochenen Verdichtung entfernt.");
     return true;
 }
 
