@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE ?= cmake
 
-.PHONY: all build test test-plain test-asan test-windows fuzz fuzz-long windows bench bench-network demo install package clean
+.PHONY: all build test test-plain test-asan test-windows fuzz fuzz-long windows bench bench-compact bench-network demo install package clean
 
 all: build
 
@@ -78,6 +78,11 @@ bench: build
 	@if [ -x build/bench_micro ]; then build/bench_micro; else echo "bench_micro not built (no Google Benchmark)"; fi
 	build/bench_scale build/teilimp $(BENCH_DIR) $(BENCH_SIZES)
 	@uptime
+
+# teilarea compact of an area of 100,000 entries (half superseded) against
+# copying its files once.
+bench-compact: build
+	build/bench_compact build/teilarea $(BENCH_DIR)-compact
 
 # The same on a network file system made on this machine (sshfs through a
 # local sshd, bench/network.sh): M = 0 and 10,000.

@@ -1,6 +1,7 @@
 #include "area_tool/area_model.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "platform/platform.h"
@@ -74,10 +75,59 @@ bool load_area(const writer::AreaField& area, AreaModel& m) {
 }
 
 std::string name_text(const writer::PieceName& name) {
-    std::string s(name.data(), name.size());
-    const size_t end = s.find('\0');
-    if (end != std::string::npos) s.resize(end);
-    return s;
+    size_t end = name.size();
+    while (end > 0 && name[end - 1] == '\0') --end;
+    return std::string(name.data(), end);
+}
+
+std::string name_shown(const writer::PieceName& name) {
+    std::string out;
+    for (char ch : name_text(name)) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c == 0) {
+            out += "\\0";
+        } else if (c < 0x20 || c == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(c));
+            out += hex;
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+writer::PieceName name_from_shown(std::string_view shown) {
+    std::string bytes;
+    for (size_t i = 0; i < shown.size(); ++i) {
+        if (shown[i] != '\\' || i + 1 >= shown.size()) {
+            bytes += shown[i];
+            continue;
+        }
+        const char next = shown[i + 1];
+        if (next == '0') {
+            bytes += '\0';
+            ++i;
+        } else if (next == '\\') {
+            bytes += '\\';
+            ++i;
+        } else if (next == 'x' && i + 3 < shown.size() && std::isxdigit(static_cast<unsigned char>(shown[i + 2])) &&
+                   std::isxdigit(static_cast<unsigned char>(shown[i + 3]))) {
+            bytes += static_cast<char>(std::stoi(std::string(shown.substr(i + 2, 2)), nullptr, 16));
+            i += 3;
+        } else {
+            bytes += shown[i];
+        }
+    }
+    return writer::make_piece_name(bytes);
+}
+
+std::string state_word(int16_t state) {
+    if (state == writer::kStateValid) return "g\x81ltig";
+    if (state == writer::kStateSuperseded) return "ersetzt";
+    return std::to_string(state);
 }
 
 std::string area_text(const writer::AreaField& area) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "reader/piece_image.h"
@@ -53,8 +54,16 @@ struct AreaModel {
 // Reads the area. False when its data directory does not exist.
 bool load_area(const writer::AreaField& area, AreaModel& model);
 
-// The name of a piece or file code as text (NUL padding dropped).
+// The name of a piece as its bytes, the NUL padding after it dropped (a NUL
+// inside it kept: names are told apart by all 20 bytes).
 std::string name_text(const writer::PieceName& name);
+// The name as a console line shows it: a NUL inside it as \0, other control
+// bytes as \xNN, a backslash as \\ (AB\0cd); and back.
+std::string name_shown(const writer::PieceName& name);
+writer::PieceName name_from_shown(std::string_view shown);
+// An entry state in words: "gültig", "ersetzt", the number for others.
+std::string state_word(int16_t state);
+// The text of a file code.
 std::string code_text(const FileCode& code);
 std::string area_text(const writer::AreaField& area);  // as typed, without the padding
 std::string piece_file_name(const FileCode& code);  // "piece<code>.pce"

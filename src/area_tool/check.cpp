@@ -10,6 +10,7 @@
 #include "area_tool/tool.h"
 #include "platform/platform.h"
 #include "writer/area_files.h"
+#include "writer/compaction.h"
 #include "writer/area_path.h"
 #include "writer/area_scan.h"
 #include "writer/sort.h"
@@ -35,9 +36,12 @@ struct Checker {
         out.problems.push_back({kind, concerns, text});
     }
     std::string entry_label(const Entry& e) const {
-        return "Eintrag " + std::to_string(e.record + 1) + " (" + console_text(name_text(e.fields.pieceName)) + ")";
+        return "Eintrag " + std::to_string(e.record + 1) + " (" + name_shown(e.fields.pieceName) + ")";
     }
 
+    bool marksPending = false;  // a run is under way or was cut off: it carries marks later
+
+    void access();
     void control_file();
     void trailer();
     void entries();
@@ -45,6 +49,17 @@ struct Checker {
     void leftovers();
     void order();
 };
+
+// Files and the directory that an import must change: refused, every
+// import fails there.
+void Checker::access() {
+    const char* text = "schreibgesch\x81tzt: Importe in den Bereich schlagen fehl";
+    if (platform::refuses_writes(m.dataDir)) add("read_only", console_text(m.dataDir), text);
+    if (m.ctlPresent && platform::refuses_writes(m.ctlPath)) add("read_only", kCtlName, text);
+    for (const auto& [code, file] : m.files)
+        if (file.present && platform::refuses_writes(writer::area_path(m.area, writer::AreaFile::Piece, code)))
+            add("read_only", piece_file_name(code), text);
+}
 
 void Checker::control_file() {
     if (!m.ctlPresent) {
@@ -98,11 +113,11 @@ void Checker::trailer() {
 }
 
 void Checker::entries() {
-    std::map<std::string, int> validNames;
+    std::map<writer::PieceName, int> validNames;  // all 20 bytes, as the importer tells names apart
     for (const Entry& e : m.entries) {
         if (!e.placeValid) continue;
         const writer::CtlEntry& f = e.fields;
-        if (f.entryState == kStateValid) ++validNames[name_text(f.pieceName)];
+        if (f.entryState == kStateValid) ++validNames[f.pieceName];
         const std::string label = entry_label(e);
         const PieceFile* file = m.file(f.fileCode);
         const std::string fileName = piece_file_name(f.fileCode);
@@ -125,7 +140,7 @@ void Checker::entries() {
         const bool lengthDiffers = writer::dir_length(d) != f.dataLength;
         if (nameDiffers || lengthDiffers) {
             std::string text = "Verzeichnis von " + fileName + " Platz " + std::to_string(f.slot) + " weicht ab:";
-            if (nameDiffers) text += " Name " + console_text(name_text(writer::dir_name(d)));
+            if (nameDiffers) text += " Name " + name_shown(writer::dir_name(d));
             if (lengthDiffers)
                 text += " L\x84nge " + std::to_string(writer::dir_length(d)) + " statt " + std::to_string(f.dataLength);
             add("dir_mismatch", label, text);
@@ -133,9 +148,11 @@ void Checker::entries() {
             // names is right cannot be told, so a name is left to the user.
             if (lengthDiffers) out.ctlNeedsRebuild = true;
         } else if (writer::dir_state(d) != f.entryState) {
-            add("dir_state", label,
-                "Zustand " + std::to_string(f.entryState) + " in der Steuerdatei, " +
-                    std::to_string(writer::dir_state(d)) + " in " + fileName);
+            std::string text = "Zustand " + state_word(f.entryState) + " in der Steuerdatei, " +
+                               state_word(writer::dir_state(d)) + " in " + fileName;
+            if (f.entryState == kStateSuperseded && writer::dir_state(d) == kStateValid && marksPending)
+                text += " (noch nicht \x81" "bertragen: das tut der n\x84" "chste Lauf oder teilarea repair)";
+            add("dir_state", label, text);
             if (f.entryState == kStateSuperseded) ++out.marksToCarry;
         }
         reader::PieceImage decoded;
@@ -147,7 +164,7 @@ void Checker::entries() {
     }
     for (const auto& [name, count] : validNames) {
         if (count < 2) continue;
-        add("name_twice", "Teil " + console_text(name), std::to_string(count) + "-mal g\x81ltig");
+        add("name_twice", "Teil " + name_shown(name), std::to_string(count) + "-mal g\x81ltig");
         out.ctlNeedsRebuild = true;
     }
 }
@@ -252,6 +269,11 @@ Findings find_problems(const AreaModel& model) {
               "alte Zugriffsdatei (" + std::to_string(c.out.lockAge) + " s), von einem abgebrochenen Lauf");
     else if (c.out.lock == writer::LockState::Fresh)
         c.add("lock_fresh", "teilimp.opn", "Zugriffsdatei vorhanden: vielleicht l\x84uft gerade ein Import");
+    const writer::AreaFiles found = writer::find_area_files(model.area);
+    c.marksPending = c.out.lock != writer::LockState::None || found.controlBackup || !found.pieceBackups.empty();
+    if (writer::compaction_state(model.area) != writer::CompactionState::None)
+        c.add("compaction_unfinished", "compact.new", "Verdichtung nicht beendet: teilarea repair beendet sie");
+    c.access();
     c.control_file();
     c.trailer();
     c.entries();

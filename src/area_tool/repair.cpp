@@ -6,8 +6,10 @@
 // new versions under a temporary name, one rename.
 #include <cstdio>
 #include <map>
+#include <set>
 
 #include "area_tool/output.h"
+#include "driver/reasons.h"
 #include "area_tool/tool.h"
 #include "platform/platform.h"
 #include "writer/area_io.h"
@@ -24,17 +26,6 @@ namespace {
 using platform::console_line;
 using writer::kStateSuperseded;
 using writer::kStateValid;
-
-// Releases the lock when the repair ends, however it ends.
-struct HeldLock {
-    const writer::AreaField& area;
-    bool held = true;
-    void release() {
-        if (held) writer::epn_unlock(area);
-        held = false;
-    }
-    ~HeldLock() { release(); }
-};
 
 // "<path>.<YYYYMMDD-HHMMSS>.bak", a name not in use.
 std::string kept_name(const std::string& ctlPath) {
@@ -59,6 +50,48 @@ bool set_aside(const AreaModel& m, const std::vector<std::string>& names) {
         console_line("Unbrauchbare Sicherungskopie beiseitegelegt als " + console_text(kept.substr(m.dataDir.size())));
     }
     platform::sync_directory(writer::io::dir_of(m.dataDir + "x"));
+    return true;
+}
+
+// Piece files whose bytes go on after their last whole image (cut short in
+// the middle of one, or with bytes after it): the whole file is kept as
+// "<name>.<stamp>.bak", then the file is cut back to its whole images, the
+// directory entries after them cleared, so that the next store finds the
+// slot after them free. A file without a whole image is only renamed.
+bool cut_back_piece_files(const AreaModel& m, bool& changed) {
+    for (const auto& [code, file] : m.files) {
+        const writer::PceLayout& l = file.layout;
+        if (!file.present || file.readError != 0 || !l.complete || writer::pce_sound(l)) continue;
+        const std::string path = writer::area_path(m.area, writer::AreaFile::Piece, code);
+        const std::string kept = kept_name(path);
+        const std::string shownKept = console_text(kept.substr(m.dataDir.size()));
+        changed = true;
+        if (l.usedSlots == 0) {
+            if (platform::rename_file(path, kept) != platform::kErrNone) {
+                console_line("Teiledatei " + piece_file_name(code) + " kann nicht beiseitegelegt werden.");
+                return false;
+            }
+            console_line("Teiledatei " + piece_file_name(code) + " ohne ganzes Bild beiseitegelegt als " + shownKept);
+            continue;
+        }
+        writer::PceDirectory dir = l.dir;
+        for (size_t k = static_cast<size_t>(l.usedSlots); k < dir.size(); ++k) dir[k] = writer::PceDirEntry{};
+        if (l.usedSlots < 8) writer::dir_set_offset(dir[static_cast<size_t>(l.usedSlots)], static_cast<int32_t>(l.imagesEnd));
+        std::vector<uint8_t> bytes(file.bytes.begin(), file.bytes.begin() + l.imagesEnd);
+        std::array<uint8_t, writer::kPceDirSize> dirBytes{};
+        writer::encode_directory(dir, dirBytes);
+        std::copy(dirBytes.begin(), dirBytes.end(), bytes.begin() + writer::kPceHeaderSize);
+
+        writer::SafeRewrite rw(path, kept);
+        if (!rw.begin() || !rw.open_new() || !platform::write_all(rw.out, bytes.data(), bytes.size()) || !rw.commit()) {
+            console_line("Teiledatei " + piece_file_name(code) + " kann nicht gek\x81rzt werden.");
+            return false;
+        }
+        platform::sync_directory(writer::io::dir_of(path));
+        console_line("Teiledatei " + piece_file_name(code) + " aufbewahrt als " + shownKept + ", gek\x81rzt auf " +
+                     std::to_string(l.usedSlots) + " ganze Bilder (" + std::to_string(l.imagesEnd) + " statt " +
+                     std::to_string(l.size) + " Bytes).");
+    }
     return true;
 }
 
@@ -140,6 +173,13 @@ bool rebuild_control_file(const AreaModel& m) {
         return false;
     }
     platform::sync_directory(writer::io::dir_of(m.ctlPath));
+    // Entries of the old control file whose images are gone.
+    std::set<std::pair<FileCode, uint8_t>> kept;
+    for (const writer::CtlEntry& e : entries) kept.insert({e.fileCode, e.slot});
+    for (const Entry& e : m.entries)
+        if (e.placeValid && kept.count({e.fields.fileCode, e.fields.slot}) == 0)
+            console_line("Eintrag ohne Bild entfernt: " + name_shown(e.fields.pieceName) + " (" +
+                         piece_file_name(e.fields.fileCode) + " Platz " + std::to_string(e.fields.slot) + ")");
     if (m.ctlPresent) console_line("Alte Steuerdatei aufbewahrt als " + console_text(rw.backup.substr(m.dataDir.size())));
     console_line("Steuerdatei aus den Verzeichnissen der Teiledateien neu aufgebaut: " + std::to_string(entries.size()) +
                  " Eintr\x84ge, davon " + std::to_string(valid) + " g\x81ltig, n\x84" "chster Platz " +
@@ -162,7 +202,7 @@ bool revive_valid_slots(const AreaModel& m) {
             return false;
         }
         console_line("Zustand in " + piece_file_name(e.fields.fileCode) + " Platz " + std::to_string(e.fields.slot) +
-                     " auf g\x81ltig gesetzt (" + console_text(name_text(e.fields.pieceName)) + ").");
+                     " auf g\x81ltig gesetzt (" + name_shown(e.fields.pieceName) + ").");
     }
     return true;
 }
@@ -181,17 +221,31 @@ int run_repair(const writer::AreaField& area) {
         return kExitUnreadable;
     }
     console_line("Repariere Bereich " + console_text(area_text(area)) + " (" + console_text(m.dataDir) + ")");
-    if (writer::epn_lock(area, 1) == 0) {
-        console_line("Zielbereich ist blockiert.");
-        return kExitUnreadable;
-    }
-    HeldLock lock{area};
+    std::unique_ptr<writer::LockKeeper> lock = lock_for_change(area);
+    if (!lock) return kExitUnreadable;
+    // Before each step that changes the area: still this run's lock?
+    auto held = [&] { return lock_still_held(*lock); };
+    // A compaction that was cut off comes first: until it is finished the
+    // area has no control file, or files it does not name.
+    if (!held() || !settle_compaction(area)) return failed();
     load_area(area, m);
+    // A sound area is left as it is, to the byte (the lock is this run's).
+    Findings first = find_problems(m);
+    std::erase_if(first.problems, [](const Problem& p) { return p.kind == "lock_fresh"; });
+    if (first.problems.empty()) {
+        if (!lock->release()) {
+            console_line("Achtung: Zugriff auf den Zielbereich verloren.");
+            return failed();
+        }
+        console_line("Reparatur beendet: Bereich in Ordnung.");
+        return kExitOk;
+    }
     std::string leftovers;
-    for (const Problem& p : find_problems(m).problems)
+    for (const Problem& p : first.problems)
         if (p.kind == "leftover") leftovers += (leftovers.empty() ? "" : ", ") + p.concerns;
     if (!leftovers.empty())
         console_line("Sicherungskopien und tempor\x84re Dateien eines abgebrochenen Laufs: " + leftovers);
+    if (!held()) return failed();
     writer::RecoveryReport report = writer::epn_recover_area(area);
     if (!report.unsound.empty()) {
         // A backup that does not hold together cannot be put back, and it
@@ -208,26 +262,37 @@ int run_repair(const writer::AreaField& area) {
     if (!leftovers.empty()) console_line("Sicherungskopien und tempor\x84re Dateien aufgel\x94st.");
 
     if (!leftovers.empty()) load_area(area, m);
+    bool cut = false;
+    if (!held() || !cut_back_piece_files(m, cut)) return failed();
+    if (cut) load_area(area, m);
     Findings f = find_problems(m);
     if (f.ctlNeedsRebuild) {
-        if (!rebuild_control_file(m)) return failed();
+        if (!held() || !rebuild_control_file(m)) return failed();
         load_area(area, m);
         f = find_problems(m);
     }
-    if (!revive_valid_slots(m)) return failed();
+    if (!held() || !revive_valid_slots(m)) return failed();
     if (f.marksToCarry > 0) {
+        if (!held()) return failed();
         writer::epn_mark_superseded(area);
         console_line("Ersetzt-Markierungen in die Teiledateien \x81" "bertragen: " + std::to_string(f.marksToCarry) + ".");
     }
-    if (m.ctlPresent) {
+    if (m.ctlPresent && f.unsorted) {
+        if (!held()) return failed();
         const int32_t sorted = writer::epn_ctl_sort(area);
         if (sorted != 0) {
-            console_line("Achtung: Fehler in epn_ctl_sort()" + std::to_string(sorted));
+            char status[16];
+            std::snprintf(status, sizeof status, "%6d", static_cast<int>(sorted));
+            console_line(std::string("Achtung: Fehler in epn_ctl_sort()") + status);
+            console_line(driver::reason_line(driver::StatusSource::Sort, sorted));
             return failed();
         }
-        if (f.unsorted) console_line("Steuerdatei sortiert.");
+        console_line("Steuerdatei sortiert.");
     }
-    lock.release();
+    if (!lock->release()) {
+        console_line("Achtung: Zugriff auf den Zielbereich verloren.");
+        return failed();
+    }
 
     load_area(area, m);
     const Findings after = find_problems(m);

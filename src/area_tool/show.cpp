@@ -243,7 +243,8 @@ int run_show(const writer::AreaField& area, const std::string& name, const std::
         console_line("Bereich nicht lesbar: Verzeichnis " + console_text(m.dataDir) + " fehlt");
         return kExitUnreadable;
     }
-    writer::PieceName wanted = writer::make_piece_name(name);
+    // As list shows it: a NUL inside the name typed as \0.
+    writer::PieceName wanted = name_from_shown(name);
     util::KleGro(wanted.data(), static_cast<int32_t>(wanted.size()));
     const Entry* entry = nullptr;
     for (const Entry& e : m.entries)

@@ -20,6 +20,7 @@ constexpr const char* kUsage[] = {
     "teilarea list <Bereich> [--all] [--json]      Teile im Bereich auflisten",
     "teilarea check <Bereich> [--json]             Bereich pr\x81" "fen (ohne ihn zu sperren)",
     "teilarea repair <Bereich>                     Bereich reparieren",
+    "teilarea compact <Bereich>                    ersetzte Teile entfernen, Bereich verdichten",
     "teilarea show <Bereich> <Teil> [-o <Datei.svg>] [--size <Gr\x94\xe1" "e>]",
     "                                              Teil als SVG zeichnen",
     "teilarea epn <Datei.epn>...                   EPN-Dateien lesen wie beim Import",
@@ -74,8 +75,9 @@ constexpr const char* kRowFormat = "%-20s %-4s %5d %-7s %8d %-19s %-11s %6s %-6s
 std::string list_row(const Entry& e, const ImageSummary& s) {
     const writer::CtlEntry& f = e.fields;
     char row[200];
-    const std::string name = console_text(name_text(f.pieceName));
-    const char* state = f.entryState == writer::kStateValid ? "g\x81ltig" : f.entryState == writer::kStateSuperseded ? "ersetzt" : "?";
+    const std::string name = name_shown(f.pieceName);
+    const std::string stateText = state_word(f.entryState);
+    const char* state = stateText.c_str();
     if (!s.decoded) {
         std::snprintf(row, sizeof row, kRowFormat, name.c_str(),
                       console_text(code_text(f.fileCode)).c_str(), f.slot, state, f.dataLength,
@@ -186,7 +188,8 @@ int area_main(const std::vector<std::string>& args) {
     if (args.size() < 3) return usage();
     const std::string& command = args[1];
     if (command == "epn") return run_epn({args.begin() + 2, args.end()});
-    if (command != "list" && command != "check" && command != "repair" && command != "show") return usage();
+    if (command != "list" && command != "check" && command != "repair" && command != "show" &&
+        command != "compact") return usage();
 
     const writer::AreaField area = writer::make_area(args[2]);
     if (!area_usable(area)) return usage();
@@ -211,6 +214,7 @@ int area_main(const std::vector<std::string>& args) {
     if (command == "list") status = run_list(area, all, json);
     else if (command == "check") status = run_check(area, json);
     else if (command == "repair") status = run_repair(area);
+    else if (command == "compact") status = run_compact(area);
     else if (command == "show" && !pieceName.empty()) status = run_show(area, pieceName, outPath, sizeName);
     else status = usage();
     platform::console_flush();

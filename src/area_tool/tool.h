@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,9 +21,20 @@ int area_main(const std::vector<std::string>& args);
 int run_list(const writer::AreaField& area, bool all, bool json);
 int run_check(const writer::AreaField& area, bool json);
 int run_repair(const writer::AreaField& area);
+int run_compact(const writer::AreaField& area);
+// Finishes or undoes a compaction that was cut off (under the lock);
+// false, after the message, when it could not.
+bool settle_compaction(const writer::AreaField& area);
 int run_show(const writer::AreaField& area, const std::string& name, const std::string& outPath,
              const std::string& sizeName);
 int run_epn(const std::vector<std::string>& files);
+
+// Takes the area's lock for a command that changes the area; null, after
+// the importer's text, when it is blocked, interrupted or the area is
+// missing or takes no file.
+std::unique_ptr<writer::LockKeeper> lock_for_change(const writer::AreaField& area);
+// True while the lock is still this run's; otherwise says that it is lost.
+bool lock_still_held(writer::LockKeeper& lock);
 
 // One problem of an area: a stable kind, what it concerns (a file, an
 // entry) and a German text (code page 850).

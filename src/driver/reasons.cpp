@@ -59,7 +59,7 @@ std::string control_reason(int32_t status) {
     }
 }
 
-std::string piece_file_reason(int32_t status) {
+std::string piece_file_reason(int32_t status, std::string_view file) {
     switch (status) {
     case 1: return "ung\x81ltiger Platz f\x81r das Teil (Steuerdatei besch\x84" "digt)";
     case 2: return "Teiledatei l\x84sst sich nicht sichern";
@@ -71,7 +71,9 @@ std::string piece_file_reason(int32_t status) {
     case 8: return "Verzeichnis der Teiledatei l\x84sst sich nicht schreiben";
     case 9: return "ein fr\x81her gespeichertes Teil l\x84sst sich nicht umkopieren";
     case 10: return "Teil l\x84sst sich nicht in die Teiledatei schreiben (Platte voll?)";
-    case 11: return "Platz in der Teiledatei ist schon belegt (Steuerdatei besch\x84" "digt)";
+    case 11:
+        return "Platz in " + std::string(file.empty() ? "der Teiledatei" : file) +
+               " ist schon belegt: Bereich mit teilarea check pr\x81" "fen";
     default: return "";
     }
 }
@@ -88,12 +90,12 @@ std::string sort_reason(int32_t status) {
 
 }  // namespace
 
-std::string reason_line(StatusSource source, int32_t status, int32_t stopLine) {
+std::string reason_line(StatusSource source, int32_t status, int32_t stopLine, std::string_view pieceFile) {
     std::string reason;
     switch (source) {
     case StatusSource::Conversion: reason = conversion_reason(status, stopLine); break;
     case StatusSource::ControlUpdate: reason = control_reason(status); break;
-    case StatusSource::PieceFile: reason = piece_file_reason(status); break;
+    case StatusSource::PieceFile: reason = piece_file_reason(status, pieceFile); break;
     case StatusSource::Sort: reason = sort_reason(status); break;
     }
     if (reason.empty()) reason = "unbekannter Fehler";

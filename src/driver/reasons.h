@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace teilimp::driver {
 
@@ -17,7 +18,9 @@ enum class StatusSource {
 
 // The reason line shown right after a status line: three blanks and the
 // reason in parentheses, in code page 850. Reasons of a conversion that
-// stopped at a line of the EPN file begin with "Zeile <stopLine>: ".
-std::string reason_line(StatusSource source, int32_t status, int32_t stopLine = 0);
+// stopped at a line of the EPN file begin with "Zeile <stopLine>: ";
+// reasons of a piece file name it (`pieceFile`, "pieceaac.pce").
+std::string reason_line(StatusSource source, int32_t status, int32_t stopLine = 0,
+                        std::string_view pieceFile = {});
 
 }  // namespace teilimp::driver

@@ -16,6 +16,7 @@
 #include "util/filesearch.h"
 #include "util/text.h"
 #include "writer/area_path.h"
+#include "writer/compaction.h"
 #include "writer/lock.h"
 #include "writer/records.h"
 #include "writer/sort.h"
@@ -119,7 +120,7 @@ std::string with_status(std::string_view text, int32_t status) {
 }
 
 // The line that reports a status, and the line with its reason.
-void report_status(StatusSource source, int32_t status, int32_t stopLine = 0) {
+void report_status(StatusSource source, int32_t status, int32_t stopLine = 0, std::string_view pieceFile = {}) {
     std::string_view text;
     switch (source) {
     case StatusSource::Conversion: text = "Fehler beim Konvertieren:"; break;
@@ -128,7 +129,7 @@ void report_status(StatusSource source, int32_t status, int32_t stopLine = 0) {
     case StatusSource::Sort: text = "Achtung: Fehler in epn_ctl_sort()"; break;
     }
     console_line(with_status(text, status));
-    console_line(reason_line(source, status, stopLine));
+    console_line(reason_line(source, status, stopLine, pieceFile));
 }
 
 // An argument of the form of an option: "/" or "-" followed by one or two
@@ -393,6 +394,12 @@ bool take_lock(Run& run) {
     if (run.lock) return true;
     run.lock = lock_area(run.cmd.area, run.cmd.switches.waitForLock);
     if (!run.lock) return false;
+    // A compaction that was cut off is finished or undone by teilarea alone.
+    if (writer::compaction_state(run.cmd.area) != writer::CompactionState::None) {
+        console_line("Achtung: Verdichtung nicht beendet: teilarea repair aufrufen.");
+        console_line("Stop - Program terminated.");
+        return false;
+    }
     const writer::RecoveryReport recovery = writer::epn_recover_area(run.cmd.area, &run.areaRun);
     // A backup that does not hold together is left for the user to look
     // at: nothing is put back and nothing is stored.
@@ -432,7 +439,9 @@ bool store_piece(Run& run, const writer::PieceName& name) {
         return false;
     }
     if (r.pce != 0) {
-        if (!sw.quiet) report_status(StatusSource::PieceFile, r.pce);
+        if (!sw.quiet)
+            report_status(StatusSource::PieceFile, r.pce, 0,
+                          "piece" + std::string(r.code.data(), r.code.size()) + ".pce");
         return false;
     }
     if (r.replaced) ++run.counts.replaced;

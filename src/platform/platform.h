@@ -185,6 +185,10 @@ uint32_t get_attributes(std::string_view path, uint32_t* error = nullptr);
 // clears every write permission; without it the owner may write).
 uint32_t set_attributes(std::string_view path, uint32_t attributes);
 bool exists(std::string_view path);
+// True when the file refuses to be changed (read-only), or the directory
+// takes no new file, for every user; found without writing anything. False
+// when it can't be looked at.
+bool refuses_writes(std::string_view path);
 
 // What tells one file from another that later takes its name: the file's
 // identity on its volume (device and inode; volume serial and file index)

@@ -10,6 +10,7 @@
 #include "writer/area_files.h"
 #include "writer/area_io.h"
 #include "writer/area_path.h"
+#include "writer/compaction.h"
 #include "writer/rewrite.h"
 #include "writer/stamped.h"
 #include "writer/writer.h"
@@ -223,6 +224,8 @@ int32_t epn_area_clear(const AreaField& area) {
 
     // Backups and unfinished versions go first: a backup left behind would
     // later be put back over the cleared area.
+    // An unfinished compaction too: it would later put its files in place.
+    if (compaction_state(area) != CompactionState::None && platform::remove_tree(compaction_dir(area)) != 0) return 0;
     bool done = io::remove_file(bak);
     for (const auto& [code, backup] : files.pieceBackups) done = io::remove_file(backup) && done;
     for (const std::string& temp : files.temps) done = io::remove_file(temp) && done;

@@ -222,7 +222,7 @@ TEST(Reasons, WriterStatuses) {
     write_file(d.data() + "/piece.ctl", ctl);
     r = d.run({"X:TEST", "X:\\epn\\w2.epn"});
     EXPECT_NE(r.out.find("Achtung: Fehler in epn_pce_put()    11\n"
-                         "   (Platz in der Teiledatei ist schon belegt (Steuerdatei besch\x84" "digt))\n"),
+                         "   (Platz in pieceaaa.pce ist schon belegt: Bereich mit teilarea check pr\x81" "fen)\n"),
               std::string::npos)
         << r.out;
     // A full area: the trailer names the last slot of "zzz".

@@ -324,7 +324,7 @@ TEST(SlotTaken, StoreNeverOverwritesAStoredPiece) {
     const RunResult r = a.run({"X:TEST", "X:\\epn\\NEU.epn"});
     EXPECT_EQ(r.out, kBanner + cp850_lines({"Konvertiere Datei:X:\\epn\\" + found_name("NEU.epn"),
                                             "Achtung: Fehler in epn_pce_put()    11",
-                                            "   (Platz in der Teiledatei ist schon belegt (Steuerdatei besch\x84" "digt))",
+                                            "   (Platz in pieceaaa.pce ist schon belegt: Bereich mit teilarea check pr\x81" "fen)",
                                             "   Teil nicht importiert !!! (NEU)",
                                             "Ergebnis: 0 importiert (0 ersetzt), 0 \x81" "bergangen, 1 fehlerhaft."}));
     EXPECT_EQ(r.exitCode, 1);

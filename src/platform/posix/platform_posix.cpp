@@ -1125,6 +1125,12 @@ uint32_t set_attributes(std::string_view path, uint32_t attributes) {
 
 bool exists(std::string_view path) { return resolve(path).found; }
 
+bool refuses_writes(std::string_view path) {
+    const Resolved r = resolve(path);
+    struct stat st;
+    return r.found && stat(r.native.c_str(), &st) == 0 && !owner_writable(st);
+}
+
 uint32_t copy_access(std::string_view model, std::string_view target) {
     Resolved m = resolve(model);
     Resolved t = resolve(target);

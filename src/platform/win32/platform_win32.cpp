@@ -377,6 +377,12 @@ uint32_t set_attributes(std::string_view path, uint32_t attributes) {
 
 bool exists(std::string_view path) { return GetFileAttributesA(z(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+// The read-only attribute of a directory does not keep files out of it.
+bool refuses_writes(std::string_view path) {
+    const DWORD a = GetFileAttributesA(z(path).c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0 && (a & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
 uint32_t copy_access(std::string_view, std::string_view) { return kErrNone; }
 uint32_t copy_access(std::string_view, File&) { return kErrNone; }
 
