@@ -19,5 +19,9 @@ enum class StatusSource {
 // reason in parentheses, in code page 850. Reasons of a conversion that
 // stopped at a line of the EPN file begin with "Zeile <stopLine>: ".
 std::string reason_line(StatusSource source, int32_t status, int32_t stopLine = 0);
+// The reason line of epn_ctl_put's status 1 in an area whose control file
+// is missing while its piece files are there: they can be brought back,
+// and clearing the area would delete them.
+std::string control_missing_reason_line();
 
 }  // namespace teilimp::driver
