@@ -23,6 +23,9 @@ int run_repair(const writer::AreaField& area);
 int run_show(const writer::AreaField& area, const std::string& name, const std::string& outPath,
              const std::string& sizeName);
 int run_epn(const std::vector<std::string>& files);
+// Says that the area's data directory is missing, and where it was looked
+// for; returns kExitUnreadable.
+int unreadable(const AreaModel& model);
 
 // One problem of an area: a stable kind, what it concerns (a file, an
 // entry) and a German text (code page 850).

@@ -13,6 +13,7 @@
 #include "reader/piece_image.h"
 #include "support/epn_builder.h"
 #include "support/mini_parse.h"
+#include "util/version.h"
 #include "writer/area_fixture.h"
 #include "writer/sort.h"
 
@@ -490,6 +491,52 @@ TEST_F(ToolArea, NoFalseAlarmAfterAnyImport) {
         EXPECT_EQ(c.status, kExitOk) << run.out << args[1] << (args.size() > 2 ? " " + args[2] : "") << ": " << describe(c);
     }
     EXPECT_EQ(teilimp::testing::valid_images(data).size(), 4u);  // kragen.epn went with /l
+}
+
+// Help and version end with 0; an argument the tool does not know is
+// named; a missing area says where it was looked for.
+TEST_F(ToolArea, HelpUnknownArgumentsAndMissingAreas) {
+    for (const char* form : {"--help", "-H", "/?", "-?", "/h"}) {
+        const ToolRun r = tool({"show", "F:TEST", form});
+        EXPECT_EQ(r.status, kExitOk) << form;
+        EXPECT_EQ(r.out.rfind("Aufruf:\n", 0), 0u) << r.out;
+        EXPECT_NE(r.out.find("teilarea --help | --version"), std::string::npos) << r.out;
+    }
+    EXPECT_EQ(tool({"--version"}).out, "teilarea " + std::string(util::version()) + "\n");
+    const std::string usage = tool({"--help"}).out;
+    for (std::vector<std::string> args : {std::vector<std::string>{"lsit"}, {"list", "F:TEST", "--jsn"},
+                                          {"show", "F:TEST", "P1", "P2"}}) {
+        const ToolRun r = tool(args);
+        EXPECT_EQ(r.status, kExitUnreadable);
+        EXPECT_EQ(r.out, "teilarea: unbekanntes Argument: " + args.back() + "\n" + usage);
+    }
+    const bool posix = teilimp::testing::posix_system();
+    ToolRun r = tool({"check", "F:NOWHERE"});
+    EXPECT_EQ(r.out, "Bereich nicht lesbar: Verzeichnis F:\\userroot\\storage\\NOWHERE\\data\\ fehlt\n" +
+                         (posix ? "   (" + root / "userroot/storage/NOWHERE/data)\n" : std::string()));
+    r = tool({"show", "Q:TEST", "P1"});
+    EXPECT_EQ(r.out, "Bereich nicht lesbar: Verzeichnis Q:\\userroot\\storage\\TEST\\data\\ fehlt\n" +
+                         std::string(posix ? "   (Laufwerk Q: ist nicht zugeordnet: TEILIMP_DRIVE_Q setzen)\n" : ""));
+}
+
+// A name typed in a UTF-8 terminal finds the piece list shows: ÄRMEL is
+// stored in code page 850 (0x8E), as the examples hold it.
+TEST_F(ToolArea, PieceNamesTypedInAUtf8Terminal) {
+    EXPECT_EQ(read_file(testing::build_path(TEILIMP_SOURCE_DIR) + "/examples/aermel.epn").find('\xC4'),
+              std::string::npos);
+    ASSERT_TRUE(store("\x8eRMEL", square_image(5)).ok());
+    // As the terminal passes it: UTF-8 under a UTF-8 locale, the ANSI code
+    // page on Windows.
+    const bool posix = teilimp::testing::posix_system();
+    const std::string typed = posix ? "\xC3\x84RMEL" : "\xC4RMEL";
+    {
+        testing::ScopedEnv utf8("LC_ALL", "de_DE.UTF-8");
+        EXPECT_EQ(tool({"show", "F:TEST", typed}).status, kExitOk);
+    }
+    if (!posix) return;
+    testing::ScopedEnv plain("LC_ALL", "C");
+    EXPECT_EQ(tool({"show", "F:TEST", typed}).status, kExitProblems);
+    EXPECT_EQ(tool({"show", "F:TEST", "\x8eRMEL"}).status, kExitOk);
 }
 
 }  // namespace
