@@ -54,8 +54,14 @@ int unknown_argument(const std::string& arg) {
     return usage();
 }
 
-bool is_help(std::string a) {
+// The help and version words count in any case.
+std::string lower(std::string a) {
     for (char& c : a) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return a;
+}
+
+bool is_help(const std::string& arg) {
+    const std::string a = lower(arg);
     return a == "--help" || a == "-h" || a == "/h" || a == "-?" || a == "/?";
 }
 
@@ -218,7 +224,7 @@ int area_main(const std::vector<std::string>& args) {
         platform::console_flush();
         return kExitOk;
     }
-    if (args.size() == 2 && args[1] == "--version") {
+    if (args.size() == 2 && lower(args[1]) == "--version") {
         console_line("teilarea " + std::string(util::version()));
         platform::console_flush();
         return kExitOk;
