@@ -158,7 +158,7 @@ std::string utf8_to_cp850(std::string_view utf8) {
     out.reserve(utf8.size());
     for (size_t i = 0; i < utf8.size();) {
         const auto c = static_cast<unsigned char>(utf8[i]);
-        const size_t len = c >= 0xF0 && c < 0xF5 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 1;
+        const size_t len = c >= 0xF0 && c < 0xF5 ? 4 : c >= 0xE0 && c < 0xF0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 1;
         uint32_t cp = len == 4 ? c & 0x07u : len == 3 ? c & 0x0Fu : c & 0x1Fu;
         bool wellFormed = c >= 0x80 && len > 1 && i + len <= utf8.size();
         for (size_t k = 1; wellFormed && k < len; ++k) {
