@@ -496,26 +496,24 @@ TEST_F(ToolArea, NoFalseAlarmAfterAnyImport) {
 // Help and version end with 0; an argument the tool does not know is
 // named; a missing area says where it was looked for.
 TEST_F(ToolArea, HelpUnknownArgumentsAndMissingAreas) {
+    const auto out = [](const std::vector<std::string>& args) { return teilimp::testing::in_lines(tool(args).out); };
     for (const char* form : {"--help", "/?"}) {
         const ToolRun r = tool({"show", "F:TEST", form});
         EXPECT_EQ(r.status, kExitOk) << form;
-        EXPECT_EQ(r.out.rfind("Aufruf:\n", 0), 0u) << r.out;
+        EXPECT_EQ(teilimp::testing::in_lines(r.out).rfind("Aufruf:\n", 0), 0u) << r.out;
         EXPECT_NE(r.out.find("teilarea --help | --version"), std::string::npos) << r.out;
     }
-    EXPECT_EQ(tool({"--version"}).out, "teilarea " + std::string(util::version()) + "\n");
-    const std::string usage = tool({"--help"}).out;
+    EXPECT_EQ(out({"--version"}), "teilarea " + std::string(util::version()) + "\n");
+    const std::string usage = out({"--help"});
     for (std::vector<std::string> args : {std::vector<std::string>{"lsit"}, {"list", "F:TEST", "--jsn"},
                                           {"show", "F:TEST", "P1", "P2"}}) {
-        const ToolRun r = tool(args);
-        EXPECT_EQ(r.status, kExitUnreadable);
-        EXPECT_EQ(r.out, "teilarea: unbekanntes Argument: " + args.back() + "\n" + usage);
+        EXPECT_EQ(tool(args).status, kExitUnreadable);
+        EXPECT_EQ(out(args), "teilarea: unbekanntes Argument: " + args.back() + "\n" + usage);
     }
     const bool posix = teilimp::testing::posix_system();
-    ToolRun r = tool({"check", "F:NOWHERE"});
-    EXPECT_EQ(r.out, "Bereich nicht lesbar: Verzeichnis F:\\userroot\\storage\\NOWHERE\\data\\ fehlt\n" +
+    EXPECT_EQ(out({"check", "F:NOWHERE"}), "Bereich nicht lesbar: Verzeichnis F:\\userroot\\storage\\NOWHERE\\data\\ fehlt\n" +
                          (posix ? "   (" + root / "userroot/storage/NOWHERE/data)\n" : std::string()));
-    r = tool({"show", "Q:TEST", "P1"});
-    EXPECT_EQ(r.out, "Bereich nicht lesbar: Verzeichnis Q:\\userroot\\storage\\TEST\\data\\ fehlt\n" +
+    EXPECT_EQ(out({"show", "Q:TEST", "P1"}), "Bereich nicht lesbar: Verzeichnis Q:\\userroot\\storage\\TEST\\data\\ fehlt\n" +
                          std::string(posix ? "   (Laufwerk Q: ist nicht zugeordnet: TEILIMP_DRIVE_Q setzen)\n" : ""));
 }
 
