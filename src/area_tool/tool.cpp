@@ -33,7 +33,7 @@ constexpr const char* kUsage[] = {
     "   --json           Ausgabe als JSON",
     "   -o <Datei.svg>   das Bild in diese Datei schreiben (sonst auf die Standardausgabe)",
     "   --size <Gr\x94\xe1" "e>   nur diese Gr\x94\xe1" "e zeichnen",
-    "   -h, /?           diese Hilfe (auch --help, /h, -?)",
+    "   --help, /?       diese Hilfe zeigen",
 };
 constexpr const char* kUsageEnd = "Ende mit Status 0: in Ordnung, 1: Probleme gefunden, 2: Bereich nicht lesbar";
 

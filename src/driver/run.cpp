@@ -54,7 +54,7 @@ constexpr auto kUsage = std::to_array<std::string_view>({
 // The options and notes the usage text goes on with, then its examples.
 constexpr auto kUsageMore = std::to_array<std::string_view>({
     "   /w          auf einen blockierten Zielbereich warten, bis er frei ist",
-    "   /h          diese Hilfe zeigen (auch -h, /?, -?, --help)",
+    "   /?, --help  diese Hilfe zeigen",
     "   --version   nur die Version zeigen",
 });
 constexpr auto kUsageExamples = std::to_array<std::string_view>({

@@ -28,11 +28,11 @@ inline const std::string kUsage =
     "   /l          EPN-Dateien nach erfolgreicher \x9A" "bergabe l\x94" "schen\n"
     "   /s1         ohne Kommentare abarbeiten\n"
     "   /w          auf einen blockierten Zielbereich warten, bis er frei ist\n"
-    "   /h          diese Hilfe zeigen (auch -h, /?, -?, --help)\n"
+    "   /?, --help  diese Hilfe zeigen\n"
     "   --version   nur die Version zeigen\n"
 #ifndef _WIN32
     "   Laufwerke:  Laufwerk L: ist das Verzeichnis in der Umgebungsvariablen\n"
-    "               TEILIMP_DRIVE_L, z. B. TEILIMP_DRIVE_F=/srv/vaduvi f\x81r F:\n"
+    "               TEILIMP_DRIVE_L (ein Laufwerk ohne sie gibt es nicht)\n"
 #endif
     " \n"
     "Beispiele:\n"

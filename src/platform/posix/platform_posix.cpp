@@ -1698,7 +1698,7 @@ void console_path_note(std::string_view path) {
 std::vector<std::string> drive_usage_lines() {
     return {
         "   Laufwerke:  Laufwerk L: ist das Verzeichnis in der Umgebungsvariablen",
-        "               TEILIMP_DRIVE_L, z. B. TEILIMP_DRIVE_F=/srv/vaduvi f\x81r F:",
+        "               TEILIMP_DRIVE_L (ein Laufwerk ohne sie gibt es nicht)",
     };
 }
 
