@@ -73,7 +73,7 @@ int run_epn(const std::vector<std::string>& arguments) {
     for (const std::string& arg : arguments)
         for (const std::string& f : expand(arg)) files.push_back(f);
     for (const std::string& path : files) {
-        console_line("Datei: " + console_text(path));
+        platform::console_name_line("Datei: ", path);
         int32_t reversed = 0, rotated = 0;
         const int32_t read =
             reader::epn_read(path.data(), static_cast<int32_t>(path.size()), reversed, rotated, piece);

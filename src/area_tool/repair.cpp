@@ -216,11 +216,8 @@ int failed() {
 
 int run_repair(const writer::AreaField& area) {
     AreaModel m;
-    if (!load_area(area, m)) {
-        console_line("Bereich nicht lesbar: Verzeichnis " + console_text(m.dataDir) + " fehlt");
-        return kExitUnreadable;
-    }
-    console_line("Repariere Bereich " + console_text(area_text(area)) + " (" + console_text(m.dataDir) + ")");
+    if (!load_area(area, m)) return unreadable(m);
+    platform::console_name_line("Repariere Bereich ", area_text(area) + " (" + m.dataDir + ")");
     std::unique_ptr<writer::LockKeeper> lock = lock_for_change(area);
     if (!lock) return kExitUnreadable;
     // Before each step that changes the area: still this run's lock?

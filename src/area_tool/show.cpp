@@ -239,10 +239,7 @@ bool write_out(const std::string& path, const std::string& text) {
 int run_show(const writer::AreaField& area, const std::string& name, const std::string& outPath,
              const std::string& sizeName) {
     AreaModel m;
-    if (!load_area(area, m)) {
-        console_line("Bereich nicht lesbar: Verzeichnis " + console_text(m.dataDir) + " fehlt");
-        return kExitUnreadable;
-    }
+    if (!load_area(area, m)) return unreadable(m);
     // As list shows it: a NUL inside the name typed as \0.
     writer::PieceName wanted = name_from_shown(name);
     util::KleGro(wanted.data(), static_cast<int32_t>(wanted.size()));
@@ -276,10 +273,10 @@ int run_show(const writer::AreaField& area, const std::string& name, const std::
         return kExitOk;
     }
     if (!write_out(outPath, svg)) {
-        console_line("Datei " + console_text(outPath) + " kann nicht geschrieben werden.");
+        platform::console_name_line("Datei ", outPath + " kann nicht geschrieben werden.");
         return kExitUnreadable;
     }
-    console_line("Gezeichnet: " + console_text(outPath));
+    platform::console_name_line("Gezeichnet: ", outPath);
     return kExitOk;
 }
 

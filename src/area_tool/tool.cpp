@@ -1,12 +1,14 @@
 // The command line of teilarea and the read-only subcommands list and check.
 #include "area_tool/tool.h"
 
+#include <cctype>
 #include <cstdio>
 #include <string_view>
 
 #include "area_tool/output.h"
 #include "platform/platform.h"
 #include "util/text.h"
+#include "util/version.h"
 #include "writer/writer.h"
 
 namespace teilimp::area_tool {
@@ -15,6 +17,7 @@ namespace {
 
 using platform::console_line;
 
+// The commands, each with its line (or two), then the options and notes.
 constexpr const char* kUsage[] = {
     "Aufruf:",
     "teilarea list <Bereich> [--all] [--json]      Teile im Bereich auflisten",
@@ -24,23 +27,49 @@ constexpr const char* kUsage[] = {
     "teilarea show <Bereich> <Teil> [-o <Datei.svg>] [--size <Gr\x94\xe1" "e>]",
     "                                              Teil als SVG zeichnen",
     "teilarea epn <Datei.epn>...                   EPN-Dateien lesen wie beim Import",
-    "   <Bereich> wie bei TEILIMP: Laufwerk und Name (F:TEST) oder ein Verzeichnis (C:\\TMP\\)",
-    "Ende mit Status 0: in Ordnung, 1: Probleme gefunden, 2: Bereich nicht lesbar",
+    "teilarea --help | --version                   diese Hilfe | nur die Version zeigen",
+    "   <Bereich>        wie bei TEILIMP: Laufwerk und Name (F:TEST) oder ein Verzeichnis (C:\\TMP\\)",
+    "   <Teil>           der Name des Teils, wie list ihn zeigt",
+    "   --all            auch ersetzte Eintr\x84ge auflisten",
+    "   --json           Ausgabe als JSON",
+    "   -o <Datei.svg>   das Bild in diese Datei schreiben (sonst auf die Standardausgabe)",
+    "   --size <Gr\x94\xe1" "e>   nur diese Gr\x94\xe1" "e zeichnen",
+    "   --help, /?       diese Hilfe zeigen",
 };
+constexpr const char* kUsageEnd = "Ende mit Status 0: in Ordnung, 1: Probleme gefunden, 2: Bereich nicht lesbar";
+
+void write_usage() {
+    for (const char* line : kUsage) console_line(line);
+    for (const std::string& line : platform::drive_usage_lines()) console_line(line);
+    console_line(kUsageEnd);
+}
 
 int usage() {
-    for (const char* line : kUsage) console_line(line);
+    write_usage();
     return kExitUnreadable;
+}
+
+// An argument the tool does not know: named, then the usage.
+int unknown_argument(const std::string& arg) {
+    platform::console_name_line("teilarea: unbekanntes Argument: ", arg);
+    return usage();
+}
+
+// The help and version words count in any case.
+std::string lower(std::string a) {
+    for (char& c : a) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return a;
+}
+
+bool is_help(const std::string& arg) {
+    const std::string a = lower(arg);
+    return a == "--help" || a == "-h" || a == "/h" || a == "-?" || a == "/?";
 }
 
 bool area_usable(const writer::AreaField& area) {
     return util::siglen(area.data(), static_cast<int32_t>(area.size())) >= 3 && area[1] == ':';
 }
 
-int unreadable(const AreaModel& m) {
-    console_line("Bereich nicht lesbar: Verzeichnis " + console_text(m.dataDir) + " fehlt");
-    return kExitUnreadable;
-}
 
 // What list shows of an image; absent fields are shown as "?".
 struct ImageSummary {
@@ -112,17 +141,23 @@ std::string list_json_entry(const Entry& e, const ImageSummary& s) {
 
 }  // namespace
 
+int unreadable(const AreaModel& m) {
+    platform::console_name_line("Bereich nicht lesbar: Verzeichnis ", m.dataDir + " fehlt");
+    platform::console_path_note(m.dataDir);
+    return kExitUnreadable;
+}
+
 int run_list(const writer::AreaField& area, bool all, bool json) {
     AreaModel m;
     if (!load_area(area, m)) return unreadable(m);
     if (!m.ctlPresent || m.ctlReadError != 0) {
-        console_line("Steuerdatei fehlt oder ist nicht lesbar: " + console_text(m.ctlPath));
+        platform::console_name_line("Steuerdatei fehlt oder ist nicht lesbar: ", m.ctlPath);
         return kExitUnreadable;
     }
     int64_t shown = 0, valid = 0;
     std::string entries;
     if (!json) {
-        console_line("Teile im Bereich " + console_text(area_text(area)));
+        platform::console_name_line("Teile im Bereich ", area_text(area));
         console_line("Name                 Code Platz Zustand    L\x84nge Datum und Zeit      Art         "
                      "Gr\x94\xe1" "en Basis  Punkte");
     }
@@ -171,7 +206,7 @@ int run_check(const writer::AreaField& area, bool json) {
                      std::to_string(m.files.size()) + ",\"problems\":[" + problems + "]}");
         return status;
     }
-    console_line("Pr\x81" "fe Bereich " + console_text(area_text(area)) + " (" + console_text(m.dataDir) + ")");
+    platform::console_name_line("Pr\x81" "fe Bereich ", area_text(area) + " (" + m.dataDir + ")");
     if (f.lock != writer::LockState::None)
         console_line("Hinweis: Zugriffsdatei vorhanden, vielleicht l\x84uft ein Import. Die Pr\x81" "fung sperrt den "
                      "Bereich nicht.");
@@ -185,11 +220,24 @@ int run_check(const writer::AreaField& area, bool json) {
 }
 
 int area_main(const std::vector<std::string>& args) {
-    if (args.size() < 3) return usage();
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (!is_help(args[i])) continue;
+        write_usage();
+        platform::console_flush();
+        return kExitOk;
+    }
+    if (args.size() == 2 && lower(args[1]) == "--version") {
+        console_line("teilarea " + std::string(util::version()));
+        platform::console_flush();
+        return kExitOk;
+    }
+    if (args.size() < 2) return usage();
     const std::string& command = args[1];
+    if (command != "list" && command != "check" && command != "repair" && command != "show" && command != "compact" &&
+        command != "epn")
+        return unknown_argument(command);
+    if (args.size() < 3) return usage();
     if (command == "epn") return run_epn({args.begin() + 2, args.end()});
-    if (command != "list" && command != "check" && command != "repair" && command != "show" &&
-        command != "compact") return usage();
 
     const writer::AreaField area = writer::make_area(args[2]);
     if (!area_usable(area)) return usage();
@@ -206,9 +254,11 @@ int area_main(const std::vector<std::string>& args) {
         if (a == "--all") all = true;
         else if (a == "--json") json = true;
         else if (a == "-o" && i + 1 < args.size()) outPath = args[++i];
-        else if (a == "--size" && i + 1 < args.size()) sizeName = args[++i];
-        else if (command == "show" && pieceName.empty()) pieceName = a;
-        else return usage();
+        // Piece and size names typed in the terminal's character set are
+        // looked up in the area's code page.
+        else if (a == "--size" && i + 1 < args.size()) sizeName = platform::argument_to_cp850(args[++i]);
+        else if (command == "show" && pieceName.empty()) pieceName = platform::argument_to_cp850(a);
+        else return unknown_argument(a);
     }
     int status = kExitUnreadable;
     if (command == "list") status = run_list(area, all, json);

@@ -28,6 +28,9 @@ bool settle_compaction(const writer::AreaField& area);
 int run_show(const writer::AreaField& area, const std::string& name, const std::string& outPath,
              const std::string& sizeName);
 int run_epn(const std::vector<std::string>& files);
+// Says that the area's data directory is missing, and where it was looked
+// for; returns kExitUnreadable.
+int unreadable(const AreaModel& model);
 
 // Takes the area's lock for a command that changes the area; null, after
 // the importer's text, when it is blocked, interrupted or the area is

@@ -102,4 +102,8 @@ std::string reason_line(StatusSource source, int32_t status, int32_t stopLine, s
     return "   (" + reason + ")";
 }
 
+std::string control_missing_reason_line() {
+    return "   (Steuerdatei fehlt, Teiledateien sind da: mit teilarea repair wiederherstellen)";
+}
+
 }  // namespace teilimp::driver

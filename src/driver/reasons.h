@@ -22,5 +22,9 @@ enum class StatusSource {
 // reasons of a piece file name it (`pieceFile`, "pieceaac.pce").
 std::string reason_line(StatusSource source, int32_t status, int32_t stopLine = 0,
                         std::string_view pieceFile = {});
+// The reason line of epn_ctl_put's status 1 in an area whose control file
+// is missing while its piece files are there: they can be brought back,
+// and clearing the area would delete them.
+std::string control_missing_reason_line();
 
 }  // namespace teilimp::driver

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <memory>
 #include <set>
@@ -15,8 +16,10 @@
 #include "util/fileops.h"
 #include "util/filesearch.h"
 #include "util/text.h"
+#include "util/version.h"
 #include "writer/area_path.h"
 #include "writer/compaction.h"
+#include "writer/area_scan.h"
 #include "writer/lock.h"
 #include "writer/records.h"
 #include "writer/sort.h"
@@ -48,6 +51,14 @@ constexpr auto kUsage = std::to_array<std::string_view>({
     "   /f          existierende Teile nur nach R\x81" "ckfrage \x81" "berschreiben",
     "   /l          EPN-Dateien nach erfolgreicher \x9A" "bergabe l\x94" "schen",
     "   /s1         ohne Kommentare abarbeiten",
+});
+// The options and notes the usage text goes on with, then its examples.
+constexpr auto kUsageMore = std::to_array<std::string_view>({
+    "   /w          auf einen blockierten Zielbereich warten, bis er frei ist",
+    "   /?, --help  diese Hilfe zeigen",
+    "   --version   nur die Version zeigen",
+});
+constexpr auto kUsageExamples = std::to_array<std::string_view>({
     " ",
     "Beispiele:",
     "TEILIMP F:TEST C:\\EPN\\*.*",
@@ -64,6 +75,13 @@ enum ExitStatus : int {
     kExitSomeFailed = 1,  // at least one file was not imported because of an error
     kExitNothingDone = 2, // usage, no file found, area blocked or refused, clear failed
 };
+
+void write_usage() {
+    for (auto line : kUsage) console_line(line);
+    for (auto line : kUsageMore) console_line(line);
+    for (const std::string& line : platform::drive_usage_lines()) console_line(line);
+    for (auto line : kUsageExamples) console_line(line);
+}
 
 // Switches set from the options and changed by the user's answers.
 struct Switches {
@@ -119,8 +137,10 @@ std::string with_status(std::string_view text, int32_t status) {
     return std::string(text) + num;
 }
 
-// The line that reports a status, and the line with its reason.
-void report_status(StatusSource source, int32_t status, int32_t stopLine = 0, std::string_view pieceFile = {}) {
+// The line that reports a status, and the line with its reason (the
+// status's own, unless `reason` is given).
+void report_status(StatusSource source, int32_t status, int32_t stopLine = 0, std::string_view pieceFile = {},
+                   const std::string& reason = {}) {
     std::string_view text;
     switch (source) {
     case StatusSource::Conversion: text = "Fehler beim Konvertieren:"; break;
@@ -129,7 +149,7 @@ void report_status(StatusSource source, int32_t status, int32_t stopLine = 0, st
     case StatusSource::Sort: text = "Achtung: Fehler in epn_ctl_sort()"; break;
     }
     console_line(with_status(text, status));
-    console_line(reason_line(source, status, stopLine, pieceFile));
+    console_line(reason.empty() ? reason_line(source, status, stopLine, pieceFile) : reason);
 }
 
 // An argument of the form of an option: "/" or "-" followed by one or two
@@ -248,9 +268,11 @@ std::unique_ptr<writer::LockKeeper> lock_area(const writer::AreaField& area, boo
         return std::make_unique<writer::LockKeeper>(std::move(held));
     case writer::kLockAreaMissing:
         platform::console_name_line("Achtung: Zielbereich nicht gefunden: ", writer::lock_directory(area));
+        platform::console_path_note(writer::lock_directory(area));
         break;
     case writer::kLockAreaUnwritable:
         platform::console_name_line("Achtung: Zielbereich nicht beschreibbar: ", writer::lock_directory(area));
+        platform::console_path_note(writer::lock_directory(area));
         break;
     case writer::kLockInterrupted:
         return nullptr;  // the run ends with the interrupt's own line
@@ -269,6 +291,13 @@ void report_lost_lock() {
 
 int clear_request(const CommandLine& cmd) {
     platform::console_name_line("Bereich: ", writer::lock_directory(cmd.area));
+    // What the clear would delete; pieces a repair could bring back are
+    // not to be lost by mistake.
+    const writer::AreaContents contents = writer::area_contents(cmd.area);
+    console_line("Der Bereich enth\x84lt " + std::to_string(contents.validPieces) + " g\x81ltige Teile in " +
+                 std::to_string(contents.pieceFiles) + " Teiledateien.");
+    if (!contents.ctlSound && contents.pieceFiles > 0)
+        console_line("Achtung: die Teiledateien lassen sich mit teilarea repair wiederherstellen.");
     console_line("Reset der Datenbasis durchf\x81hren.");
     console_line("Sind Sie sicher, dass sie alle Teile im angegebenen Datenbereich");
     console_line("l\x94schen wollen? (j/n)");
@@ -282,7 +311,10 @@ int clear_request(const CommandLine& cmd) {
         first = line[pos];
         break;
     }
-    if (first != 'j' && first != 'J') return kExitDone;
+    if (first != 'j' && first != 'J') {
+        console_line("Datenbasis nicht geleert.");
+        return kExitDone;
+    }
     // No run may store while the area is being cleared.
     std::unique_ptr<writer::LockKeeper> lock = lock_area(cmd.area, cmd.switches.waitForLock);
     if (!lock) return kExitNothingDone;
@@ -435,7 +467,10 @@ bool store_piece(Run& run, const writer::PieceName& name) {
     }
     const writer::StoreResult r = writer::epn_store_piece(area, name, run.piece.image, &run.areaRun, run.lastFile);
     if (r.ctl != 0) {
-        if (!sw.quiet) report_status(StatusSource::ControlUpdate, r.ctl);
+        // No control file but piece files: the advice is repair, not a clear.
+        const bool repairable = r.ctl == 1 && writer::control_missing_with_pieces(area);
+        if (!sw.quiet)
+            report_status(StatusSource::ControlUpdate, r.ctl, 0, {}, repairable ? control_missing_reason_line() : "");
         return false;
     }
     if (r.pce != 0) {
@@ -585,9 +620,43 @@ int conversion_run(Run& run) {
     return run.counts.failed > 0 || run.endFailed ? kExitSomeFailed : kExitDone;
 }
 
+// What a user asks for who wants to know how the program is called: the
+// help words in any case, or the version.
+enum class Request { None, Help, Version };
+
+Request help_request(std::string_view arg) {
+    std::string a(arg);
+    for (char& c : a) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (a == "--help" || a == "-h" || a == "/h" || a == "-?" || a == "/?") return Request::Help;
+    if (a == "--version") return Request::Version;
+    return Request::None;
+}
+
+// The help word as the only argument or the first, or right after the area
+// (unless the system takes it for a file's name there).
+Request help_request(const std::vector<std::string>& args) {
+    if (args.size() > 1 && help_request(args[1]) != Request::None) return help_request(args[1]);
+    if (args.size() > 2 && !platform::argument_is_file_name(args[2])) return help_request(args[2]);
+    return Request::None;
+}
+
 }  // namespace
 
 int run_main(const std::vector<std::string>& args) {
+    switch (help_request(args)) {
+    case Request::Help:
+        console_line(kBanner);
+        console_line(" ");
+        write_usage();
+        platform::console_flush();
+        return kExitDone;
+    case Request::Version:
+        console_line("teilimp " + std::string(util::version()));
+        platform::console_flush();
+        return kExitDone;
+    case Request::None:
+        break;
+    }
     // Ctrl-C ends the run safely: the piece being stored is finished, the
     // end of the run is done and the lock released (see the end below).
     platform::catch_interrupts();
@@ -601,7 +670,7 @@ int run_main(const std::vector<std::string>& args) {
         platform::console_name_line("Achtung: Unbekannte Option ignoriert: ", arg);
     int status = kExitNothingDone;
     if (run.cmd.argumentCount < 2 || !area_is_usable(run.cmd.area)) {
-        for (auto line : kUsage) console_line(line);
+        write_usage();
     } else if (significant_area(run.cmd).size() > static_cast<size_t>(kAreaSignificant)) {
         platform::console_name_line("Achtung: Bereich zu lang (h\x94" "chstens 10 Zeichen): ", significant_area(run.cmd));
         console_line("Stop - Program terminated.");

@@ -2,6 +2,7 @@
 // system, built on the primitives each implementation defines: the test
 // hooks, code page 850, console input and output, moves of files and
 // searches, whole-file reads and the random names of new directories.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -148,6 +149,31 @@ std::string cp850_to_utf8(std::string_view cp850) {
             out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
             out += static_cast<char>(0x80 | (u & 0x3F));
         }
+    }
+    return out;
+}
+
+std::string utf8_to_cp850(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size();) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        const size_t len = c >= 0xF0 && c < 0xF5 ? 4 : c >= 0xE0 && c < 0xF0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 1;
+        uint32_t cp = len == 4 ? c & 0x07u : len == 3 ? c & 0x0Fu : c & 0x1Fu;
+        bool wellFormed = c >= 0x80 && len > 1 && i + len <= utf8.size();
+        for (size_t k = 1; wellFormed && k < len; ++k) {
+            const auto t = static_cast<unsigned char>(utf8[i + k]);
+            wellFormed = (t & 0xC0) == 0x80;
+            cp = cp << 6 | (t & 0x3Fu);
+        }
+        if (!wellFormed) {
+            out += utf8[i++];  // ASCII, or a byte of some other character set
+            continue;
+        }
+        i += len;
+        const uint16_t* end = kCp850 + 128;
+        const uint16_t* at = std::find(kCp850, end, static_cast<uint16_t>(cp));
+        out += cp <= 0xFFFF && at != end ? static_cast<char>(0x80 + (at - kCp850)) : '?';
     }
     return out;
 }

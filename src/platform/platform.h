@@ -342,6 +342,24 @@ std::string cp850_to_utf8(std::string_view cp850);
 // True when console output is converted to UTF-8: the character set of the
 // locale (LC_ALL, else LC_CTYPE, else LANG) is UTF-8. Always false on Windows.
 bool console_uses_utf8();
+// UTF-8 text in code page 850: a character code page 850 lacks becomes
+// '?'; bytes that are no well-formed UTF-8 are kept as they are.
+std::string utf8_to_cp850(std::string_view utf8);
+// A command-line argument (a piece name typed by the user) in code page
+// 850: from UTF-8 under a UTF-8 locale, else unchanged on POSIX; from the
+// ANSI code page on Windows.
+std::string argument_to_cp850(std::string_view argument);
+
+// After a message that an area's directory `path` is missing or unusable,
+// the line that tells the user where it was looked for: on POSIX
+// "   (<the absolute directory>)", or, when its drive letter is not mapped,
+// "   (Laufwerk F: ist nicht zugeordnet: TEILIMP_DRIVE_F setzen)". Nothing
+// on Windows, where the path is the system's own.
+void console_path_note(std::string_view path);
+// Lines of the usage texts (code page 850) that tell how drive letters
+// reach the file system: on POSIX the TEILIMP_DRIVE_<L> variables; none on
+// Windows.
+std::vector<std::string> drive_usage_lines();
 
 // Writes a line to standard error (diagnostics).
 void error_line(std::string_view text);

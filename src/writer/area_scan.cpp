@@ -129,4 +129,31 @@ std::vector<FileCode> piece_file_codes(const AreaField& area) {
     return codes;
 }
 
+AreaContents area_contents(const AreaField& area) {
+    AreaContents c;
+    const std::string ctl = area_path(area, AreaFile::Control);
+    std::string bytes;
+    c.ctlPresent = platform::exists(ctl);
+    c.ctlSound = c.ctlPresent && platform::read_whole_file(ctl, bytes) == platform::kErrNone &&
+                 ctl_sound({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+    const std::vector<FileCode> codes = piece_file_codes(area);
+    c.pieceFiles = static_cast<int64_t>(codes.size());
+    if (c.ctlSound) {
+        const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+        for (size_t at = 0; at + kRecordSize < bytes.size(); at += kRecordSize)
+            if (entry_state(std::span<const uint8_t, 64>(data + at, kRecordSize)) == kStateValid) ++c.validPieces;
+        return c;
+    }
+    for (const FileCode& code : codes) {
+        const PceLayout l = read_pce_layout(area_path(area, AreaFile::Piece, code));
+        for (int k = 0; k < l.usedSlots; ++k)
+            if (dir_state(l.dir[static_cast<size_t>(k)]) == kStateValid) ++c.validPieces;
+    }
+    return c;
+}
+
+bool control_missing_with_pieces(const AreaField& area) {
+    return !platform::exists(area_path(area, AreaFile::Control)) && !piece_file_codes(area).empty();
+}
+
 }  // namespace teilimp::writer

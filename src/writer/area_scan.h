@@ -68,4 +68,18 @@ bool place_less(const FileCode& a, uint8_t slotA, const FileCode& b, uint8_t slo
 // code order.
 std::vector<FileCode> piece_file_codes(const AreaField& area);
 
+// What an area holds, as far as its files can be read (for the user, before
+// a clear): the piece files present and the valid pieces, counted from a
+// sound control file, else from the piece files' directories.
+struct AreaContents {
+    bool ctlPresent = false;
+    bool ctlSound = false;  // present, readable and sound
+    int64_t pieceFiles = 0;
+    int64_t validPieces = 0;
+};
+AreaContents area_contents(const AreaField& area);
+// True when piece.ctl is missing while piece files are there: a repair
+// rebuilds it from them (a clear would delete them).
+bool control_missing_with_pieces(const AreaField& area);
+
 }  // namespace teilimp::writer

@@ -13,6 +13,7 @@
 #include "reader/piece_image.h"
 #include "support/epn_builder.h"
 #include "support/mini_parse.h"
+#include "util/version.h"
 #include "writer/area_fixture.h"
 #include "writer/sort.h"
 
@@ -567,6 +568,46 @@ TEST_F(ToolArea, NoFalseAlarmAfterAnyImport) {
         EXPECT_EQ(c.status, kExitOk) << run.out << args[1] << (args.size() > 2 ? " " + args[2] : "") << ": " << describe(c);
     }
     EXPECT_EQ(teilimp::testing::valid_images(data).size(), 4u);  // kragen.epn went with /l
+}
+
+// Help and version end with 0; an argument the tool does not know is
+// named; a missing area says where it was looked for.
+TEST_F(ToolArea, HelpUnknownArgumentsAndMissingAreas) {
+    const auto out = [](const std::vector<std::string>& args) { return teilimp::testing::in_lines(tool(args).out); };
+    for (const char* form : {"--help", "/?"}) {
+        const ToolRun r = tool({"show", "F:TEST", form});
+        EXPECT_EQ(r.status, kExitOk) << form;
+        EXPECT_EQ(teilimp::testing::in_lines(r.out).rfind("Aufruf:\n", 0), 0u) << r.out;
+        EXPECT_NE(r.out.find("teilarea --help | --version"), std::string::npos) << r.out;
+    }
+    EXPECT_EQ(out({"--version"}), "teilarea " + std::string(util::version()) + "\n");
+    const std::string usage = out({"--help"});
+    for (std::vector<std::string> args : {std::vector<std::string>{"lsit"}, {"list", "F:TEST", "--jsn"},
+                                          {"show", "F:TEST", "P1", "P2"}}) {
+        EXPECT_EQ(tool(args).status, kExitUnreadable);
+        EXPECT_EQ(out(args), "teilarea: unbekanntes Argument: " + args.back() + "\n" + usage);
+    }
+    const bool posix = teilimp::testing::posix_system();
+    EXPECT_EQ(out({"check", "F:NOWHERE"}), "Bereich nicht lesbar: Verzeichnis F:\\userroot\\storage\\NOWHERE\\data\\ fehlt\n" +
+                         (posix ? "   (" + root / "userroot/storage/NOWHERE/data)\n" : std::string()));
+    EXPECT_EQ(out({"show", "Q:TEST", "P1"}), "Bereich nicht lesbar: Verzeichnis Q:\\userroot\\storage\\TEST\\data\\ fehlt\n" +
+                         std::string(posix ? "   (Laufwerk Q: ist nicht zugeordnet: TEILIMP_DRIVE_Q setzen)\n" : ""));
+}
+
+// A name typed in a UTF-8 terminal finds the piece list shows as ÄRMEL
+// (stored in code page 850).
+TEST_F(ToolArea, PieceNamesTypedInAUtf8Terminal) {
+    ASSERT_TRUE(store("\x8eRMEL", square_image(5)).ok());
+    // As the terminal passes it: UTF-8 under a UTF-8 locale, the ANSI code
+    // page on Windows.
+    const bool posix = teilimp::testing::posix_system();
+    const std::string typed = posix ? "\xC3\x84RMEL" : "\xC4RMEL";
+    {
+        testing::ScopedEnv utf8("LC_ALL", "de_DE.UTF-8");
+        EXPECT_EQ(tool({"show", "F:TEST", typed}).status, kExitOk);
+    }
+    testing::ScopedEnv plain("LC_ALL", "C");
+    EXPECT_EQ(tool({"show", "F:TEST", typed}).status, posix ? kExitProblems : kExitOk);
 }
 
 }  // namespace

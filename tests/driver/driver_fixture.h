@@ -27,6 +27,13 @@ inline const std::string kUsage =
     "   /f          existierende Teile nur nach R\x81" "ckfrage \x81" "berschreiben\n"
     "   /l          EPN-Dateien nach erfolgreicher \x9A" "bergabe l\x94" "schen\n"
     "   /s1         ohne Kommentare abarbeiten\n"
+    "   /w          auf einen blockierten Zielbereich warten, bis er frei ist\n"
+    "   /?, --help  diese Hilfe zeigen\n"
+    "   --version   nur die Version zeigen\n"
+#ifndef _WIN32
+    "   Laufwerke:  Laufwerk L: ist das Verzeichnis in der Umgebungsvariablen\n"
+    "               TEILIMP_DRIVE_L (ein Laufwerk ohne sie gibt es nicht)\n"
+#endif
     " \n"
     "Beispiele:\n"
     "TEILIMP F:TEST C:\\EPN\\*.*\n"
@@ -36,12 +43,19 @@ inline const std::string kUsage =
     " \n"
     " \n";
 inline const std::string kNoFiles = "Achtung: Keine EPN-Datei(en) gefunden!\n";
-// The clear question for the area X:TEST.
-inline const std::string kClearQuestion =
-    "Bereich: X:\\userroot\\storage\\TEST\\data\\\n"
-    "Reset der Datenbasis durchf\x81hren.\n"
-    "Sind Sie sicher, dass sie alle Teile im angegebenen Datenbereich\n"
-    "l\x94schen wollen? (j/n)\n";
+// The clear question for the area X:TEST holding `pieces` valid pieces in
+// `files` piece files; `repairable`: the control file is missing or
+// damaged while piece files are there.
+inline std::string clear_question(int pieces = 0, int files = 0, bool repairable = false) {
+    return "Bereich: X:\\userroot\\storage\\TEST\\data\\\n"
+           "Der Bereich enth\x84lt " + std::to_string(pieces) + " g\x81ltige Teile in " + std::to_string(files) +
+           " Teiledateien.\n" + (repairable ? "Achtung: die Teiledateien lassen sich mit teilarea repair wiederherstellen.\n" : "") +
+           "Reset der Datenbasis durchf\x81hren.\n"
+           "Sind Sie sicher, dass sie alle Teile im angegebenen Datenbereich\n"
+           "l\x94schen wollen? (j/n)\n";
+}
+inline const std::string kClearQuestion = clear_question();
+inline const std::string kNotCleared = "Datenbasis nicht geleert.\n";
 
 // Fixed-column helpers for writing EPN lines.
 inline std::string left(std::string_view s, size_t width) {

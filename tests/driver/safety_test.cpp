@@ -165,7 +165,7 @@ TEST(ClearUnderLock, RemovesEveryPieceFileOrSaysItFailed) {
     write_file(a.data() + "/pieceaac.pc$", "stray");
     write_file(a.data() + "/piece.ctl.tmp", "stray");
     auto r = a.run({"X:TEST", "/d", "/s1"}, "j\n");
-    EXPECT_EQ(r.out, kClearQuestion + "Datenbasis geleert.\n");
+    EXPECT_EQ(r.out, clear_question(20, 2) + "Datenbasis geleert.\n");
     EXPECT_EQ(list_dir(a.data()), std::vector<std::string>{"piece.ctl"});
 
 #ifndef _WIN32
@@ -173,7 +173,7 @@ TEST(ClearUnderLock, RemovesEveryPieceFileOrSaysItFailed) {
     ASSERT_EQ(a.run({"X:TEST", "X:\\epn\\p100.epn", "/s1"}).out, "   Teil importiert als:P100\n");
     ASSERT_EQ(::chmod((a.data() + "/pieceaaa.pce").c_str(), 0444), 0);
     r = a.run({"X:TEST", "/d", "/s1"}, "j\n");
-    EXPECT_EQ(r.out, kClearQuestion + "Achtung: Datenbasis konnte nicht geleert werden.\n");
+    EXPECT_EQ(r.out, clear_question(1, 1) + "Achtung: Datenbasis konnte nicht geleert werden.\n");
     EXPECT_FALSE(file_exists(a.lock()));
 #endif
 }
@@ -183,13 +183,17 @@ TEST(AreaCheck, MissingOrUnwritableAreaFailsAtOnce) {
     Area a;
     a.epn_file("P1");
     const auto started = std::chrono::steady_clock::now();
+    // On POSIX a line after the message says which directory that is, or
+    // that the drive is not mapped.
+    const std::string noArea = posix_system() ? "   (" + a.dir / "userroot/storage/NOAREA/data)\n" : "";
+    const std::string noDrive = posix_system() ? "   (Laufwerk Q: ist nicht zugeordnet: TEILIMP_DRIVE_Q setzen)\n" : "";
     auto r = a.run({"X:NOAREA", "X:\\epn\\*.epn", "/s1"}, {}, {{"TEILIMP_SLEEP_SCALE", "1"}});
-    EXPECT_EQ(r.out, "Achtung: Zielbereich nicht gefunden: X:\\userroot\\storage\\NOAREA\\data\\\n" + kStop);
+    EXPECT_EQ(r.out, "Achtung: Zielbereich nicht gefunden: X:\\userroot\\storage\\NOAREA\\data\\\n" + noArea + kStop);
     r = a.run({"Q:TEST", "X:\\epn\\*.epn", "/s1"}, {}, {{"TEILIMP_SLEEP_SCALE", "1"}});
-    EXPECT_EQ(r.out, "Achtung: Zielbereich nicht gefunden: Q:\\userroot\\storage\\TEST\\data\\\n" + kStop);
+    EXPECT_EQ(r.out, "Achtung: Zielbereich nicht gefunden: Q:\\userroot\\storage\\TEST\\data\\\n" + noDrive + kStop);
     r = a.run({"X:NOAREA", "/d", "/s1"}, "j\n", {{"TEILIMP_SLEEP_SCALE", "1"}});
-    EXPECT_EQ(r.out, "Bereich: X:\\userroot\\storage\\NOAREA\\data\\\n" + kClearQuestion.substr(kClearQuestion.find("Reset")) +
-                         "Achtung: Zielbereich nicht gefunden: X:\\userroot\\storage\\NOAREA\\data\\\n" + kStop);
+    EXPECT_EQ(r.out, "Bereich: X:\\userroot\\storage\\NOAREA\\data\\\n" + kClearQuestion.substr(kClearQuestion.find("Der")) +
+                         "Achtung: Zielbereich nicht gefunden: X:\\userroot\\storage\\NOAREA\\data\\\n" + noArea + kStop);
 
     a.clear();
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
@@ -197,7 +201,8 @@ TEST(AreaCheck, MissingOrUnwritableAreaFailsAtOnce) {
 #ifndef _WIN32
     ASSERT_EQ(::chmod(a.data().c_str(), 0555), 0);
     r = a.run({"X:TEST", "X:\\epn\\*.epn", "/s1"}, {}, {{"TEILIMP_SLEEP_SCALE", "1"}});
-    EXPECT_EQ(r.out, "Achtung: Zielbereich nicht beschreibbar: X:\\userroot\\storage\\TEST\\data\\\n" + kStop);
+    EXPECT_EQ(r.out, "Achtung: Zielbereich nicht beschreibbar: X:\\userroot\\storage\\TEST\\data\\\n   (" +
+                         a.data() + ")\n" + kStop);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
     ASSERT_EQ(::chmod(a.data().c_str(), 0755), 0);
     EXPECT_EQ(list_dir(a.data()), std::vector<std::string>{"piece.ctl"});
@@ -495,7 +500,7 @@ TEST(ClearUnderLock, WaitsForTheImportingRun) {
     auto importer = run_at_the_question(a);
 
     auto r = a.run({"X:TEST", "/d"}, "j\n", kFastLock);
-    EXPECT_EQ(r.out, kBanner + kClearQuestion + "Zugriffsdatei gefunden. Wartezyklus...\n" + all_marks() +
+    EXPECT_EQ(r.out, kBanner + clear_question(1, 1) + "Zugriffsdatei gefunden. Wartezyklus...\n" + all_marks() +
                          "Zielbereich ist blockiert.\n" + kStop);
     EXPECT_EQ(a.pieces(), std::vector<std::string>{"P1"});
 

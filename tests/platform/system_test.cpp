@@ -27,6 +27,10 @@ TEST(PlatformConsole, Cp850ToUtf8) {
     std::string u = cp850_to_utf8(all);
     EXPECT_GE(u.size(), 256u);
     EXPECT_EQ(u.find('?'), std::string::npos);
+    // And back: every character of the code page; one it lacks (the euro
+    // sign) as '?', bytes that are no UTF-8 as they are.
+    EXPECT_EQ(utf8_to_cp850(u), all);
+    EXPECT_EQ(utf8_to_cp850("\xE2\x82\xAC \xC3 \xF8\x80\x80 \xC3\x84"), "? \xC3 \xF8\x80\x80 \x8E");
 }
 
 TEST(PlatformConsole, LocaleDecidesConversion) {

@@ -146,7 +146,7 @@ TEST(PieceImage, SameImagesOnEverySystem) {
         if (name.size() < 4 || name.substr(name.size() - 4) != ".epn") continue;
         examples = fnv(examples, read_text(testing::read_file(testing::build_path(TEILIMP_SOURCE_DIR) + "/examples/" + name)).image);
     }
-    EXPECT_EQ(examples, 0x66edae2b8da8e57cull);
+    EXPECT_EQ(examples, 0xff52c17cdf80de86ull);  // aermel.epn holds its \x8e (code page 850)
     for (bool turned : {false, true}) {
         uint64_t h = 1469598103934665603ull;
         EpnFile f = testing::epn_example_square();

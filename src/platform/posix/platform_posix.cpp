@@ -1671,3 +1671,41 @@ bool console_uses_utf8() {
 }
 
 }  // namespace teilimp::platform
+
+namespace teilimp::platform {
+
+std::string argument_to_cp850(std::string_view argument) {
+    return console_uses_utf8() ? utf8_to_cp850(argument) : std::string(argument);
+}
+
+// The directory is named as the system names it, from the root: a drive's
+// directory or a relative path is taken from the current directory.
+void console_path_note(std::string_view path) {
+    char letter = 0;
+    std::string_view dir;
+    if (drive_letter(path, letter) && !drive_dir(letter, dir)) {
+        const std::string l(1, letter);
+        console_line("   (Laufwerk " + l + ": ist nicht zugeordnet: TEILIMP_DRIVE_" + l + " setzen)");
+        return;
+    }
+    std::string native = native_path(path);
+    if (native.empty() || native == ".") native.clear();
+    else if (native.compare(0, 2, "./") == 0) native.erase(0, 2);
+    if (native.empty() || native[0] != '/') {
+        std::vector<char> cwd(4096);
+        while (getcwd(cwd.data(), cwd.size()) == nullptr && errno == ERANGE) cwd.resize(cwd.size() * 2);
+        std::string abs = cwd.data();
+        if (!native.empty()) abs = join(abs, native);
+        native = std::move(abs);
+    }
+    console_name_line("   (", native + ")");
+}
+
+std::vector<std::string> drive_usage_lines() {
+    return {
+        "   Laufwerke:  Laufwerk L: ist das Verzeichnis in der Umgebungsvariablen",
+        "               TEILIMP_DRIVE_L (ein Laufwerk ohne sie gibt es nicht)",
+    };
+}
+
+}  // namespace teilimp::platform

@@ -754,4 +754,17 @@ int run_command(std::string_view commandLine) {
 // The console shows code page 850 itself.
 bool console_uses_utf8() { return false; }
 
+// Arguments come in the ANSI code page; piece names are stored in the
+// console's code page 850.
+std::string argument_to_cp850(std::string_view argument) {
+    std::string oem(argument);
+    if (!oem.empty()) CharToOemBuffA(oem.data(), oem.data(), static_cast<DWORD>(oem.size()));
+    return oem;
+}
+
+// The path the user typed is the one the system looked at.
+void console_path_note(std::string_view) {}
+
+std::vector<std::string> drive_usage_lines() { return {}; }
+
 }  // namespace teilimp::platform
