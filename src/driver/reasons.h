@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "reader/epn_reader.h"
+
 namespace teilimp::driver {
 
 // Who reported a status.
@@ -19,5 +21,12 @@ enum class StatusSource {
 // reason in parentheses, in code page 850. Reasons of a conversion that
 // stopped at a line of the EPN file begin with "Zeile <stopLine>: ".
 std::string reason_line(StatusSource source, int32_t status, int32_t stopLine = 0);
+
+// The reason line of a conversion that failed with `status` on `piece`.
+std::string conversion_reason_line(int32_t status, const reader::Piece& piece);
+
+// The line after a converted file's line when its base size is none of its
+// sizes (piece.baseSizeLine != 0); "" when it is one.
+std::string base_size_warning(const reader::Piece& piece);
 
 }  // namespace teilimp::driver

@@ -461,9 +461,13 @@ void convert_entry(Run& run, const util::Fns4Entry& entry) {
                                       run.piece);
     if (status != 0) {
         ++run.counts.failed;
-        if (!sw.quiet) report_status(StatusSource::Conversion, status, run.piece.stopLine);
+        if (!sw.quiet) {
+            console_line(with_status("Fehler beim Konvertieren:", status));
+            console_line(conversion_reason_line(status, run.piece));
+        }
         return;
     }
+    if (run.piece.baseSizeLine != 0) console_line(base_size_warning(run.piece));
     if (reversed == 1) console_line("   Achtung: Umlaufsinn der Kontur ge\x84ndert.");
     if (rotated == 1) console_line("   Achtung: Fadenlauf nach rechts gedreht.");
 
