@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "driver/driver_fixture.h"
+#include "platform/platform.h"
 #include "support/child.h"
 #include "support/test_util.h"
 
@@ -159,14 +160,56 @@ TEST(FileArguments, SeveralPatternsAndNamesInOneRun) {
                                             "Konvertiere Datei:" + d.epn() + "/" + found_name("B.epn"), "   Teil importiert als:B",
                                             "Konvertiere Datei:X:\\epn\\" + found_name("A.epn"), "   Teil importiert als:A",
                                             "Konvertiere Datei:X:\\epn\\" + found_name("C.epn"), "   Teil importiert als:C",
-                                            summary(4, 0, 0, 0)}));
-    EXPECT_EQ(r.exitCode, 0);
+                                            "Achtung: Datei nicht gefunden: X:\\epn\\gibtsnicht.epn",
+                                            summary(4, 0, 0, 1)}));
+    EXPECT_EQ(r.exitCode, 1);
     // One sort at the end: the control file is in name order.
     EXPECT_EQ(ctl_names(d), (std::vector<std::string>{"A", "B", "C", "D"}));
     EXPECT_TRUE(list_dir(d.data()) == (std::vector<std::string>{"piece.ctl", "pieceaaa.pce"}));
     // An option may come first.
     r = d.run({"X:TEST", "/n", "X:\\epn\\A.epn", "X:\\epn\\B.epn"});
     EXPECT_NE(r.out.find(summary(0, 0, 2, 0)), std::string::npos) << r.out;
+}
+
+// Every argument and every failure is told: a name that matches nothing, a
+// directory named as a file, an EPN file that /l could not delete; with
+// /s1 on standard error, after the line of the file it is about.
+TEST(FileArguments, EveryArgumentAndFailureIsTold) {
+    Drive d;
+    d.clear();
+    write_file(d.epn() + "/k.epn", square_epn("K"));
+    write_file(d.epn() + "/bad.epn", "kaputt\n");
+    const std::string notFound = "Achtung: Datei nicht gefunden: X:\\epn\\nix*.epn";
+    const std::string directory = "Achtung: Verzeichnis statt Datei: X:\\epn";
+    auto r = d.run({"X:TEST", "X:\\epn\\nix*.epn", "X:\\epn", "X:\\epn\\k.epn"});
+    EXPECT_EQ(r.out, kBanner + cp850_lines({notFound, directory, "Konvertiere Datei:X:\\epn\\" + found_name("k.epn"),
+                                            "   Teil importiert als:K", summary(1, 0, 0, 2)}));
+    EXPECT_EQ(r.exitCode, 1);
+    r = d.run({"X:TEST", "X:\\epn\\nix*.epn", "X:\\epn"});
+    EXPECT_EQ(r.out, kBanner + cp850_lines({notFound, directory}) + kNoFiles);
+    EXPECT_EQ(r.exitCode, 2);
+
+    const std::string bad = "Konvertiere Datei:X:\\epn\\" + found_name("bad.epn");
+    r = d.run({"X:TEST", "X:\\epn\\bad.epn", "X:\\epn\\nix*.epn", "X:\\epn\\k.epn", "/s1"});
+    EXPECT_EQ(r.out, "   Teil importiert als:K\n");
+    EXPECT_EQ(r.err, cp850_lines({bad, "Fehler beim Konvertieren:     4",
+                                  "   (Zeile 1: Kopfzeile unlesbar oder nicht EPN-Format 3, oder die Schlusszeile fehlt)",
+                                  notFound}));
+    EXPECT_EQ(r.exitCode, 1);
+
+    SKIP_UNLESS_READ_ONLY_REFUSED();
+    const std::string k = d.epn() + "/k.epn";
+    ASSERT_EQ(platform::set_attributes(k, platform::kAttrReadOnly), 0u);
+    const std::string kept = "Achtung: EPN-Datei nicht gel\x94scht: X:\\epn\\" + found_name("k.epn");
+    r = d.run({"X:TEST", "X:\\epn\\k.epn", "/l"});
+    EXPECT_EQ(r.out, kBanner + cp850_lines({"Konvertiere Datei:X:\\epn\\" + found_name("k.epn"), "   Teil importiert als:K",
+                                            kept, summary(1, 1, 0, 0)}));
+    EXPECT_EQ(r.exitCode, 1);
+    r = d.run({"X:TEST", "X:\\epn\\k.epn", "/l", "/s1"});
+    EXPECT_EQ(r.out, "   Teil importiert als:K\n");
+    EXPECT_EQ(r.err, cp850_lines({"Konvertiere Datei:X:\\epn\\" + found_name("k.epn"), kept}));
+    EXPECT_EQ(r.exitCode, 1);
+    platform::set_attributes(k, platform::kAttrNormal);
 }
 
 TEST(Options, UnknownOptionsAreNamedAndTheRunGoesOn) {
@@ -201,11 +244,12 @@ TEST(Options, ArgumentsThatNameFilesAreFiles) {
     auto r = run_teilimp({"X:TEST", "-d", "-n", "-x", "/s1"}, d.env(), {}, d.epn());
     // "-d" is not the clear request, "-n" no option, "-x" a directory.
     EXPECT_EQ(r.out, cp850_lines({"   Teil importiert als:MINUSD", "   Teil importiert als:MINUSN"}));
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err, "Achtung: Verzeichnis statt Datei: -x\n");
+    EXPECT_EQ(r.exitCode, 1);
     // A "/" after the first character makes a path, never an option.
     r = run_teilimp({"X:TEST", "/n/", "-n/x", d.epn() + "/-n"}, d.env());
     EXPECT_EQ(r.out.find("Unbekannte"), std::string::npos);
-    EXPECT_NE(r.out.find(summary(1, 1, 0, 0)), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(summary(1, 1, 0, 2)), std::string::npos) << r.out;
     // Not a file: an option.
     r = run_teilimp({"X:TEST", "-q", d.epn() + "/-n", "/s1"}, d.env());
     EXPECT_EQ(r.out, cp850_lines({"Achtung: Unbekannte Option ignoriert: -q", "   Teil importiert als:MINUSN"}));
