@@ -601,6 +601,7 @@ int conversion_run(Run& run) {
     // No file at all: the arguments that named none were all there was.
     const bool onlyUnmatched = run.counts.unmatched > 0 && run.counts.found() == run.counts.unmatched;
     if (!anyMatch || (onlyUnmatched && !run.stopped)) {
+        release_lock(run);
         console_line("Achtung: Keine EPN-Datei(en) gefunden!");
         return kExitNothingDone;
     }
