@@ -389,8 +389,8 @@ TEST_F(ToolArea, EpnReportsWhatTheImporterWouldDo) {
     // The strict reading and the base-size warning, as the importer has them.
     f.points[1].y = 100;
     f.baseSize = "42";
-    write_file(good, testing::epn_text(f));
     std::string text = testing::epn_text(f);
+    write_file(good, text);
     write_file(bad, text.replace(text.find("       100"), 10, "       1O0"));
     r = tool({"epn", good, bad});
     EXPECT_NE(r.out.find("Datei: " + good + "\n   Achtung: Basisgr\x94\xE1" "e nicht unter den Gr\x94\xE1" "en (Zeile 10)"),

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "driver/driver_fixture.h"
@@ -68,54 +69,40 @@ TEST(ExitStatus, EveryOutcome) {
 #endif
 }
 
-// Damaged lines of the square piece: a number that is no number is refused
-// with the line that holds it, a value beyond 32 bits is out of limits, a
-// file cut short is incomplete. What the format allows is imported.
+// Damaged lines of the square piece (line, column, text written there; a
+// negative line: the file keeps only that many lines): a number that is no
+// number is refused with its line, a value beyond 32 bits is out of limits,
+// a file cut short is incomplete. What the format allows is imported.
 TEST(StrictReading, DamagedLinesAreRefusedWithTheirLine) {
-    struct Damage {
-        int line;            // 1-based; below 0: the file keeps only -line lines
-        size_t column = 0;   // 1-based, where `text` overwrites the line
-        std::string text;
-        std::string report;  // the lines after the file's line
-    };
-    const std::string unreadable = "Fehler beim Konvertieren:    13\n   (Zeile ";
-    const std::string tooLarge = "Fehler beim Konvertieren:    11\n   (Zeile ";
-    const std::string limits = ": zu viele Punkte, Gr\x94\xE1" "en oder Regeln, oder ein Wert zu gro\xE1)\n";
-    const std::string incomplete = "Fehler beim Konvertieren:     4\n   (Zeile ";
-    const std::string sizes = ": Gr\x94\xE1" "en oder Gradierung unvollst\x84ndig)\n";
-    const std::vector<Damage> damages = {
-        {3, 28, "abc", unreadable + "3: Zahl unlesbar)\n"},
-        {5, 38, "1O0", unreadable + "5: Zahl unlesbar)\n"},
-        {6, 21, "\t", unreadable + "6: Zahl unlesbar)\n"},
-        {2, 10, "x", unreadable + "2: Zahl unlesbar)\n"},              // the rule number
-        {3, 40, "PERIM", unreadable + "3: Zahl unlesbar)\n"},          // one column early
-        {13, 30, "O", unreadable + "13: Zahl unlesbar)\n"},            // a grade line
-        {3, 21, "9999999999", tooLarge + "3" + limits},
-        {13, 31, "9999999999", tooLarge + "13" + limits},
-        {-12, 0, "", incomplete + "12" + sizes},                       // the last grade line gone
-        {-10, 0, "", incomplete + "10" + sizes},                       // the size names gone
-        {4, 47, "ab", "   Teil importiert als:K\n"},                    // an angle: no direction
-        {5, 21, "  1 0   0", "   Teil importiert als:L\n"},             // blanks inside a number
-        {10, 31, "42", "   Achtung: Basisgr\x94\xE1" "e nicht unter den Gr\x94\xE1" "en (Zeile 10); "
-                       "die erste Gr\x94\xE1" "e gilt als Basis.\n   Teil importiert als:M\n"},
+    const std::string bad = "Fehler beim Konvertieren:    13\n   (Zeile ", big = "Fehler beim Konvertieren:    11\n   (Zeile ",
+                      cut = "Fehler beim Konvertieren:     4\n   (Zeile ", unreadable = ": Zahl unlesbar)\n",
+                      limits = ": zu viele Punkte, Gr\x94\xE1" "en oder Regeln, oder ein Wert zu gro\xE1)\n",
+                      incomplete = ": Gr\x94\xE1" "en oder Gradierung unvollst\x84ndig)\n";
+    const std::vector<std::tuple<int, size_t, std::string, std::string>> damages = {
+        {3, 28, "abc", bad + "3" + unreadable},   {5, 38, "1O0", bad + "5" + unreadable},
+        {6, 21, "\t", bad + "6" + unreadable},    {2, 10, "x", bad + "2" + unreadable},       // a rule number
+        {3, 40, "PERIM", bad + "3" + unreadable}, {13, 30, "O", bad + "13" + unreadable},     // a grade line
+        {3, 21, "9999999999", big + "3" + limits}, {13, 31, "9999999999", big + "13" + limits},
+        {-12, 0, "", cut + "12" + incomplete},     {-10, 0, "", cut + "10" + incomplete},      // grade, size lines
+        {4, 47, "ab", "   Teil importiert als:K\n"},  {5, 21, "  1 0   0", "   Teil importiert als:L\n"},
+        {10, 31, "42", "   Achtung: Basisgr\x94\xE1" "e nicht unter den Gr\x94\xE1" "en (Zeile 10); die erste Gr\x94\xE1"
+                       "e gilt als Basis.\n   Teil importiert als:M\n"},
     };
     Drive d;
     d.clear();
     std::vector<std::string> args = {"X:TEST"};
     std::string expected = kBanner;
     for (size_t k = 0; k < damages.size(); ++k) {
-        const Damage& dmg = damages[k];
-        std::vector<std::string> lines;
-        const std::string text = square_epn(std::string(1, static_cast<char>('A' + k)));
-        for (size_t at = 0; at < text.size(); at = text.find('\n', at) + 1) lines.push_back(text.substr(at, text.find('\n', at) - at));
-        if (dmg.line < 0) lines.resize(static_cast<size_t>(-dmg.line));
-        else lines[dmg.line - 1].replace(dmg.column - 1, dmg.text.size(), dmg.text);
-        std::string file;
-        for (const std::string& l : lines) file += l + "\n";
+        const auto& [line, column, text, report] = damages[k];
+        std::string file = square_epn(std::string(1, static_cast<char>('A' + k)));
+        size_t at = 0;
+        for (int n = 1; n < std::abs(line); ++n) at = file.find('\n', at) + 1;
+        if (line < 0) file.resize(file.find('\n', at) + 1);
+        else file.replace(at + column - 1, text.size(), text);
         const std::string name = "d" + std::to_string(k) + ".epn";
         write_file(d.epn() + "/" + name, file);
         args.push_back("X:\\epn\\" + name);
-        expected += "Konvertiere Datei:X:\\epn\\" + found_name(name) + "\n" + dmg.report;
+        expected += "Konvertiere Datei:X:\\epn\\" + found_name(name) + "\n" + report;
     }
     const RunResult r = d.run(args);
     EXPECT_EQ(r.out, expected + summary(3, 0, 0, 10) + "\n");
