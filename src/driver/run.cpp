@@ -127,14 +127,16 @@ std::string with_status(std::string_view text, int32_t status) {
 // line of the file it is about (once per file).
 void tell(Run& run, std::string_view cp850, std::string_view name = {}) {
     if (!run.cmd.switches.quiet) {
-        platform::console_name_line(cp850, name);
+        if (name.empty()) console_line(cp850);
+        else platform::console_name_line(cp850, name);
         return;
     }
     if (!run.filePath.empty() && !run.fileTold) {
         platform::console_error_name_line("Konvertiere Datei:", run.filePath);
         run.fileTold = true;
     }
-    platform::console_error_name_line(cp850, name);
+    if (name.empty()) platform::console_error_line(cp850);
+    else platform::console_error_name_line(cp850, name);
 }
 
 // The line that reports a status, and the line with its reason.

@@ -279,13 +279,13 @@ void console_error(std::string_view cp850, std::string_view name) {
     console_flush();
     if (hooks().consoleSink != nullptr) {
         detail::put_console(cp850);
-        detail::put_console_name(name);
+        if (!name.empty()) detail::put_console_name(name);
         detail::put_console(detail::line_end());
         return;
     }
     g_consoleToStderr = true;
     detail::put_console(cp850);
-    detail::put_console_name(name);
+    if (!name.empty()) detail::put_console_name(name);
     g_consoleToStderr = false;
     std::fputc('\n', stderr);
     std::fflush(stderr);
