@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static std::vector<uint8_t> encoded;
     int32_t reversed = -1, rotated = -1;
     const int32_t status = epn_parse(bytes, reversed, rotated, piece);
-    check(status >= 0 && status <= kEpnNoName);  // the highest status
+    check(status >= 0 && status <= kEpnUnreadableNumber);  // the highest status
     if (status != kEpnOk) {
         check(piece.image.empty());
         return 0;

@@ -81,10 +81,11 @@ int run_epn(const std::vector<std::string>& arguments) {
             char line[64];
             std::snprintf(line, sizeof line, "Fehler beim Konvertieren:%6d", static_cast<int>(read));
             console_line(line);
-            console_line(driver::reason_line(driver::StatusSource::Conversion, read, piece.stopLine));
+            console_line(driver::conversion_reason_line(read, piece));
             status = kExitProblems;
             continue;
         }
+        if (piece.baseSizeLine != 0) console_line(driver::base_size_warning(piece));
         describe_piece(piece);
         if (reversed == 1) console_line("   Achtung: Umlaufsinn der Kontur ge\x84ndert.");
         if (rotated == 1) console_line("   Achtung: Fadenlauf nach rechts gedreht.");

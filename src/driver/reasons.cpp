@@ -11,7 +11,7 @@ namespace {
 // Code page 850: 0x81 u-umlaut, 0x84 a-umlaut, 0x94 o-umlaut, 0xE1 sharp s.
 constexpr std::string_view kNoMemory = "zu wenig Arbeitsspeicher";
 
-std::string conversion_reason(int32_t status, int32_t stopLine) {
+std::string conversion_reason(int32_t status, int32_t stopLine, bool incomplete = false) {
     const std::string at = "Zeile " + std::to_string(stopLine) + ": ";
     switch (status) {
     case reader::kEpnNoPerimeterTable:
@@ -23,6 +23,7 @@ std::string conversion_reason(int32_t status, int32_t stopLine) {
         // The header is line 1; a file that ends there or later lacks its
         // closing line with the sizes.
         if (stopLine == 0) return "Zeile 1: die Datei ist leer";
+        if (incomplete) return at + "Gr\x94\xE1" "en oder Gradierung unvollst\x84ndig";
         if (stopLine == 1)
             return at + "Kopfzeile unlesbar oder nicht EPN-Format 3, oder die Schlusszeile fehlt";
         return at + "Schlusszeile mit den Gr\x94\xE1" "en fehlt oder ist unlesbar";
@@ -39,6 +40,8 @@ std::string conversion_reason(int32_t status, int32_t stopLine) {
         return at + "zu viele Punkte, Gr\x94\xE1" "en oder Regeln, oder ein Wert zu gro\xE1";
     case reader::kEpnNoName:
         return at + "Teil ohne Namen";
+    case reader::kEpnUnreadableNumber:
+        return at + "Zahl unlesbar";
     default:
         return "";
     }
@@ -104,6 +107,18 @@ std::string reason_line(StatusSource source, int32_t status, int32_t stopLine, s
 
 std::string control_missing_reason_line() {
     return "   (Steuerdatei fehlt, Teiledateien sind da: mit teilarea repair wiederherstellen)";
+}
+
+std::string conversion_reason_line(int32_t status, const reader::Piece& piece) {
+    if (status == reader::kEpnBadHeaderOrTrailer && piece.incomplete)
+        return "   (" + conversion_reason(status, piece.stopLine, true) + ")";
+    return reason_line(StatusSource::Conversion, status, piece.stopLine);
+}
+
+std::string base_size_warning(const reader::Piece& piece) {
+    if (piece.baseSizeLine == 0) return "";
+    return "   Achtung: Basisgr\x94\xE1" "e nicht unter den Gr\x94\xE1" "en (Zeile " +
+           std::to_string(piece.baseSizeLine) + "); die erste Gr\x94\xE1" "e gilt als Basis.";
 }
 
 }  // namespace teilimp::driver

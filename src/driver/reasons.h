@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "reader/epn_reader.h"
+
 namespace teilimp::driver {
 
 // Who reported a status.
@@ -26,5 +28,12 @@ std::string reason_line(StatusSource source, int32_t status, int32_t stopLine = 
 // is missing while its piece files are there: they can be brought back,
 // and clearing the area would delete them.
 std::string control_missing_reason_line();
+
+// The reason line of a conversion that failed with `status` on `piece`.
+std::string conversion_reason_line(int32_t status, const reader::Piece& piece);
+
+// The line after a converted file's line when its base size is none of its
+// sizes (piece.baseSizeLine != 0); "" when it is one.
+std::string base_size_warning(const reader::Piece& piece);
 
 }  // namespace teilimp::driver

@@ -109,6 +109,7 @@ struct Counts {
     int replaced = 0;  // of them, those that superseded a valid entry
     int skipped = 0;   // passed over by choice (/n, the answer "Nein")
     int failed = 0;    // not imported because of an error
+    int unmatched = 0; // of them, arguments that named no file
     int found() const { return imported + skipped + failed; }
 };
 
@@ -122,6 +123,9 @@ struct Run {
     bool stopped = false;       // the run ended early (area blocked, lock lost)
     bool lockLost = false;      // another run has the area now
     bool endFailed = false;     // the tidying at the end of the run failed
+    bool keptFile = false;      // an EPN file that /l was to delete is still there
+    std::string filePath;       // the file being converted ("" between files)
+    bool fileTold = false;      // its line is on standard error (/s1)
     std::string answer;         // last answer to the overwrite question
     bool answerRead = false;
     Counts counts;
@@ -137,9 +141,26 @@ std::string with_status(std::string_view text, int32_t status) {
     return std::string(text) + num;
 }
 
+// A line that tells of a failure, followed by `name` as the file system
+// gives it. /s1 does not hide it: it goes to standard error, after the
+// line of the file it is about (once per file).
+void tell(Run& run, std::string_view cp850, std::string_view name = {}) {
+    if (!run.cmd.switches.quiet) {
+        if (name.empty()) console_line(cp850);
+        else platform::console_name_line(cp850, name);
+        return;
+    }
+    if (!run.filePath.empty() && !run.fileTold) {
+        platform::console_error_name_line("Konvertiere Datei:", run.filePath);
+        run.fileTold = true;
+    }
+    if (name.empty()) platform::console_error_line(cp850);
+    else platform::console_error_name_line(cp850, name);
+}
+
 // The line that reports a status, and the line with its reason (the
-// status's own, unless `reason` is given).
-void report_status(StatusSource source, int32_t status, int32_t stopLine = 0, std::string_view pieceFile = {},
+// status's own, unless `reason` is given; a piece file's names `pieceFile`).
+void report_status(Run& run, StatusSource source, int32_t status, std::string_view pieceFile = {},
                    const std::string& reason = {}) {
     std::string_view text;
     switch (source) {
@@ -148,8 +169,10 @@ void report_status(StatusSource source, int32_t status, int32_t stopLine = 0, st
     case StatusSource::PieceFile: text = "Achtung: Fehler in epn_pce_put()"; break;
     case StatusSource::Sort: text = "Achtung: Fehler in epn_ctl_sort()"; break;
     }
-    console_line(with_status(text, status));
-    console_line(reason.empty() ? reason_line(source, status, stopLine, pieceFile) : reason);
+    tell(run, with_status(text, status));
+    if (!reason.empty()) tell(run, reason);
+    else tell(run, source == StatusSource::Conversion ? conversion_reason_line(status, run.piece)
+                                                      : reason_line(source, status, 0, pieceFile));
 }
 
 // An argument of the form of an option: "/" or "-" followed by one or two
@@ -383,18 +406,19 @@ bool overwrite_dialogue(Run& run, std::string_view name) {
 }
 
 // After a piece failed: the failure line and, when the user is being asked
-// anyway, a pause in which a command may be typed.
-void report_failure(const Run& run, std::string_view name) {
+// anyway, a pause in which a command may be typed. Only a person at a
+// terminal types commands: a line from a pipe or a file is an answer meant
+// for some question, and running it could do anything.
+void report_failure(Run& run, std::string_view name) {
     const Switches& sw = run.cmd.switches;
-    if (sw.quiet) return;
-    console_line("   Teil nicht importiert !!! (" + std::string(name) + ")");
-    if (!sw.askBeforeReplace) return;
+    tell(run, "   Teil nicht importiert !!! (" + std::string(name) + ")");
+    if (sw.quiet || !sw.askBeforeReplace) return;
     console_line("Weiter mit Enter.");
     std::string line;
     if (!read_answer(line, kCommandCapacity)) return;
     auto end = line.find_last_not_of(" \t");
     size_t len = end == std::string::npos ? 0 : end + 1;
-    if (len >= 2) platform::run_command(std::string_view(line).substr(0, len));
+    if (len >= 2 && platform::input_is_terminal()) platform::run_command(std::string_view(line).substr(0, len));
 }
 
 // Before each change of the area: is the lock still this run's? If another
@@ -454,29 +478,23 @@ bool take_lock(Run& run) {
 
 // Space check, control-file entry and piece-file store. True when stored.
 bool store_piece(Run& run, const writer::PieceName& name) {
-    const Switches& sw = run.cmd.switches;
     const auto& area = run.cmd.area;
     int32_t length = run.piece.imageLength();
     if (writer::epn_space_check(area, length, run.areaRun) == 0) {
-        if (!sw.quiet) {
-            console_line(" ");
-            console_line("   Nicht gen\x81gend Speicherplatz vorhanden !");
-            console_line(" ");
-        }
+        tell(run, " ");
+        tell(run, "   Nicht gen\x81gend Speicherplatz vorhanden !");
+        tell(run, " ");
         return false;
     }
     const writer::StoreResult r = writer::epn_store_piece(area, name, run.piece.image, &run.areaRun, run.lastFile);
     if (r.ctl != 0) {
         // No control file but piece files: the advice is repair, not a clear.
         const bool repairable = r.ctl == 1 && writer::control_missing_with_pieces(area);
-        if (!sw.quiet)
-            report_status(StatusSource::ControlUpdate, r.ctl, 0, {}, repairable ? control_missing_reason_line() : "");
+        report_status(run, StatusSource::ControlUpdate, r.ctl, {}, repairable ? control_missing_reason_line() : "");
         return false;
     }
     if (r.pce != 0) {
-        if (!sw.quiet)
-            report_status(StatusSource::PieceFile, r.pce, 0,
-                          "piece" + std::string(r.code.data(), r.code.size()) + ".pce");
+        report_status(run, StatusSource::PieceFile, r.pce, "piece" + std::string(r.code.data(), r.code.size()) + ".pce");
         return false;
     }
     if (r.replaced) ++run.counts.replaced;
@@ -498,6 +516,8 @@ void convert_entry(Run& run, const util::Fns4Entry& entry) {
     if (path.size() > kPatternCapacity) path.resize(kPatternCapacity);
     if (!first_sight(run, path)) return;
     Switches& sw = run.cmd.switches;
+    run.filePath = path;
+    run.fileTold = false;
     if (!sw.quiet) platform::console_name_line("Konvertiere Datei:", path);
 
     int32_t reversed = 0, rotated = 0;
@@ -505,9 +525,10 @@ void convert_entry(Run& run, const util::Fns4Entry& entry) {
                                       run.piece);
     if (status != 0) {
         ++run.counts.failed;
-        if (!sw.quiet) report_status(StatusSource::Conversion, status, run.piece.stopLine);
+        report_status(run, StatusSource::Conversion, status);
         return;
     }
+    if (run.piece.baseSizeLine != 0) console_line(base_size_warning(run.piece));
     if (reversed == 1) console_line("   Achtung: Umlaufsinn der Kontur ge\x84ndert.");
     if (rotated == 1) console_line("   Achtung: Fadenlauf nach rechts gedreht.");
 
@@ -550,7 +571,32 @@ void convert_entry(Run& run, const util::Fns4Entry& entry) {
     ++run.counts.imported;
     run.anyImported = true;
     console_line("   Teil importiert als:" + shown);
-    if (sw.deleteAfterImport) util::FTNFDE(path);
+    if (sw.deleteAfterImport && util::FTNFDE(path) != 0) {
+        // Left there, the next run imports it again.
+        tell(run, "Achtung: EPN-Datei nicht gel\x94scht: ", path);
+        run.keptFile = true;
+    }
+}
+
+// An argument that names no file to read: a directory named as such (one
+// that a pattern matches is passed over), or nothing. Counted as failed.
+bool argument_unmatched(Run& run, const std::string& pattern, util::Fns4Search& search,
+                        util::Fns4Entry& entry) {
+    run.filePath.clear();
+    std::string_view line;
+    const bool plainName = pattern.find_first_of("*?") == std::string::npos;
+    const uint32_t attributes = plainName ? platform::get_attributes(pattern) : platform::kAttrInvalid;
+    if (attributes != platform::kAttrInvalid && (attributes & platform::kAttrDirectory) != 0) {
+        line = "Achtung: Verzeichnis statt Datei: ";
+    } else if (util::ftnfns4(search, 1, pattern, entry) != 0) {
+        line = "Achtung: Datei nicht gefunden: ";
+    } else {
+        return false;
+    }
+    tell(run, line, pattern);
+    ++run.counts.failed;
+    ++run.counts.unmatched;
+    return true;
 }
 
 // Imports the files that one argument names. True when a match was found.
@@ -559,7 +605,7 @@ bool import_argument(Run& run, const std::string& pattern, bool lastArgument) {
     run.directoryPart = directory_part(pattern);
     util::Fns4Search search;
     util::Fns4Entry entry;
-    if (util::ftnfns4(search, 1, pattern, entry) != 0) return false;
+    if (argument_unmatched(run, pattern, search, entry)) return false;
     for (;;) {
         if (platform::interrupted()) {
             util::ftnfns4(search, 3, {}, entry);
@@ -595,7 +641,11 @@ int conversion_run(Run& run) {
         if (import_argument(run, run.cmd.files[k], k + 1 == run.cmd.files.size())) anyMatch = true;
         if (run.stopped || platform::interrupted()) break;
     }
-    if (!anyMatch) {
+    run.filePath.clear();
+    // No file at all: the arguments that named none were all there was.
+    const bool onlyUnmatched = run.counts.unmatched > 0 && run.counts.found() == run.counts.unmatched;
+    if (!anyMatch || (onlyUnmatched && !run.stopped)) {
+        release_lock(run);
         console_line("Achtung: Keine EPN-Datei(en) gefunden!");
         return kExitNothingDone;
     }
@@ -609,7 +659,7 @@ int conversion_run(Run& run) {
         int32_t status = writer::epn_ctl_sort(run.cmd.area, run.areaRun);
         if (status != 0) {
             run.endFailed = true;
-            if (!run.cmd.switches.quiet) report_status(StatusSource::Sort, status);
+            report_status(run, StatusSource::Sort, status);
         }
     }
     release_lock(run);
@@ -617,7 +667,7 @@ int conversion_run(Run& run) {
     // Matches that were all directories: no file was found.
     if (run.counts.found() == 0) return kExitNothingDone;
     if (!run.cmd.switches.quiet) console_line(summary_line(run.counts));
-    return run.counts.failed > 0 || run.endFailed ? kExitSomeFailed : kExitDone;
+    return run.counts.failed > 0 || run.endFailed || run.keptFile ? kExitSomeFailed : kExitDone;
 }
 
 // What a user asks for who wants to know how the program is called: the

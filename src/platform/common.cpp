@@ -297,6 +297,33 @@ void console_flush() {
     if (hooks().consoleSink == nullptr) std::fflush(stdout);
 }
 
+namespace {
+bool g_consoleToStderr = false;
+
+// Standard error stays a text stream, so its line end is the C library's.
+void console_error(std::string_view cp850, std::string_view name) {
+    console_flush();
+    if (hooks().consoleSink != nullptr) {
+        detail::put_console(cp850);
+        if (!name.empty()) detail::put_console_name(name);
+        detail::put_console(detail::line_end());
+        return;
+    }
+    g_consoleToStderr = true;
+    detail::put_console(cp850);
+    if (!name.empty()) detail::put_console_name(name);
+    g_consoleToStderr = false;
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+}
+}  // namespace
+
+std::FILE* detail::console_stream() { return g_consoleToStderr ? stderr : stdout; }
+
+void console_error_line(std::string_view cp850) { console_error(cp850, {}); }
+
+void console_error_name_line(std::string_view cp850, std::string_view name) { console_error(cp850, name); }
+
 void error_line(std::string_view text) {
     console_flush();
     std::string s(text);

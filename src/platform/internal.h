@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -54,6 +55,9 @@ uint32_t last_io_error();
 void put_console(std::string_view cp850);
 // The same for a file name as the file system gives it.
 void put_console_name(std::string_view name);
+// Where put_console and put_console_name write: standard output, or
+// standard error for the console_error_* lines.
+std::FILE* console_stream();
 // The system's line end, in files and on the console ("\n", "\r\n").
 std::string_view line_end();
 // Closes a file's native handle (no file is open with -1).

@@ -363,6 +363,13 @@ std::vector<std::string> drive_usage_lines();
 
 // Writes a line to standard error (diagnostics).
 void error_line(std::string_view text);
+// console_line and console_name_line to standard error: converted as on
+// standard output, after what standard output holds so far.
+void console_error_line(std::string_view cp850);
+void console_error_name_line(std::string_view cp850, std::string_view name);
+// True when standard input is a terminal (Windows: a console), where a
+// person types; false for a pipe, a file or fed test input.
+bool input_is_terminal();
 
 // ----------------------------------------------------------- interrupts
 

@@ -59,6 +59,23 @@ bool LineCursor::next(char* field, size_t width) {
     return true;
 }
 
+bool int_field_too_large(const char* field, size_t width) {
+    bool seenSign = false;
+    bool seenDigit = false;
+    for (size_t i = 0; i < width; ++i) {
+        const char c = field[i];
+        if (c == ' ') continue;
+        if (c == '+' || c == '-') {
+            if (seenSign || seenDigit) return false;
+            seenSign = true;
+            continue;
+        }
+        if (c < '0' || c > '9') return false;
+        seenDigit = true;
+    }
+    return !read_int_field(field, width).has_value();
+}
+
 bool is_keyword(const char* field, size_t width, std::string_view keyword) {
     for (size_t i = 0; i < width; ++i) {
         const char expected = i < keyword.size() ? keyword[i] : ' ';

@@ -74,6 +74,11 @@ inline std::optional<int32_t> read_int_field(const char* field, size_t width) {
     return static_cast<int32_t>(value);
 }
 
+// Why read_int_field refused a field: true when the field is a number
+// whose value does not fit in int32 (blanks, one sign before the first
+// digit and digits only), false when it holds something that is no number.
+bool int_field_too_large(const char* field, size_t width);
+
 // True when field(0..width-1) equals keyword padded with blanks to width
 // (case-sensitive). The keyword must not be longer than the field.
 bool is_keyword(const char* field, size_t width, std::string_view keyword);

@@ -47,10 +47,21 @@ bool tenfold(int32_t value, int32_t& out) {
     return true;
 }
 
-// Fills a point entry from a point line. False when a coordinate is out of
-// range. The four leading integer fields are read in order and the reading
-// stops at the first unreadable one; the angle is read on its own.
-bool read_point(const char* line, EpnPoint& p) {
+// Reads an integer field that the piece needs: status 0, 13 when it is no
+// number, 11 when its value does not fit in int32.
+int32_t read_number(const char* field, size_t width, int32_t& out) {
+    const std::optional<int32_t> v = read_int_field(field, width);
+    if (v) {
+        out = *v;
+        return kEpnOk;
+    }
+    return int_field_too_large(field, width) ? kEpnOutOfLimits : kEpnUnreadableNumber;
+}
+
+// Fills a point entry from a point line. Status 0; 13 when a number can't
+// be read; 11 when a coordinate is out of range. An angle that can't be
+// read means no direction, as a blank one does.
+int32_t read_point(const char* line, EpnPoint& p) {
     struct Field {
         size_t column;
         size_t width;
@@ -59,14 +70,13 @@ bool read_point(const char* line, EpnPoint& p) {
     const Field fields[] = {{0, 5, &p.pointNumber}, {5, 5, &p.ruleNumber}, {20, 10, &p.x},
                             {30, 10, &p.y}};
     for (const Field& f : fields) {
-        const std::optional<int32_t> v = read_int_field(line + f.column, f.width);
-        if (!v) break;
-        *f.target = *v;
+        if (const int32_t status = read_number(line + f.column, f.width, *f.target); status != kEpnOk)
+            return status;
     }
     std::memcpy(p.label.data(), line + 10, p.label.size());
     p.pointType = line[45];
     p.lineFlag = line[50];
-    if (!tenfold(p.x, p.x) || !tenfold(p.y, p.y)) return false;
+    if (!tenfold(p.x, p.x) || !tenfold(p.y, p.y)) return kEpnOutOfLimits;
     if (!is_blank(line + 46, 4)) {
         if (const std::optional<int32_t> a = read_int_field(line + 46, 4)) {
             const util::Vec2 d = angle_direction(*a);
@@ -74,7 +84,7 @@ bool read_point(const char* line, EpnPoint& p) {
             p.dirSin = d.y;
         }
     }
-    return true;
+    return kEpnOk;
 }
 
 struct HeaderLine {
@@ -174,29 +184,27 @@ struct SizeTable {
     int32_t count = 0;                         // the sizes the trailer names
     std::vector<std::array<char, 6>> names;    // the names read, at most count
     int32_t baseSizeIndex = 0;
+    bool baseSizeFound = false;
 };
 
-// Size names: ten 6-column names per line. The reading ends at the end of
-// the file; names that were not read stay NUL and count as outer sizes.
-// Only the names read are held, so a size count claimed far beyond the
-// file costs nothing here.
-void read_size_names(LineCursor& lines, const TrailerLine& t, SizeTable& sizes) {
+// Size names: ten 6-column names per line. Status 4 when the file ends
+// before the last of them, before the image is allocated: a size count
+// claimed far beyond the file costs nothing.
+int32_t read_size_names(LineCursor& lines, const TrailerLine& t, SizeTable& sizes) {
     const auto count = static_cast<size_t>(t.sizeCount);
     sizes.count = t.sizeCount;
     sizes.names.clear();
     char line[kLineWidth];
-    while (sizes.names.size() < count && lines.next(line, kLineWidth)) {
+    while (sizes.names.size() < count) {
+        if (!lines.next(line, kLineWidth)) return kEpnBadHeaderOrTrailer;
         for (size_t j = 0; j < 10 && sizes.names.size() < count; ++j)
             sizes.names.push_back(take<6>(line, 6 * j));
     }
     for (auto& name : sizes.names) nul_after_siglen(name);
     const auto match = std::find(sizes.names.begin(), sizes.names.end(), t.baseSize);
-    if (match != sizes.names.end()) {
-        sizes.baseSizeIndex = static_cast<int32_t>(match - sizes.names.begin());
-    } else if (sizes.names.size() < count && t.baseSize == std::array<char, 6>{}) {
-        // A blank base size names the first size that was not read.
-        sizes.baseSizeIndex = static_cast<int32_t>(sizes.names.size());
-    }
+    sizes.baseSizeIndex = match == sizes.names.end() ? 0 : static_cast<int32_t>(match - sizes.names.begin());
+    sizes.baseSizeFound = match != sizes.names.end();
+    return kEpnOk;
 }
 
 struct Counts {
@@ -225,9 +233,8 @@ void write_piece_header(uint8_t* out, const HeaderLine& head, const TrailerLine&
     encode_header(h, out);
 }
 
-// Writes the entries of the names read into the size table at `at`; the
-// entries of sizes not read stay zero (NUL name, outer). A size read is an
-// inner one unless it is the first or the last (one size: both).
+// Writes the size table at `at`. A size is an inner one unless it is the
+// first or the last (one size: both).
 void write_size_table(uint8_t* at, const SizeTable& sizes) {
     const size_t count = sizes.names.size();
     for (size_t k = 0; k < count; ++k, at += kSizeEntryLength) {
@@ -236,52 +243,32 @@ void write_size_table(uint8_t* at, const SizeTable& sizes) {
     }
 }
 
-enum class GradeLine { Read, Unreadable, End };
-
-// Reads one grade line. At the end of the file or when a field can't be
-// read the values are left alone.
-GradeLine read_grade_line(LineCursor& lines, int32_t& rule, int32_t& x, int32_t& y) {
+// Reads one grade line: status 0, 4 at the end of the file, 13 when a
+// field is no number, 11 when a value does not fit in int32.
+int32_t read_grade_line(LineCursor& lines, int32_t& rule, int32_t& x, int32_t& y) {
     char line[40];
-    if (!lines.next(line, sizeof line)) return GradeLine::End;
-    const auto unused = read_int_field(line + 0, 5);
-    const auto r = read_int_field(line + 5, 5);
-    const auto gx = read_int_field(line + 20, 10);
-    const auto gy = read_int_field(line + 30, 10);
-    if (!unused || !r || !gx || !gy) return GradeLine::Unreadable;
-    rule = *r;
-    x = *gx;
-    y = *gy;
-    return GradeLine::Read;
+    if (!lines.next(line, sizeof line)) return kEpnBadHeaderOrTrailer;
+    int32_t unused = 0;
+    for (int32_t status : {read_number(line + 0, 5, unused), read_number(line + 5, 5, rule),
+                           read_number(line + 20, 10, x), read_number(line + 30, 10, y)})
+        if (status != kEpnOk) return status;
+    return kEpnOk;
 }
 
 // Reads the grade lines and writes the rule blocks, starting at `blocks`
 // (zero bytes). The lines come size by size; a rule's steps are the
 // differences of its values in neighbouring sizes, so only the previous
-// size's values are kept. An unreadable line leaves its entry zero and ends
-// its size. After the end of the file every value is zero: the first size
-// that reads no line steps back to zero, every later step is zero, as the
-// blocks already hold, so the loop ends there however many sizes the
-// trailer claims.
+// size's values are kept.
 int32_t read_grades(LineCursor& lines, const Rotation& rotation, int32_t sizeCount,
                     int32_t ruleCount, int32_t blockLength, uint8_t* blocks) {
     std::vector<XY> previous(static_cast<size_t>(ruleCount));
-    bool ended = false;
     for (int32_t s = 0; s < sizeCount; ++s) {
-        const bool noLineLeft = ended;
-        bool sizeOpen = true;
         for (int32_t r = 0; r < ruleCount; ++r) {
             int32_t rule = 0, x = 0, y = 0;
-            if (sizeOpen && !ended) {
-                const GradeLine read = read_grade_line(lines, rule, x, y);
-                ended = read == GradeLine::End;
-                sizeOpen = read == GradeLine::Read;
-            } else {
-                sizeOpen = false;
-            }
-            if (sizeOpen) {
-                if (!tenfold(x, x) || !tenfold(y, y)) return kEpnOutOfLimits;
-                if (rotation.turned && !turn_grade_values(rotation, x, y)) return kEpnOutOfLimits;
-            }
+            if (const int32_t status = read_grade_line(lines, rule, x, y); status != kEpnOk)
+                return status;
+            if (!tenfold(x, x) || !tenfold(y, y)) return kEpnOutOfLimits;
+            if (rotation.turned && !turn_grade_values(rotation, x, y)) return kEpnOutOfLimits;
             uint8_t* block = blocks + static_cast<int64_t>(r) * blockLength;
             if (s == 0) put16(block, rule);
             uint8_t* steps = block + kRuleHeaderLength;
@@ -299,7 +286,6 @@ int32_t read_grades(LineCursor& lines, const Rotation& rotation, int32_t sizeCou
             }
             previous[r] = {x, y};
         }
-        if (noLineLeft) break;
     }
     return kEpnOk;
 }
@@ -329,7 +315,7 @@ int32_t Reading::run(int32_t& contourReversed, int32_t& grainRotated, Piece& pie
         if (table.size() >= (onPerimeter ? kMaxPerimeterPoints : kMaxInternalPoints))
             return kEpnOutOfLimits;
         EpnPoint p;
-        if (!read_point(line, p)) return kEpnOutOfLimits;
+        if (const int32_t status = read_point(line, p); status != kEpnOk) return status;
         allocStatus = onPerimeter ? kEpnNoPerimeterTable : kEpnNoInternalTable;
         table.push_back(p);
     }
@@ -348,6 +334,7 @@ int32_t Reading::run(int32_t& contourReversed, int32_t& grainRotated, Piece& pie
 
     TrailerLine trailer;
     if (const int32_t status = read_trailer(lines, trailer); status != kEpnOk) return status;
+    const int32_t trailerLine = lines.linesRead;
     Counts c = counts;
     c.lastStepIndex = std::max(trailer.sizeCount - 2, 0);
 
@@ -364,7 +351,10 @@ int32_t Reading::run(int32_t& contourReversed, int32_t& grainRotated, Piece& pie
 
     allocStatus = kEpnNoSizeTable;
     SizeTable sizes;
-    read_size_names(lines, trailer, sizes);
+    if (const int32_t status = read_size_names(lines, trailer, sizes); status != kEpnOk) {
+        piece.incomplete = true;
+        return status;
+    }
 
     allocStatus = kEpnNoImage;
     // The image is built in the piece's own buffer, which keeps the room of
@@ -382,8 +372,10 @@ int32_t Reading::run(int32_t& contourReversed, int32_t& grainRotated, Piece& pie
     if (const int32_t status =
             read_grades(lines, grain.rotation, trailer.sizeCount, c.ruleCount,
                         static_cast<int32_t>(blockLength), at + sizeTableEnd);
-        status != kEpnOk)
+        status != kEpnOk) {
+        piece.incomplete = status == kEpnBadHeaderOrTrailer;
         return status;
+    }
 
     at += headerLength;
     if (!sections.perimeter.empty())
@@ -392,6 +384,7 @@ int32_t Reading::run(int32_t& contourReversed, int32_t& grainRotated, Piece& pie
     if (!sections.lines.empty()) std::memcpy(at, sections.lines.data(), sections.lines.size());
 
     piece.pieceName = head.name;
+    piece.baseSizeLine = sizes.baseSizeFound ? 0 : trailerLine;
     return kEpnOk;
 }
 
@@ -401,6 +394,8 @@ int32_t read_piece(LineCursor& lines, int32_t& contourReversed, int32_t& grainRo
     grainRotated = 0;
     piece.pieceName.fill('\0');
     piece.image.clear();
+    piece.incomplete = false;
+    piece.baseSizeLine = 0;
     Reading reading{lines};
     int32_t status;
     try {
@@ -428,6 +423,8 @@ int32_t epn_read(const char* fileName, int32_t fileNameLength, int32_t& contourR
     piece.pieceName.fill('\0');
     piece.image.clear();
     piece.stopLine = 0;
+    piece.incomplete = false;
+    piece.baseSizeLine = 0;
 
     constexpr int32_t kFileNameField = 1024;
     const int32_t length = std::clamp(fileNameLength, 0, kFileNameField);

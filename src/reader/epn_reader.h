@@ -32,6 +32,10 @@ enum : int32_t {
     // The piece has no name: its name field is blank or NUL to its end. Such
     // a piece could not be told from another nameless one in the area.
     kEpnNoName = 12,
+    // A number of a point line (point number, rule number, x, y) or of a
+    // grade line is no number: a letter, a tab, a stray character. Taken as
+    // 0 it would store a wrong piece without a word.
+    kEpnUnreadableNumber = 13,
 };
 
 // The piece as the reader delivers it. Valid from a successful epn_read until
@@ -44,6 +48,13 @@ struct Piece {
     // (the file could not be opened or is empty). On success the last line
     // the piece needed.
     int32_t stopLine = 0;
+    // Status 4: true when the file ended before all its size-name or grade
+    // lines were read; false when its header or trailer is missing or
+    // unreadable.
+    bool incomplete = false;
+    // On success: the trailer's line when its base size is none of the
+    // sizes (the first size then counts as the base); 0 when it is one.
+    int32_t baseSizeLine = 0;
 
     int32_t imageLength() const { return static_cast<int32_t>(image.size()); }
 };

@@ -464,6 +464,16 @@ TEST_F(ToolArea, EpnReportsWhatTheImporterWouldDo) {
     EXPECT_NE(pattern.out.find("schlecht.epn"), std::string::npos) << pattern.out;
     EXPECT_NE(r.out.find("Fehler beim Konvertieren:    11"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Zeile 3"), std::string::npos) << r.out;
+    // The strict reading and the base-size warning, as the importer has them.
+    f.points[1].y = 100;
+    f.baseSize = "42";
+    std::string text = testing::epn_text(f);
+    write_file(good, text);
+    write_file(bad, text.replace(text.find("       100"), 10, "       1O0"));
+    r = tool({"epn", good, bad});
+    EXPECT_NE(r.out.find("Datei: " + good + "\n   Achtung: Basisgr\x94\xE1" "e nicht unter den Gr\x94\xE1" "en (Zeile 10)"),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Fehler beim Konvertieren:    13\n   (Zeile 3: Zahl unlesbar)"), std::string::npos) << r.out;
 }
 
 // A damaged area in which repair has every step to do: the control file

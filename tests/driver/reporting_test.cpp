@@ -11,9 +11,11 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "driver/driver_fixture.h"
+#include "platform/platform.h"
 #include "support/child.h"
 #include "support/test_util.h"
 
@@ -67,6 +69,46 @@ TEST(ExitStatus, EveryOutcome) {
 #endif
 }
 
+// Damaged lines of the square piece (line, column, text written there; a
+// negative line: the file keeps only that many lines): a number that is no
+// number is refused with its line, a value beyond 32 bits is out of limits,
+// a file cut short is incomplete. What the format allows is imported.
+TEST(StrictReading, DamagedLinesAreRefusedWithTheirLine) {
+    const std::string bad = "Fehler beim Konvertieren:    13\n   (Zeile ", big = "Fehler beim Konvertieren:    11\n   (Zeile ",
+                      cut = "Fehler beim Konvertieren:     4\n   (Zeile ", unreadable = ": Zahl unlesbar)\n",
+                      limits = ": zu viele Punkte, Gr\x94\xE1" "en oder Regeln, oder ein Wert zu gro\xE1)\n",
+                      incomplete = ": Gr\x94\xE1" "en oder Gradierung unvollst\x84ndig)\n";
+    const std::vector<std::tuple<int, size_t, std::string, std::string>> damages = {
+        {3, 28, "abc", bad + "3" + unreadable},   {5, 38, "1O0", bad + "5" + unreadable},
+        {6, 21, "\t", bad + "6" + unreadable},    {2, 10, "x", bad + "2" + unreadable},       // a rule number
+        {3, 40, "PERIM", bad + "3" + unreadable}, {13, 30, "O", bad + "13" + unreadable},     // a grade line
+        {3, 21, "9999999999", big + "3" + limits}, {13, 31, "9999999999", big + "13" + limits},
+        {-12, 0, "", cut + "12" + incomplete},     {-10, 0, "", cut + "10" + incomplete},      // grade, size lines
+        {4, 47, "ab", "   Teil importiert als:K\n"},  {5, 21, "  1 0   0", "   Teil importiert als:L\n"},
+        {10, 31, "42", "   Achtung: Basisgr\x94\xE1" "e nicht unter den Gr\x94\xE1" "en (Zeile 10); die erste Gr\x94\xE1"
+                       "e gilt als Basis.\n   Teil importiert als:M\n"},
+    };
+    Drive d;
+    d.clear();
+    std::vector<std::string> args = {"X:TEST"};
+    std::string expected = kBanner;
+    for (size_t k = 0; k < damages.size(); ++k) {
+        const auto& [line, column, text, report] = damages[k];
+        std::string file = square_epn(std::string(1, static_cast<char>('A' + k)));
+        size_t at = 0;
+        for (int n = 1; n < std::abs(line); ++n) at = file.find('\n', at) + 1;
+        if (line < 0) file.resize(file.find('\n', at) + 1);
+        else file.replace(at + column - 1, text.size(), text);
+        const std::string name = "d" + std::to_string(k) + ".epn";
+        write_file(d.epn() + "/" + name, file);
+        args.push_back("X:\\epn\\" + name);
+        expected += "Konvertiere Datei:X:\\epn\\" + found_name(name) + "\n" + report;
+    }
+    const RunResult r = d.run(args);
+    EXPECT_EQ(r.out, expected + summary(3, 0, 0, 10) + "\n");
+    EXPECT_EQ(r.exitCode, 1);
+}
+
 TEST(Summary, MixedRunCountsEachFileOnce) {
     Drive d;
     d.clear();
@@ -105,14 +147,56 @@ TEST(FileArguments, SeveralPatternsAndNamesInOneRun) {
                                             "Konvertiere Datei:" + d.epn() + "/" + found_name("B.epn"), "   Teil importiert als:B",
                                             "Konvertiere Datei:X:\\epn\\" + found_name("A.epn"), "   Teil importiert als:A",
                                             "Konvertiere Datei:X:\\epn\\" + found_name("C.epn"), "   Teil importiert als:C",
-                                            summary(4, 0, 0, 0)}));
-    EXPECT_EQ(r.exitCode, 0);
+                                            "Achtung: Datei nicht gefunden: X:\\epn\\gibtsnicht.epn",
+                                            summary(4, 0, 0, 1)}));
+    EXPECT_EQ(r.exitCode, 1);
     // One sort at the end: the control file is in name order.
     EXPECT_EQ(ctl_names(d), (std::vector<std::string>{"A", "B", "C", "D"}));
     EXPECT_TRUE(list_dir(d.data()) == (std::vector<std::string>{"piece.ctl", "pieceaaa.pce"}));
     // An option may come first.
     r = d.run({"X:TEST", "/n", "X:\\epn\\A.epn", "X:\\epn\\B.epn"});
     EXPECT_NE(r.out.find(summary(0, 0, 2, 0)), std::string::npos) << r.out;
+}
+
+// Every argument and every failure is told: a name that matches nothing, a
+// directory named as a file, an EPN file that /l could not delete; with
+// /s1 on standard error, after the line of the file it is about.
+TEST(FileArguments, EveryArgumentAndFailureIsTold) {
+    Drive d;
+    d.clear();
+    write_file(d.epn() + "/k.epn", square_epn("K"));
+    write_file(d.epn() + "/bad.epn", "kaputt\n");
+    const std::string notFound = "Achtung: Datei nicht gefunden: X:\\epn\\nix*.epn";
+    const std::string directory = "Achtung: Verzeichnis statt Datei: X:\\epn";
+    auto r = d.run({"X:TEST", "X:\\epn\\nix*.epn", "X:\\epn", "X:\\epn\\k.epn"});
+    EXPECT_EQ(r.out, kBanner + cp850_lines({notFound, directory, "Konvertiere Datei:X:\\epn\\" + found_name("k.epn"),
+                                            "   Teil importiert als:K", summary(1, 0, 0, 2)}));
+    EXPECT_EQ(r.exitCode, 1);
+    r = d.run({"X:TEST", "X:\\epn\\nix*.epn", "X:\\epn"});
+    EXPECT_EQ(r.out, kBanner + cp850_lines({notFound, directory}) + kNoFiles);
+    EXPECT_EQ(r.exitCode, 2);
+
+    const std::string bad = "Konvertiere Datei:X:\\epn\\" + found_name("bad.epn");
+    r = d.run({"X:TEST", "X:\\epn\\bad.epn", "X:\\epn\\nix*.epn", "X:\\epn\\k.epn", "/s1"});
+    EXPECT_EQ(r.out, "   Teil importiert als:K\n");
+    EXPECT_EQ(r.err, cp850_lines({bad, "Fehler beim Konvertieren:     4",
+                                  "   (Zeile 1: Kopfzeile unlesbar oder nicht EPN-Format 3, oder die Schlusszeile fehlt)",
+                                  notFound}));
+    EXPECT_EQ(r.exitCode, 1);
+
+    SKIP_UNLESS_READ_ONLY_REFUSED();
+    const std::string k = d.epn() + "/k.epn";
+    ASSERT_EQ(platform::set_attributes(k, platform::kAttrReadOnly), 0u);
+    const std::string kept = "Achtung: EPN-Datei nicht gel\x94scht: X:\\epn\\" + found_name("k.epn");
+    r = d.run({"X:TEST", "X:\\epn\\k.epn", "/l"});
+    EXPECT_EQ(r.out, kBanner + cp850_lines({"Konvertiere Datei:X:\\epn\\" + found_name("k.epn"), "   Teil importiert als:K",
+                                            kept, summary(1, 1, 0, 0)}));
+    EXPECT_EQ(r.exitCode, 1);
+    r = d.run({"X:TEST", "X:\\epn\\k.epn", "/l", "/s1"});
+    EXPECT_EQ(r.out, "   Teil importiert als:K\n");
+    EXPECT_EQ(r.err, cp850_lines({"Konvertiere Datei:X:\\epn\\" + found_name("k.epn"), kept}));
+    EXPECT_EQ(r.exitCode, 1);
+    platform::set_attributes(k, platform::kAttrNormal);
 }
 
 TEST(Options, UnknownOptionsAreNamedAndTheRunGoesOn) {
@@ -147,11 +231,12 @@ TEST(Options, ArgumentsThatNameFilesAreFiles) {
     auto r = run_teilimp({"X:TEST", "-d", "-n", "-x", "/s1"}, d.env(), {}, d.epn());
     // "-d" is not the clear request, "-n" no option, "-x" a directory.
     EXPECT_EQ(r.out, cp850_lines({"   Teil importiert als:MINUSD", "   Teil importiert als:MINUSN"}));
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err, "Achtung: Verzeichnis statt Datei: -x\n");
+    EXPECT_EQ(r.exitCode, 1);
     // A "/" after the first character makes a path, never an option.
     r = run_teilimp({"X:TEST", "/n/", "-n/x", d.epn() + "/-n"}, d.env());
     EXPECT_EQ(r.out.find("Unbekannte"), std::string::npos);
-    EXPECT_NE(r.out.find(summary(1, 1, 0, 0)), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(summary(1, 1, 0, 2)), std::string::npos) << r.out;
     // Not a file: an option.
     r = run_teilimp({"X:TEST", "-q", d.epn() + "/-n", "/s1"}, d.env());
     EXPECT_EQ(r.out, cp850_lines({"Achtung: Unbekannte Option ignoriert: -q", "   Teil importiert als:MINUSN"}));

@@ -67,7 +67,7 @@ TEST(Walk, NoFileFound) {
     EXPECT_EQ(r.exitCode, 2);
     // /d as the third argument is ignored.
     r = d.run({"X:TEST", "X:\\epn\\*.none", "/d"});
-    EXPECT_EQ(r.out, kBanner + kNoFiles);
+    EXPECT_EQ(r.out, kBanner + "Achtung: Datei nicht gefunden: X:\\epn\\*.none\n" + kNoFiles);
     EXPECT_EQ(r.exitCode, 2);
 }
 
@@ -238,10 +238,15 @@ TEST(Import, FailureLineAndCommandAtThePause) {
                                             "   Teil nicht importiert !!! (F1)", "Weiter mit Enter.",
                                             "Ergebnis: 0 importiert (0 ersetzt), 0 \x81" "bergangen, 1 fehlerhaft."}));
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(read_file(marker), "hi" + std::string(kLineEnd));
+    // The line comes through a pipe, not from a person: it is not run.
+    EXPECT_FALSE(file_exists(marker));
     // Without /f there is no pause; quiet shows nothing.
     r = d.run({"X:TEST", "X:\\epn\\f1.epn", "/s1"});
     EXPECT_EQ(r.out, "");
+    // The failure goes to standard error, after the file's line.
+    const std::string told = "Konvertiere Datei:X:\\epn\\" + found_name("f1.epn") + "\nAchtung: Fehler in epn_ctl_put()     1\n";
+    EXPECT_EQ(r.err.substr(0, told.size()), told);
+    EXPECT_EQ(r.err.substr(r.err.size() - 34), "   Teil nicht importiert !!! (F1)\n");
     EXPECT_FALSE(file_exists(d.data() + "/teilimp.opn"));
 }
 

@@ -108,7 +108,9 @@ TEST(ClearRequest, OnlyTheExactArgumentClears) {
     for (std::string pattern : {"/dxyz", "/D/none/*.epn", "-dx"}) {
         r = a.run({"X:TEST", pattern, "/f"}, "j\n");
         // A longer word that names no file reads as a mistyped option.
-        const std::string warning = pattern == "/dxyz" ? "Achtung: Unbekannte Option ignoriert: /dxyz\n" : "";
+        const std::string warning = pattern == "/dxyz"           ? "Achtung: Unbekannte Option ignoriert: /dxyz\n"
+                                    : pattern == "/D/none/*.epn" ? "Achtung: Datei nicht gefunden: /D/none/*.epn\n"
+                                                                 : "";
         EXPECT_EQ(r.out, kBanner + warning + "Achtung: Keine EPN-Datei(en) gefunden!\n") << pattern;
     }
     EXPECT_EQ(a.pieces(), (std::vector<std::string>{"P1", "P2"}));

@@ -108,6 +108,25 @@ TEST(PlatformConsole, StandardOutputConvertedOrPassedThrough) {
               "first second");
 }
 
+// A pipe is no terminal; a pseudo-terminal is one.
+TEST(PlatformConsole, TerminalInputIsTold) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: a pseudo-terminal as standard input";
+#else
+    const int saved = dup(0);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    dup2(fds[0], 0);
+    EXPECT_FALSE(input_is_terminal());
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    const int slave = grantpt(master) == 0 && unlockpt(master) == 0 ? open(ptsname(master), O_RDWR | O_NOCTTY) : -1;
+    EXPECT_EQ(dup2(slave, 0), 0);
+    EXPECT_TRUE(input_is_terminal());
+    dup2(saved, 0);
+    for (int fd : {saved, fds[0], fds[1], master, slave}) close(fd);
+#endif
+}
+
 TEST(PlatformText, Cp1252CaseTables) {
     EXPECT_EQ(upper_ansi('a'), 'A');
     EXPECT_EQ(upper_ansi('z'), 'Z');

@@ -189,81 +189,23 @@ TEST(Reader, TwentyFiveSizesFillThreeLines) {
     EXPECT_EQ(r.i32(98 + 250 + 26 + 8 * 22), 10);
 }
 
-TEST(Reader, SizeNamesAndGradeLinesMayBeMissing) {
+// A file that ends before its last size name or grade line is refused as
+// incomplete, also when its trailer claims far more sizes than it holds
+// (before the image is allocated). A blank grade line reads zeros; a blank
+// base size is none of the sizes.
+TEST(Reader, MissingSizeNamesOrGradeLinesAreRefused) {
     EpnFile f = two_size_piece();
-    f.sizes = {"S", "M", "L"};
-    f.grades = {};
     std::string text = testing::epn_text(f);
-    text.resize(text.size() - 2);  // the size-name line is there
-    Result r = parse(text);
-    ASSERT_EQ(r.status, 0);
-    EXPECT_EQ(r.i32(128 + 26), 0);
-
-    f.sizes.clear();  // the size-name line is gone too
-    f.sizeCount = 12;
-    r = parse(f);
-    ASSERT_EQ(r.status, 0);
-    EXPECT_EQ(r.bytes(98, 120), Bytes(120, 0));  // NUL names, all outer
-    EXPECT_EQ(r.i16(54), 0);
-}
-
-// A trailer may claim far more sizes than the file holds: the sizes not
-// read are NUL outer entries, a blank base size names the first blank one;
-// the first size without grade lines steps back to zero and every later
-// step is zero.
-TEST(Reader, SizesAndGradesClaimedBeyondTheFile) {
-    EpnFile f = two_size_piece();
-    f.sizes = {"S", "M", "L"};
-    f.sizeCount = 30000;
-    f.baseSize = "";
-    f.grades = {};
-    Result r = parse(f);
-    ASSERT_EQ(r.status, 0);
-    EXPECT_EQ(r.i16(42), 30000);
-    EXPECT_EQ(r.i16(54), 3);
-    // The one name line holds ten names, three of them not blank.
-    for (int k = 0; k < 10; ++k) EXPECT_EQ(r.piece.image[98 + 10 * k + 8], k == 0 ? 0 : 1);
-    EXPECT_EQ(r.bytes(98 + 100, 10 * (30000 - 10)), Bytes(10 * (30000 - 10), 0));
-    const size_t rules = 98 + 10 * 30000;
-    EXPECT_EQ(r.bytes(rules, 26 + 8 * 29999), Bytes(26 + 8 * 29999, 0));
-    EXPECT_EQ(r.piece.imageLength(), static_cast<int32_t>(rules + 26 + 8 * 29999 + 62 + 6));
-
-    f.sizes = {"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12"};
-    f.sizeCount = std::nullopt;
-    f.baseSize = "3";
-    f.grades = {{{4, 1, 2}}, {{4, 3, 5}}};  // sizes 0 and 1 only
-    r = parse(f);
-    ASSERT_EQ(r.status, 0);
-    const size_t block = 98 + 10 * 12;
-    EXPECT_EQ(r.i16(block), 4);
-    EXPECT_EQ(r.i32(block + 26), 20);   // size 0 to 1
-    EXPECT_EQ(r.i32(block + 30), 30);
-    EXPECT_EQ(r.i32(block + 34), -30);  // size 1 to 2: back to zero
-    EXPECT_EQ(r.i32(block + 38), -50);
-    EXPECT_EQ(r.bytes(block + 42, 8 * 9), Bytes(8 * 9, 0));
-}
-
-TEST(Reader, UnreadableGradeLineZeroesItsEntryAndEndsItsSize) {
-    EpnFile f = two_size_piece();
-    f.points[0].rule = 5;
-    f.sizes = {"S", "M", "L"};
-    f.grades = {};
-    std::string text = testing::epn_text(f);
-    text += testing::epn_grade_line({5, 1, 1}) + "\n";
-    text += "    0    4          1.5       1\n";   // size 1, rule 4: unreadable
-    text += testing::epn_grade_line({5, 2, 2}) + "\n";   // size 2
-    text += testing::epn_grade_line({4, 3, 3}) + "\n";
-    text += "\n";                                        // size 3: all blank reads 0
-    text += testing::epn_grade_line({4, 9, 9}) + "\n";
-    const Result r = parse(text);
-    ASSERT_EQ(r.status, 0);
-    const size_t rule5 = 98 + 30, rule4 = rule5 + 26 + 16;
-    EXPECT_EQ(r.i16(rule5), 5);
-    EXPECT_EQ(r.i16(rule4), 0);  // its size-1 line was unreadable
-    EXPECT_EQ(r.i32(rule5 + 26), 10);
-    EXPECT_EQ(r.i32(rule5 + 34), -20);
-    EXPECT_EQ(r.i32(rule4 + 26), 30);
-    EXPECT_EQ(r.i32(rule4 + 34), 60);
+    text.resize(text.rfind('\n', text.size() - 3) + 1);  // without the last grade line
+    const Result blank = parse(text + "\n");
+    ASSERT_EQ(blank.status, 0);
+    EXPECT_EQ(blank.i32(144), -10);
+    EXPECT_EQ(blank.piece.baseSizeLine, 7);
+    for (const Result& r : {parse(text), (f.sizeCount = 30000, parse(f))}) {
+        EXPECT_EQ(r.status, kEpnBadHeaderOrTrailer);
+        EXPECT_TRUE(r.piece.incomplete);
+    }
+    EXPECT_FALSE(parse(std::string()).piece.incomplete);
 }
 
 TEST(Reader, HeaderAndTrailerFaults) {
@@ -284,11 +226,13 @@ TEST(Reader, HeaderAndTrailerFaults) {
     EXPECT_EQ(parse(header + rest).status, kEpnBadHeaderOrTrailer);
 
     f = testing::epn_example_square();
-    f.endLine = false;  // the trailer is taken as a point; no trailer follows
-    f.sizes.clear();
-    f.grades.clear();
-    f.sizeCount = 2;
-    EXPECT_EQ(parse(f).status, kEpnBadHeaderOrTrailer);
+    f.endLine = false;  // the trailer is taken as a point: its letters are no number
+    EXPECT_EQ(parse(f).status, kEpnUnreadableNumber);
+    std::string points = testing::epn_text(f);
+    points.resize(points.find("NUMERIC"));  // the file ends after its points
+    const Result cut = parse(points);
+    EXPECT_EQ(cut.status, kEpnBadHeaderOrTrailer);
+    EXPECT_FALSE(cut.piece.incomplete);
 
     std::string text = testing::epn_text(testing::epn_example_square());
     const size_t trailer = text.find("0000000000\r\n") + 12;
@@ -298,9 +242,9 @@ TEST(Reader, HeaderAndTrailerFaults) {
 
 TEST(Reader, PointLineColumns) {
     EpnFile f = two_size_piece();
-    // "PERIM" one column early makes an internal point, which ends a line.
-    std::string shifted = testing::epn_point_line(inner(9, 5, 5));
-    shifted.replace(39, 5, "PERIM");
+    // "PERIM" one column late makes an internal point, which ends a line.
+    std::string shifted = testing::fixed(testing::epn_point_line(inner(9, 5, 5)), 46);
+    shifted.replace(41, 5, "PERIM");
     // A rule field "    0" counts as a rule but makes no rule point; a
     // number field " 1 2 " reads 12.
     EpnFile g = f;
@@ -326,25 +270,19 @@ TEST(Reader, PointLineColumns) {
     EXPECT_EQ(r.piece.imageLength(), static_cast<int32_t>(lines + 48 + 6));
 }
 
-TEST(Reader, UnreadableFieldsStopTheLineButNotTheAngle) {
+// An angle that is no number means no direction, as a blank one does.
+TEST(Reader, UnreadableAngleMeansNoDirection) {
     EpnFile f = two_size_piece();
-    f.grades = {{{4, 1, 2}, {0, 0, 0}}, {{4, 3, 5}, {0, 0, 0}}};
+    f.points[1] = perim(2, 0, 100, 4, "N1", 900);  // a rule point keeps its direction
     std::string text = testing::epn_text(f);
-    // Number and rule readable, x unreadable: x and y stay 0; the angle 900
-    // is still read, so the N1 rule point takes the long form.
-    std::string line = testing::epn_point_line(perim(8, 7, 3, 6, "N1", 900));
-    line[25] = '.';
-    text.insert(text.find("0000000000"), line + "\r\n");
-    const Result r = parse(text);
-    ASSERT_EQ(r.status, 0);
-    const size_t p = 98 + 20 + 2 * 34 + 14 + 20 + 14 + 14;
-    EXPECT_EQ(r.i16(p), 8);
-    EXPECT_EQ(r.i32(p + 2), 0);
-    EXPECT_EQ(r.i32(p + 6), 0);
-    EXPECT_EQ(r.piece.image[p + 11], 9);
-    EXPECT_EQ(r.i32(p + 18), 1000);
-    EXPECT_EQ(r.i32(p + 22), 6);
-    EXPECT_EQ(r.piece.imageLength(), static_cast<int32_t>(p + 29 + 6));
+    const Result with = parse(text);
+    text.replace(text.find(" 900"), 4, " 9x0");
+    const Result without = parse(text);
+    ASSERT_EQ(with.status, 0);
+    ASSERT_EQ(without.status, 0);
+    f.points[1].angle.reset();
+    EXPECT_EQ(without.piece.image, parse(f).piece.image);
+    EXPECT_NE(without.piece.image, with.piece.image);
 }
 
 TEST(Reader, NameIsUpperCasedAndNulPadded) {
@@ -476,7 +414,9 @@ TEST(ReaderLimits, CountsAndCoordinates) {
     EXPECT_EQ(parse(f).status, kEpnOutOfLimits);
     f.sizeCount = 32768;
     EXPECT_EQ(parse(f).status, kEpnOutOfLimits);
-    f.sizeCount = 32767;  // fine: the names and values that are missing are 0
+    f.sizes.assign(32767, "M");
+    f.grades.assign(32767, {{4, 1, 2}});
+    f.sizeCount.reset();
     EXPECT_EQ(parse(f).status, 0);
 
     f = two_size_piece();
@@ -520,21 +460,24 @@ TEST(ReaderLimits, RuleCountAndImageSize) {
     full.grades.clear();
     for (int i = 0; i < 10000; ++i) full.points.push_back(perim(i + 1, 0, 0, i + 1));
     for (int i = 0; i < 20000; ++i) full.points.push_back(inner(i + 1, 0, 0, ' ', ' ', i + 1));
+    full.grades.resize(2);
+    for (auto& size : full.grades)
+        for (int i = 0; i < 30000; ++i) size.push_back({i + 1, 0, 0});
     const Result all = parse(full);
     ASSERT_EQ(all.status, 0);
     EXPECT_EQ(all.i16(80), 30000);
 
     // 1100 rules in 32767 sizes would need about 288 MB: refused before
-    // anything that large is allocated; 1000 rules (262 MB) still fit.
+    // anything that large is allocated; 1000 rules (262 MB) would fit, and
+    // this file then lacks its size names.
     EpnFile f;
     f.sizeCount = 32767;
     for (int i = 0; i < 1100; ++i) f.points.push_back(inner(i, 0, 0, ' ', ' ', i));
     EXPECT_EQ(parse(f).status, kEpnOutOfLimits);
     f.points.resize(1000);
     const Result r = parse(f);
-    ASSERT_EQ(r.status, 0);
-    // Line section: one-point lines, 30-byte rule points but for rule 0.
-    EXPECT_EQ(r.piece.imageLength(), 98 + 327670 + 1000 * (26 + 8 * 32766) + 999 * 30 + 24 + 6);
+    EXPECT_EQ(r.status, kEpnBadHeaderOrTrailer);
+    EXPECT_TRUE(r.piece.incomplete);
 }
 
 TEST(ReaderLimits, FirstFaultInFileOrderDecides) {

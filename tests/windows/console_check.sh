@@ -2,7 +2,8 @@
 # The Windows program in a Wine console: a tmux pane is the terminal that
 # Wine's console draws on, as when the program is started from a terminal.
 # Checks what the pane shows: the code page 850 texts as ä ö ü, an answer
-# typed at the console, and Ctrl-C at a question, which ends the run.
+# typed at the console, a command typed at the pause after a failure, and
+# Ctrl-C at a question, which ends the run.
 #   tests/windows/console_check.sh <teilimp.exe>
 # Runs in the Wine prefix of $WINEPREFIX (run_wine.sh makes it).
 set -u
@@ -12,7 +13,7 @@ if ! command -v tmux >/dev/null 2>&1; then
   exit 0
 fi
 work=$(mktemp -d)
-mkdir -p "$work/userroot/storage/TEST/data" "$work/epn"
+mkdir -p "$work/userroot/storage/TEST/data" "$work/userroot/storage/LEER/data" "$work/epn"
 # The example collar: its contour is turned, which the program says with an ä.
 cp "$(dirname "$0")/../../examples/kragen.epn" "$work/epn/kragen.epn"
 ln -sfn "$work" "$WINEPREFIX/dosdevices/t:"
@@ -39,6 +40,8 @@ type_line "wine '$exe' T:TEST /d" &&
   type_line "j" && shows "Datenbasis geleert." &&
   type_line "wine '$exe' T:TEST 'T:\\epn\\kragen.epn'; echo \"exit \$?\"" &&
   shows "Achtung: Umlaufsinn der Kontur geändert." && shows "exit 0" &&
+  type_line "wine '$exe' T:LEER 'T:\\epn\\kragen.epn' /f; echo \"failed \$?\"" &&
+  shows "Weiter mit Enter." && type_line 'mkdir T:\ran' && shows "failed 1" && [ -d "$work/ran" ] &&
   type_line "wine '$exe' T:TEST 'T:\\epn\\kragen.epn' /f; echo \"end \$?\"" &&
   shows "Überschreiben? (Ja/Nein/Alle)" &&
   tm send-keys -t con C-c &&
@@ -51,5 +54,5 @@ fi
 tm kill-server 2>/dev/null
 rm -f "$WINEPREFIX/dosdevices/t:"
 rm -rf "$work"
-if [ $rc -eq 0 ]; then echo "Wine console check: ä ö ü shown, answer read, Ctrl-C handled"; fi
+if [ $rc -eq 0 ]; then echo "Wine console check: ä ö ü shown, answer read, command at the pause run, Ctrl-C handled"; fi
 exit $rc

@@ -639,9 +639,9 @@ void put_console(std::string_view cp850) {
     }
     if (console_uses_utf8()) {
         std::string u = cp850_to_utf8(cp850);
-        std::fwrite(u.data(), 1, u.size(), stdout);
+        std::fwrite(u.data(), 1, u.size(), console_stream());
     } else {
-        std::fwrite(cp850.data(), 1, cp850.size(), stdout);
+        std::fwrite(cp850.data(), 1, cp850.size(), console_stream());
     }
 }
 
@@ -653,7 +653,7 @@ void put_console_name(std::string_view name) {
         h.consoleSink->append(name);
         return;
     }
-    std::fwrite(name.data(), 1, name.size(), stdout);
+    std::fwrite(name.data(), 1, name.size(), console_stream());
 }
 
 }  // namespace detail
@@ -1656,6 +1656,8 @@ int run_command(std::string_view commandLine) {
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return -1;
 }
+
+bool input_is_terminal() { return hooks().consoleFeed == nullptr && isatty(0) == 1; }
 
 bool console_uses_utf8() {
     const char* v = nullptr;

@@ -100,7 +100,7 @@ void put_console(std::string_view cp850) {
         return;
     }
     binary_stdout();
-    std::fwrite(cp850.data(), 1, cp850.size(), stdout);
+    std::fwrite(cp850.data(), 1, cp850.size(), console_stream());
 }
 
 // The system gives names in the ANSI code page; the console shows its OEM
@@ -114,7 +114,7 @@ void put_console_name(std::string_view name) {
     std::string oem(name);
     if (!oem.empty()) CharToOemBuffA(oem.data(), oem.data(), static_cast<DWORD>(oem.size()));
     binary_stdout();
-    std::fwrite(oem.data(), 1, oem.size(), stdout);
+    std::fwrite(oem.data(), 1, oem.size(), console_stream());
 }
 
 }  // namespace detail
@@ -752,6 +752,11 @@ int run_command(std::string_view commandLine) {
 }
 
 // The console shows code page 850 itself.
+bool input_is_terminal() {
+    DWORD mode = 0;
+    return hooks().consoleFeed == nullptr && GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
 bool console_uses_utf8() { return false; }
 
 // Arguments come in the ANSI code page; piece names are stored in the
