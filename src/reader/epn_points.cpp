@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <iterator>
 
 namespace teilimp::reader {
 
@@ -31,18 +32,21 @@ struct Notch {
     uint8_t nlFlag = 0;
 };
 
+// By NotchCode, in the order of its values.
+constexpr Notch kStoredNotch[] = {
+    {0, 0, 0},  // None
+    {1, 1, 0},  // N1
+    {1, 2, 0},  // N2
+    {1, 0, 0},  // N
+    {2, 0, 1},  // NL
+    {2, 0, 0},  // NK
+    {0, 1, 0},  // Digit1
+    {0, 2, 0},  // Digit2
+};
+
 Notch stored_notch(NotchCode code) {
-    switch (code) {
-        case NotchCode::N1: return {1, 1, 0};
-        case NotchCode::N2: return {1, 2, 0};
-        case NotchCode::N: return {1, 0, 0};
-        case NotchCode::NL: return {2, 0, 1};
-        case NotchCode::NK: return {2, 0, 0};
-        case NotchCode::Digit1: return {0, 1, 0};
-        case NotchCode::Digit2: return {0, 2, 0};
-        case NotchCode::None: break;
-    }
-    return {};
+    const auto i = static_cast<size_t>(code);
+    return i < std::size(kStoredNotch) ? kStoredNotch[i] : Notch{};
 }
 
 // The code of a stored notch; false for a combination the encoder never
@@ -106,22 +110,19 @@ ModelPoint model_point(const EpnPoint& p) {
 }
 
 int32_t record_length(const ModelPoint& p) {
-    const Notch n = stored_notch(p.notch);
-    int32_t length = 14;
-    if (p.rule > 0) length = p.directed ? 28 : 20;
-    if (n.notchClass >= 1) ++length;
-    if (n.notchClass == 2) ++length;
-    return length;
+    // A notch of class 1 adds its mark, one of class 2 the NL flag too.
+    const int32_t notchBytes = stored_notch(p.notch).notchClass;
+    if (p.rule <= 0) return 14 + notchBytes;
+    return (p.directed ? 28 : 20) + notchBytes;
 }
 
 // Layout: number, x, y, class, kind, notch class, a zero byte; a plain
 // point then has the notch mark (classes 1 and 2) and the NL flag (class
 // 2). A rule point has the rule number (the long form: the direction in
-// front of it) and two zero bytes before them.
-int32_t encode_point(const ModelPoint& p, uint8_t* record) {
+// front of it) and two zero bytes before them. Only the fields are
+// written: the record's room must be zero.
+int32_t encode_point_zeroed(const ModelPoint& p, uint8_t* record) {
     const Notch n = stored_notch(p.notch);
-    const int32_t length = record_length(p);
-    std::memset(record, 0, static_cast<size_t>(length));
     put16(record + 0, p.number);
     put32(record + 2, p.x);
     put32(record + 6, p.y);
@@ -140,8 +141,13 @@ int32_t encode_point(const ModelPoint& p, uint8_t* record) {
         at += 6;
     }
     if (n.notchClass >= 1) record[at++] = kNotchMark;
-    if (n.notchClass == 2) record[at] = n.nlFlag;
-    return length;
+    if (n.notchClass == 2) record[at++] = n.nlFlag;
+    return at;
+}
+
+int32_t encode_point(const ModelPoint& p, uint8_t* record) {
+    std::memset(record, 0, static_cast<size_t>(record_length(p)));
+    return encode_point_zeroed(p, record);
 }
 
 int32_t decode_point(const uint8_t* bytes, size_t available, ModelPoint& p) {

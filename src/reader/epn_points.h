@@ -47,6 +47,8 @@ int32_t record_length(const ModelPoint& p);
 // point class 0 and its rule number (the long form: the direction in front
 // of it, and 8 added to the notch kind).
 int32_t encode_point(const ModelPoint& p, uint8_t* record);
+// The same into room that is already zero (the image encoder's).
+int32_t encode_point_zeroed(const ModelPoint& p, uint8_t* record);
 // Reads one record from the front of `bytes`; returns its length, or 0 when
 // the bytes are not a record the encoder writes (or end too early).
 int32_t decode_point(const uint8_t* bytes, size_t available, ModelPoint& p);

@@ -135,32 +135,31 @@ int32_t read_trailer(LineCursor& lines, TrailerLine& t) {
 }
 
 // The contour and the internal lines of the model. A last line whose final
-// point continues ("N") is never closed and is left out.
-void build_points(const std::vector<EpnPoint>& perimeter, const std::vector<EpnPoint>& internal,
-                  PieceModel& m) {
+// point continues ("N") is never closed and is left out. Returns the bytes
+// of their records and line headers in the image.
+int64_t build_points(const std::vector<EpnPoint>& perimeter, const std::vector<EpnPoint>& internal,
+                     PieceModel& m) {
+    int64_t bytes = 0;
     m.contour.clear();
     m.contour.reserve(perimeter.size());
-    for (const EpnPoint& p : perimeter) m.contour.push_back(model_point(p));
+    for (const EpnPoint& p : perimeter) {
+        m.contour.push_back(model_point(p));
+        bytes += record_length(m.contour.back());
+    }
     m.lines.clear();
     ModelLine current;
+    int64_t lineBytes = kLineHeaderLength;
     for (const EpnPoint& p : internal) {
         current.points.push_back(model_point(p));
+        lineBytes += record_length(current.points.back());
         if (p.lineFlag == 'N') continue;
         current.type = p.pointType;
         m.lines.push_back(std::move(current));
         current = ModelLine{};
+        bytes += lineBytes;
+        lineBytes = kLineHeaderLength;
     }
-}
-
-// Bytes of the point records and line headers.
-int64_t points_length(const PieceModel& m) {
-    int64_t n = 0;
-    for (const ModelPoint& p : m.contour) n += record_length(p);
-    for (const ModelLine& line : m.lines) {
-        n += kLineHeaderLength;
-        for (const ModelPoint& p : line.points) n += record_length(p);
-    }
-    return n;
+    return bytes;
 }
 
 struct SizeTable {
@@ -312,7 +311,7 @@ int32_t Reading::run(int32_t& contourReversed, int32_t& grainRotated, Piece& pie
 
     allocStatus = kEpnNoSectionBuffers;
     PieceModel& m = piece.model;
-    build_points(perimeter, internal, m);
+    const int64_t pointBytes = build_points(perimeter, internal, m);
     perimeter = {};
     internal = {};
 
@@ -324,7 +323,7 @@ int32_t Reading::run(int32_t& contourReversed, int32_t& grainRotated, Piece& pie
     // large is allocated.
     const int64_t blockLength = kRuleHeaderLength + int64_t{kRuleStepLength} * (lastStepIndex + 1);
     const int64_t imageLength = kPieceHeaderLength + int64_t{kSizeEntryLength} * trailer.sizeCount +
-                                blockLength * ruleCount + points_length(m) + kClosingBytes;
+                                blockLength * ruleCount + pointBytes + kClosingBytes;
     if (imageLength > kMaxImageLength) return kEpnOutOfLimits;
 
     m.name = head.name;

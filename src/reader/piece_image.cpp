@@ -193,9 +193,17 @@ bool model_fault(ImageFault& fault, const char* what) {
     return false;
 }
 
+// The bytes of the header, the size table, the rule blocks and the closing.
+int64_t fixed_length(const PieceModel& m) {
+    const auto steps = static_cast<int64_t>(step_count(m.sizes.size()));
+    return kPieceHeaderLength + kSizeEntryLength * static_cast<int64_t>(m.sizes.size()) + kClosingBytes +
+           (kRuleHeaderLength + kRuleStepLength * steps) * static_cast<int64_t>(m.rules.size());
+}
+
 // The checks of encode_piece: everything the layout cannot hold, and
-// everything decode_piece would not give back as it is.
-bool check_model(const PieceModel& m, ImageFault& fault) {
+// everything decode_piece would not give back as it is. On success also
+// the image's length.
+bool check_model(const PieceModel& m, int64_t& length, ImageFault& fault) {
     if (m.sizes.empty() || m.sizes.size() > kMaxCount16) return model_fault(fault, "Anzahl der Gr\x94\xe1" "en nicht 1 bis 32767");
     if (m.rules.size() > kMaxCount16 || m.contour.size() > kMaxCount16 || m.lines.size() > kMaxCount16)
         return model_fault(fault, "mehr als 32767 Regeln, Konturpunkte oder Linien");
@@ -226,14 +234,22 @@ bool check_model(const PieceModel& m, ImageFault& fault) {
         if (p.rule > 0) return !p.cMark && (!p.directed || notch_takes_direction(p.notch));
         return !p.directed && p.dirX == 0 && p.dirY == 0;
     };
-    for (const ModelPoint& p : m.contour)
+    // The points last, with the length of their records.
+    int64_t bytes = 0;
+    for (const ModelPoint& p : m.contour) {
         if (!point_ok(p)) return model_fault(fault, "Punkt mit Richtung oder C-Marke, die er nicht tragen kann");
+        bytes += record_length(p);
+    }
     for (const ModelLine& line : m.lines) {
         if (line.points.empty() || line.points.size() > kMaxCount16)
             return model_fault(fault, "Linie ohne Punkte oder mit mehr als 32767");
-        for (const ModelPoint& p : line.points)
+        bytes += kLineHeaderLength;
+        for (const ModelPoint& p : line.points) {
             if (!point_ok(p)) return model_fault(fault, "Punkt mit Richtung oder C-Marke, die er nicht tragen kann");
+            bytes += record_length(p);
+        }
     }
+    length = fixed_length(m) + bytes;
     return true;
 }
 
@@ -262,9 +278,7 @@ void encode_header(const PieceModel& m, uint8_t* out) {
 }  // namespace
 
 int64_t image_length(const PieceModel& m) {
-    const auto steps = static_cast<int64_t>(step_count(m.sizes.size()));
-    int64_t length = kPieceHeaderLength + kSizeEntryLength * static_cast<int64_t>(m.sizes.size()) + kClosingBytes;
-    length += (kRuleHeaderLength + kRuleStepLength * steps) * static_cast<int64_t>(m.rules.size());
+    int64_t length = fixed_length(m);
     for (const ModelPoint& p : m.contour) length += record_length(p);
     for (const ModelLine& line : m.lines) {
         length += kLineHeaderLength;
@@ -274,10 +288,11 @@ int64_t image_length(const PieceModel& m) {
 }
 
 bool encode_piece(const PieceModel& m, std::vector<uint8_t>& out, ImageFault& fault) {
-    if (!check_model(m, fault)) return false;
     // The length first, so that the bytes are written in place into a
     // buffer of zeros.
-    out.assign(static_cast<size_t>(image_length(m)), 0);
+    int64_t length = 0;
+    if (!check_model(m, length, fault)) return false;
+    out.assign(static_cast<size_t>(length), 0);
     uint8_t* at = out.data();
     encode_header(m, at);
     at += kPieceHeaderLength;
@@ -299,14 +314,14 @@ bool encode_piece(const PieceModel& m, std::vector<uint8_t>& out, ImageFault& fa
             put32(at + 4, static_cast<int32_t>(r.offsets[k + 1].dy - r.offsets[k].dy));
         }
     }
-    for (const ModelPoint& p : m.contour) at += encode_point(p, at);
+    for (const ModelPoint& p : m.contour) at += encode_point_zeroed(p, at);
     for (size_t k = 0; k < m.lines.size(); ++k) {
         const ModelLine& line = m.lines[k];
         put16(at, static_cast<int32_t>(k));
         at[2] = static_cast<uint8_t>(line.type);
         put16(at + 4, static_cast<int32_t>(line.points.size()));
         at += kLineHeaderLength;
-        for (const ModelPoint& p : line.points) at += encode_point(p, at);
+        for (const ModelPoint& p : line.points) at += encode_point_zeroed(p, at);
     }
     // The closing bytes are the zeros left at the end.
     return true;
