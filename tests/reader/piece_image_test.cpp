@@ -150,3 +150,53 @@ TEST(PieceImage, DamagedImagesAreRefusedWithTheirPlace) {
 
 }  // namespace
 }  // namespace teilimp::reader
+
+namespace teilimp::reader {
+namespace {
+
+// What the encoder refuses: every model it could not write, or that would
+// not decode to itself. The name travels beside the image: its eighth
+// character must be the image's.
+TEST(PieceModel, EncoderRefusesWhatNoImageHoldsAndDecoderChecksTheName) {
+    const Piece piece = read_text(testing::epn_text(testing::epn_example_square()));
+    const PieceModel good = piece.model;
+    const std::vector<std::pair<const char*, void (*)(PieceModel&)>> faults = {
+        {"no size", [](PieceModel& m) { m.sizes.clear(); }},
+        {"base outside", [](PieceModel& m) { m.baseSizeIndex = 2; }},
+        {"blank in a text", [](PieceModel& m) { m.text2[19] = ' '; }},
+        {"outer size inner", [](PieceModel& m) { m.sizes[0].inner = true; }},
+        {"offsets per size", [](PieceModel& m) { m.rules[0].offsets.pop_back(); }},
+        {"base not 0", [](PieceModel& m) { m.rules[0].offsets[1].dx = 1; }},
+        {"step beyond 32 bits", [](PieceModel& m) { m.rules[0].offsets[0].dx = -(int64_t{1} << 32); }},
+        {"one-size value", [](PieceModel& m) { m.rules[0].oneSize.dx = 1; }},
+        {"direction on a plain point", [](PieceModel& m) { m.contour[1].directed = true; }},
+        {"direction on N", [](PieceModel& m) { m.contour[0].notch = NotchCode::N, m.contour[0].directed = true; }},
+        {"C on a rule point", [](PieceModel& m) { m.contour[0].cMark = true; }},
+        {"negative rule", [](PieceModel& m) { m.contour[1].rule = -1; }},
+        {"empty line", [](PieceModel& m) { m.lines[0].points.clear(); }},
+    };
+    std::vector<uint8_t> bytes;
+    ImageFault fault;
+    ASSERT_TRUE(encode_piece(good, bytes, fault));
+    for (const auto& [what, damage] : faults) {
+        PieceModel m = good;
+        damage(m);
+        fault.what.clear();
+        EXPECT_FALSE(encode_piece(m, bytes, fault)) << what;
+        EXPECT_FALSE(fault.what.empty()) << what;
+    }
+
+    PieceModel back;
+    Text20 other = good.name;
+    other[7] = 'X';
+    EXPECT_FALSE(decode_piece(piece.image, &other, back, fault));
+    EXPECT_EQ(fault.offset, 41u);
+    ASSERT_TRUE(decode_piece(piece.image, nullptr, back, fault));
+    EXPECT_EQ(back.name, Text20{});  // the square's name is shorter than eight
+    back.name = good.name;
+    EXPECT_TRUE(back == good);
+    EXPECT_EQ(image_length(good), static_cast<int64_t>(piece.image.size()));
+}
+
+}  // namespace
+}  // namespace teilimp::reader
