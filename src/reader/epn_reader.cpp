@@ -169,7 +169,9 @@ struct SizeTable {
 };
 
 // Size names: ten 6-column names per line. The reading ends at the end of
-// the file.
+// the file; names that were not read stay NUL and count as outer sizes.
+// Only the names read are held, so a size count claimed far beyond the
+// file costs nothing here.
 void read_size_names(LineCursor& lines, const TrailerLine& t, SizeTable& sizes) {
     const auto count = static_cast<size_t>(t.sizeCount);
     sizes.count = t.sizeCount;
