@@ -202,7 +202,8 @@ struct ImageFault {
 // empty line, a base index outside the sizes, a rule whose offsets are not
 // one per size or not 0, 0 at the base size, a step beyond 32 bits, a
 // oneSize value with several sizes, a direction or "C" mark on a point that
-// cannot store it, a text field with bytes after a NUL. `out` is then
+// cannot store it, a text field (texts, base size, size names) not filled
+// with NUL after its significant length (a blank there, say). `out` is then
 // unspecified.
 bool encode_piece(const PieceModel& m, std::vector<uint8_t>& out, ImageFault& fault);
 
