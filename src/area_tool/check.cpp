@@ -155,9 +155,9 @@ void Checker::entries() {
             add("dir_state", label, text);
             if (f.entryState == kStateSuperseded) ++out.marksToCarry;
         }
-        reader::PieceImage decoded;
+        reader::PieceModel decoded;
         reader::ImageFault fault;
-        if (!reader::decode_image(*image, decoded, fault))
+        if (!reader::decode_piece(*image, nullptr, decoded, fault))
             add("image_bad", label,
                 "Bild in " + fileName + " Platz " + std::to_string(f.slot) + " nicht lesbar: " + fault.what +
                     " (Byte " + std::to_string(fault.offset) + ")");

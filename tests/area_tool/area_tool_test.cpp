@@ -3,6 +3,8 @@
 // and faults and crashes in the middle of a repair.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <cstdlib>
 #include <functional>
 #include <set>
@@ -270,11 +272,12 @@ TEST_F(ToolArea, ShowDrawsEveryExampleWithItsStoredPoints) {
         const std::string image = image_of(read_file(dir + n));
         const std::string name = "EX" + std::to_string(drawn++);
         ASSERT_TRUE(store(name, image).ok());
-        reader::PieceImage decoded;
+        reader::PieceModel decoded;
         reader::ImageFault fault;
-        ASSERT_TRUE(reader::decode_image({reinterpret_cast<const uint8_t*>(image.data()), image.size()}, decoded, fault));
+        ASSERT_TRUE(reader::decode_piece({reinterpret_cast<const uint8_t*>(image.data()), image.size()}, nullptr,
+                                         decoded, fault));
         std::string stored;
-        for (const auto& p : decoded.perimeter)
+        for (const auto& p : decoded.contour)
             stored += (stored.empty() ? "" : " ") + std::to_string(p.x) + "," + std::to_string(p.y);
 
         const ToolRun r = tool({"show", "F:TEST", name});
@@ -404,19 +407,42 @@ TEST_F(ToolArea, ShowDrawsOneContourPerSizeWithTheStoredPoints) {
     testing::EpnFile f = testing::epn_example_square();
     f.name = "SQUARE";
     f.text1 = "Schnitt";
+    f.points.push_back(testing::inner(8, 30, 60));  // a drill hole
     ASSERT_TRUE(store("SQUARE", image_of(testing::epn_text(f))).ok());
     const std::string svgPath = root / "square.svg";
     const ToolRun r = tool({"show", "F:TEST", "square", "-o", svgPath});
     ASSERT_EQ(r.status, kExitOk) << r.out;
     const auto svg = testing::parse_xml(read_file(svgPath));
     ASSERT_TRUE(svg) << read_file(svgPath);
-    std::map<std::string, std::string> contours;
-    std::string base;
+    std::map<std::string, std::string> contours, colours;
+    std::string base, baseWidth;
     for (const auto* p : testing::find_all(*svg, "polygon")) {
         if (p->attributes.at("class").find("contour") == std::string::npos) continue;
         contours[p->attributes.at("data-size")] = p->attributes.at("points");
-        if (p->attributes.count("data-base") != 0) base = p->attributes.at("data-size");
+        colours[p->attributes.at("data-size")] = p->attributes.at("stroke");
+        if (p->attributes.count("data-base") != 0) {
+            base = p->attributes.at("data-size");
+            baseWidth = p->attributes.at("stroke-width");
+        }
     }
+    // The legend tells the outlines apart: one swatch per size, in its colour.
+    std::map<std::string, std::string> legend;
+    for (const auto* r : testing::find_all(*svg, "rect")) legend[r->attributes.at("data-size")] = r->attributes.at("fill");
+    EXPECT_EQ(legend, colours);
+    EXPECT_NE(colours["36"], colours["38"]);
+    // The drill hole: a cross of two diagonals around its point (300,600).
+    const auto holes = testing::find_all(*svg, "path");
+    ASSERT_EQ(holes.size(), 1u);
+    EXPECT_EQ(holes[0]->attributes.at("class"), "drill-hole");
+    double v[8];
+    ASSERT_EQ(std::sscanf(holes[0]->attributes.at("d").c_str(), "M%lf,%lf L%lf,%lf M%lf,%lf L%lf,%lf", &v[0], &v[1],
+                          &v[2], &v[3], &v[4], &v[5], &v[6], &v[7]), 8);
+    EXPECT_EQ(v[0] + v[2], 600);
+    EXPECT_EQ(v[1] + v[3], 1200);
+    EXPECT_EQ(v[4] + v[6], 600);
+    EXPECT_EQ(v[5] + v[7], 1200);
+    EXPECT_GT(v[2] - v[0], 0);
+    EXPECT_EQ(v[2] - v[0], v[5] - v[7]);
     ASSERT_EQ(contours.size(), 2u);
     EXPECT_EQ(base, "38");
     EXPECT_EQ(contours["38"], "0,0 0,1000 1000,1000 1000,0 0,0");
@@ -437,9 +463,18 @@ TEST_F(ToolArea, ShowDrawsOneContourPerSizeWithTheStoredPoints) {
     ASSERT_EQ(one.status, kExitOk);
     const auto svg36 = testing::parse_xml(one.out);
     ASSERT_TRUE(svg36) << one.out;
-    size_t n = 0;
-    for (const auto* p : testing::find_all(*svg36, "polygon")) n += p->attributes.count("data-size");
-    EXPECT_EQ(n, 1u);
+    // Drawn alone and strong (black, the base size's width), named in the title.
+    std::vector<const testing::XmlElement*> alone;
+    for (const auto* p : testing::find_all(*svg36, "polygon"))
+        if (p->attributes.count("data-size") != 0) alone.push_back(p);
+    ASSERT_EQ(alone.size(), 1u);
+    EXPECT_EQ(alone[0]->attributes.at("data-size"), "36");
+    EXPECT_EQ(alone[0]->attributes.at("stroke"), "#000000");
+    EXPECT_EQ(alone[0]->attributes.at("stroke-width"), baseWidth);
+    EXPECT_TRUE(testing::find_all(*svg36, "rect").empty());
+    std::string title36;
+    for (const auto* t : testing::find_all(*svg36, "text")) title36 += t->text + "\n";
+    EXPECT_NE(title36.find("Teil SQUARE, Gr\xc3\xb6\xc3\x9f" "e 36\n"), std::string::npos) << title36;
     EXPECT_EQ(tool({"show", "F:TEST", "SQUARE", "--size", "50"}).status, kExitProblems);
     EXPECT_EQ(tool({"show", "F:TEST", "NIX"}).status, kExitProblems);
 }
