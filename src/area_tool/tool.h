@@ -23,6 +23,11 @@ int run_repair(const writer::AreaField& area);
 int run_show(const writer::AreaField& area, const std::string& name, const std::string& outPath,
              const std::string& sizeName);
 int run_epn(const std::vector<std::string>& files);
+// export <Bereich> [<Teilname>...] [--format astm|aama|epn] [--units mm|inch]
+// -o <Pfad>: `args` are the arguments after the area. kExportBadArguments
+// when they are not such a command (the caller shows the usage).
+constexpr int kExportBadArguments = -1;
+int run_export(const writer::AreaField& area, const std::vector<std::string>& args);
 
 // One problem of an area: a stable kind, what it concerns (a file, an
 // entry) and a German text (code page 850).
