@@ -61,13 +61,15 @@ std::string format_length(int64_t tenths, Units u) {
                       static_cast<unsigned long long>(a % 10));
         return b;
     }
-    // Thousandths of an inch: tenths * 1000 / 254, halves away from zero.
-    // (a / 254) * 1000 + the rest keeps the product inside 64 bits.
-    const uint64_t whole = a / 254, rest = a % 254;
-    const uint64_t thousandths = whole * 1000 + (rest * 2000 + 254) / 508;
-    std::snprintf(b, sizeof b, "%s%llu.%03llu", negative && thousandths != 0 ? "-" : "",
-                  static_cast<unsigned long long>(thousandths / 1000),
-                  static_cast<unsigned long long>(thousandths % 1000));
+    // Whole inches and the thousandths of the rest (halves away from
+    // zero), apart, so that no product leaves 64 bits.
+    uint64_t whole = a / 254, thousandths = (a % 254 * 2000 + 254) / 508;
+    if (thousandths == 1000) {
+        ++whole;
+        thousandths = 0;
+    }
+    std::snprintf(b, sizeof b, "%s%llu.%03llu", negative ? "-" : "", static_cast<unsigned long long>(whole),
+                  static_cast<unsigned long long>(thousandths));
     return b;
 }
 
