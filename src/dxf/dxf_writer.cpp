@@ -1,6 +1,7 @@
 #include "dxf/dxf_writer.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -25,15 +26,29 @@ struct Groups {
     std::string& out;
     rul::Units units;
 
-    void group(int code, std::string_view value) {
-        char b[16];
-        std::snprintf(b, sizeof b, "%3d\r\n", code);
-        out += b;
+    void code(int code) {
+        char b[8] = {' ', ' ', ' '};
+        char* end = b + 3;
+        for (int c = code; c != 0 || end == b + 3; c /= 10) *--end = static_cast<char>('0' + c % 10);
+        out.append(b, 3);
+        out += "\r\n";
+    }
+    void group(int c, std::string_view value) {
+        code(c);
         out += value;
         out += "\r\n";
     }
-    void integer(int code, long long v) { group(code, std::to_string(v)); }
-    void length(int code, int64_t tenths) { group(code, format_length(tenths, units)); }
+    void integer(int c, long long v) {
+        char b[24];
+        code(c);
+        out.append(b, static_cast<size_t>(std::to_chars(b, b + sizeof b, v).ptr - b));
+        out += "\r\n";
+    }
+    void length(int c, int64_t tenths) {
+        code(c);
+        rul::append_length(out, tenths, units);
+        out += "\r\n";
+    }
     void entity(const char* kind, int layer) {
         group(0, kind);
         integer(8, layer);

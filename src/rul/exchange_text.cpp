@@ -1,6 +1,7 @@
 #include "rul/exchange_text.h"
 
 #include <array>
+#include <charconv>
 #include <cstdio>
 
 namespace teilimp::rul {
@@ -53,24 +54,37 @@ std::string escape(std::string_view s, bool token) {
 const char* units_keyword(Units u) { return u == Units::Mm ? "METRIC" : "ENGLISH"; }
 
 std::string format_length(int64_t tenths, Units u) {
+    std::string out;
+    append_length(out, tenths, u);
+    return out;
+}
+
+void append_length(std::string& out, int64_t tenths, Units u) {
     const bool negative = tenths < 0;
     const uint64_t a = negative ? 0 - static_cast<uint64_t>(tenths) : static_cast<uint64_t>(tenths);
-    char b[48];
-    if (u == Units::Mm) {
-        std::snprintf(b, sizeof b, "%s%llu.%llu", negative ? "-" : "", static_cast<unsigned long long>(a / 10),
-                      static_cast<unsigned long long>(a % 10));
-        return b;
+    uint64_t whole = a / 10, fraction = a % 10;
+    int digits = 1;
+    if (u == Units::Inch) {
+        // Whole inches and the thousandths of the rest (halves away from
+        // zero), apart, so that no product leaves 64 bits.
+        whole = a / 254;
+        fraction = (a % 254 * 2000 + 254) / 508;
+        if (fraction == 1000) {
+            ++whole;
+            fraction = 0;
+        }
+        digits = 3;
     }
-    // Whole inches and the thousandths of the rest (halves away from
-    // zero), apart, so that no product leaves 64 bits.
-    uint64_t whole = a / 254, thousandths = (a % 254 * 2000 + 254) / 508;
-    if (thousandths == 1000) {
-        ++whole;
-        thousandths = 0;
+    char b[32];
+    char* p = b;
+    if (negative) *p++ = '-';
+    p = std::to_chars(p, b + sizeof b, whole).ptr;
+    *p++ = '.';
+    for (int k = digits - 1; k >= 0; --k) {
+        p[k] = static_cast<char>('0' + fraction % 10);
+        fraction /= 10;
     }
-    std::snprintf(b, sizeof b, "%s%llu.%03llu", negative ? "-" : "", static_cast<unsigned long long>(whole),
-                  static_cast<unsigned long long>(thousandths));
-    return b;
+    out.append(b, static_cast<size_t>(p + digits - b));
 }
 
 std::string escape_text(std::string_view cp850) { return escape(cp850, false); }

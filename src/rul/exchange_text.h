@@ -19,9 +19,10 @@ const char* units_keyword(Units u);
 // A length or grade value given in stored tenths of a millimetre: in
 // millimetres with one decimal ("-12.3"), in inches with three (0.001 in is
 // a quarter of a tenth of a millimetre, so every tenth keeps a value of its
-// own; rounded half away from zero). Exact for every int64 value a piece
-// can hold.
+// own; rounded half away from zero). Exact for every int64 value.
 std::string format_length(int64_t tenths, Units u);
+// The same appended to `out`.
+void append_length(std::string& out, int64_t tenths, Units u);
 
 // The 7-bit form of a text of the area (code page 850). Printable ASCII
 // stays as it is, except:
