@@ -32,14 +32,14 @@ struct SoundPiece {
 
 std::vector<SoundPiece> sound_pieces(const area_tool::AreaModel& m) {
     std::vector<SoundPiece> pieces;
-    reader::PieceImage decoded;
+    reader::PieceModel decoded;
     reader::ImageFault fault;
     for (const auto& [code, file] : m.files) {
         for (uint8_t s = 0; s < file.layout.usedSlots; ++s) {
             const writer::PceDirEntry& d = file.layout.dir[s];
             if (writer::dir_state(d) != writer::kStateValid) continue;
             const auto image = file.image(s);
-            if (!image || !reader::decode_image(*image, decoded, fault)) continue;
+            if (!image || !reader::decode_piece(*image, nullptr, decoded, fault)) continue;
             pieces.push_back({code, s, writer::dir_name(d), {image->begin(), image->end()}});
         }
     }

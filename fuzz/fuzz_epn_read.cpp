@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // its room already there instead of fresh pages.
     static Piece piece;
     static Piece again;
-    static PieceImage decoded;
+    static PieceModel decoded;
     static std::vector<uint8_t> encoded;
     int32_t reversed = -1, rotated = -1;
     const int32_t status = epn_parse(bytes, reversed, rotated, piece);
@@ -49,10 +49,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(get16(image, 86) == get16(image, 88));
     for (size_t i = image.size() - 6; i < image.size(); ++i) check(image[i] == 0);
 
-    // Every image the reader makes decodes, and encodes back to itself.
+    // Every image the reader makes decodes to the reader's model (under the
+    // piece's name), and encodes back to itself.
     ImageFault fault;
-    check(decode_image(image, decoded, fault));
-    encode_image(decoded, encoded);
+    check(decode_piece(image, &piece.pieceName, decoded, fault));
+    check(decoded == piece.model);
+    check(encode_piece(decoded, encoded, fault));
     check(encoded == image);
 
     int32_t reversed2 = -1, rotated2 = -1;

@@ -10,13 +10,14 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace teilimp::reader;
-    PieceImage image;
+    PieceModel model;
     ImageFault fault;
-    if (!decode_image(std::span<const uint8_t>(data, size), image, fault)) {
+    if (!decode_piece(std::span<const uint8_t>(data, size), nullptr, model, fault)) {
         if (fault.offset > size || fault.what.empty()) std::abort();
         return 0;
     }
-    const std::vector<uint8_t> again = encode_image(image);
+    std::vector<uint8_t> again;
+    if (!encode_piece(model, again, fault)) std::abort();
     if (again.size() != size || !std::equal(again.begin(), again.end(), data)) std::abort();
     return 0;
 }

@@ -138,9 +138,9 @@ void Checker::entries() {
                     std::to_string(writer::dir_state(d)) + " in " + fileName);
             if (f.entryState == kStateSuperseded) ++out.marksToCarry;
         }
-        reader::PieceImage decoded;
+        reader::PieceModel decoded;
         reader::ImageFault fault;
-        if (!reader::decode_image(*image, decoded, fault))
+        if (!reader::decode_piece(*image, nullptr, decoded, fault))
             add("image_bad", label,
                 "Bild in " + fileName + " Platz " + std::to_string(f.slot) + " nicht lesbar: " + fault.what +
                     " (Byte " + std::to_string(fault.offset) + ")");

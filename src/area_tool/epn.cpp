@@ -22,28 +22,22 @@ std::string text_of(const char* data, size_t n) {
     return console_text(s);
 }
 
-// What the reader built, from the decoded image.
+// What the reader built, from its model.
 void describe_piece(const reader::Piece& piece) {
-    reader::PieceImage image;
-    reader::ImageFault fault;
+    const reader::PieceModel& m = piece.model;
     console_line("   Teil: " + text_of(piece.pieceName.data(), piece.pieceName.size()));
-    if (!reader::decode_image(piece.image, image, fault)) {
-        console_line("   Bild nicht lesbar: " + fault.what);
-        return;
-    }
-    const reader::ImageHeader& h = image.header;
-    console_line(std::string("   Art: ") + (h.pieceKind == 2 ? "gespiegelt" : "geschlossen") +
+    console_line(std::string("   Art: ") + (m.mirrored ? "gespiegelt" : "geschlossen") +
                  "   Bildl\x84nge: " + std::to_string(piece.image.size()) + " Bytes");
     size_t internal = 0;
-    for (const reader::ImageLine& line : image.lines) internal += line.points.size();
-    console_line("   Punkte: " + std::to_string(image.perimeter.size()) + " Kontur, " + std::to_string(internal) +
-                 " auf " + std::to_string(image.lines.size()) + " Linie(n)");
+    for (const reader::ModelLine& line : m.lines) internal += line.points.size();
+    console_line("   Punkte: " + std::to_string(m.contour.size()) + " Kontur, " + std::to_string(internal) +
+                 " auf " + std::to_string(m.lines.size()) + " Linie(n)");
     std::string sizes;
-    for (const reader::SizeEntry& s : image.sizes) sizes += " " + text_of(s.name.data(), s.name.size());
-    console_line("   Gr\x94\xe1" "en:" + sizes + " (Basis " + text_of(h.baseSize.data(), h.baseSize.size()) + ")");
+    for (const reader::ModelSize& s : m.sizes) sizes += " " + text_of(s.name.data(), s.name.size());
+    console_line("   Gr\x94\xe1" "en:" + sizes + " (Basis " + text_of(m.baseSize.data(), m.baseSize.size()) + ")");
     std::string rules;
-    for (const reader::RuleBlock& r : image.rules) rules += " " + std::to_string(r.ruleNumber);
-    console_line("   Regeln: " + std::to_string(image.rules.size()) + (rules.empty() ? "" : " (" + rules.substr(1) + ")"));
+    for (const reader::ModelRule& r : m.rules) rules += " " + std::to_string(r.number);
+    console_line("   Regeln: " + std::to_string(m.rules.size()) + (rules.empty() ? "" : " (" + rules.substr(1) + ")"));
 }
 
 // The files an argument names: itself, or with wildcards in its last part

@@ -15,47 +15,20 @@ namespace teilimp::area_tool {
 namespace {
 
 using platform::console_line;
-using reader::PointRecord;
+using reader::ModelPoint;
+using reader::PieceModel;
 
 struct P {
     int64_t x = 0;
     int64_t y = 0;
 };
 
-std::string text_of(const char* data, size_t n) {
-    std::string s(data, n);
-    const size_t end = s.find('\0');
-    if (end != std::string::npos) s.resize(end);
-    return s;
+// Where a point stands in a size: moved by its rule's offset from the base
+// size; a point without rule keeps its place.
+P at(const PieceModel& m, const ModelPoint& p, int size) {
+    const reader::Offset d = reader::point_offset(m, p, static_cast<size_t>(size));
+    return {p.x + d.dx, p.y + d.dy};
 }
-
-// Positions of points in every size: a rule point moves by its rule's
-// steps from the base size; a point without rule keeps its place.
-struct Grading {
-    const reader::PieceImage& image;
-    int base = 0;
-
-    P offset(const PointRecord& p, int size) const {
-        if (!p.rulePoint() || image.header.sizeCount < 2 || size == base) return {};
-        const auto rule = std::find_if(image.rules.begin(), image.rules.end(), [&](const reader::RuleBlock& r) {
-            return r.ruleNumber == static_cast<int16_t>(p.ruleNumber);
-        });
-        if (rule == image.rules.end()) return {};
-        // Step k leads from size k to size k + 1.
-        P d;
-        const int from = std::min(size, base), to = std::max(size, base);
-        for (int k = from; k < to && k < static_cast<int>(rule->steps.size()); ++k) {
-            d.x += rule->steps[static_cast<size_t>(k)].dx;
-            d.y += rule->steps[static_cast<size_t>(k)].dy;
-        }
-        if (size < base) d = {-d.x, -d.y};
-        return d;
-    }
-    P at(const PointRecord& p, int size) const {
-        const P d = offset(p, size);
-        return {p.x + d.x, p.y + d.y};
-    }
-};
 
 struct Box {
     int64_t minX = INT64_MAX, minY = INT64_MAX, maxX = INT64_MIN, maxY = INT64_MIN;
@@ -79,44 +52,78 @@ std::string points_attr(const std::vector<P>& pts) {
     return s;
 }
 
-bool is_notch(const PointRecord& p) { return p.notch.notchClass != 0 || p.notch.notchKind != 0; }
+// The colour of a size's outline in a graded nest: the base size black, the
+// others spread over the colour circle from blue (small) to red (large),
+// so that neighbouring sizes differ and the legend tells them apart.
+std::string size_colour(int size, int count, int base) {
+    if (size == base) return "#000000";
+    const double t = count > 1 ? static_cast<double>(size) / (count - 1) : 0;
+    const double hue = 240 - 240 * t;  // degrees: 240 blue ... 0 red
+    // HSL with saturation 0.75 and lightness 0.42, to RGB.
+    const double c = (1 - std::fabs(2 * 0.42 - 1)) * 0.75;
+    const double h = hue / 60;
+    const double x = c * (1 - std::fabs(std::fmod(h, 2) - 1));
+    double r = 0, g = 0, b = 0;
+    if (h < 1) r = c, g = x;
+    else if (h < 2) r = x, g = c;
+    else if (h < 3) g = c, b = x;
+    else if (h < 4) g = x, b = c;
+    else b = c, r = x;
+    const double m0 = 0.42 - c / 2;
+    char out[8];
+    std::snprintf(out, sizeof out, "#%02x%02x%02x", static_cast<int>((r + m0) * 255 + 0.5),
+                  static_cast<int>((g + m0) * 255 + 0.5), static_cast<int>((b + m0) * 255 + 0.5));
+    return out;
+}
 
 struct Svg {
-    const reader::PieceImage& image;
-    Grading grading;
+    const PieceModel& m;
+    int base = 0;
     std::vector<int> sizes;  // the sizes drawn
     int detail = 0;          // the size whose lines and notches are drawn
-    double unit = 1;         // a stroke width for the base contour
+    bool single = false;     // one size asked for: drawn alone, strong
+    double unit = 1;         // a stroke width for the strong contour
     std::string body;
 
     std::vector<P> contour(int size) const {
         std::vector<P> pts;
-        for (const PointRecord& p : image.perimeter) pts.push_back(grading.at(p, size));
+        for (const ModelPoint& p : m.contour) pts.push_back(at(m, p, size));
         return pts;
     }
+    std::string name_of(int size) const { return reader::field_text(m.sizes[static_cast<size_t>(size)].name); }
+    bool strong(int size) const { return single || size == base; }
     void contours();
     void lines();
     void notches();
+    std::string legend(double x, double top, double font) const;
 };
 
 void Svg::contours() {
     body += "<g id=\"contours\">\n";
     for (int s : sizes) {
-        const bool base = s == grading.base;
-        const std::string name = text_of(image.sizes[static_cast<size_t>(s)].name.data(), 6);
-        body += "<polygon class=\"contour" + std::string(base ? " base" : "") + "\" data-size=\"" + xml_text(name) +
-                "\"" + (base ? " data-base=\"true\"" : "") + " stroke=\"" + (base ? "#000000" : "#4a78b0") +
-                "\" stroke-width=\"" + num(base ? unit : unit / 2.5) + "\" points=\"" + points_attr(contour(s)) +
-                "\"/>\n";
+        const bool isBase = s == base;
+        const std::string colour = single ? "#000000" : size_colour(s, static_cast<int>(m.sizes.size()), base);
+        body += "<polygon class=\"contour" + std::string(isBase ? " base" : "") + "\" data-size=\"" +
+                xml_text(name_of(s)) + "\"" + (isBase ? " data-base=\"true\"" : "") + " stroke=\"" + colour +
+                "\" stroke-width=\"" + num(strong(s) ? unit : unit / 2.5) + "\" points=\"" +
+                points_attr(contour(s)) + "\"/>\n";
     }
     body += "</g>\n";
 }
 
 void Svg::lines() {
     body += "<g id=\"lines\">\n";
-    for (const reader::ImageLine& line : image.lines) {
+    for (const reader::ModelLine& line : m.lines) {
         std::vector<P> pts;
-        for (const PointRecord& p : line.points) pts.push_back(grading.at(p, detail));
+        for (const ModelPoint& p : line.points) pts.push_back(at(m, p, detail));
+        if (pts.size() == 1) {
+            // A drill hole: a small cross on the point.
+            const double x = static_cast<double>(pts[0].x), y = static_cast<double>(pts[0].y), r = unit * 5;
+            body += "<path class=\"drill-hole\" stroke=\"#000000\" stroke-width=\"" + num(unit / 1.5) + "\" d=\"M" +
+                    num(x - r) + "," + num(y - r) + " L" + num(x + r) + "," + num(y + r) + " M" + num(x - r) + "," +
+                    num(y + r) + " L" + num(x + r) + "," + num(y - r) + "\"/>\n";
+            continue;
+        }
         std::string style = "stroke=\"#000000\" stroke-width=\"" + num(unit / 1.5) + "\"";
         std::string cls = "line";
         if (line.type == 'M') {
@@ -126,7 +133,7 @@ void Svg::lines() {
             cls = "grain-line";
         }
         body += "<polyline class=\"" + cls + "\" " + style + " points=\"" + points_attr(pts) + "\"/>\n";
-        if (line.type != 'G' || pts.size() < 2) continue;
+        if (line.type != 'G') continue;
         // The arrow head at the grain line's end, pointing along its last segment.
         const P a = pts[pts.size() - 2], b = pts.back();
         const double dx = static_cast<double>(b.x - a.x), dy = static_cast<double>(b.y - a.y);
@@ -146,8 +153,8 @@ void Svg::notches() {
     const std::vector<P> pts = contour(detail);
     const size_t n = pts.size();
     for (size_t i = 0; i < n; ++i) {
-        const PointRecord& p = image.perimeter[i];
-        if (!is_notch(p)) continue;
+        const ModelPoint& p = m.contour[i];
+        if (p.notch == reader::NotchCode::None) continue;
         double ux = 0, uy = 0;
         if (p.directed) {
             ux = p.dirX / 1000.0;
@@ -168,38 +175,62 @@ void Svg::notches() {
     body += "</g>\n";
 }
 
-std::string make_svg(const std::string& name, const reader::PieceImage& image, int only) {
-    const reader::ImageHeader& h = image.header;
-    const int base = std::clamp<int>(h.baseSizeIndex, 0, std::max(0, static_cast<int>(image.sizes.size()) - 1));
-    Svg svg{image, {image, base}, {}, 0, 1, {}};
-    for (int s = 0; s < static_cast<int>(image.sizes.size()); ++s)
+// One row per size drawn: a swatch of its outline's colour and its name,
+// the base size marked.
+std::string Svg::legend(double x, double top, double font) const {
+    std::string out = "<g id=\"legend\" font-family=\"sans-serif\" font-size=\"" + num(font) + "\">\n";
+    double y = top + font;
+    for (int s : sizes) {
+        const std::string colour = size_colour(s, static_cast<int>(m.sizes.size()), base);
+        out += "<rect class=\"legend-swatch\" data-size=\"" + xml_text(name_of(s)) + "\" x=\"" + num(x) + "\" y=\"" +
+               num(y - font * 0.45) + "\" width=\"" + num(font * 1.6) + "\" height=\"" +
+               num(s == base ? font * 0.3 : font * 0.15) + "\" fill=\"" + colour + "\"/>\n";
+        out += "<text x=\"" + num(x + font * 2) + "\" y=\"" + num(y) + "\">" + xml_text(name_of(s)) +
+               (s == base ? " (Basis)" : "") + "</text>\n";
+        y += font * 1.3;
+    }
+    return out + "</g>\n";
+}
+
+std::string make_svg(const std::string& name, const PieceModel& m, int only) {
+    const int base = std::clamp<int>(m.baseSizeIndex, 0, std::max(0, static_cast<int>(m.sizes.size()) - 1));
+    Svg svg{m, base, {}, 0, only >= 0, 1, {}};
+    for (int s = 0; s < static_cast<int>(m.sizes.size()); ++s)
         if (only < 0 || s == only) svg.sizes.push_back(s);
-    svg.detail = only < 0 ? svg.grading.base : only;
+    svg.detail = only < 0 ? base : only;
 
     Box box;
     for (int s : svg.sizes)
         for (const P& p : svg.contour(s)) box.add(p);
-    for (const reader::ImageLine& line : image.lines)
-        for (const PointRecord& p : line.points) box.add(svg.grading.at(p, svg.detail));
+    for (const reader::ModelLine& line : m.lines)
+        for (const ModelPoint& p : line.points) box.add(at(m, p, svg.detail));
     if (box.minX > box.maxX) box = {0, 0, 100, 100};
     const double w = static_cast<double>(box.maxX - box.minX), hgt = static_cast<double>(box.maxY - box.minY);
     const double extent = std::max({w, hgt, 100.0});
     svg.unit = extent / 400;
     const double margin = extent / 20, font = extent / 30;
 
-    std::vector<std::string> title = {"Teil " + name};
-    for (const auto* t : {&h.text1, &h.text2}) {
-        const std::string text = text_of(t->data(), t->size());
+    std::vector<std::string> title = {"Teil " + name + (only >= 0 ? ", Gr\x94\xe1" "e " + svg.name_of(only) : "")};
+    for (const auto* t : {&m.text1, &m.text2}) {
+        const std::string text = reader::field_text(*t);
         if (!text.empty()) title.push_back(text);
     }
-    title.push_back(h.pieceKind == 2 ? "Art: gespiegelt (Spiegellinie gestrichelt)" : "Art: geschlossen");
+    title.push_back(m.mirrored ? "Art: gespiegelt (Spiegellinie gestrichelt)" : "Art: geschlossen");
     std::string sizes;
-    for (const reader::SizeEntry& s : image.sizes) sizes += " " + text_of(s.name.data(), 6);
-    title.push_back("Gr\x94\xe1" "en:" + sizes + ", Basisgr\x94\xe1" "e " + text_of(h.baseSize.data(), 6));
-    if (only >= 0) title.push_back("gezeichnet: Gr\x94\xe1" "e " + text_of(image.sizes[static_cast<size_t>(only)].name.data(), 6));
+    for (const reader::ModelSize& s : m.sizes) sizes += " " + reader::field_text(s.name);
+    title.push_back("Gr\x94\xe1" "en:" + sizes + ", Basisgr\x94\xe1" "e " + reader::field_text(m.baseSize));
+    if (only >= 0) title.push_back("gezeichnet: Gr\x94\xe1" "e " + svg.name_of(only) + " allein");
+
+    // A graded nest gets a legend to the right of the piece, as long as the
+    // piece is high (more sizes: more columns).
+    const bool withLegend = svg.sizes.size() > 1;
+    const double rowHeight = font * 1.3, columnWidth = font * 9;
+    const auto rowsPerColumn = static_cast<size_t>(std::max(1.0, std::floor((hgt + margin) / rowHeight)));
+    const size_t columns = withLegend ? (svg.sizes.size() + rowsPerColumn - 1) / rowsPerColumn : 0;
 
     const double x0 = static_cast<double>(box.minX) - margin, y0 = -static_cast<double>(box.maxY) - margin;
-    const double vw = w + 2 * margin, vh = hgt + 2 * margin + font * 1.5 * static_cast<double>(title.size());
+    const double vw = w + 2 * margin + columnWidth * static_cast<double>(columns);
+    const double vh = hgt + 2 * margin + font * 1.5 * static_cast<double>(title.size());
     const double scale = 800 / std::max(vw, vh);
 
     svg.contours();
@@ -209,7 +240,7 @@ std::string make_svg(const std::string& name, const reader::PieceImage& image, i
     std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     out += "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"" + num(x0) + " " + num(y0) + " " + num(vw) + " " +
            num(vh) + "\" width=\"" + num(vw * scale) + "\" height=\"" + num(vh * scale) + "\">\n";
-    out += "<title>" + xml_text(name) + "</title>\n";
+    out += "<title>" + xml_text(title.front().substr(5)) + "</title>\n";
     out += "<g id=\"piece\" transform=\"scale(1,-1)\" fill=\"none\" stroke-linejoin=\"round\">\n" + svg.body + "</g>\n";
     out += "<g id=\"title\" font-family=\"sans-serif\" font-size=\"" + num(font) + "\">\n";
     double y = static_cast<double>(-box.minY) + margin + font;
@@ -217,7 +248,18 @@ std::string make_svg(const std::string& name, const reader::PieceImage& image, i
         out += "<text x=\"" + num(static_cast<double>(box.minX)) + "\" y=\"" + num(y) + "\">" + xml_text(line) + "</text>\n";
         y += font * 1.5;
     }
-    out += "</g>\n</svg>\n";
+    out += "</g>\n";
+    if (withLegend) {
+        // Column by column, from the top of the piece.
+        const std::vector<int> all = svg.sizes;
+        for (size_t c = 0; c < columns; ++c) {
+            const size_t from = c * rowsPerColumn, to = std::min(all.size(), from + rowsPerColumn);
+            svg.sizes.assign(all.begin() + static_cast<std::ptrdiff_t>(from), all.begin() + static_cast<std::ptrdiff_t>(to));
+            out += svg.legend(static_cast<double>(box.maxX) + margin + columnWidth * static_cast<double>(c),
+                              -static_cast<double>(box.maxY), font);
+        }
+    }
+    out += "</svg>\n";
     return out;
 }
 
@@ -254,22 +296,23 @@ int run_show(const writer::AreaField& area, const std::string& name, const std::
     }
     const PieceFile* file = m.file(entry->fields.fileCode);
     const auto bytes = file != nullptr ? file->image(entry->fields.slot) : std::nullopt;
-    reader::PieceImage image;
+    reader::PieceModel model;
     reader::ImageFault fault;
-    if (!bytes || !reader::decode_image(*bytes, image, fault)) {
+    if (!bytes || !reader::decode_piece(*bytes, nullptr, model, fault)) {
         console_line("Bild des Teils " + console_text(name) + " nicht lesbar" + (bytes ? ": " + fault.what : ""));
         return kExitProblems;
     }
+    model.name = entry->fields.pieceName;
     int only = -1;
     if (!sizeName.empty()) {
-        for (size_t s = 0; s < image.sizes.size(); ++s)
-            if (text_of(image.sizes[s].name.data(), 6) == sizeName) only = static_cast<int>(s);
+        for (size_t s = 0; s < model.sizes.size(); ++s)
+            if (reader::field_text(model.sizes[s].name) == sizeName) only = static_cast<int>(s);
         if (only < 0) {
             console_line("Gr\x94\xe1" "e " + console_text(sizeName) + " gibt es beim Teil " + console_text(name) + " nicht.");
             return kExitProblems;
         }
     }
-    const std::string svg = make_svg(name_text(entry->fields.pieceName), image, only);
+    const std::string svg = make_svg(name_text(entry->fields.pieceName), model, only);
     if (outPath.empty()) {
         platform::console_write(svg);
         return kExitOk;

@@ -46,7 +46,7 @@ int unreadable(const AreaModel& m) {
 // What list shows of an image; absent fields are shown as "?".
 struct ImageSummary {
     bool decoded = false;
-    reader::PieceImage image;
+    reader::PieceModel model;
 };
 
 ImageSummary summary(const AreaModel& m, const Entry& e) {
@@ -55,7 +55,7 @@ ImageSummary summary(const AreaModel& m, const Entry& e) {
     if (file == nullptr) return s;
     const auto bytes = file->image(e.fields.slot);
     reader::ImageFault fault;
-    if (bytes) s.decoded = reader::decode_image(*bytes, s.image, fault);
+    if (bytes) s.decoded = reader::decode_piece(*bytes, nullptr, s.model, fault);
     return s;
 }
 
@@ -66,8 +66,8 @@ std::string field_text(const char* data, size_t n) {
     return s;
 }
 
-const char* kind_text(uint8_t kind) { return kind == 2 ? "gespiegelt" : "geschlossen"; }
-const char* kind_json(uint8_t kind) { return kind == 2 ? "mirrored" : "closed"; }
+const char* kind_text(bool mirrored) { return mirrored ? "gespiegelt" : "geschlossen"; }
+const char* kind_json(bool mirrored) { return mirrored ? "mirrored" : "closed"; }
 
 // Columns of a row of list: name, file code, slot, state, image length,
 // date and time, kind, sizes, base size, perimeter points.
@@ -84,11 +84,11 @@ std::string list_row(const Entry& e, const ImageSummary& s) {
                       stamp_text(f.timeStamp).c_str(), "?", "?", "?", "?");
         return row;
     }
-    const reader::ImageHeader& h = s.image.header;
+    const reader::PieceModel& h = s.model;
     std::snprintf(row, sizeof row, kRowFormat, name.c_str(), code_text(f.fileCode).c_str(), f.slot, state,
-                  f.dataLength, stamp_text(f.timeStamp).c_str(), kind_text(h.pieceKind),
-                  std::to_string(h.sizeCount).c_str(), console_text(field_text(h.baseSize.data(), 6)).c_str(),
-                  std::to_string(s.image.perimeter.size()).c_str());
+                  f.dataLength, stamp_text(f.timeStamp).c_str(), kind_text(h.mirrored),
+                  std::to_string(h.sizes.size()).c_str(), console_text(field_text(h.baseSize.data(), 6)).c_str(),
+                  std::to_string(h.contour.size()).c_str());
     return row;
 }
 
@@ -104,10 +104,10 @@ std::string list_json_entry(const Entry& e, const ImageSummary& s) {
                     ",\"stamp\":" + std::to_string(f.timeStamp) + ",\"time\":" + json_string(stamp_iso(f.timeStamp));
     if (!s.decoded)
         return j + ",\"kind\":null,\"sizes\":null,\"base_size\":null,\"perimeter_points\":null}";
-    const reader::ImageHeader& h = s.image.header;
-    return j + ",\"kind\":\"" + kind_json(h.pieceKind) + "\",\"sizes\":" + std::to_string(h.sizeCount) +
+    const reader::PieceModel& h = s.model;
+    return j + ",\"kind\":\"" + kind_json(h.mirrored) + "\",\"sizes\":" + std::to_string(h.sizes.size()) +
            ",\"base_size\":" + json_string(field_text(h.baseSize.data(), 6)) +
-           ",\"perimeter_points\":" + std::to_string(s.image.perimeter.size()) + "}";
+           ",\"perimeter_points\":" + std::to_string(h.contour.size()) + "}";
 }
 
 }  // namespace

@@ -10,7 +10,7 @@ namespace {
 constexpr uint8_t kNotchMark = 9;
 
 // The point number as stored: its low 16 bits when positive, else -1.
-int32_t stored_point_number(int32_t n) { return n > 0 ? n : -1; }
+int16_t stored_point_number(int32_t n) { return static_cast<int16_t>(n > 0 ? n : -1); }
 
 // A direction component times 1000, to the nearest integer, halves away
 // from zero. |v| <= 1 for every direction the reader makes, but a turned
@@ -22,133 +22,180 @@ int32_t thousandths(float v) {
     return static_cast<int32_t>(t);
 }
 
-// The notch codes of the table; anything else is not a record we write.
-bool known_notch(const Notch& n) {
-    switch (n.notchClass) {
-        case 0:
-        case 1: return n.notchKind <= 2 && n.nlFlag == 0;
-        case 2: return n.notchKind == 0 && n.nlFlag <= 1;
-        default: return false;
+// The stored form of a notch code: its class (0 none or digit, 1 "N1"/"N2"/
+// "N ", 2 "NL"/"NK"), its kind (1 or 2 for "N1"/"1 " and "N2"/"2 ") and,
+// for class 2, the NL flag (1 for "NL").
+struct Notch {
+    uint8_t notchClass = 0;
+    uint8_t notchKind = 0;
+    uint8_t nlFlag = 0;
+};
+
+Notch stored_notch(NotchCode code) {
+    switch (code) {
+        case NotchCode::N1: return {1, 1, 0};
+        case NotchCode::N2: return {1, 2, 0};
+        case NotchCode::N: return {1, 0, 0};
+        case NotchCode::NL: return {2, 0, 1};
+        case NotchCode::NK: return {2, 0, 0};
+        case NotchCode::Digit1: return {0, 1, 0};
+        case NotchCode::Digit2: return {0, 2, 0};
+        case NotchCode::None: break;
     }
+    return {};
+}
+
+// The code of a stored notch; false for a combination the encoder never
+// writes.
+bool code_of(uint8_t notchClass, uint8_t notchKind, uint8_t nlFlag, NotchCode& code) {
+    if (notchClass == 0 && notchKind <= 2) {
+        code = notchKind == 0 ? NotchCode::None : notchKind == 1 ? NotchCode::Digit1 : NotchCode::Digit2;
+        return true;
+    }
+    if (notchClass == 1 && notchKind <= 2) {
+        code = notchKind == 0 ? NotchCode::N : notchKind == 1 ? NotchCode::N1 : NotchCode::N2;
+        return true;
+    }
+    if (notchClass == 2 && notchKind == 0 && nlFlag <= 1) {
+        code = nlFlag == 1 ? NotchCode::NL : NotchCode::NK;
+        return true;
+    }
+    return false;
 }
 
 }  // namespace
 
-Notch decode_notch(const std::array<char, 10>& label) {
+NotchCode notch_code(const std::array<char, 10>& label) {
     const char a = label[0];
     const char b = label[1];
     if (a == 'N') {
-        if (b == '1') return {1, 1, 0};
-        if (b == '2') return {1, 2, 0};
-        if (b == ' ') return {1, 0, 0};
-        if (b == 'L') return {2, 0, 1};
-        if (b == 'K') return {2, 0, 0};
-        return {};
+        if (b == '1') return NotchCode::N1;
+        if (b == '2') return NotchCode::N2;
+        if (b == ' ') return NotchCode::N;
+        if (b == 'L') return NotchCode::NL;
+        if (b == 'K') return NotchCode::NK;
+        return NotchCode::None;
     }
-    if (b == ' ' && a == '1') return {0, 1, 0};
-    if (b == ' ' && a == '2') return {0, 2, 0};
-    return {};
+    if (b == ' ' && a == '1') return NotchCode::Digit1;
+    if (b == ' ' && a == '2') return NotchCode::Digit2;
+    return NotchCode::None;
 }
 
 bool has_direction(const EpnPoint& p) {
     return std::fabs(p.dirCos) + std::fabs(p.dirSin) > 0.01f;
 }
 
+ModelPoint model_point(const EpnPoint& p) {
+    ModelPoint m;
+    m.number = stored_point_number(p.pointNumber);
+    m.x = p.x;
+    m.y = p.y;
+    m.notch = notch_code(p.label);
+    if (p.ruleNumber > 0) {
+        m.rule = p.ruleNumber;
+        // Only a notch of kind 1 or 2 with a direction takes the long form.
+        if (notch_takes_direction(m.notch) && has_direction(p)) {
+            m.directed = true;
+            m.dirX = thousandths(p.dirCos);
+            m.dirY = thousandths(p.dirSin);
+        }
+    } else {
+        m.cMark = p.lineFlag == 'C';
+    }
+    return m;
+}
+
+int32_t record_length(const ModelPoint& p) {
+    const Notch n = stored_notch(p.notch);
+    int32_t length = 14;
+    if (p.rule > 0) length = p.directed ? 28 : 20;
+    if (n.notchClass >= 1) ++length;
+    if (n.notchClass == 2) ++length;
+    return length;
+}
+
 // Layout: number, x, y, class, kind, notch class, a zero byte; a plain
 // point then has the notch mark (classes 1 and 2) and the NL flag (class
 // 2). A rule point has the rule number (the long form: the direction in
-// front of it, and 8 added to the kind) and two zero bytes before them.
-int32_t encode_point(const PointRecord& r, uint8_t* record) {
-    std::memset(record, 0, kMaxRulePointRecord);
-    put16(record + 0, r.pointNumber);
-    put32(record + 2, r.x);
-    put32(record + 6, r.y);
-    record[10] = r.pointClass;
-    record[11] = r.notch.notchKind;
-    record[12] = r.notch.notchClass;
+// front of it) and two zero bytes before them.
+int32_t encode_point(const ModelPoint& p, uint8_t* record) {
+    const Notch n = stored_notch(p.notch);
+    const int32_t length = record_length(p);
+    std::memset(record, 0, static_cast<size_t>(length));
+    put16(record + 0, p.number);
+    put32(record + 2, p.x);
+    put32(record + 6, p.y);
+    record[10] = p.rule > 0 ? 0 : p.cMark ? 2 : 1;
+    record[11] = n.notchKind;
+    record[12] = n.notchClass;
     int32_t at = 14;
-    if (r.rulePoint()) {
-        if (r.directed) {
-            record[11] = static_cast<uint8_t>(r.notch.notchKind + 8);
-            put32(record + 14, r.dirX);
-            put32(record + 18, r.dirY);
+    if (p.rule > 0) {
+        if (p.directed) {
+            record[11] = static_cast<uint8_t>(n.notchKind + 8);
+            put32(record + 14, p.dirX);
+            put32(record + 18, p.dirY);
             at = 22;
         }
-        put32(record + at, r.ruleNumber);
+        put32(record + at, p.rule);
         at += 6;
     }
-    if (r.notch.notchClass == 0) return at;
-    record[at++] = kNotchMark;
-    if (r.notch.notchClass == 2) record[at++] = r.notch.nlFlag;
-    return at;
+    if (n.notchClass >= 1) record[at++] = kNotchMark;
+    if (n.notchClass == 2) record[at] = n.nlFlag;
+    return length;
 }
 
-int32_t decode_point(const uint8_t* bytes, size_t available, PointRecord& r) {
+int32_t decode_point(const uint8_t* bytes, size_t available, ModelPoint& p) {
     if (available < 14 || bytes[13] != 0 || bytes[10] > 2) return 0;
-    r = PointRecord{};
-    r.pointNumber = get16(bytes);
-    r.x = get32(bytes + 2);
-    r.y = get32(bytes + 6);
-    r.pointClass = bytes[10];
-    r.notch.notchKind = bytes[11];
-    r.notch.notchClass = bytes[12];
+    p = ModelPoint{};
+    p.number = get16(bytes);
+    p.x = get32(bytes + 2);
+    p.y = get32(bytes + 6);
+    const uint8_t pointClass = bytes[10];
+    uint8_t kind = bytes[11];
+    const uint8_t notchClass = bytes[12];
     size_t at = 14;
-    if (r.rulePoint()) {
-        if (r.notch.notchKind == 9 || r.notch.notchKind == 10) {
+    if (pointClass == 0) {
+        if (kind == 9 || kind == 10) {
             // The long form is written only for "N1"/"N2" and "1 "/"2 ".
-            if (r.notch.notchClass > 1 || available < 22) return 0;
-            r.directed = true;
-            r.notch.notchKind = static_cast<uint8_t>(r.notch.notchKind - 8);
-            r.dirX = get32(bytes + 14);
-            r.dirY = get32(bytes + 18);
+            if (notchClass > 1 || available < 22) return 0;
+            p.directed = true;
+            kind = static_cast<uint8_t>(kind - 8);
+            p.dirX = get32(bytes + 14);
+            p.dirY = get32(bytes + 18);
             at = 22;
         }
         if (available < at + 6 || bytes[at + 4] != 0 || bytes[at + 5] != 0) return 0;
-        r.ruleNumber = get32(bytes + at);
-        if (r.ruleNumber <= 0) return 0;
+        p.rule = get32(bytes + at);
+        if (p.rule <= 0) return 0;
         at += 6;
+    } else {
+        p.cMark = pointClass == 2;
     }
-    if (r.notch.notchClass >= 1) {
+    uint8_t nlFlag = 0;
+    if (notchClass >= 1) {
         if (available < at + 1 || bytes[at] != kNotchMark) return 0;
         ++at;
     }
-    if (r.notch.notchClass == 2) {
+    if (notchClass == 2) {
         if (available < at + 1) return 0;
-        r.notch.nlFlag = bytes[at++];
+        nlFlag = bytes[at++];
     }
-    if (!known_notch(r.notch)) return 0;
+    if (!code_of(notchClass, kind, nlFlag, p.notch)) return 0;
     return static_cast<int32_t>(at);
 }
 
 int32_t make_plain_point(const EpnPoint& p, uint8_t* record) {
-    PointRecord r;
-    r.pointNumber = static_cast<int16_t>(stored_point_number(p.pointNumber));
-    r.x = p.x;
-    r.y = p.y;
-    r.pointClass = p.lineFlag == 'C' ? 2 : 1;
-    r.notch = decode_notch(p.label);
-    return encode_point(r, record);
+    EpnPoint plain = p;
+    plain.ruleNumber = 0;
+    return encode_point(model_point(plain), record);
 }
 
 int32_t make_rule_point(const EpnPoint& p, uint8_t* record) {
-    PointRecord r;
-    r.pointNumber = static_cast<int16_t>(stored_point_number(p.pointNumber));
-    r.x = p.x;
-    r.y = p.y;
-    r.pointClass = 0;
-    r.notch = decode_notch(p.label);
-    r.ruleNumber = p.ruleNumber;
-    // Only a notch of kind 1 or 2 with a direction takes the long form.
-    if ((r.notch.notchKind == 1 || r.notch.notchKind == 2) && has_direction(p)) {
-        r.directed = true;
-        r.dirX = thousandths(p.dirCos);
-        r.dirY = thousandths(p.dirSin);
-    }
-    return encode_point(r, record);
+    return encode_point(model_point(p), record);
 }
 
 int32_t make_point_record(const EpnPoint& p, uint8_t* record) {
-    return p.ruleNumber > 0 ? make_rule_point(p, record) : make_plain_point(p, record);
+    return encode_point(model_point(p), record);
 }
 
 }  // namespace teilimp::reader

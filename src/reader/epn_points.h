@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "reader/piece_model.h"
+
 namespace teilimp::reader {
 
 // One point line of an EPN file. Coordinates are already in the stored unit
@@ -26,40 +28,28 @@ struct EpnPoint {
 constexpr int32_t kMaxRulePointRecord = 29;
 constexpr int32_t kMaxPlainPointRecord = 16;
 
-// Notch code of a label (its first two characters).
-struct Notch {
-    uint8_t notchClass = 0;  // 0 none or plain kind, 1 "N1"/"N2"/"N ", 2 "NL"/"NK"
-    uint8_t notchKind = 0;   // 1 or 2 for "N1"/"1 " and "N2"/"2 ", else 0
-    uint8_t nlFlag = 0;      // class 2 only: 1 for "NL", 0 for "NK"
-};
-Notch decode_notch(const std::array<char, 10>& label);
+// Notch code of a label (its first two characters, compared exactly).
+NotchCode notch_code(const std::array<char, 10>& label);
 
 // True when the point has a direction worth storing or turning.
 bool has_direction(const EpnPoint& p);
 
-// A point record as stored, field by field. A plain point (no grade rule)
-// has pointClass 1, or 2 for a point whose line flag is "C"; a rule point
-// has pointClass 0 and a rule number above 0, and in its long form a notch
-// direction in thousandths.
-struct PointRecord {
-    int16_t pointNumber = -1;
-    int32_t x = 0;
-    int32_t y = 0;
-    uint8_t pointClass = 1;
-    Notch notch;
-    int32_t ruleNumber = 0;  // rule points only
-    bool directed = false;   // long form of a rule point
-    int32_t dirX = 0;        // direction times 1000 (long form only)
-    int32_t dirY = 0;
+// The point as the image stores it: a rule point (rule number above 0)
+// with its notch direction in thousandths where its notch takes one, a
+// point without rule with its "C" mark.
+ModelPoint model_point(const EpnPoint& p);
 
-    bool rulePoint() const { return pointClass == 0; }
-};
-
-// Writes the record (room for kMaxRulePointRecord bytes); returns its length.
-int32_t encode_point(const PointRecord& r, uint8_t* record);
+// Length of the point's record: 14, 15 or 16 bytes for a point without
+// rule, 20, 21, 22, 28 or 29 for a rule point.
+int32_t record_length(const ModelPoint& p);
+// Writes the record, exactly record_length(p) bytes; returns the length.
+// A point without rule has point class 1, or 2 with the "C" mark; a rule
+// point class 0 and its rule number (the long form: the direction in front
+// of it, and 8 added to the notch kind).
+int32_t encode_point(const ModelPoint& p, uint8_t* record);
 // Reads one record from the front of `bytes`; returns its length, or 0 when
 // the bytes are not a record the encoder writes (or end too early).
-int32_t decode_point(const uint8_t* bytes, size_t available, PointRecord& r);
+int32_t decode_point(const uint8_t* bytes, size_t available, ModelPoint& p);
 
 // Record of a point without grade rule (14, 15 or 16 bytes); returns its length.
 int32_t make_plain_point(const EpnPoint& p, uint8_t* record);

@@ -134,40 +134,33 @@ int32_t read_trailer(LineCursor& lines, TrailerLine& t) {
     return kEpnOk;
 }
 
-struct Sections {
-    std::vector<uint8_t> perimeter;
-    std::vector<uint8_t> lines;
-    int32_t lineCount = 0;
-};
-
-void append(std::vector<uint8_t>& to, const uint8_t* bytes, size_t n) {
-    to.insert(to.end(), bytes, bytes + n);
+// The contour and the internal lines of the model. A last line whose final
+// point continues ("N") is never closed and is left out.
+void build_points(const std::vector<EpnPoint>& perimeter, const std::vector<EpnPoint>& internal,
+                  PieceModel& m) {
+    m.contour.clear();
+    m.contour.reserve(perimeter.size());
+    for (const EpnPoint& p : perimeter) m.contour.push_back(model_point(p));
+    m.lines.clear();
+    ModelLine current;
+    for (const EpnPoint& p : internal) {
+        current.points.push_back(model_point(p));
+        if (p.lineFlag == 'N') continue;
+        current.type = p.pointType;
+        m.lines.push_back(std::move(current));
+        current = ModelLine{};
+    }
 }
 
-// Point records of the contour, and the internal lines with their headers.
-// A last line whose final point continues ("N") is never closed and is
-// left out.
-void build_sections(const std::vector<EpnPoint>& perimeter, const std::vector<EpnPoint>& internal,
-                    Sections& s) {
-    uint8_t record[kMaxRulePointRecord];
-    s.perimeter.reserve(perimeter.size() * kMaxRulePointRecord);
-    for (const EpnPoint& p : perimeter)
-        append(s.perimeter, record, static_cast<size_t>(make_point_record(p, record)));
-
-    std::vector<uint8_t> current;
-    int32_t points = 0;
-    for (const EpnPoint& p : internal) {
-        append(current, record, static_cast<size_t>(make_point_record(p, record)));
-        ++points;
-        if (p.lineFlag == 'N') continue;
-        uint8_t header[kLineHeaderLength];
-        encode_line_header(s.lineCount, p.pointType, points, header);
-        append(s.lines, header, sizeof header);
-        append(s.lines, current.data(), current.size());
-        current.clear();
-        points = 0;
-        ++s.lineCount;
+// Bytes of the point records and line headers.
+int64_t points_length(const PieceModel& m) {
+    int64_t n = 0;
+    for (const ModelPoint& p : m.contour) n += record_length(p);
+    for (const ModelLine& line : m.lines) {
+        n += kLineHeaderLength;
+        for (const ModelPoint& p : line.points) n += record_length(p);
     }
+    return n;
 }
 
 struct SizeTable {
@@ -177,9 +170,7 @@ struct SizeTable {
 };
 
 // Size names: ten 6-column names per line. The reading ends at the end of
-// the file; names that were not read stay NUL and count as outer sizes.
-// Only the names read are held, so a size count claimed far beyond the
-// file costs nothing here.
+// the file.
 void read_size_names(LineCursor& lines, const TrailerLine& t, SizeTable& sizes) {
     const auto count = static_cast<size_t>(t.sizeCount);
     sizes.count = t.sizeCount;
@@ -199,41 +190,15 @@ void read_size_names(LineCursor& lines, const TrailerLine& t, SizeTable& sizes) 
     }
 }
 
-struct Counts {
-    int32_t ruleCount = 0;
-    int32_t perimeterCount = 0;
-    int32_t lineCount = 0;
-    int32_t lastStepIndex = 0;
-};
-
-void write_piece_header(uint8_t* out, const HeaderLine& head, const TrailerLine& t,
-                        const SizeTable& sizes, const Counts& c) {
-    ImageHeader h;
-    h.text1 = head.text1;
-    h.text2 = head.text2;
-    h.pieceKind = head.pieceKind;
-    h.nameChar8 = head.name[7];
-    h.sizeCount = static_cast<int16_t>(t.sizeCount);
-    h.lastStepIndex = static_cast<int16_t>(c.lastStepIndex);
-    h.baseSize = t.baseSize;
-    h.baseSizeIndex = static_cast<int16_t>(sizes.baseSizeIndex);
-    h.sizeNameKind = t.sizeNameKind;
-    h.trailerText = t.text;
-    h.ruleCount = static_cast<int16_t>(c.ruleCount);
-    h.perimeterCount = static_cast<int16_t>(c.perimeterCount);
-    h.lineCount = static_cast<int16_t>(c.lineCount);
-    encode_header(h, out);
-}
-
-// Writes the entries of the names read into the size table at `at`; the
-// entries of sizes not read stay zero (NUL name, outer). A size read is an
-// inner one unless it is the first or the last (one size: both).
-void write_size_table(uint8_t* at, const SizeTable& sizes) {
-    const size_t count = sizes.names.size();
-    for (size_t k = 0; k < count; ++k, at += kSizeEntryLength) {
-        const bool outer = k == 0 || k + 1 == static_cast<size_t>(sizes.count);
-        encode_size_entry({sizes.names[k], static_cast<uint8_t>(outer ? 0 : 1)}, at);
-    }
+// The model's sizes: the names read, each an inner one unless it is the
+// first or the last (one size: both); sizes whose names were not read have
+// a NUL name and count as outer ones.
+void fill_sizes(const SizeTable& sizes, PieceModel& m) {
+    const auto count = static_cast<size_t>(sizes.count);
+    m.sizes.assign(count, ModelSize{});
+    for (size_t k = 0; k < sizes.names.size(); ++k)
+        m.sizes[k] = {sizes.names[k], k != 0 && k + 1 != count};
+    m.baseSizeIndex = static_cast<int16_t>(sizes.baseSizeIndex);
 }
 
 enum class GradeLine { Read, Unreadable, End };
@@ -254,22 +219,26 @@ GradeLine read_grade_line(LineCursor& lines, int32_t& rule, int32_t& x, int32_t&
     return GradeLine::Read;
 }
 
-// Reads the grade lines and writes the rule blocks, starting at `blocks`
-// (zero bytes). The lines come size by size; a rule's steps are the
-// differences of its values in neighbouring sizes, so only the previous
-// size's values are kept. An unreadable line leaves its entry zero and ends
-// its size. After the end of the file every value is zero: the first size
-// that reads no line steps back to zero, every later step is zero, as the
-// blocks already hold, so the loop ends there however many sizes the
-// trailer claims.
-int32_t read_grades(LineCursor& lines, const Rotation& rotation, int32_t sizeCount,
-                    int32_t ruleCount, int32_t blockLength, uint8_t* blocks) {
-    std::vector<XY> previous(static_cast<size_t>(ruleCount));
+// Reads the grade lines into the model's rules (already one per rule). The
+// lines come size by size; each size's values are kept, and the step from
+// the previous size must fit the image. An unreadable line leaves its value
+// zero and ends its size. After the end of the file every value is zero:
+// the first size that reads no line steps back to zero, every later size
+// holds zero too, so the loop ends there however many sizes the trailer
+// claims. At the end the values become offsets from the base size (a
+// one-size piece keeps its values apart).
+int32_t read_grades(LineCursor& lines, const Rotation& rotation, PieceModel& m) {
+    const size_t sizeCount = m.sizes.size();
+    for (ModelRule& r : m.rules) {
+        r.number = 0;
+        r.offsets.assign(sizeCount, Offset{});
+        r.oneSize = {};
+    }
     bool ended = false;
-    for (int32_t s = 0; s < sizeCount; ++s) {
+    for (size_t s = 0; s < sizeCount; ++s) {
         const bool noLineLeft = ended;
         bool sizeOpen = true;
-        for (int32_t r = 0; r < ruleCount; ++r) {
+        for (ModelRule& r : m.rules) {
             int32_t rule = 0, x = 0, y = 0;
             if (sizeOpen && !ended) {
                 const GradeLine read = read_grade_line(lines, rule, x, y);
@@ -282,24 +251,26 @@ int32_t read_grades(LineCursor& lines, const Rotation& rotation, int32_t sizeCou
                 if (!tenfold(x, x) || !tenfold(y, y)) return kEpnOutOfLimits;
                 if (rotation.turned && !turn_grade_values(rotation, x, y)) return kEpnOutOfLimits;
             }
-            uint8_t* block = blocks + static_cast<int64_t>(r) * blockLength;
-            if (s == 0) put16(block, rule);
-            uint8_t* steps = block + kRuleHeaderLength;
-            if (sizeCount == 1) {
-                put32(steps, x);
-                put32(steps + 4, y);
-            } else if (s > 0) {
-                const int64_t dx = static_cast<int64_t>(x) - previous[r].x;
-                const int64_t dy = static_cast<int64_t>(y) - previous[r].y;
+            if (s == 0) r.number = static_cast<int16_t>(rule);
+            if (s > 0) {
+                const int64_t dx = x - r.offsets[s - 1].dx;
+                const int64_t dy = y - r.offsets[s - 1].dy;
                 if (dx < INT32_MIN || dx > INT32_MAX || dy < INT32_MIN || dy > INT32_MAX)
                     return kEpnOutOfLimits;
-                uint8_t* step = steps + static_cast<int64_t>(s - 1) * kRuleStepLength;
-                put32(step, static_cast<int32_t>(dx));
-                put32(step + 4, static_cast<int32_t>(dy));
             }
-            previous[r] = {x, y};
+            r.offsets[s] = {x, y};
         }
         if (noLineLeft) break;
+    }
+    const auto base = static_cast<size_t>(m.baseSizeIndex);
+    for (ModelRule& r : m.rules) {
+        if (sizeCount == 1) {
+            r.oneSize = r.offsets[0];
+            r.offsets[0] = {};
+            continue;
+        }
+        const Offset atBase = r.offsets[base];
+        for (Offset& o : r.offsets) o = {o.dx - atBase.dx, o.dy - atBase.dy};
     }
     return kEpnOk;
 }
@@ -340,56 +311,47 @@ int32_t Reading::run(int32_t& contourReversed, int32_t& grainRotated, Piece& pie
     grainRotated = grain.rotation.turned ? 1 : 0;
 
     allocStatus = kEpnNoSectionBuffers;
-    Sections sections;
-    build_sections(perimeter, internal, sections);
-    const Counts counts{ruleCount, static_cast<int32_t>(perimeter.size()), sections.lineCount, 0};
+    PieceModel& m = piece.model;
+    build_points(perimeter, internal, m);
     perimeter = {};
     internal = {};
 
     TrailerLine trailer;
     if (const int32_t status = read_trailer(lines, trailer); status != kEpnOk) return status;
-    Counts c = counts;
-    c.lastStepIndex = std::max(trailer.sizeCount - 2, 0);
+    const int32_t lastStepIndex = std::max(trailer.sizeCount - 2, 0);
 
     // The image's length is known now; refuse a huge one before anything
     // large is allocated.
-    const int64_t blockLength =
-        kRuleHeaderLength + int64_t{kRuleStepLength} * (c.lastStepIndex + 1);
-    const int64_t sizeTableEnd =
-        kPieceHeaderLength + int64_t{kSizeEntryLength} * trailer.sizeCount;
-    const int64_t headerLength = sizeTableEnd + blockLength * c.ruleCount;
-    const int64_t imageLength = headerLength + static_cast<int64_t>(sections.perimeter.size()) +
-                                static_cast<int64_t>(sections.lines.size()) + kClosingBytes;
+    const int64_t blockLength = kRuleHeaderLength + int64_t{kRuleStepLength} * (lastStepIndex + 1);
+    const int64_t imageLength = kPieceHeaderLength + int64_t{kSizeEntryLength} * trailer.sizeCount +
+                                blockLength * ruleCount + points_length(m) + kClosingBytes;
     if (imageLength > kMaxImageLength) return kEpnOutOfLimits;
+
+    m.name = head.name;
+    m.text1 = head.text1;
+    m.text2 = head.text2;
+    m.mirrored = head.pieceKind == 2;
+    m.numericNames = trailer.sizeNameKind == 0;
+    m.trailerText = trailer.text;
+    m.baseSize = trailer.baseSize;
 
     allocStatus = kEpnNoSizeTable;
     SizeTable sizes;
     read_size_names(lines, trailer, sizes);
+    fill_sizes(sizes, m);
+
+    allocStatus = kEpnNoGradeTable;
+    m.rules.resize(static_cast<size_t>(ruleCount));
+    if (const int32_t status = read_grades(lines, grain.rotation, m); status != kEpnOk) return status;
 
     allocStatus = kEpnNoImage;
     // The image is built in the piece's own buffer, which keeps the room of
     // an earlier piece where that is large enough (a run reads piece after
     // piece into one Piece); a larger image gets a new buffer, the old one
     // given back first.
-    std::vector<uint8_t>& image = piece.image;
-    if (static_cast<size_t>(imageLength) > image.capacity()) std::vector<uint8_t>().swap(image);
-    image.assign(static_cast<size_t>(imageLength), 0);
-    uint8_t* at = image.data();
-    write_piece_header(at, head, trailer, sizes, c);
-    write_size_table(at + kPieceHeaderLength, sizes);
-
-    allocStatus = kEpnNoGradeTable;
-    if (const int32_t status =
-            read_grades(lines, grain.rotation, trailer.sizeCount, c.ruleCount,
-                        static_cast<int32_t>(blockLength), at + sizeTableEnd);
-        status != kEpnOk)
-        return status;
-
-    at += headerLength;
-    if (!sections.perimeter.empty())
-        std::memcpy(at, sections.perimeter.data(), sections.perimeter.size());
-    at += sections.perimeter.size();
-    if (!sections.lines.empty()) std::memcpy(at, sections.lines.data(), sections.lines.size());
+    if (static_cast<size_t>(imageLength) > piece.image.capacity()) std::vector<uint8_t>().swap(piece.image);
+    ImageFault fault;
+    if (!encode_piece(m, piece.image, fault)) return kEpnOutOfLimits;
 
     piece.pieceName = head.name;
     return kEpnOk;

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "reader/piece_model.h"
+
 namespace teilimp::reader {
 
 // Statuses of epn_read (0 = success).
@@ -39,6 +41,8 @@ enum : int32_t {
 struct Piece {
     std::array<char, 20> pieceName{};  // upper-cased, NUL after its significant length
     std::vector<uint8_t> image;        // pieceImage; its size is pieceImageLength
+    // The same piece as a model: `image` is its encoding (on success).
+    PieceModel model;
     // Where the reading stopped, also after a failure: the number (from 1)
     // of the last line of the file that was read; 0 when no line was read
     // (the file could not be opened or is empty). On success the last line

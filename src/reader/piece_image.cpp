@@ -7,6 +7,8 @@ namespace teilimp::reader {
 
 namespace {
 
+constexpr int64_t kMaxCount16 = 32767;
+
 template <size_t N>
 std::array<char, N> take(const uint8_t* at) {
     std::array<char, N> field;
@@ -15,7 +17,7 @@ std::array<char, N> take(const uint8_t* at) {
 }
 
 // True when the field holds NUL bytes (not blanks) after its last
-// character that is neither blank nor NUL, as the encoder leaves it.
+// character that is neither blank nor NUL, as the reader leaves it.
 template <size_t N>
 bool nul_padded(const std::array<char, N>& field) {
     size_t end = N;
@@ -31,6 +33,10 @@ bool zero(const uint8_t* at, size_t n) {
     return true;
 }
 
+size_t step_count(size_t sizeCount) { return sizeCount < 2 ? 1 : sizeCount - 1; }
+
+bool fits32(int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
+
 // Reads the image front to back; the first fault ends the reading.
 struct Decoder {
     std::span<const uint8_t> bytes;
@@ -45,214 +51,282 @@ struct Decoder {
     bool have(size_t n) const { return bytes.size() - at >= n; }
     const uint8_t* here() const { return bytes.data() + at; }
 
-    bool header(ImageHeader& h);
-    bool sizes(const ImageHeader& h, std::vector<SizeEntry>& out);
-    bool rules(const ImageHeader& h, std::vector<RuleBlock>& out);
-    bool point(PointRecord& p);
-    bool lines(const ImageHeader& h, std::vector<ImageLine>& out);
+    struct Counts {
+        size_t sizes = 0;
+        size_t rules = 0;
+        size_t perimeter = 0;
+        size_t lines = 0;
+    };
+
+    bool header(const Text20* name, PieceModel& m, Counts& c);
+    bool sizes(size_t count, std::vector<ModelSize>& out);
+    bool rules(const PieceModel& m, size_t count, std::vector<ModelRule>& out);
+    bool point(ModelPoint& p);
+    bool lines(size_t count, std::vector<ModelLine>& out);
 };
 
-bool Decoder::header(ImageHeader& h) {
+bool Decoder::header(const Text20* name, PieceModel& m, Counts& c) {
     if (!have(kPieceHeaderLength)) return fail(0, "Bild k\x81rzer als sein Kopf");
     const uint8_t* b = here();
     if (b[79] != kHeaderMark) return fail(79, "Kopfkennung fehlt");
-    h.text1 = take<20>(b + 0);
-    h.text2 = take<20>(b + 20);
-    h.pieceKind = b[40];
-    h.nameChar8 = static_cast<char>(b[41]);
-    h.sizeCount = get16(b + 42);
-    h.lastStepIndex = get16(b + 44);
-    h.baseSize = take<6>(b + 46);
-    h.baseSizeIndex = get16(b + 54);
-    h.sizeNameKind = b[56];
-    h.trailerText = take<20>(b + 59);
-    h.ruleCount = get16(b + 80);
-    h.perimeterCount = get16(b + 84);
-    h.lineCount = get16(b + 86);
-    if (!nul_padded(h.text1) || !nul_padded(h.text2) || !nul_padded(h.trailerText))
+    m.text1 = take<20>(b + 0);
+    m.text2 = take<20>(b + 20);
+    const uint8_t pieceKind = b[40];
+    const int16_t sizeCount = get16(b + 42);
+    const int16_t lastStepIndex = get16(b + 44);
+    m.baseSize = take<6>(b + 46);
+    m.baseSizeIndex = get16(b + 54);
+    const uint8_t sizeNameKind = b[56];
+    m.trailerText = take<20>(b + 59);
+    const int16_t ruleCount = get16(b + 80);
+    const int16_t perimeterCount = get16(b + 84);
+    const int16_t lineCount = get16(b + 86);
+    if (!nul_padded(m.text1) || !nul_padded(m.text2) || !nul_padded(m.trailerText))
         return fail(0, "Text im Kopf nicht mit NUL aufgef\x81llt");
-    if (h.pieceKind != 0 && h.pieceKind != 2) return fail(40, "Teileart weder 0 noch 2");
-    if (h.sizeCount < 1) return fail(42, "Anzahl der Gr\x94\xe1" "en kleiner als 1");
-    if (h.lastStepIndex != std::max(h.sizeCount - 2, 0)) return fail(44, "Stufenzahl passt nicht zur Gr\x94\xe1" "enzahl");
-    if (!nul_padded(h.baseSize) || std::memcmp(b + 46, b + 90, 6) != 0)
+    if (pieceKind != 0 && pieceKind != 2) return fail(40, "Teileart weder 0 noch 2");
+    if (name != nullptr && static_cast<uint8_t>((*name)[7]) != b[41])
+        return fail(41, "achtes Zeichen des Namens passt nicht zum Namen in der Steuerdatei");
+    if (sizeCount < 1) return fail(42, "Anzahl der Gr\x94\xe1" "en kleiner als 1");
+    if (lastStepIndex != std::max(sizeCount - 2, 0)) return fail(44, "Stufenzahl passt nicht zur Gr\x94\xe1" "enzahl");
+    if (!nul_padded(m.baseSize) || std::memcmp(b + 46, b + 90, 6) != 0)
         return fail(46, "Basisgr\x94\xe1" "e ung\x81ltig oder ihre zwei Kopien verschieden");
-    if (h.baseSizeIndex < 0 || h.baseSizeIndex >= h.sizeCount) return fail(54, "Index der Basisgr\x94\xe1" "e au\xe1" "erhalb der Gr\x94\xe1" "en");
-    if (h.sizeNameKind > 1) return fail(56, "Art der Gr\x94\xe1" "ennamen weder 0 noch 1");
-    if (h.ruleCount < 0 || h.perimeterCount < 0 || h.lineCount < 0) return fail(80, "negative Anzahl im Kopf");
-    if (get16(b + 88) != h.lineCount) return fail(88, "Linienzahl und ihre Kopie verschieden");
+    if (m.baseSizeIndex < 0 || m.baseSizeIndex >= sizeCount) return fail(54, "Index der Basisgr\x94\xe1" "e au\xe1" "erhalb der Gr\x94\xe1" "en");
+    if (sizeNameKind > 1) return fail(56, "Art der Gr\x94\xe1" "ennamen weder 0 noch 1");
+    if (ruleCount < 0 || perimeterCount < 0 || lineCount < 0) return fail(80, "negative Anzahl im Kopf");
+    if (get16(b + 88) != lineCount) return fail(88, "Linienzahl und ihre Kopie verschieden");
     if (!zero(b + 52, 2) || !zero(b + 57, 2) || !zero(b + 82, 2) || !zero(b + 96, 2))
         return fail(52, "reservierte Bytes im Kopf nicht 0");
+    if (name != nullptr) {
+        m.name = *name;
+    } else {
+        m.name = Text20{};
+        m.name[7] = static_cast<char>(b[41]);
+    }
+    m.mirrored = pieceKind == 2;
+    m.numericNames = sizeNameKind == 0;
+    c = {static_cast<size_t>(sizeCount), static_cast<size_t>(ruleCount), static_cast<size_t>(perimeterCount),
+         static_cast<size_t>(lineCount)};
     at += kPieceHeaderLength;
     return true;
 }
 
-bool Decoder::sizes(const ImageHeader& h, std::vector<SizeEntry>& out) {
-    const auto count = static_cast<size_t>(h.sizeCount);
-    if (have(count * kSizeEntryLength)) out.reserve(count);
+bool Decoder::sizes(size_t count, std::vector<ModelSize>& out) {
+    out.resize(count);
     for (size_t k = 0; k < count; ++k) {
         if (!have(kSizeEntryLength)) return fail(at, "Bild endet in der Gr\x94\xe1" "entabelle");
         const uint8_t* b = here();
-        SizeEntry s;
+        ModelSize& s = out[k];
         s.name = take<6>(b);
-        s.inner = b[8];
+        const uint8_t inner = b[8];
         const bool outer = k == 0 || k + 1 == count;
-        if (!nul_padded(s.name) || !zero(b + 6, 2) || b[9] != 0 || s.inner > 1 || (outer && s.inner != 0))
+        if (!nul_padded(s.name) || !zero(b + 6, 2) || b[9] != 0 || inner > 1 || (outer && inner != 0))
             return fail(at, "Eintrag der Gr\x94\xe1" "entabelle ung\x81ltig");
-        out.push_back(s);
+        s.inner = inner == 1;
         at += kSizeEntryLength;
     }
     return true;
 }
 
-bool Decoder::rules(const ImageHeader& h, std::vector<RuleBlock>& out) {
-    const auto steps = static_cast<size_t>(h.lastStepIndex) + 1;
+// A rule's steps become its offsets from the base size: the running sum of
+// the steps, less its value at the base size.
+bool Decoder::rules(const PieceModel& m, size_t count, std::vector<ModelRule>& out) {
+    const size_t sizeCount = m.sizes.size();
+    const size_t steps = step_count(sizeCount);
     const size_t blockLength = kRuleHeaderLength + steps * kRuleStepLength;
-    // The blocks that are there; blocks already in `out` keep their room.
-    const auto count = std::min(static_cast<size_t>(h.ruleCount), (bytes.size() - at) / blockLength);
-    out.resize(count);
-    for (RuleBlock& block : out) {
+    // The blocks that are there; rules already in `out` keep their room.
+    const size_t there = std::min(count, (bytes.size() - at) / blockLength);
+    out.resize(there);
+    const auto base = static_cast<size_t>(m.baseSizeIndex);
+    for (ModelRule& rule : out) {
         const uint8_t* b = here();
         if (!zero(b + 2, kRuleHeaderLength - 2)) return fail(at, "Kopf eines Regelblocks ung\x81ltig");
-        block.ruleNumber = get16(b);
+        rule.number = get16(b);
         b += kRuleHeaderLength;
-        block.steps.resize(steps);
-        for (RuleStep& step : block.steps) {
-            step = {get32(b), get32(b + 4)};
-            b += kRuleStepLength;
+        rule.offsets.assign(sizeCount, Offset{});
+        rule.oneSize = {};
+        if (sizeCount == 1) {
+            rule.oneSize = {get32(b), get32(b + 4)};
+        } else {
+            Offset sum;
+            for (size_t k = 0; k < steps; ++k, b += kRuleStepLength) {
+                sum.dx += get32(b);
+                sum.dy += get32(b + 4);
+                rule.offsets[k + 1] = sum;
+            }
+            const Offset at_base = rule.offsets[base];
+            for (Offset& o : rule.offsets) o = {o.dx - at_base.dx, o.dy - at_base.dy};
         }
         at += blockLength;
     }
-    if (count < static_cast<size_t>(h.ruleCount)) return fail(at, "Bild endet in den Regelbl\x94" "cken");
+    if (there < count) return fail(at, "Bild endet in den Regelbl\x94" "cken");
     return true;
 }
 
-bool Decoder::point(PointRecord& p) {
+bool Decoder::point(ModelPoint& p) {
     const int32_t n = decode_point(here(), bytes.size() - at, p);
     if (n == 0) return fail(at, "Punktsatz ung\x81ltig");
     at += static_cast<size_t>(n);
     return true;
 }
 
-bool Decoder::lines(const ImageHeader& h, std::vector<ImageLine>& out) {
-    for (int32_t k = 0; k < h.lineCount; ++k) {
+bool Decoder::lines(size_t count, std::vector<ModelLine>& out) {
+    for (size_t k = 0; k < count; ++k) {
         if (!have(kLineHeaderLength)) return fail(at, "Bild endet vor einem Linienkopf");
         const uint8_t* b = here();
-        ImageLine line;
-        line.index = get16(b);
+        ModelLine line;
         line.type = static_cast<char>(b[2]);
-        const int16_t count = get16(b + 4);
-        if (line.index != k || b[3] != 0 || count < 1 || !zero(b + 6, 4))
+        const int16_t points = get16(b + 4);
+        if (get16(b) != static_cast<int16_t>(k) || b[3] != 0 || points < 1 || !zero(b + 6, 4))
             return fail(at, "Linienkopf ung\x81ltig");
         at += kLineHeaderLength;
-        line.points.resize(static_cast<size_t>(count));
-        for (PointRecord& p : line.points)
+        line.points.resize(static_cast<size_t>(points));
+        for (ModelPoint& p : line.points)
             if (!point(p)) return false;
         out.push_back(std::move(line));
     }
     return true;
 }
 
+bool model_fault(ImageFault& fault, const char* what) {
+    fault.offset = 0;
+    fault.what = what;
+    return false;
+}
+
+// The checks of encode_piece: everything the layout cannot hold, and
+// everything decode_piece would not give back as it is.
+bool check_model(const PieceModel& m, ImageFault& fault) {
+    if (m.sizes.empty() || m.sizes.size() > kMaxCount16) return model_fault(fault, "Anzahl der Gr\x94\xe1" "en nicht 1 bis 32767");
+    if (m.rules.size() > kMaxCount16 || m.contour.size() > kMaxCount16 || m.lines.size() > kMaxCount16)
+        return model_fault(fault, "mehr als 32767 Regeln, Konturpunkte oder Linien");
+    if (m.baseSizeIndex < 0 || static_cast<size_t>(m.baseSizeIndex) >= m.sizes.size())
+        return model_fault(fault, "Index der Basisgr\x94\xe1" "e au\xe1" "erhalb der Gr\x94\xe1" "en");
+    if (!nul_padded(m.text1) || !nul_padded(m.text2) || !nul_padded(m.trailerText) || !nul_padded(m.baseSize))
+        return model_fault(fault, "Text nicht mit NUL aufgef\x81llt");
+    for (size_t k = 0; k < m.sizes.size(); ++k) {
+        const bool outer = k == 0 || k + 1 == m.sizes.size();
+        if (!nul_padded(m.sizes[k].name) || (outer && m.sizes[k].inner))
+            return model_fault(fault, "Eintrag der Gr\x94\xe1" "entabelle ung\x81ltig");
+    }
+    const auto base = static_cast<size_t>(m.baseSizeIndex);
+    for (const ModelRule& r : m.rules) {
+        if (r.offsets.size() != m.sizes.size() || r.offsets[base] != Offset{})
+            return model_fault(fault, "Regel ohne einen Wert je Gr\x94\xe1" "e oder nicht 0 in der Basisgr\x94\xe1" "e");
+        if (m.sizes.size() == 1) {
+            if (!fits32(r.oneSize.dx) || !fits32(r.oneSize.dy)) return model_fault(fault, "Regelwert au\xe1" "erhalb 32 Bit");
+            continue;
+        }
+        if (r.oneSize != Offset{}) return model_fault(fault, "Wert einer Gr\x94\xe1" "e bei mehreren Gr\x94\xe1" "en");
+        for (size_t k = 0; k + 1 < r.offsets.size(); ++k)
+            if (!fits32(r.offsets[k + 1].dx - r.offsets[k].dx) || !fits32(r.offsets[k + 1].dy - r.offsets[k].dy))
+                return model_fault(fault, "Regelstufe au\xe1" "erhalb 32 Bit");
+    }
+    auto point_ok = [](const ModelPoint& p) {
+        if (p.rule < 0) return false;
+        if (p.rule > 0) return !p.cMark && (!p.directed || notch_takes_direction(p.notch));
+        return !p.directed && p.dirX == 0 && p.dirY == 0;
+    };
+    for (const ModelPoint& p : m.contour)
+        if (!point_ok(p)) return model_fault(fault, "Punkt mit Richtung oder C-Marke, die er nicht tragen kann");
+    for (const ModelLine& line : m.lines) {
+        if (line.points.empty() || line.points.size() > kMaxCount16)
+            return model_fault(fault, "Linie ohne Punkte oder mit mehr als 32767");
+        for (const ModelPoint& p : line.points)
+            if (!point_ok(p)) return model_fault(fault, "Punkt mit Richtung oder C-Marke, die er nicht tragen kann");
+    }
+    return true;
+}
+
+void encode_header(const PieceModel& m, uint8_t* out) {
+    const auto sizeCount = static_cast<int32_t>(m.sizes.size());
+    const auto lineCount = static_cast<int32_t>(m.lines.size());
+    // The caller's buffer is zero: only the fields are written.
+    std::memcpy(out + 0, m.text1.data(), 20);
+    std::memcpy(out + 20, m.text2.data(), 20);
+    out[40] = m.mirrored ? 2 : 0;
+    out[41] = static_cast<uint8_t>(m.name[7]);
+    put16(out + 42, sizeCount);
+    put16(out + 44, std::max(sizeCount - 2, 0));
+    std::memcpy(out + 46, m.baseSize.data(), 6);
+    put16(out + 54, m.baseSizeIndex);
+    out[56] = m.numericNames ? 0 : 1;
+    std::memcpy(out + 59, m.trailerText.data(), 20);
+    out[79] = kHeaderMark;
+    put16(out + 80, static_cast<int32_t>(m.rules.size()));
+    put16(out + 84, static_cast<int32_t>(m.contour.size()));
+    put16(out + 86, lineCount);
+    put16(out + 88, lineCount);
+    std::memcpy(out + 90, m.baseSize.data(), 6);
+}
+
 }  // namespace
 
-void encode_header(const ImageHeader& h, uint8_t* out) {
-    std::memset(out, 0, kPieceHeaderLength);
-    std::memcpy(out + 0, h.text1.data(), 20);
-    std::memcpy(out + 20, h.text2.data(), 20);
-    out[40] = h.pieceKind;
-    out[41] = static_cast<uint8_t>(h.nameChar8);
-    put16(out + 42, h.sizeCount);
-    put16(out + 44, h.lastStepIndex);
-    std::memcpy(out + 46, h.baseSize.data(), 6);
-    put16(out + 54, h.baseSizeIndex);
-    out[56] = h.sizeNameKind;
-    std::memcpy(out + 59, h.trailerText.data(), 20);
-    out[79] = kHeaderMark;
-    put16(out + 80, h.ruleCount);
-    put16(out + 84, h.perimeterCount);
-    put16(out + 86, h.lineCount);
-    put16(out + 88, h.lineCount);
-    std::memcpy(out + 90, h.baseSize.data(), 6);
-}
-
-void encode_size_entry(const SizeEntry& s, uint8_t* out) {
-    std::memset(out, 0, kSizeEntryLength);
-    std::memcpy(out, s.name.data(), 6);
-    out[8] = s.inner;
-}
-
-void encode_line_header(int32_t index, char type, int32_t pointCount, uint8_t* out) {
-    std::memset(out, 0, kLineHeaderLength);
-    put16(out + 0, index);
-    out[2] = static_cast<uint8_t>(type);
-    put16(out + 4, pointCount);
-}
-
-std::vector<uint8_t> encode_image(const PieceImage& image) {
-    std::vector<uint8_t> out;
-    encode_image(image, out);
-    return out;
-}
-
-void encode_image(const PieceImage& image, std::vector<uint8_t>& out) {
-    // The length first, so that the bytes are written in place.
-    size_t length = kPieceHeaderLength + image.sizes.size() * kSizeEntryLength + kClosingBytes;
-    for (const RuleBlock& r : image.rules) length += kRuleHeaderLength + r.steps.size() * kRuleStepLength;
-    uint8_t buf[kMaxRulePointRecord];
-    for (const PointRecord& p : image.perimeter) length += static_cast<size_t>(encode_point(p, buf));
-    for (const ImageLine& line : image.lines) {
+int64_t image_length(const PieceModel& m) {
+    const auto steps = static_cast<int64_t>(step_count(m.sizes.size()));
+    int64_t length = kPieceHeaderLength + kSizeEntryLength * static_cast<int64_t>(m.sizes.size()) + kClosingBytes;
+    length += (kRuleHeaderLength + kRuleStepLength * steps) * static_cast<int64_t>(m.rules.size());
+    for (const ModelPoint& p : m.contour) length += record_length(p);
+    for (const ModelLine& line : m.lines) {
         length += kLineHeaderLength;
-        for (const PointRecord& p : line.points) length += static_cast<size_t>(encode_point(p, buf));
+        for (const ModelPoint& p : line.points) length += record_length(p);
     }
+    return length;
+}
 
-    out.assign(length, 0);
+bool encode_piece(const PieceModel& m, std::vector<uint8_t>& out, ImageFault& fault) {
+    if (!check_model(m, fault)) return false;
+    // The length first, so that the bytes are written in place into a
+    // buffer of zeros.
+    out.assign(static_cast<size_t>(image_length(m)), 0);
     uint8_t* at = out.data();
-    encode_header(image.header, at);
+    encode_header(m, at);
     at += kPieceHeaderLength;
-    for (const SizeEntry& s : image.sizes) {
-        encode_size_entry(s, at);
-        at += kSizeEntryLength;
+    for (size_t k = 0; k < m.sizes.size(); ++k, at += kSizeEntryLength) {
+        std::memcpy(at, m.sizes[k].name.data(), 6);
+        at[8] = m.sizes[k].inner ? 1 : 0;
     }
-    for (const RuleBlock& r : image.rules) {
-        put16(at, r.ruleNumber);  // the rest of the rule header stays zero
+    for (const ModelRule& r : m.rules) {
+        put16(at, r.number);  // the rest of the rule header stays zero
         at += kRuleHeaderLength;
-        for (const RuleStep& s : r.steps) {
-            put32(at, s.dx);
-            put32(at + 4, s.dy);
+        if (m.sizes.size() == 1) {
+            put32(at, static_cast<int32_t>(r.oneSize.dx));
+            put32(at + 4, static_cast<int32_t>(r.oneSize.dy));
             at += kRuleStepLength;
+            continue;
+        }
+        for (size_t k = 0; k + 1 < r.offsets.size(); ++k, at += kRuleStepLength) {
+            put32(at, static_cast<int32_t>(r.offsets[k + 1].dx - r.offsets[k].dx));
+            put32(at + 4, static_cast<int32_t>(r.offsets[k + 1].dy - r.offsets[k].dy));
         }
     }
-    // A record is encoded into room of its longest form, then copied.
-    auto put_point = [&at, &buf](const PointRecord& p) {
-        const auto n = static_cast<size_t>(encode_point(p, buf));
-        std::memcpy(at, buf, n);
-        at += n;
-    };
-    for (const PointRecord& p : image.perimeter) put_point(p);
-    for (const ImageLine& line : image.lines) {
-        encode_line_header(line.index, line.type, static_cast<int32_t>(line.points.size()), at);
+    for (const ModelPoint& p : m.contour) at += encode_point(p, at);
+    for (size_t k = 0; k < m.lines.size(); ++k) {
+        const ModelLine& line = m.lines[k];
+        put16(at, static_cast<int32_t>(k));
+        at[2] = static_cast<uint8_t>(line.type);
+        put16(at + 4, static_cast<int32_t>(line.points.size()));
         at += kLineHeaderLength;
-        for (const PointRecord& p : line.points) put_point(p);
+        for (const ModelPoint& p : line.points) at += encode_point(p, at);
     }
     // The closing bytes are the zeros left at the end.
+    return true;
 }
 
-bool decode_image(std::span<const uint8_t> bytes, PieceImage& out, ImageFault& fault) {
-    // Everything is read anew; the rule blocks keep their room (a caller
-    // that decodes image after image into one PieceImage allocates little).
-    out.header = ImageHeader{};
-    out.sizes.clear();
-    out.perimeter.clear();
+bool decode_piece(std::span<const uint8_t> image, const Text20* name, PieceModel& out, ImageFault& fault) {
+    // Everything is read anew; the rules keep their room (a caller that
+    // decodes image after image into one model allocates little).
+    out.contour.clear();
     out.lines.clear();
-    Decoder d{bytes, 0, fault};
-    if (!d.header(out.header) || !d.sizes(out.header, out.sizes) || !d.rules(out.header, out.rules))
-        return false;
-    out.perimeter.resize(static_cast<size_t>(out.header.perimeterCount));
-    for (PointRecord& p : out.perimeter)
+    Decoder d{image, 0, fault};
+    Decoder::Counts c;
+    if (!d.header(name, out, c) || !d.sizes(c.sizes, out.sizes) || !d.rules(out, c.rules, out.rules)) return false;
+    out.contour.resize(c.perimeter);
+    for (ModelPoint& p : out.contour)
         if (!d.point(p)) return false;
-    if (!d.lines(out.header, out.lines)) return false;
+    if (!d.lines(c.lines, out.lines)) return false;
     if (!d.have(kClosingBytes) || !zero(d.here(), kClosingBytes))
         return d.fail(d.at, "Abschluss von 6 Nullbytes fehlt");
-    if (d.at + kClosingBytes != bytes.size()) return d.fail(d.at + kClosingBytes, "Bytes nach dem Abschluss");
+    if (d.at + kClosingBytes != image.size()) return d.fail(d.at + kClosingBytes, "Bytes nach dem Abschluss");
     return true;
 }
 

@@ -240,11 +240,12 @@ TEST_F(ToolArea, ShowDrawsEveryExampleWithItsStoredPoints) {
         const std::string image = image_of(read_file(dir + n));
         const std::string name = "EX" + std::to_string(drawn++);
         ASSERT_TRUE(store(name, image).ok());
-        reader::PieceImage decoded;
+        reader::PieceModel decoded;
         reader::ImageFault fault;
-        ASSERT_TRUE(reader::decode_image({reinterpret_cast<const uint8_t*>(image.data()), image.size()}, decoded, fault));
+        ASSERT_TRUE(reader::decode_piece({reinterpret_cast<const uint8_t*>(image.data()), image.size()}, nullptr,
+                                         decoded, fault));
         std::string stored;
-        for (const auto& p : decoded.perimeter)
+        for (const auto& p : decoded.contour)
             stored += (stored.empty() ? "" : " ") + std::to_string(p.x) + "," + std::to_string(p.y);
 
         const ToolRun r = tool({"show", "F:TEST", name});

@@ -25,18 +25,17 @@ Piece read_text(const std::string& text) {
     return piece;
 }
 
-std::string field(const char* data, size_t n) {
-    std::string s(data, n);
-    return s.substr(0, s.find('\0'));
-}
-
-// Decodes, re-encodes and compares; returns the decoded image.
-PieceImage round_trip(const Piece& piece, const std::string& what) {
-    PieceImage image;
+// Decodes (to the reader's own model), re-encodes and compares; returns
+// the decoded model.
+PieceModel round_trip(const Piece& piece, const std::string& what) {
+    PieceModel model;
     ImageFault fault;
-    EXPECT_TRUE(decode_image(piece.image, image, fault)) << what << ": " << fault.what << " at " << fault.offset;
-    EXPECT_EQ(encode_image(image), piece.image) << what;
-    return image;
+    EXPECT_TRUE(decode_piece(piece.image, &piece.pieceName, model, fault)) << what << ": " << fault.what << " at " << fault.offset;
+    EXPECT_TRUE(model == piece.model) << what;
+    std::vector<uint8_t> again;
+    EXPECT_TRUE(encode_piece(model, again, fault)) << what << ": " << fault.what;
+    EXPECT_EQ(again, piece.image) << what;
+    return model;
 }
 
 TEST(PieceImage, ExamplesRoundTrip) {
@@ -44,9 +43,9 @@ TEST(PieceImage, ExamplesRoundTrip) {
     for (const std::string& name : testing::list_dir(testing::build_path(TEILIMP_SOURCE_DIR) + "/examples")) {
         if (name.size() < 4 || name.substr(name.size() - 4) != ".epn") continue;
         const Piece piece = read_text(testing::read_file(testing::build_path(TEILIMP_SOURCE_DIR) + "/examples/" + name));
-        const PieceImage image = round_trip(piece, name);
-        EXPECT_GT(image.perimeter.size(), 2u) << name;
-        EXPECT_EQ(image.sizes.size(), static_cast<size_t>(image.header.sizeCount)) << name;
+        const PieceModel model = round_trip(piece, name);
+        EXPECT_GT(model.contour.size(), 2u) << name;
+        EXPECT_EQ(static_cast<int64_t>(model.sizes.size()), get16(piece.image.data() + 42)) << name;
         ++seen;
     }
     EXPECT_GE(seen, 5);
@@ -102,31 +101,33 @@ TEST(PieceImage, GeneratedPiecesRoundTripAndDecodeAsBuilt) {
     for (int i = 0; i < 300; ++i) {
         const EpnFile f = generated(rng);
         const Piece piece = read_text(testing::epn_text(f));
-        const PieceImage image = round_trip(piece, "piece " + std::to_string(i));
+        const PieceModel m = round_trip(piece, "piece " + std::to_string(i));
         if (::testing::Test::HasFailure()) return;
-        const ImageHeader& h = image.header;
-        EXPECT_EQ(h.pieceKind, f.kind == "MIRRORED" ? 2 : 0);
-        EXPECT_EQ(field(h.text1.data(), 20), "TEXT EINS");
-        ASSERT_EQ(image.sizes.size(), f.sizes.size());
-        for (size_t s = 0; s < f.sizes.size(); ++s) EXPECT_EQ(field(image.sizes[s].name.data(), 6), f.sizes[s]);
-        EXPECT_EQ(field(image.sizes[static_cast<size_t>(h.baseSizeIndex)].name.data(), 6), f.baseSize);
+        EXPECT_EQ(m.mirrored, f.kind == "MIRRORED");
+        EXPECT_EQ(field_text(m.text1), "TEXT EINS");
+        ASSERT_EQ(m.sizes.size(), f.sizes.size());
+        for (size_t s = 0; s < f.sizes.size(); ++s) EXPECT_EQ(field_text(m.sizes[s].name), f.sizes[s]);
+        EXPECT_EQ(field_text(m.sizes[static_cast<size_t>(m.baseSizeIndex)].name), f.baseSize);
         size_t perimeter = 0, rules = 0;
         for (const EpnPointLine& p : f.points) {
             perimeter += p.perimeter ? 1 : 0;
             rules += p.rule ? 1 : 0;
         }
-        EXPECT_EQ(image.perimeter.size(), perimeter);
-        ASSERT_EQ(image.rules.size(), rules);
-        // Step k of a rule leads from size k to k + 1: the sum of the steps
-        // is the last size's value minus the first's.
-        if (f.sizes.size() > 1 && !image.rules.empty()) {
-            const RuleBlock& last = image.rules.back();
-            int64_t dx = 0;
-            for (const RuleStep& s : last.steps) dx += s.dx;
-            EXPECT_EQ(dx, 10 * (f.grades.back().back().x - f.grades.front().back().x));
+        EXPECT_EQ(m.contour.size(), perimeter);
+        ASSERT_EQ(m.rules.size(), rules);
+        // A rule's offsets are its values less those of the base size.
+        for (size_t r = 0; r < rules && f.sizes.size() > 1; ++r) {
+            const auto base = static_cast<size_t>(m.baseSizeIndex);
+            for (size_t s = 0; s < f.sizes.size(); ++s)
+                EXPECT_EQ(m.rules[r].offsets[s].dx, 10 * (f.grades[s][r].x - f.grades[base][r].x));
         }
-        ASSERT_FALSE(image.lines.empty());
-        EXPECT_EQ(image.lines.front().type, 'G');
+        if (f.sizes.size() == 1 && rules > 0) {
+            EXPECT_EQ(m.rules[0].oneSize.dy, 10 * f.grades[0][0].y);
+        }
+        ASSERT_GE(grain_line(m), 0);
+        EXPECT_EQ(grain_line(m), 0);
+        EXPECT_EQ(mirror_line(m), f.kind == "MIRRORED" && f.points.size() > perimeter + 2 &&
+                                          f.points[perimeter + 2].type == 'M' ? 1 : -1);
     }
 }
 
@@ -165,22 +166,22 @@ TEST(PieceImage, SameImagesOnEverySystem) {
 
 TEST(PieceImage, DamagedImagesAreRefusedWithTheirPlace) {
     const Piece piece = read_text(testing::epn_text(testing::epn_example_square()));
-    PieceImage image;
+    PieceModel image;
     ImageFault fault;
     // Every cut is found, never read past.
     for (size_t n = 0; n < piece.image.size(); ++n) {
         std::vector<uint8_t> cut(piece.image.begin(), piece.image.begin() + static_cast<std::ptrdiff_t>(n));
-        EXPECT_FALSE(decode_image(cut, image, fault)) << n;
+        EXPECT_FALSE(decode_piece(cut, nullptr, image, fault)) << n;
         EXPECT_LE(fault.offset, n);
     }
     std::vector<uint8_t> longer = piece.image;
     longer.push_back(0);
-    EXPECT_FALSE(decode_image(longer, image, fault));
+    EXPECT_FALSE(decode_piece(longer, nullptr, image, fault));
     EXPECT_EQ(fault.offset, piece.image.size());
 
     std::vector<uint8_t> bad = piece.image;
     bad[79] = 'C';
-    EXPECT_FALSE(decode_image(bad, image, fault));
+    EXPECT_FALSE(decode_piece(bad, nullptr, image, fault));
     EXPECT_EQ(fault.offset, 79u);
 
     // The first perimeter record (after header, two sizes and one rule of
@@ -188,7 +189,7 @@ TEST(PieceImage, DamagedImagesAreRefusedWithTheirPlace) {
     bad = piece.image;
     const size_t first = kPieceHeaderLength + 2 * kSizeEntryLength + kRuleHeaderLength + kRuleStepLength;
     bad[first + 10] = 7;
-    EXPECT_FALSE(decode_image(bad, image, fault));
+    EXPECT_FALSE(decode_piece(bad, nullptr, image, fault));
     EXPECT_EQ(fault.offset, first);
 }
 
