@@ -1,5 +1,7 @@
 #include "support/epn_builder.h"
 
+#include <cmath>
+
 namespace teilimp::testing {
 
 EpnPointLine perim(int64_t number, int64_t x, int64_t y, std::optional<int64_t> rule,
@@ -100,6 +102,55 @@ EpnFile epn_example_square() {
     f.sizes = {"36", "38"};
     f.baseSize = "38";
     f.grades = {{{1, 0, 0}}, {{1, 5, -5}}};
+    return f;
+}
+
+EpnFile random_epn(std::mt19937& rng, bool turned) {
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    const char* labels[] = {"", "N1", "N2", "N ", "NL", "NK", "1 ", "2 ", "n1", "X"};
+    EpnFile f;
+    f.name = "GEN" + std::to_string(pick(1000));
+    f.text1 = "Text eins";
+    f.kind = pick(2) ? "CLOSED" : "MIRRORED";
+    const int n = 3 + pick(20);
+    int rule = 0;
+    for (int k = 0; k < n; ++k) {
+        // A convex polygon, clockwise, so the reader keeps its order.
+        const double a = -6.283185 * k / n;
+        const auto x = static_cast<int64_t>(1000 * std::cos(a)), y = static_cast<int64_t>(1000 * std::sin(a));
+        std::optional<int64_t> r;
+        if (pick(2)) r = ++rule;
+        std::optional<int64_t> angle;
+        if (pick(2)) angle = pick(3600);
+        f.points.push_back(perim(k + 1, x, y, r, labels[pick(10)], angle));
+    }
+    if (turned) {
+        // A grain line in any direction: the piece is turned onto it.
+        f.points.push_back(inner(100, pick(600) - 300, pick(600) - 300, 'G', 'N'));
+        f.points.push_back(inner(101, pick(600) - 300, pick(600) - 300, 'G', 'O'));
+    } else {
+        f.points.push_back(inner(100, -300, 0, 'G', 'N'));
+        f.points.push_back(inner(101, 300, 0, 'G', 'O'));
+    }
+    if (pick(2)) {
+        f.points.push_back(inner(102, 0, -500, 'M', 'N'));
+        f.points.push_back(inner(103, 0, 500, 'M', 'O'));
+    }
+    for (int line = 0, lines = pick(3); line < lines; ++line) {
+        for (int k = 0, m = 1 + pick(4); k < m; ++k) {
+            std::optional<int64_t> r;
+            if (pick(2)) r = ++rule;
+            EpnPointLine p = inner(200 + 10 * line + k, pick(400), pick(400), ' ', k + 1 < m ? 'N' : 'O', r);
+            p.label = labels[pick(10)];
+            f.points.push_back(p);
+        }
+    }
+    const int sizes = 1 + pick(12);
+    for (int s = 0; s < sizes; ++s) f.sizes.push_back(std::to_string(34 + 2 * s));
+    f.baseSize = f.sizes[static_cast<size_t>(pick(sizes))];
+    f.grades.resize(static_cast<size_t>(sizes));
+    for (int s = 0; s < sizes; ++s)
+        for (int r = 1; r <= rule; ++r) f.grades[static_cast<size_t>(s)].push_back({r, s * pick(30), -s * pick(30)});
     return f;
 }
 

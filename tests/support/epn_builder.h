@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -83,5 +84,11 @@ std::string epn_text(const EpnFile& f);
 // The worked example: a 100 x 100 square with a notched corner, a grain
 // line, two sizes and one rule (image length 273).
 EpnFile epn_example_square();
+
+// A random piece: a convex clockwise contour with every notch code, with
+// and without rules and angles, a grain line (along +x unless `turned`),
+// maybe a mirror line, internal lines of several kinds, one to twelve
+// sizes.
+EpnFile random_epn(std::mt19937& rng, bool turned = false);
 
 }  // namespace teilimp::testing
