@@ -172,10 +172,12 @@ void export_epn(const std::vector<Exported>& pieces, const Options& o, Run& run)
         run.worse(kExitUnreadable);
         return;
     }
-    const bool separator = !o.out.empty() && (o.out.back() == '/' || o.out.back() == '\\');
+    // The directory's own separator, as the user wrote it.
+    const bool separator = o.out.back() == '/' || o.out.back() == '\\';
+    const char* join = separator ? "" : o.out.find('\\') != std::string::npos ? "\\" : "/";
     std::set<std::string> taken;
     for (const Exported& e : pieces) {
-        const std::string path = o.out + (separator ? "" : "/") + epn_file_name(e.name, taken);
+        const std::string path = o.out + join + epn_file_name(e.name, taken);
         write_out(path, reader::write_epn(e.model), run);
     }
 }
@@ -193,9 +195,11 @@ std::vector<const Entry*> select(const AreaModel& m, const std::vector<std::stri
     for (const std::string& name : names) {
         writer::PieceName wanted = writer::make_piece_name(name);
         util::KleGro(wanted.data(), static_cast<int32_t>(wanted.size()));
+        // A longer name is no piece's: cut to 20 it could name another.
+        const bool fits = util::siglen(name.data(), static_cast<int32_t>(name.size())) <= 20;
         const Entry* found = nullptr;
         for (const Entry& e : m.entries)
-            if (valid(e) && e.fields.pieceName == wanted) found = &e;
+            if (fits && valid(e) && e.fields.pieceName == wanted) found = &e;
         if (found == nullptr) {
             console_line("Teil nicht gefunden: " + console_text(name));
             run.worse(kExitProblems);

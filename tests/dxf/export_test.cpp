@@ -214,9 +214,9 @@ TEST_F(Export, StatusesMessagesAndFileNames) {
     teilimp::testing::TempDir out;
     const std::string lsst = "Datei l\x84sst sich nicht schreiben: ";
     // Two styles of one piece each: the second file named -2.
-    Run r = teilarea({"VORDERTEIL", "NICHTDA", "einzel", "-o", out / "s.dxf"});
+    Run r = teilarea({"VORDERTEIL", "NICHTDA", "einzel", "VORDERTEIL-MIT-LANGEM-NAMEN", "-o", out / "s.dxf"});
     EXPECT_EQ(r.status, 1) << r.out;
-    EXPECT_EQ(r.out, "Teil nicht gefunden: NICHTDA\nGeschrieben: " + (out / "s.dxf") + "\nGeschrieben: " +
+    EXPECT_EQ(r.out, "Teil nicht gefunden: NICHTDA\nTeil nicht gefunden: VORDERTEIL-MIT-LANGEM-NAMEN\nGeschrieben: " + (out / "s.dxf") + "\nGeschrieben: " +
                          (out / "s.rul") + "\nGeschrieben: " + (out / "s-2.dxf") + "\nGeschrieben: " +
                          (out / "s-2.rul") + "\n");
     // A file in place is replaced whole; nothing is left under another name.
