@@ -3,7 +3,9 @@
 // reads the area and takes no lock, like check. Every file is written under
 // a temporary name and renamed, so an existing file is replaced only whole.
 #include <algorithm>
+#include <map>
 #include <set>
+#include <utility>
 
 #include "area_tool/output.h"
 #include "area_tool/tool.h"
@@ -58,35 +60,59 @@ bool parse(const std::vector<std::string>& args, Options& o) {
     return haveOut;
 }
 
-struct Exported {
-    std::string name;  // as the control file holds it
-    reader::PieceModel model;
-};
-
 struct Run {
     int status = kExitOk;
     void worse(int s) { status = std::max(status, s); }
 };
 
-// Writes the file under a temporary name in its directory and renames it
-// over the old one; says "Geschrieben:" or why not.
-void write_out(const std::string& path, const std::string& bytes, Run& run) {
-    const std::string temp = path + ".tmp~";
+// A file written piece by piece under a temporary name in its directory,
+// renamed over `path` when it is complete: an existing file is replaced
+// only whole.
+struct OutFile {
+    std::string path;
+    std::string temp;
+    platform::File file;
     bool ok = false;
-    {
-        platform::File f = platform::open_file(temp, platform::OpenMode::Create);
-        ok = f.is_open() && platform::truncate_file(f, 0) && platform::write_all(f, bytes.data(), bytes.size()) &&
-             platform::flush_file(f);
-        ok = platform::close_file(f) && ok;
+
+    explicit OutFile(std::string p) : path(std::move(p)), temp(path + ".tmp~") {
+        file = platform::open_file(temp, platform::OpenMode::Create);
+        ok = file.is_open() && platform::truncate_file(file, 0);
     }
-    if (ok) ok = platform::replace_file(temp, path) == 0;
-    if (!ok) {
-        platform::delete_file(temp);
-        platform::console_name_line("Datei l\x84sst sich nicht schreiben: ", path);
-        run.worse(kExitUnreadable);
-        return;
+    // Writes and empties `text` once it holds a MiB (or at once with `all`),
+    // so that a style of any size needs little memory.
+    void put(std::string& text, bool all = false) {
+        if (!all && text.size() < (size_t{1} << 20)) return;
+        ok = ok && platform::write_all(file, text.data(), text.size());
+        text.clear();
     }
-    platform::console_name_line("Geschrieben: ", path);
+    // The rest of `text` written, flushed, closed and renamed; says
+    // "Geschrieben:" or why not.
+    void finish(std::string& text, Run& run) {
+        put(text, true);
+        ok = ok && platform::flush_file(file);
+        ok = platform::close_file(file) && ok;
+        ok = ok && platform::replace_file(temp, path) == 0;
+        if (!ok) {
+            platform::delete_file(temp);
+            platform::console_name_line("Datei l\x84sst sich nicht schreiben: ", path);
+            run.worse(kExitUnreadable);
+            return;
+        }
+        platform::console_name_line("Geschrieben: ", path);
+    }
+};
+
+// The model of an entry's image; false, said so, when it cannot be read.
+bool decode(const AreaModel& m, const Entry& e, reader::PieceModel& model, Run& run, bool report) {
+    const PieceFile* file = m.file(e.fields.fileCode);
+    const auto bytes = file != nullptr ? file->image(e.fields.slot) : std::nullopt;
+    reader::ImageFault fault;
+    if (bytes && reader::decode_piece(*bytes, &e.fields.pieceName, model, fault)) return true;
+    if (report)
+        console_line("Bild des Teils " + console_text(name_text(e.fields.pieceName)) + " nicht lesbar" +
+                     (bytes ? ": " + fault.what : ""));
+    run.worse(kExitUnreadable);
+    return false;
 }
 
 bool ends_with_dxf(const std::string& p) {
@@ -114,34 +140,59 @@ std::string base_name(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-void export_dxf(const std::vector<Exported>& pieces, const Options& o, const std::string& areaName, Run& run) {
-    // Styles in the order of their first piece.
-    std::vector<rul::Style> styles;
-    for (const Exported& e : pieces) {
-        auto it = std::find_if(styles.begin(), styles.end(),
-                               [&](const rul::Style& s) { return rul::same_style(*s.front(), e.model); });
-        if (it == styles.end()) styles.push_back({&e.model});
-        else it->push_back(&e.model);
+// Every piece is decoded twice: once to find its style, once to write it,
+// so that only one piece is held at a time.
+void export_dxf(const AreaModel& m, const std::vector<const Entry*>& entries, const Options& o,
+                const std::string& areaName, Run& run) {
+    // Styles in the order of their first piece: the size names and the base index.
+    std::map<std::pair<int16_t, std::vector<reader::Text6>>, size_t> styleOf;
+    std::vector<std::vector<const Entry*>> styles;
+    reader::PieceModel model;
+    for (const Entry* e : entries) {
+        if (!decode(m, *e, model, run, true)) continue;
+        std::pair<int16_t, std::vector<reader::Text6>> key{model.baseSizeIndex, {}};
+        for (const reader::ModelSize& size : model.sizes) key.second.push_back(size.name);
+        const auto [it, added] = styleOf.try_emplace(std::move(key), styles.size());
+        if (added) styles.emplace_back();
+        styles[it->second].push_back(e);
     }
     const platform::CalendarTime now = platform::local_now();
     const std::string author = "TEILIMP " + std::string(util::version());
     for (size_t k = 0; k < styles.size(); ++k) {
-        const std::string dxfPath = style_path(o.out, k), rulPath = rul_path(dxfPath);
-        const rul::RuleNumbers numbers = rul::number_rules(styles[k]);
+        OutFile dxf(style_path(o.out, k)), rul(rul_path(dxf.path));
         dxf::StyleHeader h;
         h.styleName = areaName;
         h.author = author;
-        h.rulName = base_name(rulPath);
+        h.rulName = base_name(rul.path);
         h.created = now;
         h.flavour = o.format == Format::Aama ? dxf::Flavour::Aama : dxf::Flavour::Astm;
         h.units = o.units;
-        write_out(dxfPath, dxf::write_dxf(styles[k], numbers, h), run);
         rul::RulHeader r;
         r.author = author;
         r.tableName = h.rulName;
         r.created = now;
         r.units = o.units;
-        write_out(rulPath, rul::write_rul(styles[k], numbers, r), run);
+        std::string dxfText, rulText;
+        std::vector<std::string> blocks;
+        reader::PieceModel first;
+        int64_t nextRule = 1;
+        dxf::dxf_begin(dxfText);
+        for (const Entry* e : styles[k]) {
+            if (!decode(m, *e, model, run, false)) continue;
+            if (blocks.empty()) {
+                first = model;
+                rul::rul_begin(rulText, r, first);
+            }
+            blocks.push_back(dxf::dxf_block(dxfText, model, blocks.size(), nextRule, h));
+            rul::rul_rules(rulText, model, nextRule, o.units);
+            nextRule += static_cast<int64_t>(model.rules.size());
+            dxf.put(dxfText);
+            rul.put(rulText);
+        }
+        dxf::dxf_end(dxfText, first, blocks, h);
+        rul::rul_end(rulText);
+        dxf.finish(dxfText, run);
+        rul.finish(rulText, run);
     }
 }
 
@@ -165,7 +216,7 @@ std::string epn_file_name(const std::string& name, std::set<std::string>& taken)
     return candidate + ".epn";
 }
 
-void export_epn(const std::vector<Exported>& pieces, const Options& o, Run& run) {
+void export_epn(const AreaModel& m, const std::vector<const Entry*>& entries, const Options& o, Run& run) {
     const uint32_t attributes = platform::get_attributes(o.out);
     if (attributes == platform::kAttrInvalid && platform::make_directory(o.out) != 0) {
         platform::console_name_line("Datei l\x84sst sich nicht schreiben: ", o.out);
@@ -176,9 +227,12 @@ void export_epn(const std::vector<Exported>& pieces, const Options& o, Run& run)
     const bool separator = o.out.back() == '/' || o.out.back() == '\\';
     const char* join = separator ? "" : o.out.find('\\') != std::string::npos ? "\\" : "/";
     std::set<std::string> taken;
-    for (const Exported& e : pieces) {
-        const std::string path = o.out + join + epn_file_name(e.name, taken);
-        write_out(path, reader::write_epn(e.model), run);
+    reader::PieceModel model;
+    for (const Entry* e : entries) {
+        if (!decode(m, *e, model, run, true)) continue;
+        OutFile f(o.out + join + epn_file_name(name_text(e->fields.pieceName), taken));
+        std::string text = reader::write_epn(model);
+        f.finish(text, run);
     }
 }
 
@@ -229,22 +283,9 @@ int run_export(const writer::AreaField& area, const std::vector<std::string>& ar
         console_line("Hinweis: Zugriffsdatei vorhanden, vielleicht l\x84uft ein Import. Der Export sperrt den "
                      "Bereich nicht.");
     Run run;
-    std::vector<Exported> pieces;
-    for (const Entry* e : select(m, o.names, run)) {
-        const PieceFile* file = m.file(e->fields.fileCode);
-        const auto bytes = file != nullptr ? file->image(e->fields.slot) : std::nullopt;
-        Exported x;
-        x.name = name_text(e->fields.pieceName);
-        reader::ImageFault fault;
-        if (!bytes || !reader::decode_piece(*bytes, &e->fields.pieceName, x.model, fault)) {
-            console_line("Bild des Teils " + console_text(x.name) + " nicht lesbar" + (bytes ? ": " + fault.what : ""));
-            run.worse(kExitUnreadable);
-            continue;
-        }
-        pieces.push_back(std::move(x));
-    }
-    if (o.format == Format::Epn) export_epn(pieces, o, run);
-    else if (!pieces.empty()) export_dxf(pieces, o, area_text(area), run);
+    const std::vector<const Entry*> entries = select(m, o.names, run);
+    if (o.format == Format::Epn) export_epn(m, entries, o, run);
+    else export_dxf(m, entries, o, area_text(area), run);
     return run.status;
 }
 

@@ -115,8 +115,7 @@ std::string point_attribute(const ModelPoint& p) {
 struct PieceWriter {
     Groups& g;
     const PieceModel& m;
-    size_t index;  // within the style
-    const rul::RuleNumbers& numbers;
+    int64_t firstRule;  // the file's number of the piece's first rule
     Flavour flavour;
 
     int rule_layer(int geometryLayer) const {
@@ -125,7 +124,7 @@ struct PieceWriter {
     }
 
     void rule_text(const ModelPoint& p, int geometryLayer) {
-        const int32_t n = numbers.for_point(index, m, p);
+        const int64_t n = rul::rule_number(m, p, firstRule);
         if (n > 0) g.text(rule_layer(geometryLayer), p.x, p.y, kRuleTextHeight, "# " + std::to_string(n));
     }
 
@@ -175,7 +174,7 @@ struct PieceWriter {
         }
         if (!usual) attribute("TEILIMP INNER " + inner);
         for (size_t r = 0; r < m.rules.size(); ++r) {
-            std::string t = "TEILIMP RULE " + std::to_string(numbers.of[index][r]) + " " +
+            std::string t = "TEILIMP RULE " + std::to_string(firstRule + static_cast<int64_t>(r)) + " " +
                             std::to_string(m.rules[r].number);
             if (m.sizes.size() == 1)
                 t += " " + std::to_string(m.rules[r].oneSize.dx) + " " + std::to_string(m.rules[r].oneSize.dy);
@@ -228,13 +227,10 @@ struct PieceWriter {
     }
 };
 
-void style_texts(Groups& g, const rul::Style& style, const StyleHeader& h) {
+void style_texts(Groups& g, const PieceModel& m, const StyleHeader& h) {
     std::string sample;
-    if (!style.empty()) {
-        const PieceModel& m = *style.front();
-        if (static_cast<size_t>(m.baseSizeIndex) < m.sizes.size())
-            sample = reader::field_text(m.sizes[static_cast<size_t>(m.baseSizeIndex)].name);
-    }
+    if (static_cast<size_t>(m.baseSizeIndex) < m.sizes.size())
+        sample = reader::field_text(m.sizes[static_cast<size_t>(m.baseSizeIndex)].name);
     std::vector<std::string> texts;
     if (h.flavour == Flavour::Astm) texts.push_back("ASTM/D13Proposal 1 Version: D 6673-04");
     texts.push_back("Style Name: " + escape_text(h.styleName));
@@ -268,10 +264,8 @@ std::string_view notch_token(reader::NotchCode code) {
     return "-";
 }
 
-std::string write_dxf(const rul::Style& style, const rul::RuleNumbers& numbers, const StyleHeader& h) {
-    std::string out;
-    out.reserve(4096 + style.size() * 8192);
-    Groups g{out, h.units};
+void dxf_begin(std::string& out) {
+    Groups g{out, rul::Units::Mm};
     g.group(0, "SECTION");
     g.group(2, "HEADER");
     g.group(9, "$ACADVER");
@@ -279,24 +273,28 @@ std::string write_dxf(const rul::Style& style, const rul::RuleNumbers& numbers, 
     g.group(0, "ENDSEC");
     g.group(0, "SECTION");
     g.group(2, "BLOCKS");
-    std::vector<std::string> names;
-    names.reserve(style.size());
-    for (size_t k = 0; k < style.size(); ++k) {
-        names.push_back(block_name(*style[k], k));
-        PieceWriter{g, *style[k], k, numbers, h.flavour}.write(names.back());
-    }
+}
+
+std::string dxf_block(std::string& out, const PieceModel& m, size_t k, int64_t firstRule, const StyleHeader& h) {
+    Groups g{out, h.units};
+    std::string name = block_name(m, k);
+    PieceWriter{g, m, firstRule, h.flavour}.write(name);
+    return name;
+}
+
+void dxf_end(std::string& out, const PieceModel& style, const std::vector<std::string>& blocks, const StyleHeader& h) {
+    Groups g{out, h.units};
     g.group(0, "ENDSEC");
     g.group(0, "SECTION");
     g.group(2, "ENTITIES");
     style_texts(g, style, h);
-    for (const std::string& name : names) {
+    for (const std::string& name : blocks) {
         g.entity("INSERT", kLayerBoundary);
         g.group(2, name);
         g.at(0, 0);
     }
     g.group(0, "ENDSEC");
     g.group(0, "EOF");
-    return out;
 }
 
 }  // namespace teilimp::dxf

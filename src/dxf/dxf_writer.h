@@ -9,6 +9,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 #include "reader/piece_model.h"
@@ -42,9 +43,16 @@ struct StyleHeader {
     rul::Units units = rul::Units::Mm;
 };
 
-// The DXF text of a style. `numbers` is the style's rule numbering, the
-// one its RUL file is written with.
-std::string write_dxf(const rul::Style& style, const rul::RuleNumbers& numbers, const StyleHeader& header);
+// The DXF text of a style, piece by piece into a text the caller empties
+// as it likes: dxf_begin, then dxf_block for each piece (k its place in the
+// file from 0, firstRule the number of its first rule, as the style's RUL
+// file numbers them; returns the block's name), then dxf_end with any piece
+// of the style and the names of the blocks.
+void dxf_begin(std::string& out);
+std::string dxf_block(std::string& out, const reader::PieceModel& m, size_t k, int64_t firstRule,
+                      const StyleHeader& h);
+void dxf_end(std::string& out, const reader::PieceModel& style, const std::vector<std::string>& blocks,
+             const StyleHeader& h);
 
 // The notch code as the attribute texts write it ("-" for none).
 std::string_view notch_token(reader::NotchCode code);

@@ -1,7 +1,5 @@
 #include "rul/rul_writer.h"
 
-#include <cstdio>
-
 #include "util/version.h"
 
 namespace teilimp::rul {
@@ -13,10 +11,18 @@ void line(std::string& out, const std::string& text) {
     out += "\r\n";
 }
 
-std::string pair_text(const reader::Offset& o, Units u) {
-    char b[80];
-    std::snprintf(b, sizeof b, "%10s,%10s", format_length(o.dx, u).c_str(), format_length(o.dy, u).c_str());
-    return b;
+void append_right(std::string& out, int64_t v, Units u) {
+    std::string value;
+    append_length(value, v, u);
+    if (value.size() < 10) out.append(10 - value.size(), ' ');
+    out += value;
+}
+
+// One "dx, dy" pair, each right-aligned in ten columns.
+void append_pair(std::string& out, const reader::Offset& o, Units u) {
+    append_right(out, o.dx, u);
+    out += ',';
+    append_right(out, o.dy, u);
 }
 
 }  // namespace
@@ -28,28 +34,12 @@ bool same_style(const reader::PieceModel& a, const reader::PieceModel& b) {
     return true;
 }
 
-int32_t RuleNumbers::for_point(size_t piece, const reader::PieceModel& m, const reader::ModelPoint& p) const {
+int64_t rule_number(const reader::PieceModel& m, const reader::ModelPoint& p, int64_t firstRule) {
     const reader::ModelRule* r = reader::rule_of(m, p);
-    if (r == nullptr || piece >= of.size()) return 0;
-    const auto k = static_cast<size_t>(r - m.rules.data());
-    return k < of[piece].size() ? of[piece][k] : 0;
+    return r == nullptr ? 0 : firstRule + (r - m.rules.data());
 }
 
-RuleNumbers number_rules(const Style& style) {
-    RuleNumbers n;
-    int32_t next = 1;
-    n.of.reserve(style.size());
-    for (const reader::PieceModel* m : style) {
-        std::vector<int32_t> numbers;
-        numbers.reserve(m->rules.size());
-        for (size_t k = 0; k < m->rules.size(); ++k) numbers.push_back(next++);
-        n.of.push_back(std::move(numbers));
-    }
-    return n;
-}
-
-std::string write_rul(const Style& style, const RuleNumbers& numbers, const RulHeader& h) {
-    std::string out;
+void rul_begin(std::string& out, const RulHeader& h, const reader::PieceModel& style) {
     line(out, "ASTM/D13Proposal 1 Version: D 6673-04");
     line(out, "AUTHOR: " + escape_text(h.author));
     line(out, "PRODUCT: TEILIMP");
@@ -58,31 +48,26 @@ std::string write_rul(const Style& style, const RuleNumbers& numbers, const RulH
     line(out, "CREATION TIME: " + exchange_time(h.created));
     line(out, std::string("UNITS: ") + units_keyword(h.units));
     line(out, "GRADE RULE TABLE: " + escape_text(h.tableName));
-    const reader::PieceModel* first = style.empty() ? nullptr : style.front();
-    const size_t sizeCount = first != nullptr ? first->sizes.size() : 0;
-    line(out, "NUMBER OF SIZES: " + std::to_string(sizeCount));
+    line(out, "NUMBER OF SIZES: " + std::to_string(style.sizes.size()));
     std::string list = "SIZE LIST: ";
-    for (size_t k = 0; k < sizeCount; ++k) list += " " + escape_token(reader::field_text(first->sizes[k].name));
+    for (const reader::ModelSize& s : style.sizes) list += " " + escape_token(reader::field_text(s.name));
     line(out, list);
-    if (first != nullptr && static_cast<size_t>(first->baseSizeIndex) < sizeCount)
-        line(out, "SAMPLE SIZE: " + escape_token(reader::field_text(first->sizes[first->baseSizeIndex].name)));
-    for (size_t p = 0; p < style.size(); ++p) {
-        const reader::PieceModel& m = *style[p];
-        for (size_t r = 0; r < m.rules.size(); ++r) {
-            line(out, "RULE: DELTA " + std::to_string(numbers.of[p][r]));
-            std::string row;
-            const auto& offsets = m.rules[r].offsets;
-            for (size_t s = 0; s < offsets.size(); ++s) {
-                row += (s % 4 == 0 ? "" : " ") + pair_text(offsets[s], h.units);
-                if (s % 4 == 3 || s + 1 == offsets.size()) {
-                    line(out, row);
-                    row.clear();
-                }
-            }
+    const auto base = static_cast<size_t>(style.baseSizeIndex);
+    if (base < style.sizes.size()) line(out, "SAMPLE SIZE: " + escape_token(reader::field_text(style.sizes[base].name)));
+}
+
+void rul_rules(std::string& out, const reader::PieceModel& m, int64_t firstRule, Units u) {
+    for (size_t r = 0; r < m.rules.size(); ++r) {
+        line(out, "RULE: DELTA " + std::to_string(firstRule + static_cast<int64_t>(r)));
+        const auto& offsets = m.rules[r].offsets;
+        for (size_t s = 0; s < offsets.size(); ++s) {
+            if (s % 4 != 0) out += ' ';
+            append_pair(out, offsets[s], u);
+            if (s % 4 == 3 || s + 1 == offsets.size()) out += "\r\n";
         }
     }
-    line(out, "END");
-    return out;
 }
+
+void rul_end(std::string& out) { line(out, "END"); }
 
 }  // namespace teilimp::rul
