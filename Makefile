@@ -77,6 +77,7 @@ bench: build
 	@uptime
 	@if [ -x build/bench_micro ]; then build/bench_micro; else echo "bench_micro not built (no Google Benchmark)"; fi
 	build/bench_scale build/teilimp $(BENCH_DIR) $(BENCH_SIZES)
+	build/bench_export $(BENCH_DIR)
 	@uptime
 
 # teilarea compact of an area of 100,000 entries (half superseded) against

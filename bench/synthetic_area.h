@@ -38,7 +38,10 @@ struct SynthArea {
 // The name of valid entry i: natural order is numeric order.
 inline std::string valid_name(int64_t i) { return "T" + std::to_string(i); }
 
-inline SynthArea synth_area(int64_t m) {
+// With `image`, every slot holds those bytes instead of filler (a real
+// piece image, for the benchmarks that read the pieces).
+inline SynthArea synth_area(int64_t m, const std::string* image = nullptr) {
+    const auto length = static_cast<int32_t>(image != nullptr ? image->size() : kSynthImage);
     SynthArea a;
     a.entries = m;
     const int64_t superseded = (m + 15) / 16;  // import positions 0, 16, 32, ...
@@ -61,7 +64,7 @@ inline SynthArea synth_area(int64_t m) {
         put16(a.control, at + 24, old ? 512 : 0);
         put32(a.control, at + 26, stamp);
         put32(a.control, at + 30, stamp);
-        put32(a.control, at + 34, kSynthImage);
+        put32(a.control, at + 34, length);
         put16(a.control, at + 38, 3);
         put32(a.control, at + 44, stamp);
         a.control[at + 48] = 'B';
@@ -89,7 +92,7 @@ inline SynthArea synth_area(int64_t m) {
             const size_t at = 16 + static_cast<size_t>(s) * 64;
             const int64_t p = f * 8 + s;
             put32(file, at, offset);
-            put32(file, at + 4, kSynthImage);
+            put32(file, at + 4, length);
             file.replace(at + 8, nameAt[static_cast<size_t>(p)].size(), nameAt[static_cast<size_t>(p)]);
             put16(file, at + 28, oldAt[static_cast<size_t>(p)] ? 512 : 0);
             put32(file, at + 30, stamp);
@@ -97,9 +100,10 @@ inline SynthArea synth_area(int64_t m) {
             put32(file, at + 38, stamp);
             file[at + 42] = 'B';
             file[at + 43] = 'B';
-            offset += kSynthImage;
+            offset += length;
             if (s < 7) put32(file, at + 64, offset);
-            file.append(static_cast<size_t>(kSynthImage), static_cast<char>('a' + p % 26));
+            if (image != nullptr) file += *image;
+            else file.append(static_cast<size_t>(kSynthImage), static_cast<char>('a' + p % 26));
         }
         a.pieceFiles.push_back(std::move(file));
     }

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Imports the example EPN files into a demo storage area below build/ and
 # shows the result; then imports them again to show how replaced pieces are
-# kept as superseded entries.
+# kept as superseded entries; exports the area to ASTM D6673 and EPN files.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin="$root/build/teilimp"
@@ -41,6 +41,16 @@ echo "== teilarea check D:DEMO"
 echo
 echo "== teilarea show D:DEMO VORDERTEIL -o build/demo-vorderteil.svg"
 "$area_bin" show D:DEMO VORDERTEIL -o "$root/build/demo-vorderteil.svg"
+echo
+echo "== teilarea export D:DEMO -o build/demo-export/astm/demo.dxf   (ASTM D6673: a DXF and a RUL file per style)"
+rm -rf "$root/build/demo-export"
+mkdir -p "$root/build/demo-export/astm"
+"$area_bin" export D:DEMO -o "$root/build/demo-export/astm/demo.dxf"
+echo
+echo "== teilarea export D:DEMO --format epn -o build/demo-export/epn   (one EPN file per piece)"
+"$area_bin" export D:DEMO --format epn -o "$root/build/demo-export/epn"
+echo
+echo "The exported files are in $root/build/demo-export (astm/ and epn/)."
 echo
 echo "== piece.ctl cut short, then teilarea check and teilarea repair"
 head -c 100 "$data/piece.ctl" > "$data/piece.ctl.cut" && mv "$data/piece.ctl.cut" "$data/piece.ctl"

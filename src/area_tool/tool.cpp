@@ -27,6 +27,8 @@ constexpr const char* kUsage[] = {
     "teilarea show <Bereich> <Teil> [-o <Datei.svg>] [--size <Gr\x94\xe1" "e>]",
     "                                              Teil als SVG zeichnen",
     "teilarea epn <Datei.epn>...                   EPN-Dateien lesen wie beim Import",
+    "teilarea export <Bereich> [<Teil>...] [--format astm|aama|epn] [--units mm|inch] -o <Pfad>",
+    "                                              Teile als ASTM/AAMA-DXF mit RUL oder als EPN ausgeben",
     "teilarea --help | --version                   diese Hilfe | nur die Version zeigen",
     "   <Bereich>        wie bei TEILIMP: Laufwerk und Name (F:TEST) oder ein Verzeichnis (C:\\TMP\\)",
     "   <Teil>           der Name des Teils, wie list ihn zeigt",
@@ -234,7 +236,7 @@ int area_main(const std::vector<std::string>& args) {
     if (args.size() < 2) return usage();
     const std::string& command = args[1];
     if (command != "list" && command != "check" && command != "repair" && command != "show" && command != "compact" &&
-        command != "epn")
+        command != "export" && command != "epn")
         return unknown_argument(command);
     if (args.size() < 3) return usage();
     if (command == "epn") return run_epn({args.begin() + 2, args.end()});
@@ -246,6 +248,11 @@ int area_main(const std::vector<std::string>& args) {
     if (area_text(area).size() > 10) {
         platform::console_name_line("Achtung: Bereich zu lang (h\x94" "chstens 10 Zeichen): ", area_text(area));
         return kExitUnreadable;
+    }
+    if (command == "export") {
+        const int status = run_export(area, {args.begin() + 3, args.end()});
+        platform::console_flush();
+        return status == kExportBadArguments ? usage() : status;
     }
     bool all = false, json = false;
     std::string outPath, sizeName, pieceName;

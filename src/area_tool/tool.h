@@ -39,6 +39,12 @@ std::unique_ptr<writer::LockKeeper> lock_for_change(const writer::AreaField& are
 // True while the lock is still this run's; otherwise says that it is lost.
 bool lock_still_held(writer::LockKeeper& lock);
 
+// export <Bereich> [<Teilname>...] [--format astm|aama|epn] [--units mm|inch]
+// -o <Pfad>: `args` are the arguments after the area. kExportBadArguments
+// when they are not such a command (the caller shows the usage).
+constexpr int kExportBadArguments = -1;
+int run_export(const writer::AreaField& area, const std::vector<std::string>& args);
+
 // One problem of an area: a stable kind, what it concerns (a file, an
 // entry) and a German text (code page 850).
 struct Problem {
