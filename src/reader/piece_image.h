@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "reader/epn_points.h"
+#include "reader/piece_model.h"
 
 namespace teilimp::reader {
 
@@ -80,12 +81,6 @@ std::vector<uint8_t> encode_image(const PieceImage& image);
 // The same into `out`, whose room is reused (a caller that encodes image
 // after image allocates little).
 void encode_image(const PieceImage& image, std::vector<uint8_t>& out);
-
-// Where and why an image could not be decoded.
-struct ImageFault {
-    size_t offset = 0;  // byte offset in the image
-    std::string what;   // German text (code page 850) for the user
-};
 
 // Reads an image. False, with the first fault, when the bytes break the
 // layout: wrong header mark or counts, a size or rule table, point record
