@@ -257,6 +257,7 @@ struct Graded {
     bool notch = false;
     bool hasAngle = false;
     double angle = 0;
+    std::vector<reader::XY> preset;  // offsets given beforehand (interpolated)
 };
 
 struct PieceLine {
@@ -305,7 +306,7 @@ PieceLine piece_line(const Line& base, size_t k, char type, const std::vector<Sh
                      DxfPiece& out) {
     PieceLine pl;
     pl.type = type;
-    for (const Vec& v : base.points) pl.points.push_back(Graded{v, {}, -1, false, false, 0});
+    for (const Vec& v : base.points) pl.points.push_back(Graded{v, {}, -1, false, false, 0, {}});
     if (shapes.empty()) return pl;
     std::vector<const Line*> match;
     for (const Shape& s : shapes) {
@@ -350,6 +351,10 @@ struct OffsetsLess {
 bool offsets_of(const Graded& g, const PieceInput& in, const Shape& base, Offsets& out) {
     const size_t n = in.sizes.size();
     out.assign(n, reader::XY{});
+    if (!g.preset.empty()) {
+        out = g.preset;
+        return true;
+    }
     const double tenths = 10 * in.mmPerUnit;
     if (!g.inSizes.empty()) {
         for (size_t s = 0; s < n; ++s)
@@ -377,6 +382,46 @@ bool offsets_of(const Graded& g, const PieceInput& in, const Shape& base, Offset
         if (!to_tenths(dx, in.rulTenths, out[s].x) || !to_tenths(dy, in.rulTenths, out[s].y))
             return false;
     }
+    return true;
+}
+
+// Contour points without a rule of their own move with their neighbours
+// that have one, in proportion to the distance along the contour (as pattern
+// systems grade the points between two rule points); without this a curve
+// point would stay where it is while the points around it move.
+bool interpolate_contour(std::vector<Graded>& contour, const PieceInput& in, const Shape& base) {
+    if (contour.size() < 3) return true;
+    const size_t n = contour.size() - 1;  // the last point repeats the first
+    std::vector<Offsets> own(n);
+    std::vector<size_t> ruled;
+    for (size_t i = 0; i < n; ++i) {
+        if (contour[i].fileRule < 0) continue;
+        if (!offsets_of(contour[i], in, base, own[i])) return false;
+        ruled.push_back(i);
+    }
+    if (ruled.empty()) return true;
+    // Arc length from point 0 along the contour, over two rounds.
+    std::vector<double> arc(2 * n + 1, 0);
+    for (size_t i = 1; i <= 2 * n; ++i) arc[i] = arc[i - 1] + dist(contour[(i - 1) % n].at, contour[i % n].at);
+    size_t r = 0;  // index into ruled of the next rule point at or after i
+    for (size_t i = 0; i < n; ++i) {
+        while (r < ruled.size() && ruled[r] < i) ++r;
+        if (r < ruled.size() && ruled[r] == i) continue;
+        const size_t next = r < ruled.size() ? ruled[r] : ruled.front() + n;
+        const size_t prev = r > 0 ? ruled[r - 1] : ruled.back();
+        const size_t i2 = prev > i ? i + n : i, next2 = next < i2 ? next + n : next;
+        const double before = arc[i2] - arc[prev], total = arc[next2] - arc[prev];
+        const double t = total > 0 ? before / total : 0;
+        const Offsets& a = own[prev];
+        const Offsets& b = own[next % n];
+        Offsets& o = contour[i].preset;
+        o.resize(a.size());
+        for (size_t k = 0; k < a.size(); ++k) {
+            o[k].x = static_cast<int32_t>(std::round(a[k].x + t * (static_cast<double>(b[k].x) - a[k].x)));
+            o[k].y = static_cast<int32_t>(std::round(a[k].y + t * (static_cast<double>(b[k].y) - a[k].y)));
+        }
+    }
+    contour.back().preset = contour.front().preset;
     return true;
 }
 
@@ -409,7 +454,7 @@ int32_t build_piece(const PieceInput& in, DxfPiece& out) {
     // The piece's points, across its sizes.
     std::vector<Graded> contour;
     for (size_t i = 0; i < base.contour.size(); ++i) {
-        Graded g{base.contour[i], {}, -1, false, false, 0};
+        Graded g{base.contour[i], {}, -1, false, false, 0, {}};
         for (const Shape& s : shapes) g.inSizes.push_back(s.contour[i]);
         contour.push_back(std::move(g));
     }
@@ -454,6 +499,8 @@ int32_t build_piece(const PieceInput& in, DxfPiece& out) {
             if (Graded* g = nearest(all, t.at, limit)) g->fileRule = t.number;
         }
         if (contour.size() > 1) contour.back().fileRule = contour.front().fileRule;
+        if (in.sizes.size() > 1 && !interpolate_contour(contour, in, base))
+            return fail(out, reader::kEpnOutOfLimits);
     }
 
     // Rules: one per distinct set of offsets that moves anything.

@@ -85,9 +85,12 @@ struct Writer {
             entity("POINT", 4);
             num(10, 0), num(20, 50.2), pair(50, "180");
             if (spec.ruleLayer == 2)
-                for (auto [x, y] : {std::pair{100.0, 100.0}, {100.0, 0.0}}) entity("POINT", 2), num(10, x), num(20, y);
+                for (auto [x, y] : {std::pair{100.0, 100.0}, {100.0, 0.0}, {0.0, 0.0}, {0.0, 100.0}})
+                    entity("POINT", 2), num(10, x), num(20, y);
             text(spec.ruleLayer, 100, 100, "# 1");
             text(spec.ruleLayer, 100, 0, "# 2");
+            text(spec.ruleLayer, 0, 0, "# 3");  // the points between move with these
+            text(spec.ruleLayer, 0, 100, "# 3");
         }
         pair(0, "ENDBLK");
     }
@@ -111,7 +114,8 @@ struct Writer {
         char b[400];
         std::snprintf(b, sizeof b,
                       "ASTM/D13Proposal 1 Version: D 6673-04\nUNITS: %s\nSIZE LIST: S M L\nSAMPLE SIZE: M\n"
-                      "RULE: DELTA 1\n%.9f%s %.9f 0%s 0\n%.9f%s %.9f\nRULE: DELTA 2\n%.9f%s 0 0%s 0 %.9f%s 0\nEND\n",
+                      "RULE: DELTA 1\n%.9f%s %.9f 0%s 0\n%.9f%s %.9f\nRULE: DELTA 2\n%.9f%s 0 0%s 0 %.9f%s 0\n"
+                      "RULE: DELTA 3\n0 0 0 0 0 0\nEND\n",
                       spec.inch ? "ENGLISH" : "METRIC", -5 / u, c.c_str(), -5 / u, c.c_str(), 5 / u, c.c_str(),
                       5 / u, -5 / u, c.c_str(), c.c_str(), 5 / u, c.c_str());
         std::string r = b;
