@@ -11,6 +11,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <set>
 
 #include "platform/platform.h"
 #include "reader/epn_contour.h"
@@ -225,6 +226,15 @@ Shape take_apart(const Block& b, double mmPerUnit) {
         }
     }
     if (!s.hasOutline) return s;
+    // Beyond what an image holds; also keeps the matching below from
+    // growing with the square of a hostile file's size.
+    size_t linePoints = 0;
+    for (const Line& l : s.lines) linePoints += l.points.size();
+    if (open.size() > kMaxContourPoints || s.notches.size() > kMaxContourPoints ||
+        s.rules.size() > kMaxContourPoints + kMaxInternalPoints || linePoints > kMaxInternalPoints) {
+        s.status = reader::kEpnOutOfLimits;
+        return s;
+    }
     const double join = kJoinMm / mmPerUnit;
     if (haveClosed) {
         s.contour = std::move(closed);
@@ -720,6 +730,7 @@ DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules) {
         std::vector<Texts> texts;
     };
     std::vector<Group> groups;
+    std::map<std::string, size_t> groupOf;
     for (const Block& b : drawing.blocks) {
         Texts t;
         read_texts(b, t);
@@ -729,13 +740,11 @@ DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules) {
         });
         if (!outline) continue;
         const std::string key = to_cp850(trim(t.name), true);
-        auto g = std::find_if(groups.begin(), groups.end(), [&](const Group& x) { return x.key == key; });
-        if (g == groups.end()) {
-            groups.push_back({key, {}, {}});
-            g = groups.end() - 1;
-        }
-        g->blocks.push_back(&b);
-        g->texts.push_back(t);
+        const auto [at, added] = groupOf.emplace(key, groups.size());
+        if (added) groups.push_back({key, {}, {}});
+        Group& g = groups[at->second];
+        g.blocks.push_back(&b);
+        g.texts.push_back(t);
     }
     if (groups.empty()) {
         file.status = kDxfNoPieces;
@@ -758,9 +767,10 @@ DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules) {
             in.mmPerUnit = mmPerUnit;
             in.rulTenths = rulTenths;
             // Two blocks of one size.
-            for (size_t i = 0; i < g.texts.size(); ++i)
-                for (size_t j = 0; j < i; ++j)
-                    if (g.texts[i].size == g.texts[j].size) throw std::pair<int32_t, std::string>(kDxfSizeTwice, to_cp850(g.texts[i].size, false));
+            std::set<std::string> seenSizes;
+            for (const Texts& t : g.texts)
+                if (!seenSizes.insert(t.size).second)
+                    throw std::pair<int32_t, std::string>(kDxfSizeTwice, to_cp850(t.size, false));
             size_t baseBlock = 0;
             if (rules) {
                 in.rules = rules;
