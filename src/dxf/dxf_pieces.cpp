@@ -225,7 +225,10 @@ Shape take_apart(const Block& b, double mmPerUnit) {
             s.lines.push_back(std::move(l));
         }
     }
-    if (!s.hasOutline) return s;
+    if (!s.hasOutline) {
+        s.status = kDxfOpenOutline;  // no outline at all: nothing that closes
+        return s;
+    }
     // Beyond what an image holds; also keeps the matching below from
     // growing with the square of a hostile file's size.
     size_t linePoints = 0;
@@ -644,7 +647,7 @@ int32_t build_piece(const PieceInput& in, DxfPiece& out) {
             reader::put32(p + reader::kRuleHeaderLength + 8 * k + 4, static_cast<int32_t>(dy));
         }
     }
-    std::memcpy(p, body.data(), body.size());
+    if (!body.empty()) std::memcpy(p, body.data(), body.size());
 
     out.sizeCount = static_cast<int32_t>(sizeCount);
     out.contourPoints = static_cast<int32_t>(perimeter.size());
@@ -736,7 +739,7 @@ DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules) {
         read_texts(b, t);
         if (trim(t.name).empty()) continue;
         const bool outline = std::any_of(b.entities.begin(), b.entities.end(), [](const Entity& e) {
-            return e.kind == Kind::Polyline && e.layer == 1;
+            return e.kind == Kind::Polyline && e.layer == 1 && e.pointCount > 0;
         });
         if (!outline) continue;
         const std::string key = to_cp850(trim(t.name), true);
