@@ -279,7 +279,6 @@ struct PieceLine {
 };
 
 struct PieceInput {
-    std::string name;
     std::vector<const Block*> blocks;  // nest: one per size, in size order; else the base block
     std::vector<std::string> sizes;    // cp850
     int32_t baseIndex = 0;
@@ -678,6 +677,71 @@ std::vector<std::string> words(std::string_view s) {
     return out;
 }
 
+// The blocks of one piece, by name.
+struct Group {
+    std::string key;
+    std::vector<const Block*> blocks;
+    std::vector<Texts> texts;
+};
+
+// Which blocks give the piece's sizes and which is its base: the RUL
+// file's sizes and sample size, else the graded nest's blocks (in the
+// order of the style's size list where it has one), else the one block.
+// A status other than 0 refuses the piece (`size` the size concerned).
+int32_t piece_input(const Group& g, const Texts& style, const rul::RuleTable* rules, PieceInput& in,
+                    std::string& size) {
+    std::set<std::string> seenSizes;
+    for (const Texts& t : g.texts) {
+        if (seenSizes.insert(t.size).second) continue;
+        size = to_cp850(t.size, false);
+        return kDxfSizeTwice;
+    }
+    size_t baseBlock = 0;
+    if (rules) {
+        in.rules = rules;
+        for (const std::string& s : rules->sizes) in.sizes.push_back(to_cp850(s, false));
+        in.baseIndex = rules->sample_index();
+        if (in.baseIndex < 0) return kDxfNoRules;
+        for (size_t i = 0; i < g.texts.size(); ++i)
+            if (g.texts[i].size == rules->sampleSize) baseBlock = i;
+        in.blocks = {g.blocks[baseBlock]};
+    } else if (g.blocks.size() > 1) {
+        std::vector<size_t> order(g.blocks.size());
+        for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+        const std::vector<std::string> list = words(style.sizeList);
+        if (!list.empty()) {
+            auto rank = [&](size_t i) { return std::find(list.begin(), list.end(), g.texts[i].size) - list.begin(); };
+            std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return rank(a) < rank(b); });
+        }
+        // The base: the block with the rule texts and turn points, else
+        // the style's sample size, else the first.
+        std::optional<size_t> base;
+        for (size_t k = 0; k < order.size() && !base; ++k) {
+            const Shape s = take_apart(*g.blocks[order[k]], in.mmPerUnit);
+            if (!s.rules.empty() && s.turnPoints) base = k;
+        }
+        for (size_t k = 0; k < order.size() && !base; ++k)
+            if (!style.sampleSize.empty() && g.texts[order[k]].size == style.sampleSize) base = k;
+        in.baseIndex = static_cast<int32_t>(base.value_or(0));
+        for (size_t k : order) {
+            in.blocks.push_back(g.blocks[k]);
+            in.sizes.push_back(to_cp850(g.texts[k].size, false));
+        }
+        baseBlock = order[static_cast<size_t>(in.baseIndex)];
+    } else {
+        in.blocks = {g.blocks[0]};
+        in.sizes = {to_cp850(g.texts[0].size.empty() ? style.sampleSize : g.texts[0].size, false)};
+    }
+    in.texts = g.texts[baseBlock];
+    for (const std::string& s : in.sizes) {
+        if (s.size() <= 6) continue;
+        size = s;
+        return kDxfSizeNameTooLong;
+    }
+    if (in.sizes.size() > kMaxCount16) return reader::kEpnOutOfLimits;
+    return kDxfOk;
+}
+
 }  // namespace
 
 std::string reason_line(int32_t status, std::string_view name, std::string_view size) {
@@ -727,11 +791,6 @@ DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules) {
     if (rules && rules->units != rul::Units::None) rulTenths = rules->units == rul::Units::Inch ? 254 : 10;
 
     // The pieces: blocks with an outline and a piece name, by name.
-    struct Group {
-        std::string key;
-        std::vector<const Block*> blocks;
-        std::vector<Texts> texts;
-    };
     std::vector<Group> groups;
     std::map<std::string, size_t> groupOf;
     for (const Block& b : drawing.blocks) {
@@ -755,71 +814,24 @@ DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules) {
         return file;
     }
 
-    for (Group& g : groups) {
+    for (const Group& g : groups) {
         DxfPiece& out = file.pieces.emplace_back();
         out.name = g.key;
+        if (!known) add_note(out, "keine Einheit in der Datei; Millimeter angenommen");
+        if (out.name.size() > 20) {
+            fail(out, kDxfNameTooLong);
+            continue;
+        }
+        out.piece.pieceName = reader::make_field<20>(out.name);
         try {
-            if (!known) add_note(out, "keine Einheit in der Datei; Millimeter angenommen");
-            if (out.name.size() > 20) {
-                fail(out, kDxfNameTooLong);
-                continue;
-            }
-            out.piece.pieceName = reader::make_field<20>(out.name);
             PieceInput in;
-            in.name = out.name;
             in.mmPerUnit = mmPerUnit;
             in.rulTenths = rulTenths;
-            // Two blocks of one size.
-            std::set<std::string> seenSizes;
-            for (const Texts& t : g.texts)
-                if (!seenSizes.insert(t.size).second)
-                    throw std::pair<int32_t, std::string>(kDxfSizeTwice, to_cp850(t.size, false));
-            size_t baseBlock = 0;
-            if (rules) {
-                in.rules = rules;
-                for (const std::string& s : rules->sizes) in.sizes.push_back(to_cp850(s, false));
-                in.baseIndex = rules->sample_index();
-                if (in.baseIndex < 0) throw std::pair<int32_t, std::string>(kDxfNoRules, "");
-                for (size_t i = 0; i < g.texts.size(); ++i)
-                    if (g.texts[i].size == rules->sampleSize) baseBlock = i;
-                in.blocks = {g.blocks[baseBlock]};
-            } else if (g.blocks.size() > 1) {
-                // Sizes in the order of the style's size list, else of the blocks.
-                std::vector<size_t> order(g.blocks.size());
-                for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-                const std::vector<std::string> list = words(style.sizeList);
-                if (!list.empty()) {
-                    auto rank = [&](size_t i) {
-                        const auto it = std::find(list.begin(), list.end(), g.texts[i].size);
-                        return it - list.begin();
-                    };
-                    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return rank(a) < rank(b); });
-                }
-                // The base: the block with the rule texts and turn points, else the style's sample size.
-                std::optional<size_t> base;
-                for (size_t k = 0; k < order.size() && !base; ++k) {
-                    const Shape s = take_apart(*g.blocks[order[k]], mmPerUnit);
-                    if (!s.rules.empty() && s.turnPoints) base = k;
-                }
-                for (size_t k = 0; k < order.size() && !base; ++k)
-                    if (!style.sampleSize.empty() && g.texts[order[k]].size == style.sampleSize) base = k;
-                in.baseIndex = static_cast<int32_t>(base.value_or(0));
-                for (size_t k : order) {
-                    in.blocks.push_back(g.blocks[k]);
-                    in.sizes.push_back(to_cp850(g.texts[k].size, false));
-                }
-                baseBlock = order[static_cast<size_t>(in.baseIndex)];
-            } else {
-                in.blocks = {g.blocks[0]};
-                in.sizes = {to_cp850(g.texts[0].size.empty() ? style.sampleSize : g.texts[0].size, false)};
-            }
-            in.texts = g.texts[baseBlock];
-            for (const std::string& s : in.sizes)
-                if (s.size() > 6) throw std::pair<int32_t, std::string>(kDxfSizeNameTooLong, s);
-            if (in.sizes.size() > kMaxCount16) throw std::pair<int32_t, std::string>(reader::kEpnOutOfLimits, "");
-            build_piece(in, out);
-        } catch (const std::pair<int32_t, std::string>& refusal) {
-            fail(out, refusal.first, refusal.second);
+            std::string size;
+            if (const int32_t status = piece_input(g, style, rules, in, size); status != kDxfOk)
+                fail(out, status, size);
+            else
+                build_piece(in, out);
         } catch (const std::bad_alloc&) {
             fail(out, reader::kEpnOutOfLimits);
         }
