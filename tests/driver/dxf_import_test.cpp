@@ -35,6 +35,12 @@ TEST(DxfImport, EveryPieceOfAFileAndTheRefusedOnesSayWhy) {
     write_file(d.epn() + "/a.dxf", dxf(block("Gut", false, false) + block("Offen", true, false)));
     write_file(d.epn() + "/b.DXF", "\xEF\xBB\xBF" + dxf(block("zwei", false, true)));
     write_file(d.epn() + "/b.rul", "SIZE LIST: S M\nSAMPLE SIZE: M\nRULE: DELTA 1\n-5, -5 0, 0\nEND\n");
+    // teilarea epn shows the same before the import.
+    const RunResult look = run_program(TEILAREA_BINARY, {"epn", d.epn() + "/a.dxf"}, d.env());
+    EXPECT_EQ(look.exitCode, 1);
+    EXPECT_NE(look.out.find("   Teil 1/2: GUT\n   Teil: GUT\n"), std::string::npos) << look.out;
+    EXPECT_NE(look.out.find("   Teil 2/2: OFFEN\nFehler beim Konvertieren:    21\n"), std::string::npos);
+
     const RunResult r = d.run({"X:TEST", d.epn() + "/*.*", "/l"});
     const std::string& out = r.out;
     const std::string refused =
