@@ -56,8 +56,8 @@ struct DxfFile {
 };
 
 // Converts a drawing. `rules` is the style's RUL table, null when there is
-// none; `rulMissing` says a RUL file was looked for and not found or not
-// readable.
+// none (or it could not be read): a piece of one block with rule texts is
+// then refused (status 26).
 DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules);
 
 // Reads the DXF file at `path` and its RUL file: `<stem>.rul` in any case
