@@ -305,24 +305,30 @@ void add_note(DxfPiece& out, std::string text) {
         out.notes.push_back(line);
 }
 
-// The k-th line of a layer in a shape (grain and mirror line by their layer).
-const Line* nth_line(const Shape& s, int32_t layer, size_t k) {
-    if (layer == 7) return s.grain ? &*s.grain : nullptr;
-    if (layer == 6) return s.mirror ? &*s.mirror : nullptr;
-    for (const Line& l : s.lines)
-        if (l.layer == layer && k-- == 0) return &l;
-    return nullptr;
-}
+// A shape's lines by layer, so that the k-th line of a layer is found at
+// once (the grain line and the mirror line under their layers).
+struct LineIndex {
+    std::map<int32_t, std::vector<const Line*>> layers;
+    explicit LineIndex(const Shape& s) {
+        if (s.grain) layers[7].push_back(&*s.grain);
+        if (s.mirror) layers[6].push_back(&*s.mirror);
+        for (const Line& l : s.lines) layers[l.layer].push_back(&l);
+    }
+    const Line* nth(int32_t layer, size_t k) const {
+        const auto it = layers.find(layer);
+        return it == layers.end() || k >= it->second.size() ? nullptr : it->second[k];
+    }
+};
 
-PieceLine piece_line(const Line& base, size_t k, char type, const std::vector<Shape>& shapes,
+PieceLine piece_line(const Line& base, size_t k, char type, const std::vector<LineIndex>& shapes,
                      DxfPiece& out) {
     PieceLine pl;
     pl.type = type;
     for (const Vec& v : base.points) pl.points.push_back(Graded{v, {}, -1, false, false, 0, {}});
     if (shapes.empty()) return pl;
     std::vector<const Line*> match;
-    for (const Shape& s : shapes) {
-        const Line* l = nth_line(s, base.layer, k);
+    for (const LineIndex& s : shapes) {
+        const Line* l = s.nth(base.layer, k);
         if (!l || l->points.size() != base.points.size()) {
             add_note(out, std::string(line_name(base.layer)) + " nicht in allen Gr\x94\xE1" "en; nicht gradiert");
             return pl;
@@ -343,6 +349,7 @@ Graded* nearest(std::vector<Graded*>& all, Vec at, double limit) {
         if (d <= bestD && (!best || d < bestD)) {
             best = g;
             bestD = d;
+            if (d == 0) break;  // none nearer; the first of several at one place
         }
     }
     return best;
@@ -470,12 +477,14 @@ int32_t build_piece(const PieceInput& in, DxfPiece& out) {
         for (const Shape& s : shapes) g.inSizes.push_back(s.contour[i]);
         contour.push_back(std::move(g));
     }
+    std::vector<LineIndex> sizeLines;
+    for (const Shape& s : shapes) sizeLines.emplace_back(s);
     std::vector<PieceLine> lines;
-    if (base.grain) lines.push_back(piece_line(*base.grain, 0, 'G', shapes, out));
+    if (base.grain) lines.push_back(piece_line(*base.grain, 0, 'G', sizeLines, out));
     const bool mirrored = base.mirror.has_value();
-    if (mirrored) lines.push_back(piece_line(*base.mirror, 0, 'M', shapes, out));
+    if (mirrored) lines.push_back(piece_line(*base.mirror, 0, 'M', sizeLines, out));
     std::map<int32_t, size_t> perLayer;
-    for (const Line& l : base.lines) lines.push_back(piece_line(l, perLayer[l.layer]++, ' ', shapes, out));
+    for (const Line& l : base.lines) lines.push_back(piece_line(l, perLayer[l.layer]++, ' ', sizeLines, out));
 
     // Notches, to the contour point they lie on (the closing repeat aside).
     const double notchLimit = kNotchMm / in.mmPerUnit;
