@@ -1,10 +1,12 @@
-// teilarea epn: reads EPN files exactly as the importer does, without an
-// area, and shows what it would store or why it would not.
+// teilarea epn: reads EPN files (and AAMA-DXF / ASTM files, recognised by
+// their content) exactly as the importer does, without an area, and shows
+// what it would store or why it would not.
 #include <cstdio>
 
 #include "area_tool/output.h"
 #include "area_tool/tool.h"
 #include "driver/reasons.h"
+#include "dxf/dxf_pieces.h"
 #include "platform/platform.h"
 #include "reader/epn_reader.h"
 #include "reader/piece_image.h"
@@ -58,6 +60,43 @@ std::vector<std::string> expand(const std::string& arg) {
     return files;
 }
 
+void conversion_failed(int32_t status, const std::string& reason) {
+    char line[64];
+    std::snprintf(line, sizeof line, "Fehler beim Konvertieren:%6d", static_cast<int>(status));
+    console_line(line);
+    console_line(reason);
+}
+
+void warnings(int32_t reversed, int32_t rotated) {
+    if (reversed == 1) console_line("   Achtung: Umlaufsinn der Kontur ge\x84ndert.");
+    if (rotated == 1) console_line("   Achtung: Fadenlauf nach rechts gedreht.");
+}
+
+// Every piece of a DXF file, as the importer would take it.
+bool show_dxf(const std::string& path) {
+    const dxf::DxfFile file = dxf::read_dxf_file(path);
+    if (file.status != dxf::kDxfOk) {
+        conversion_failed(file.status, file.reason);
+        return false;
+    }
+    if (!file.rulPath.empty()) platform::console_name_line("   RUL-Datei: ", file.rulPath);
+    bool all = true;
+    const size_t m = file.pieces.size();
+    for (size_t k = 0; k < m; ++k) {
+        const dxf::DxfPiece& p = file.pieces[k];
+        console_line("   Teil " + std::to_string(k + 1) + "/" + std::to_string(m) + ": " + console_text(p.name));
+        if (p.status != dxf::kDxfOk) {
+            conversion_failed(p.status, p.reason);
+            all = false;
+        } else {
+            describe_piece(p.piece);
+            warnings(p.contourReversed, p.grainRotated);
+        }
+        for (const std::string& note : p.notes) console_line(note);
+    }
+    return all;
+}
+
 }  // namespace
 
 int run_epn(const std::vector<std::string>& arguments) {
@@ -67,22 +106,23 @@ int run_epn(const std::vector<std::string>& arguments) {
     for (const std::string& arg : arguments)
         for (const std::string& f : expand(arg)) files.push_back(f);
     for (const std::string& path : files) {
+        if (dxf::is_rul_name(path)) continue;  // read with its DXF file
         platform::console_name_line("Datei: ", path);
+        if (dxf::file_looks_like_dxf(path)) {
+            if (!show_dxf(path)) status = kExitProblems;
+            continue;
+        }
         int32_t reversed = 0, rotated = 0;
         const int32_t read =
             reader::epn_read(path.data(), static_cast<int32_t>(path.size()), reversed, rotated, piece);
         if (read != 0) {
-            char line[64];
-            std::snprintf(line, sizeof line, "Fehler beim Konvertieren:%6d", static_cast<int>(read));
-            console_line(line);
-            console_line(driver::conversion_reason_line(read, piece));
+            conversion_failed(read, driver::conversion_reason_line(read, piece));
             status = kExitProblems;
             continue;
         }
         if (piece.baseSizeLine != 0) console_line(driver::base_size_warning(piece));
         describe_piece(piece);
-        if (reversed == 1) console_line("   Achtung: Umlaufsinn der Kontur ge\x84ndert.");
-        if (rotated == 1) console_line("   Achtung: Fadenlauf nach rechts gedreht.");
+        warnings(reversed, rotated);
     }
     platform::console_flush();
     return status;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "driver/reasons.h"
+#include "dxf/dxf_pieces.h"
 #include "platform/platform.h"
 #include "reader/epn_reader.h"
 #include "util/fileops.h"
@@ -132,6 +134,7 @@ struct Run {
     std::set<std::string> seen;  // files taken already (identity keys)
     reader::Piece piece;
     writer::AreaRun areaRun;  // what the run knows of its area
+    std::map<std::string, bool> rulFiles;  // RUL files read: true while every DXF file using them was deleted (/l)
 };
 
 // "text" followed by the number right-aligned in six columns.
@@ -509,16 +512,115 @@ bool first_sight(Run& run, const std::string& path) {
     return run.seen.insert(key).second;
 }
 
+// ---- AAMA-DXF / ASTM files: every piece of the file is one piece of the run.
+
+// Stores the piece read into run.piece as its EPN counterpart does: the
+// lock, the existing piece, the question, the store. True when stored.
+bool store_dxf_piece(Run& run) {
+    Switches& sw = run.cmd.switches;
+    writer::PieceName name = run.piece.pieceName;
+    auto h = util::siglen(name.data(), static_cast<int32_t>(name.size()));
+    std::fill(name.begin() + h, name.end(), '\0');
+    const std::string shown(shown_name(name));
+    if (platform::interrupted()) {
+        ++run.counts.failed;
+        return false;
+    }
+    if (!take_lock(run)) {
+        run.stopped = true;
+        return false;
+    }
+    bool exists = !sw.replaceExisting && writer::epn_ctl_find(run.cmd.area, name, run.areaRun) != 0;
+    if (sw.askBeforeReplace && exists && overwrite_dialogue(run, shown)) exists = false;
+    if (platform::interrupted()) {
+        ++run.counts.failed;
+        return false;
+    }
+    if (!sw.replaceExisting && exists) {
+        ++run.counts.skipped;
+        if (!sw.quiet) console_line("   Teil =>" + shown + "<= \x81" "bergangen. Es existiert schon.");
+        return false;
+    }
+    if (!lock_still_ours(run) || !store_piece(run, name)) {
+        ++run.counts.failed;
+        if (!run.lockLost) report_failure(run, shown);
+        return false;
+    }
+    ++run.counts.imported;
+    run.anyImported = true;
+    console_line("   Teil importiert als:" + shown);
+    return true;
+}
+
+void convert_dxf(Run& run, const std::string& path) {
+    const Switches& sw = run.cmd.switches;
+    dxf::DxfFile file = dxf::read_dxf_file(path);
+    if (file.status != dxf::kDxfOk) {
+        ++run.counts.failed;
+        if (!sw.quiet) {
+            console_line(with_status("Fehler beim Konvertieren:", file.status));
+            console_line(file.reason);
+        }
+        return;
+    }
+    const bool lastFile = run.lastFile;
+    const size_t m = file.pieces.size();
+    bool all = true;
+    for (size_t k = 0; k < m && !run.stopped; ++k) {
+        dxf::DxfPiece& p = file.pieces[k];
+        if (!sw.quiet)
+            console_line("   Teil " + std::to_string(k + 1) + "/" + std::to_string(m) + ": " + p.name);
+        run.lastFile = lastFile && k + 1 == m;
+        bool stored = false;
+        if (p.status != dxf::kDxfOk) {
+            ++run.counts.failed;
+            if (!sw.quiet) {
+                console_line(with_status("Fehler beim Konvertieren:", p.status));
+                console_line(p.reason);
+            }
+        } else {
+            if (p.contourReversed == 1) console_line("   Achtung: Umlaufsinn der Kontur ge\x84ndert.");
+            if (p.grainRotated == 1) console_line("   Achtung: Fadenlauf nach rechts gedreht.");
+            run.piece.pieceName = p.piece.pieceName;
+            run.piece.image.swap(p.piece.image);
+            stored = store_dxf_piece(run);
+        }
+        all = all && stored;
+        if (!sw.quiet)
+            for (const std::string& note : p.notes) console_line(note);
+        if (platform::interrupted()) {
+            all = false;
+            break;
+        }
+    }
+    if (!file.rulPath.empty()) {
+        auto [it, added] = run.rulFiles.emplace(file.rulPath, true);
+        it->second = it->second && all;
+    }
+    if (all && sw.deleteAfterImport) util::FTNFDE(path);
+}
+
+// With /l: the RUL files whose DXF files were all deleted.
+void delete_rul_files(Run& run) {
+    if (!run.cmd.switches.deleteAfterImport) return;
+    for (const auto& [path, allDeleted] : run.rulFiles)
+        if (allDeleted) util::FTNFDE(path);
+}
+
+// ---- end of AAMA-DXF / ASTM files
+
 // One entry of the search: convert the EPN file and store its piece.
 void convert_entry(Run& run, const util::Fns4Entry& entry) {
     if (entry.attributes & platform::kAttrDirectory) return;
     std::string path = run.directoryPart + entry_file_name(entry);
     if (path.size() > kPatternCapacity) path.resize(kPatternCapacity);
+    if (dxf::is_rul_name(path)) return;  // read with its DXF file, never on its own
     if (!first_sight(run, path)) return;
     Switches& sw = run.cmd.switches;
     run.filePath = path;
     run.fileTold = false;
     if (!sw.quiet) platform::console_name_line("Konvertiere Datei:", path);
+    if (dxf::file_looks_like_dxf(path)) return convert_dxf(run, path);
 
     int32_t reversed = 0, rotated = 0;
     int32_t status = reader::epn_read(path.data(), static_cast<int32_t>(path.size()), reversed, rotated,
@@ -641,6 +743,7 @@ int conversion_run(Run& run) {
         if (import_argument(run, run.cmd.files[k], k + 1 == run.cmd.files.size())) anyMatch = true;
         if (run.stopped || platform::interrupted()) break;
     }
+    delete_rul_files(run);
     run.filePath.clear();
     // No file at all: the arguments that named none were all there was.
     const bool onlyUnmatched = run.counts.unmatched > 0 && run.counts.found() == run.counts.unmatched;

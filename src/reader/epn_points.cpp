@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <iterator>
+#include "reader/piece_image.h"
 
 namespace teilimp::reader {
 
@@ -202,6 +203,31 @@ int32_t make_rule_point(const EpnPoint& p, uint8_t* record) {
 
 int32_t make_point_record(const EpnPoint& p, uint8_t* record) {
     return encode_point(model_point(p), record);
+}
+
+int64_t build_model_points(const std::vector<EpnPoint>& perimeter, const std::vector<EpnPoint>& internal,
+                     PieceModel& m) {
+    int64_t bytes = 0;
+    m.contour.clear();
+    m.contour.reserve(perimeter.size());
+    for (const EpnPoint& p : perimeter) {
+        m.contour.push_back(model_point(p));
+        bytes += record_length(m.contour.back());
+    }
+    m.lines.clear();
+    ModelLine current;
+    int64_t lineBytes = kLineHeaderLength;
+    for (const EpnPoint& p : internal) {
+        current.points.push_back(model_point(p));
+        lineBytes += record_length(current.points.back());
+        if (p.lineFlag == 'N') continue;
+        current.type = p.pointType;
+        m.lines.push_back(std::move(current));
+        current = ModelLine{};
+        bytes += lineBytes;
+        lineBytes = kLineHeaderLength;
+    }
+    return bytes;
 }
 
 }  // namespace teilimp::reader

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "reader/piece_model.h"
 
@@ -38,6 +39,15 @@ bool has_direction(const EpnPoint& p);
 // with its notch direction in thousandths where its notch takes one, a
 // point without rule with its "C" mark.
 ModelPoint model_point(const EpnPoint& p);
+
+// Fills the model's contour and internal lines from the point tables of a
+// piece in the normal form: the perimeter points in order, the internal
+// points joined into lines as the EPN format joins them (a line ends at a
+// point whose line flag is not "N", which gives the line its type; a last
+// line whose final point continues is never closed and is left out).
+// Returns the bytes their records take in the image, line headers included.
+int64_t build_model_points(const std::vector<EpnPoint>& perimeter, const std::vector<EpnPoint>& internal,
+                           PieceModel& m);
 
 // Length of the point's record: 14, 15 or 16 bytes for a point without
 // rule, 20, 21, 22, 28 or 29 for a rule point.

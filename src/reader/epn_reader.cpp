@@ -144,33 +144,6 @@ int32_t read_trailer(LineCursor& lines, TrailerLine& t) {
     return kEpnOk;
 }
 
-// The contour and the internal lines of the model. A last line whose final
-// point continues ("N") is never closed and is left out. Returns the bytes
-// of their records and line headers in the image.
-int64_t build_points(const std::vector<EpnPoint>& perimeter, const std::vector<EpnPoint>& internal,
-                     PieceModel& m) {
-    int64_t bytes = 0;
-    m.contour.clear();
-    m.contour.reserve(perimeter.size());
-    for (const EpnPoint& p : perimeter) {
-        m.contour.push_back(model_point(p));
-        bytes += record_length(m.contour.back());
-    }
-    m.lines.clear();
-    ModelLine current;
-    int64_t lineBytes = kLineHeaderLength;
-    for (const EpnPoint& p : internal) {
-        current.points.push_back(model_point(p));
-        lineBytes += record_length(current.points.back());
-        if (p.lineFlag == 'N') continue;
-        current.type = p.pointType;
-        m.lines.push_back(std::move(current));
-        current = ModelLine{};
-        bytes += lineBytes;
-        lineBytes = kLineHeaderLength;
-    }
-    return bytes;
-}
 
 struct SizeTable {
     int32_t count = 0;                         // the sizes the trailer names
@@ -302,7 +275,7 @@ int32_t Reading::run(int32_t& contourReversed, int32_t& grainRotated, Piece& pie
 
     allocStatus = kEpnNoSectionBuffers;
     PieceModel& m = piece.model;
-    const int64_t pointBytes = build_points(perimeter, internal, m);
+    const int64_t pointBytes = build_model_points(perimeter, internal, m);
     perimeter = {};
     internal = {};
 

@@ -1,0 +1,895 @@
+// From blocks to pieces. Each block is first taken apart in its own units
+// (outline, lines, notches, rule texts); a piece's blocks are then matched
+// size by size, every value converted to stored tenths once (rounded half
+// away from zero, a size's offset from the base size rounded as a whole),
+// and the piece built as EPN point tables, so that the normal form and the
+// image are the EPN reader's own.
+#include "dxf/dxf_pieces.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <set>
+
+#include "platform/platform.h"
+#include "reader/epn_contour.h"
+#include "reader/piece_image.h"
+#include "rul/read_text.h"
+
+namespace teilimp::dxf {
+
+namespace {
+
+using exchange::iequals;
+using exchange::istarts_with;
+using exchange::trim;
+
+constexpr size_t kMaxContourPoints = 10000;
+constexpr size_t kMaxInternalPoints = 20000;
+constexpr size_t kMaxCount16 = 32767;
+constexpr int64_t kMaxImageLength = int64_t{256} * 1024 * 1024;
+
+// A stored text field: cut to N, blanks at its end dropped, NUL-padded.
+template <size_t N>
+std::array<char, N> stored_field(std::string_view text) {
+    std::array<char, N> f = reader::make_field<N>(text);
+    for (size_t i = N; i > 0 && (f[i - 1] == ' ' || f[i - 1] == '\0'); --i) f[i - 1] = '\0';
+    return f;
+}
+
+constexpr double kJoinMm = 0.05;   // ends of outline pieces that meet
+constexpr double kNotchMm = 0.5;   // notch to its contour point
+constexpr double kRuleTextMm = 0.5;
+
+// Code page 850 of the Latin-1 bytes 0x80-0xFF ('?' where it has none).
+constexpr uint8_t kLatin1To850[128] = {
+    0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F,
+    0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F,
+    0xFF, 0xAD, 0xBD, 0x9C, 0xCF, 0xBE, 0xDD, 0xF5, 0xF9, 0xB8, 0xA6, 0xAE, 0xAA, 0xF0, 0xA9, 0xEE,
+    0xF8, 0xF1, 0xFD, 0xFC, 0xEF, 0xE6, 0xF4, 0xFA, 0xF7, 0xFB, 0xA7, 0xAF, 0xAC, 0xAB, 0xF3, 0xA8,
+    0xB7, 0xB5, 0xB6, 0xC7, 0x8E, 0x8F, 0x92, 0x80, 0xD4, 0x90, 0xD2, 0xD3, 0xDE, 0xD6, 0xD7, 0xD8,
+    0xD1, 0xA5, 0xE3, 0xE0, 0xE2, 0xE5, 0x99, 0x9E, 0x9D, 0xEB, 0xE9, 0xEA, 0x9A, 0xED, 0xE8, 0xE1,
+    0x85, 0xA0, 0x83, 0xC6, 0x84, 0x86, 0x91, 0x87, 0x8A, 0x82, 0x88, 0x89, 0x8D, 0xA1, 0x8C, 0x8B,
+    0xD0, 0xA4, 0x95, 0xA2, 0x93, 0xE4, 0x94, 0xF6, 0x9B, 0x97, 0xA3, 0x96, 0x81, 0xEC, 0xE7, 0x98,
+};
+
+// Latin-1 bytes in code page 850 (upper-cased first where asked); control
+// bytes become '?'.
+std::string to_cp850(std::string_view latin1, bool upper) {
+    std::string out;
+    out.reserve(latin1.size());
+    for (char ch : latin1) {
+        auto c = static_cast<uint8_t>(ch);
+        if (upper && c >= 'a' && c <= 'z') c = static_cast<uint8_t>(c - 32);
+        else if (upper && c >= 0xE0 && c <= 0xFE && c != 0xF7) c = static_cast<uint8_t>(c - 32);
+        if (c < 0x20 || c == 0x7F) c = '?';
+        else if (c >= 0x80) c = kLatin1To850[c - 0x80];
+        out.push_back(static_cast<char>(c));
+    }
+    return out;
+}
+
+double dist(Vec a, Vec b) { return std::hypot(a.x - b.x, a.y - b.y); }
+
+// The value of a "Label: value" text when it begins with one of the labels.
+bool label_value(std::string_view text, std::string_view label, std::string& value) {
+    const std::string_view t = trim(text);
+    if (!istarts_with(t, label)) return false;
+    std::string_view rest = trim(t.substr(label.size()));
+    if (rest.empty() || rest.front() != ':') return false;
+    value = std::string(trim(rest.substr(1)));
+    return true;
+}
+
+bool rule_text(std::string_view text, int32_t& n) {
+    const std::string_view t = trim(text);
+    return !t.empty() && t.front() == '#' && exchange::parse_int(t.substr(1), n);
+}
+
+struct Texts {
+    std::string name, size, category, annotation, units, sampleSize, ruleTable, sizeList;
+};
+
+void read_texts(const Block& b, Texts& t) {
+    for (const Entity& e : b.entities) {
+        if (e.kind != Kind::Text) continue;
+        const std::string_view s = b.text_of(e);
+        std::string v;
+        if (label_value(s, "Piece Name", v)) t.name = v;
+        else if (label_value(s, "Sample Size", v)) { if (t.size.empty()) t.size = v; t.sampleSize = v; }
+        else if (label_value(s, "Size List", v)) t.sizeList = v;
+        else if (label_value(s, "Size", v)) t.size = v;
+        else if (label_value(s, "Category", v)) t.category = v;
+        else if (label_value(s, "Annotation", v)) t.annotation = v;
+        else if (label_value(s, "Units", v)) t.units = v;
+        else if (label_value(s, "Grade Rule Table", v)) t.ruleTable = v;
+    }
+}
+
+// ------------------------------------------------------------ one block
+
+struct Notch {
+    Vec at;
+    bool hasAngle = false;
+    double angle = 0;
+};
+
+struct RuleText {
+    int32_t number = 0;
+    Vec at;
+};
+
+struct Line {
+    int32_t layer = 0;
+    std::vector<Vec> points;
+};
+
+struct LeftOut {
+    const char* kind;
+    int32_t layer;
+    uint32_t count;
+};
+
+struct Shape {
+    int32_t status = kDxfOk;
+    std::vector<Vec> contour;  // its last point repeats the first
+    std::optional<Line> grain, mirror, gradeReference;
+    std::vector<Line> lines;   // layers 8, 11, 14 and drill holes (13), in block order
+    std::vector<Notch> notches;
+    std::vector<RuleText> rules;
+    bool turnPoints = false;
+    std::vector<LeftOut> leftOut;
+    bool hasOutline = false;
+};
+
+const char* left_out_kind(int32_t layer, bool ourText) {
+    if (layer == 9) return "Streifen";
+    if (layer == 10) return "Karo";
+    if (layer == 12) return "Schneideanweisung";
+    if (layer == 15 && !ourText) return "Anmerkung";
+    if (layer >= 84 && layer <= 87) return "Pr\x81" "fkurve";
+    return nullptr;
+}
+
+void count_left_out(Shape& s, const char* kind, int32_t layer) {
+    for (LeftOut& l : s.leftOut)
+        if (l.layer == layer) {
+            l.count += 1;
+            return;
+        }
+    s.leftOut.push_back({kind, layer, 1});
+}
+
+// Joins the outline: one closed polyline, or open ones that run end to end
+// (in any direction).
+int32_t join_outline(std::vector<std::vector<Vec>>& open, std::vector<Vec>& out, double join) {
+    out = std::move(open.front());
+    std::vector<bool> used(open.size(), false);
+    used[0] = true;
+    for (size_t placed = 1; placed < open.size(); ++placed) {
+        bool found = false;
+        for (size_t i = 1; i < open.size() && !found; ++i) {
+            if (used[i] || open[i].empty()) continue;
+            std::vector<Vec>& next = open[i];
+            if (dist(next.back(), out.back()) <= join) std::reverse(next.begin(), next.end());
+            if (dist(next.front(), out.back()) > join) continue;
+            out.insert(out.end(), next.begin() + 1, next.end());
+            used[i] = found = true;
+        }
+        if (!found) return kDxfOpenOutline;
+    }
+    if (out.size() < 2 || dist(out.front(), out.back()) > join) return kDxfOpenOutline;
+    out.back() = out.front();
+    return kDxfOk;
+}
+
+Shape take_apart(const Block& b, double mmPerUnit) {
+    Shape s;
+    std::vector<std::vector<Vec>> open;
+    std::vector<Vec> closed;
+    bool haveClosed = false;
+    for (const Entity& e : b.entities) {
+        const std::span<const Vec> pts = b.points_of(e);
+        const int32_t layer = e.layer;
+        if (e.kind == Kind::Text) {
+            int32_t n = 0;
+            if (rule_text(b.text_of(e), n)) {
+                s.rules.push_back({n, pts[0]});
+                continue;
+            }
+            const bool ours = istarts_with(b.text_of(e), "TEILIMP ");
+            if (const char* kind = left_out_kind(layer, ours)) count_left_out(s, kind, layer);
+            continue;
+        }
+        if (const char* kind = left_out_kind(layer, false)) {
+            count_left_out(s, kind, layer);
+            continue;
+        }
+        if (e.kind == Kind::Point) {
+            if (layer == 4 || (layer >= 80 && layer <= 83)) s.notches.push_back({pts[0], e.hasAngle, e.angle});
+            else if (layer == 13) s.lines.push_back({13, {pts[0]}});
+            else if (layer == 2) s.turnPoints = true;
+            continue;
+        }
+        if (pts.empty()) continue;
+        if (layer == 1 && e.kind == Kind::Polyline) {
+            s.hasOutline = true;
+            if (e.closed && !haveClosed) {
+                closed.assign(pts.begin(), pts.end());
+                haveClosed = true;
+            } else if (!e.closed) {
+                open.emplace_back(pts.begin(), pts.end());
+            }
+        } else if (layer == 7 && !s.grain && pts.size() >= 2) {
+            s.grain = Line{7, {pts.front(), pts.back()}};
+        } else if (layer == 5 && !s.gradeReference && pts.size() >= 2) {
+            s.gradeReference = Line{5, {pts.front(), pts.back()}};
+        } else if (layer == 6 && !s.mirror && pts.size() >= 2) {
+            s.mirror = Line{6, {pts.front(), pts.back()}};
+        } else if (layer == 8 || layer == 11 || layer == 14) {
+            Line l{layer, {pts.begin(), pts.end()}};
+            if (e.kind == Kind::Polyline && e.closed && pts.size() > 2) l.points.push_back(pts[0]);
+            s.lines.push_back(std::move(l));
+        }
+    }
+    if (!s.hasOutline) {
+        s.status = kDxfOpenOutline;  // no outline at all: nothing that closes
+        return s;
+    }
+    // Beyond what an image holds; also keeps the matching below from
+    // growing with the square of a hostile file's size.
+    size_t linePoints = 0;
+    for (const Line& l : s.lines) linePoints += l.points.size();
+    if (open.size() > kMaxContourPoints || s.notches.size() > kMaxContourPoints ||
+        s.rules.size() > kMaxContourPoints + kMaxInternalPoints || linePoints > kMaxInternalPoints) {
+        s.status = reader::kEpnOutOfLimits;
+        return s;
+    }
+    const double join = kJoinMm / mmPerUnit;
+    if (haveClosed) {
+        s.contour = std::move(closed);
+        if (s.contour.size() < 2 || dist(s.contour.front(), s.contour.back()) > join)
+            s.contour.push_back(s.contour.front());
+        else
+            s.contour.back() = s.contour.front();
+    } else {
+        s.status = join_outline(open, s.contour, join);
+    }
+    return s;
+}
+
+
+// ------------------------------------------------------------ the piece
+
+bool to_tenths(double value, double tenthsPerUnit, int32_t& out) {
+    const double v = std::round(value * tenthsPerUnit);  // halves away from zero
+    if (!(std::fabs(v) <= 2147483647.0)) return false;
+    out = static_cast<int32_t>(v);
+    return true;
+}
+
+// One point of the piece, with where it lies in every size (nest) and its
+// rule text's number (RUL).
+struct Graded {
+    Vec at;
+    std::vector<Vec> inSizes;  // empty: not graded from the nest
+    int32_t fileRule = -1;
+    bool notch = false;
+    bool hasAngle = false;
+    double angle = 0;
+    std::vector<reader::XY> preset;  // offsets given beforehand (interpolated)
+};
+
+struct PieceLine {
+    char type = ' ';
+    std::vector<Graded> points;
+};
+
+struct PieceInput {
+    std::vector<const Block*> blocks;  // nest: one per size, in size order; else the base block
+    std::vector<std::string> sizes;    // cp850
+    int32_t baseIndex = 0;
+    const rul::RuleTable* rules = nullptr;
+    double mmPerUnit = 1;  // of the DXF
+    double rulTenths = 10; // tenths per RUL unit
+    Texts texts;           // the base block's
+};
+
+const char* line_name(int32_t layer) {
+    switch (layer) {
+    case 7: return "Fadenlauf";
+    case 6: return "Spiegellinie";
+    case 11: return "Ausschnitt (Schicht 11)";
+    case 13: return "Bohrloch (Schicht 13)";
+    case 14: return "N\x84hlinie (Schicht 14)";
+    default: return "Innenlinie (Schicht 8)";
+    }
+}
+
+void add_note(DxfPiece& out, std::string text) {
+    const std::string line = "   Hinweis: " + std::move(text);
+    if (std::find(out.notes.begin(), out.notes.end(), line) == out.notes.end())
+        out.notes.push_back(line);
+}
+
+// A shape's lines by layer, so that the k-th line of a layer is found at
+// once (the grain line and the mirror line under their layers).
+struct LineIndex {
+    std::map<int32_t, std::vector<const Line*>> layers;
+    explicit LineIndex(const Shape& s) {
+        if (s.grain) layers[7].push_back(&*s.grain);
+        if (s.mirror) layers[6].push_back(&*s.mirror);
+        for (const Line& l : s.lines) layers[l.layer].push_back(&l);
+    }
+    const Line* nth(int32_t layer, size_t k) const {
+        const auto it = layers.find(layer);
+        return it == layers.end() || k >= it->second.size() ? nullptr : it->second[k];
+    }
+};
+
+PieceLine piece_line(const Line& base, size_t k, char type, const std::vector<LineIndex>& shapes,
+                     DxfPiece& out) {
+    PieceLine pl;
+    pl.type = type;
+    for (const Vec& v : base.points) pl.points.push_back(Graded{v, {}, -1, false, false, 0, {}});
+    if (shapes.empty()) return pl;
+    std::vector<const Line*> match;
+    for (const LineIndex& s : shapes) {
+        const Line* l = s.nth(base.layer, k);
+        if (!l || l->points.size() != base.points.size()) {
+            add_note(out, std::string(line_name(base.layer)) + " nicht in allen Gr\x94\xE1" "en; nicht gradiert");
+            return pl;
+        }
+        match.push_back(l);
+    }
+    for (size_t i = 0; i < pl.points.size(); ++i)
+        for (const Line* l : match) pl.points[i].inSizes.push_back(l->points[i]);
+    return pl;
+}
+
+// The point nearest to `at` within `limit` (in DXF units), or null.
+Graded* nearest(std::vector<Graded*>& all, Vec at, double limit) {
+    Graded* best = nullptr;
+    double bestD = limit;
+    for (Graded* g : all) {
+        const double d = dist(g->at, at);
+        if (d <= bestD && (!best || d < bestD)) {
+            best = g;
+            bestD = d;
+            if (d == 0) break;  // none nearer; the first of several at one place
+        }
+    }
+    return best;
+}
+
+using Offsets = std::vector<reader::XY>;
+
+struct OffsetsLess {
+    bool operator()(const Offsets& a, const Offsets& b) const {
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                            [](reader::XY u, reader::XY v) {
+                                                return u.x != v.x ? u.x < v.x : u.y < v.y;
+                                            });
+    }
+};
+
+// The offsets of a point in every size, in tenths; false on overflow.
+bool offsets_of(const Graded& g, const PieceInput& in, const Shape& base, Offsets& out) {
+    const size_t n = in.sizes.size();
+    out.assign(n, reader::XY{});
+    if (!g.preset.empty()) {
+        out = g.preset;
+        return true;
+    }
+    const double tenths = 10 * in.mmPerUnit;
+    if (!g.inSizes.empty()) {
+        for (size_t s = 0; s < n; ++s)
+            if (!to_tenths(g.inSizes[s].x - g.at.x, tenths, out[s].x) ||
+                !to_tenths(g.inSizes[s].y - g.at.y, tenths, out[s].y))
+                return false;
+        return true;
+    }
+    if (!in.rules || g.fileRule < 0) return true;
+    const rul::Rule* r = in.rules->find(g.fileRule);
+    if (!r) return true;  // checked before
+    // The rule's x axis is the grade reference line's direction.
+    double c = 1, sn = 0;
+    if (base.gradeReference) {
+        const Vec a = base.gradeReference->points[0], b = base.gradeReference->points[1];
+        const double len = dist(a, b);
+        if (len > 0) {
+            c = (b.x - a.x) / len;
+            sn = (b.y - a.y) / len;
+        }
+    }
+    for (size_t s = 0; s < n; ++s) {
+        const double dx = r->deltas[s].dx * c - r->deltas[s].dy * sn;
+        const double dy = r->deltas[s].dx * sn + r->deltas[s].dy * c;
+        if (!to_tenths(dx, in.rulTenths, out[s].x) || !to_tenths(dy, in.rulTenths, out[s].y))
+            return false;
+    }
+    return true;
+}
+
+// Contour points without a rule of their own move with their neighbours
+// that have one, in proportion to the distance along the contour (as pattern
+// systems grade the points between two rule points); without this a curve
+// point would stay where it is while the points around it move.
+bool interpolate_contour(std::vector<Graded>& contour, const PieceInput& in, const Shape& base) {
+    if (contour.size() < 3) return true;
+    const size_t n = contour.size() - 1;  // the last point repeats the first
+    std::vector<Offsets> own(n);
+    std::vector<size_t> ruled;
+    for (size_t i = 0; i < n; ++i) {
+        if (contour[i].fileRule < 0) continue;
+        if (!offsets_of(contour[i], in, base, own[i])) return false;
+        ruled.push_back(i);
+    }
+    if (ruled.empty()) return true;
+    // Arc length from point 0 along the contour, over two rounds.
+    std::vector<double> arc(2 * n + 1, 0);
+    for (size_t i = 1; i <= 2 * n; ++i) arc[i] = arc[i - 1] + dist(contour[(i - 1) % n].at, contour[i % n].at);
+    size_t r = 0;  // index into ruled of the next rule point at or after i
+    for (size_t i = 0; i < n; ++i) {
+        while (r < ruled.size() && ruled[r] < i) ++r;
+        if (r < ruled.size() && ruled[r] == i) continue;
+        const size_t next = r < ruled.size() ? ruled[r] : ruled.front() + n;
+        const size_t prev = r > 0 ? ruled[r - 1] : ruled.back();
+        const size_t i2 = prev > i ? i + n : i, next2 = next < i2 ? next + n : next;
+        const double before = arc[i2] - arc[prev], total = arc[next2] - arc[prev];
+        const double t = total > 0 ? before / total : 0;
+        const Offsets& a = own[prev];
+        const Offsets& b = own[next % n];
+        Offsets& o = contour[i].preset;
+        o.resize(a.size());
+        for (size_t k = 0; k < a.size(); ++k) {
+            o[k].x = static_cast<int32_t>(std::round(a[k].x + t * (static_cast<double>(b[k].x) - a[k].x)));
+            o[k].y = static_cast<int32_t>(std::round(a[k].y + t * (static_cast<double>(b[k].y) - a[k].y)));
+        }
+    }
+    contour.back().preset = contour.front().preset;
+    return true;
+}
+
+int32_t fail(DxfPiece& out, int32_t status, std::string_view size = {}) {
+    out.status = status;
+    out.reason = reason_line(status, out.name, size);
+    out.piece.image.clear();
+    return status;
+}
+
+int32_t build_piece(const PieceInput& in, DxfPiece& out) {
+    const bool nest = in.rules == nullptr && in.blocks.size() > 1;
+    const Block& baseBlock = *in.blocks[nest ? static_cast<size_t>(in.baseIndex) : 0];
+    const Shape base = take_apart(baseBlock, in.mmPerUnit);
+    std::vector<Shape> shapes;
+    if (nest)
+        for (const Block* b : in.blocks) shapes.push_back(take_apart(*b, in.mmPerUnit));
+
+    for (const LeftOut& l : base.leftOut)
+        add_note(out, std::string("nicht \x81" "bernommen: ") + l.kind + " (Schicht " +
+                          std::to_string(l.layer) + "), " + std::to_string(l.count) + " Elemente");
+    if (!base.grain) add_note(out, "kein Fadenlauf in der Datei; +x angenommen");
+    if (base.status != kDxfOk) return fail(out, base.status);
+    for (const Shape& s : shapes)
+        if (s.status != kDxfOk) return fail(out, s.status);
+    for (const Shape& s : shapes)
+        if (s.contour.size() != base.contour.size()) return fail(out, kDxfPointCountsDiffer);
+    if (base.contour.size() > kMaxContourPoints) return fail(out, reader::kEpnOutOfLimits);
+
+    // The piece's points, across its sizes.
+    std::vector<Graded> contour;
+    for (size_t i = 0; i < base.contour.size(); ++i) {
+        Graded g{base.contour[i], {}, -1, false, false, 0, {}};
+        for (const Shape& s : shapes) g.inSizes.push_back(s.contour[i]);
+        contour.push_back(std::move(g));
+    }
+    std::vector<LineIndex> sizeLines;
+    for (const Shape& s : shapes) sizeLines.emplace_back(s);
+    std::vector<PieceLine> lines;
+    if (base.grain) lines.push_back(piece_line(*base.grain, 0, 'G', sizeLines, out));
+    const bool mirrored = base.mirror.has_value();
+    if (mirrored) lines.push_back(piece_line(*base.mirror, 0, 'M', sizeLines, out));
+    std::map<int32_t, size_t> perLayer;
+    for (const Line& l : base.lines) lines.push_back(piece_line(l, perLayer[l.layer]++, ' ', sizeLines, out));
+
+    // Notches, to the contour point they lie on (the closing repeat aside).
+    const double notchLimit = kNotchMm / in.mmPerUnit;
+    std::vector<Graded*> candidates;
+    for (size_t i = 0; i + 1 < contour.size(); ++i) candidates.push_back(&contour[i]);
+    size_t farNotes = 0;
+    for (const Notch& n : base.notches) {
+        Graded* g = nearest(candidates, n.at, notchLimit);
+        if (!g) {
+            double d = INFINITY;
+            for (const Graded* c : candidates) d = std::min(d, dist(c->at, n.at));
+            char text[64];
+            std::snprintf(text, sizeof text, "Knipse %.1f mm neben der Kontur nicht \x81" "bernommen",
+                          d * in.mmPerUnit);
+            if (farNotes++ < 20) add_note(out, text);
+            continue;
+        }
+        g->notch = true;
+        g->hasAngle = n.hasAngle;
+        g->angle = n.angle;
+    }
+
+    // Rule texts, to the point they stand at.
+    if (!nest && !base.rules.empty()) {
+        if (!in.rules) return fail(out, kDxfNoRules);
+        std::vector<Graded*> all;
+        for (Graded& g : contour) all.push_back(&g);
+        for (PieceLine& l : lines)
+            for (Graded& g : l.points) all.push_back(&g);
+        const double limit = kRuleTextMm / in.mmPerUnit;
+        for (const RuleText& t : base.rules) {
+            if (!in.rules->find(t.number)) return fail(out, kDxfNoRules);
+            if (Graded* g = nearest(all, t.at, limit)) g->fileRule = t.number;
+        }
+        if (contour.size() > 1) contour.back().fileRule = contour.front().fileRule;
+        if (in.sizes.size() > 1 && !interpolate_contour(contour, in, base))
+            return fail(out, reader::kEpnOutOfLimits);
+    }
+
+    // Rules: one per distinct set of offsets that moves anything.
+    std::map<Offsets, int32_t, OffsetsLess> ruleOf;
+    std::vector<const Offsets*> rules;
+    auto rule_for = [&](const Graded& g, int32_t& number) {
+        number = 0;
+        if (in.sizes.size() < 2) return true;
+        Offsets o;
+        if (!offsets_of(g, in, base, o)) return false;
+        if (std::all_of(o.begin(), o.end(), [](reader::XY v) { return v.x == 0 && v.y == 0; }))
+            return true;
+        auto [it, added] = ruleOf.emplace(std::move(o), static_cast<int32_t>(ruleOf.size() + 1));
+        if (added) rules.push_back(&it->first);
+        number = it->second;
+        return true;
+    };
+
+    // The EPN point tables.
+    const double tenths = 10 * in.mmPerUnit;
+    std::vector<reader::EpnPoint> perimeter, internal;
+    int32_t number = 0;
+    auto make = [&](const Graded& g, char type, char flag, reader::EpnPoint& p) {
+        p.pointNumber = ++number;
+        p.pointType = type;
+        p.lineFlag = flag;
+        if (!to_tenths(g.at.x, tenths, p.x) || !to_tenths(g.at.y, tenths, p.y)) return false;
+        if (!rule_for(g, p.ruleNumber)) return false;
+        if (g.notch) {
+            p.label[0] = 'N';
+            p.label[1] = '1';
+            if (g.hasAngle) {
+                double a = std::fmod(std::round(g.angle * 10), 3600.0);
+                const util::Vec2 d = reader::angle_direction(static_cast<int32_t>(a));
+                p.dirCos = d.x;
+                p.dirSin = d.y;
+            }
+        }
+        return true;
+    };
+    for (const Graded& g : contour) {
+        reader::EpnPoint p;
+        if (!make(g, ' ', ' ', p)) return fail(out, reader::kEpnOutOfLimits);
+        perimeter.push_back(p);
+    }
+    for (const PieceLine& l : lines) {
+        for (size_t i = 0; i < l.points.size(); ++i) {
+            const bool last = i + 1 == l.points.size();
+            const bool pair = l.type != ' ';
+            const char flag = last ? (pair ? 'O' : ' ') : 'N';
+            reader::EpnPoint p;
+            if (!make(l.points[i], pair ? l.type : ' ', flag, p)) return fail(out, reader::kEpnOutOfLimits);
+            internal.push_back(p);
+        }
+    }
+    if (internal.size() > kMaxInternalPoints || rules.size() > kMaxCount16 ||
+        lines.size() > kMaxCount16 || in.sizes.size() > kMaxCount16)
+        return fail(out, reader::kEpnOutOfLimits);
+
+    // The normal form, as for an EPN piece.
+    out.contourReversed = reader::orient_contour(perimeter) ? 1 : 0;
+    const reader::GrainResult grain = reader::correct_grain_line(perimeter, internal, mirrored);
+    if (grain.overflow) return fail(out, reader::kEpnOutOfLimits);
+    out.grainRotated = grain.rotation.turned ? 1 : 0;
+
+    // The image, through the piece model as for an EPN piece.
+    const size_t sizeCount = in.sizes.size();
+    reader::PieceModel& m = out.piece.model;
+    m = reader::PieceModel{};
+    const int64_t pointBytes = reader::build_model_points(perimeter, internal, m);
+    const int64_t blockBytes = int64_t{reader::kRuleHeaderLength} +
+                               int64_t{reader::kRuleStepLength} * std::max<int64_t>(int64_t(sizeCount) - 1, 1);
+    const int64_t length = reader::kPieceHeaderLength + int64_t{reader::kSizeEntryLength} * int64_t(sizeCount) +
+                           blockBytes * static_cast<int64_t>(rules.size()) + pointBytes + reader::kClosingBytes;
+    if (length > kMaxImageLength) return fail(out, reader::kEpnOutOfLimits);
+    m.name = out.piece.pieceName;
+    m.text1 = stored_field<20>(to_cp850(in.texts.category, true));
+    m.text2 = stored_field<20>(to_cp850(in.texts.annotation, true));
+    m.mirrored = mirrored;
+    m.sizes.resize(sizeCount);
+    for (size_t k = 0; k < sizeCount; ++k) m.sizes[k].name = stored_field<6>(in.sizes[k]);
+    reader::set_inner_marks(m);
+    m.baseSize = m.sizes[static_cast<size_t>(in.baseIndex)].name;
+    m.baseSizeIndex = static_cast<int16_t>(in.baseIndex);
+    m.numericNames = std::all_of(in.sizes.begin(), in.sizes.end(), [](const std::string& s) {
+        return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+    });
+    m.rules.resize(rules.size());
+    for (size_t r = 0; r < rules.size(); ++r) {
+        reader::ModelRule& rule = m.rules[r];
+        rule.number = static_cast<int16_t>(r + 1);
+        Offsets o = *rules[r];
+        for (reader::XY& v : o)
+            if (grain.rotation.turned && !reader::turn_grade_values(grain.rotation, v.x, v.y))
+                return fail(out, reader::kEpnOutOfLimits);
+        const reader::XY atBase = o[static_cast<size_t>(in.baseIndex)];
+        rule.offsets.resize(sizeCount);
+        for (size_t k = 0; k < sizeCount; ++k)
+            rule.offsets[k] = {int64_t{o[k].x} - atBase.x, int64_t{o[k].y} - atBase.y};
+    }
+    reader::ImageFault fault;
+    // The encoder refuses what no image can hold (a step beyond 32 bits).
+    if (!reader::encode_piece(m, out.piece.image, fault)) return fail(out, reader::kEpnOutOfLimits);
+
+    out.sizeCount = static_cast<int32_t>(sizeCount);
+    out.contourPoints = static_cast<int32_t>(perimeter.size());
+    out.lineCount = static_cast<int32_t>(lines.size());
+    out.ruleCount = static_cast<int32_t>(rules.size());
+    out.sizes = in.sizes;
+    return kDxfOk;
+}
+
+double mm_per_unit(std::string_view units, bool& known) {
+    known = true;
+    if (istarts_with(trim(units), "ENGLISH") || istarts_with(trim(units), "INCH")) return 25.4;
+    if (istarts_with(trim(units), "METRIC") || istarts_with(trim(units), "MM")) return 1;
+    known = false;
+    return 1;
+}
+
+std::vector<std::string> words(std::string_view s) {
+    std::vector<std::string> out;
+    size_t i = 0;
+    while (i < s.size()) {
+        while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == ',')) ++i;
+        size_t j = i;
+        while (j < s.size() && s[j] != ' ' && s[j] != '\t' && s[j] != ',') ++j;
+        if (j > i) out.emplace_back(s.substr(i, j - i));
+        i = j;
+    }
+    return out;
+}
+
+// The blocks of one piece, by name.
+struct Group {
+    std::string key;
+    std::vector<const Block*> blocks;
+    std::vector<Texts> texts;
+};
+
+// Which blocks give the piece's sizes and which is its base: the RUL
+// file's sizes and sample size, else the graded nest's blocks (in the
+// order of the style's size list where it has one), else the one block.
+// A status other than 0 refuses the piece (`size` the size concerned).
+int32_t piece_input(const Group& g, const Texts& style, const rul::RuleTable* rules, PieceInput& in,
+                    std::string& size) {
+    std::set<std::string> seenSizes;
+    for (const Texts& t : g.texts) {
+        if (seenSizes.insert(t.size).second) continue;
+        size = to_cp850(t.size, false);
+        return kDxfSizeTwice;
+    }
+    size_t baseBlock = 0;
+    if (rules) {
+        in.rules = rules;
+        for (const std::string& s : rules->sizes) in.sizes.push_back(to_cp850(s, false));
+        in.baseIndex = rules->sample_index();
+        if (in.baseIndex < 0) return kDxfNoRules;
+        for (size_t i = 0; i < g.texts.size(); ++i)
+            if (g.texts[i].size == rules->sampleSize) baseBlock = i;
+        in.blocks = {g.blocks[baseBlock]};
+    } else if (g.blocks.size() > 1) {
+        std::vector<size_t> order(g.blocks.size());
+        for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+        const std::vector<std::string> list = words(style.sizeList);
+        if (!list.empty()) {
+            auto rank = [&](size_t i) { return std::find(list.begin(), list.end(), g.texts[i].size) - list.begin(); };
+            std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return rank(a) < rank(b); });
+        }
+        // The base: the block with the rule texts and turn points, else
+        // the style's sample size, else the first.
+        std::optional<size_t> base;
+        for (size_t k = 0; k < order.size() && !base; ++k) {
+            const Shape s = take_apart(*g.blocks[order[k]], in.mmPerUnit);
+            if (!s.rules.empty() && s.turnPoints) base = k;
+        }
+        for (size_t k = 0; k < order.size() && !base; ++k)
+            if (!style.sampleSize.empty() && g.texts[order[k]].size == style.sampleSize) base = k;
+        in.baseIndex = static_cast<int32_t>(base.value_or(0));
+        for (size_t k : order) {
+            in.blocks.push_back(g.blocks[k]);
+            in.sizes.push_back(to_cp850(g.texts[k].size, false));
+        }
+        baseBlock = order[static_cast<size_t>(in.baseIndex)];
+    } else {
+        in.blocks = {g.blocks[0]};
+        in.sizes = {to_cp850(g.texts[0].size.empty() ? style.sampleSize : g.texts[0].size, false)};
+    }
+    in.texts = g.texts[baseBlock];
+    for (const std::string& s : in.sizes) {
+        if (s.size() <= 6) continue;
+        size = s;
+        return kDxfSizeNameTooLong;
+    }
+    if (in.sizes.size() > kMaxCount16) return reader::kEpnOutOfLimits;
+    return kDxfOk;
+}
+
+}  // namespace
+
+std::string reason_line(int32_t status, std::string_view name, std::string_view size) {
+    const std::string n(name);
+    std::string r;
+    switch (status) {
+    case kDxfNoPieces: r = "keine Schnittteile im Format AAMA/ASTM"; break;
+    case kDxfOpenOutline: r = n + ": Kontur nicht geschlossen"; break;
+    case kDxfNameTooLong: r = n + ": Teilname l\x84nger als 20 Zeichen"; break;
+    case kDxfSizeTwice: r = n + ": Gr\x94\xE1" "e " + std::string(size) + " doppelt in der Datei"; break;
+    case kDxfPointCountsDiffer: r = n + ": Gr\x94\xE1" "en mit verschieden vielen Konturpunkten"; break;
+    case kDxfSizeNameTooLong: r = n + ": Gr\x94\xE1" "enname l\x84nger als 6 Zeichen: " + std::string(size); break;
+    case kDxfNoRules: r = n + ": Gradierregeln fehlen: RUL-Datei nicht gefunden oder unlesbar"; break;
+    case reader::kEpnCannotOpen: r = "DXF-Datei l\x84sst sich nicht \x94" "ffnen"; break;
+    case reader::kEpnOutOfLimits:
+        r = n.empty() ? std::string("DXF-Datei gr\x94\xE1" "er als 256 MiB")
+                      : n + ": zu viele Punkte, Gr\x94\xE1" "en oder Regeln, oder ein Wert zu gro\xE1";
+        break;
+    default: return "";
+    }
+    return "   (" + r + ")";
+}
+
+bool is_rul_name(std::string_view path) {
+    return path.size() >= 4 && iequals(path.substr(path.size() - 4), ".rul");
+}
+
+DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules) {
+    DxfFile file;
+    Texts style;
+    read_texts(drawing.entities, style);
+    // Units: the style's text, a block's, the header's.
+    std::string unitsText = style.units;
+    for (const Block& b : drawing.blocks) {
+        if (!unitsText.empty()) break;
+        Texts t;
+        read_texts(b, t);
+        unitsText = t.units;
+    }
+    bool known = false;
+    double mmPerUnit = mm_per_unit(unitsText, known);
+    if (!known && drawing.headerUnits != Units::None) {
+        known = true;
+        mmPerUnit = drawing.headerUnits == Units::Inch ? 25.4 : 1;
+    }
+    double rulTenths = 10 * mmPerUnit;
+    if (rules && rules->units != rul::Units::None) rulTenths = rules->units == rul::Units::Inch ? 254 : 10;
+
+    // The pieces: blocks with an outline and a piece name, by name.
+    std::vector<Group> groups;
+    std::map<std::string, size_t> groupOf;
+    for (const Block& b : drawing.blocks) {
+        Texts t;
+        read_texts(b, t);
+        if (trim(t.name).empty()) continue;
+        const bool outline = std::any_of(b.entities.begin(), b.entities.end(), [](const Entity& e) {
+            return e.kind == Kind::Polyline && e.layer == 1 && e.pointCount > 0;
+        });
+        if (!outline) continue;
+        const std::string key = to_cp850(trim(t.name), true);
+        const auto [at, added] = groupOf.emplace(key, groups.size());
+        if (added) groups.push_back({key, {}, {}});
+        Group& g = groups[at->second];
+        g.blocks.push_back(&b);
+        g.texts.push_back(t);
+    }
+    if (groups.empty()) {
+        file.status = kDxfNoPieces;
+        file.reason = reason_line(kDxfNoPieces, "");
+        return file;
+    }
+
+    for (const Group& g : groups) {
+        DxfPiece& out = file.pieces.emplace_back();
+        out.name = g.key;
+        if (!known) add_note(out, "keine Einheit in der Datei; Millimeter angenommen");
+        if (out.name.size() > 20) {
+            fail(out, kDxfNameTooLong);
+            continue;
+        }
+        out.piece.pieceName = reader::make_field<20>(out.name);
+        try {
+            PieceInput in;
+            in.mmPerUnit = mmPerUnit;
+            in.rulTenths = rulTenths;
+            std::string size;
+            if (const int32_t status = piece_input(g, style, rules, in, size); status != kDxfOk)
+                fail(out, status, size);
+            else
+                build_piece(in, out);
+        } catch (const std::bad_alloc&) {
+            fail(out, reader::kEpnOutOfLimits);
+        }
+    }
+    return file;
+}
+
+namespace {
+
+// The directory part of a path (up to and with its last separator).
+std::string_view directory_of(std::string_view path) {
+    const size_t sep = path.find_last_of("/\\:");
+    return sep == std::string_view::npos ? std::string_view{} : path.substr(0, sep + 1);
+}
+
+// The name of a file in `dir` that equals `name` without regard to case.
+std::optional<std::string> find_in(std::string_view dir, std::string_view name) {
+    if (name.empty() || name.find_first_of("/\\:") != std::string_view::npos) return std::nullopt;
+    platform::FindHandle h;
+    platform::FindEntry e;
+    std::optional<std::string> found;
+    for (uint32_t rc = platform::find_first(std::string(dir) + "*", h, e); rc == 0;
+         rc = platform::find_next(h, e)) {
+        if (iequals(e.long_name, name)) {
+            found = std::string(dir) + e.long_name;
+            if (e.long_name == name) break;
+        }
+    }
+    return found;
+}
+
+}  // namespace
+
+DxfFile read_dxf_file(std::string_view path) {
+    DxfFile file;
+    std::vector<uint8_t> bytes;
+    const ReadStatus loaded = load_file(path, bytes);
+    if (loaded != ReadStatus::Ok) {
+        file.status = loaded == ReadStatus::TooLarge ? reader::kEpnOutOfLimits : reader::kEpnCannotOpen;
+        file.reason = reason_line(file.status, "");
+        return file;
+    }
+    Drawing drawing;
+    if (read_dxf(bytes, drawing) != ReadStatus::Ok) {
+        file.status = kDxfNoPieces;
+        file.reason = reason_line(kDxfNoPieces, "");
+        return file;
+    }
+    bytes = {};
+    // The RUL file: the DXF's name with .rul, else the name its texts give.
+    const std::string_view dir = directory_of(path);
+    std::string_view stem = path.substr(dir.size());
+    if (const size_t dot = stem.rfind('.'); dot != std::string_view::npos) stem = stem.substr(0, dot);
+    std::optional<std::string> rulPath = find_in(dir, std::string(stem) + ".rul");
+    if (!rulPath) {
+        Texts style;
+        read_texts(drawing.entities, style);
+        if (!style.ruleTable.empty()) {
+            rulPath = find_in(dir, style.ruleTable);
+            if (!rulPath) rulPath = find_in(dir, style.ruleTable + ".rul");
+        }
+    }
+    rul::RuleTable table;
+    bool haveRules = false;
+    if (rulPath) {
+        haveRules = rul::read_rul(*rulPath, table) == rul::ReadStatus::Ok;
+        if (haveRules) file.rulPath = *rulPath;
+    }
+    DxfFile converted = convert_drawing(drawing, haveRules ? &table : nullptr);
+    converted.rulPath = file.rulPath;
+    return converted;
+}
+
+}  // namespace teilimp::dxf

@@ -1,0 +1,72 @@
+// The pieces of an AAMA-DXF / ASTM D6673 file: each piece's blocks (one,
+// or one per size in a graded nest) turned into the piece the area stores,
+// through the same normal form and image as an EPN piece, graded by the
+// style's RUL file or by the nest's sizes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dxf/dxf_reader.h"
+#include "reader/epn_reader.h"
+#include "rul/rul_reader.h"
+
+namespace teilimp::dxf {
+
+// Statuses of a DXF piece or file, beside the EPN reader's (which keep
+// their numbers: 3 the file cannot be opened, 11 a limit of the image).
+enum : int32_t {
+    kDxfOk = 0,
+    kDxfNoPieces = 20,           // the file: no block with an outline and a piece name
+    kDxfOpenOutline = 21,        // the outline on layer 1 does not close
+    kDxfNameTooLong = 22,        // piece name longer than 20 characters
+    kDxfSizeTwice = 23,          // two blocks of the piece with one size
+    kDxfPointCountsDiffer = 24,  // a graded nest's sizes differ in their contour points
+    kDxfSizeNameTooLong = 25,    // a size name longer than 6 characters
+    kDxfNoRules = 26,            // rule texts, but no readable RUL file
+};
+
+// The reason line of a status (three blanks, the reason in parentheses,
+// code page 850); `name` the piece's name, `size` the size concerned.
+std::string reason_line(int32_t status, std::string_view name, std::string_view size = {});
+
+struct DxfPiece {
+    int32_t status = kDxfOk;
+    std::string reason;               // the reason line when status != 0
+    std::string name;                 // upper-cased, code page 850
+    reader::Piece piece;              // name field and image when status == 0
+    int32_t contourReversed = 0;
+    int32_t grainRotated = 0;
+    std::vector<std::string> notes;   // whole lines ("   Hinweis: ...")
+    // What the piece holds, for a listing.
+    int32_t sizeCount = 0;
+    int32_t contourPoints = 0;
+    int32_t lineCount = 0;
+    int32_t ruleCount = 0;
+    std::vector<std::string> sizes;
+};
+
+struct DxfFile {
+    int32_t status = kDxfOk;  // for the whole file; the pieces' own statuses otherwise
+    std::string reason;
+    std::vector<DxfPiece> pieces;  // in the order of their first block
+    std::string rulPath;           // the RUL file read, "" when none
+};
+
+// Converts a drawing. `rules` is the style's RUL table, null when there is
+// none (or it could not be read): a piece of one block with rule texts is
+// then refused (status 26).
+DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules);
+
+// Reads the DXF file at `path` and its RUL file: `<stem>.rul` in any case
+// beside it, else the file that the drawing's "Grade Rule Table:" names
+// there.
+DxfFile read_dxf_file(std::string_view path);
+
+// True for a name ending in ".rul" in any case: such a file is never
+// imported itself.
+bool is_rul_name(std::string_view path);
+
+}  // namespace teilimp::dxf

@@ -1,0 +1,126 @@
+#include "rul/rul_reader.h"
+
+#include "platform/platform.h"
+#include "rul/read_text.h"
+
+namespace teilimp::rul {
+
+namespace {
+
+using exchange::istarts_with;
+using exchange::trim;
+
+bool is_separator(char c) { return exchange::is_blank(c) || c == ','; }
+
+// Calls take(token) for each word of the line, words being separated by
+// blanks and commas.
+template <typename Take>
+void for_each_word(std::string_view line, Take take) {
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && is_separator(line[i])) ++i;
+        size_t j = i;
+        while (j < line.size() && !is_separator(line[j])) ++j;
+        if (j > i) take(line.substr(i, j - i));
+        i = j;
+    }
+}
+
+std::string_view after_colon(std::string_view line) {
+    const size_t colon = line.find(':');
+    return trim(line.substr(colon + 1));
+}
+
+// "RULE: DELTA 12", also "RULE:DELTA12" and "RULE: 12".
+bool rule_number(std::string_view line, int32_t& n) {
+    std::string_view rest = after_colon(line);
+    if (istarts_with(rest, "DELTA")) rest.remove_prefix(5);
+    return exchange::parse_int(rest, n);
+}
+
+}  // namespace
+
+const Rule* RuleTable::find(int32_t n) const {
+    for (const Rule& r : rules) {
+        if (r.number != n) continue;
+        if (!r.readable || r.deltas.size() != sizes.size()) return nullptr;
+        return &r;
+    }
+    return nullptr;
+}
+
+int32_t RuleTable::sample_index() const {
+    for (size_t i = 0; i < sizes.size(); ++i)
+        if (sizes[i] == sampleSize) return static_cast<int32_t>(i);
+    return -1;
+}
+
+ReadStatus parse_rul(std::span<const uint8_t> bytes, RuleTable& out) {
+    out = RuleTable{};
+    if (bytes.size() > kMaxRulBytes) return ReadStatus::TooLarge;
+    exchange::LineCursor lines(bytes);
+    std::string_view raw;
+    // Values are gathered as single numbers and paired at the end of a rule,
+    // so that a pair may run over a line end.
+    std::vector<double> values;
+    Rule* rule = nullptr;
+    auto close_rule = [&] {
+        if (!rule) return;
+        if (values.size() % 2 != 0) rule->readable = false;
+        rule->deltas.reserve(values.size() / 2);
+        for (size_t i = 0; i + 1 < values.size(); i += 2)
+            rule->deltas.push_back(Delta{values[i], values[i + 1]});
+        values.clear();
+        rule = nullptr;
+    };
+    while (lines.next(raw)) {
+        const std::string_view line = trim(raw);
+        if (line.empty()) continue;
+        if (line.find(':') == std::string_view::npos) {
+            if (exchange::iequals(line, "END")) break;
+            if (!rule) continue;
+            for_each_word(line, [&](std::string_view word) {
+                double v = 0;
+                if (exchange::parse_decimal(word, v)) values.push_back(v);
+                else rule->readable = false;
+            });
+            continue;
+        }
+        close_rule();
+        if (istarts_with(line, "RULE")) {
+            int32_t n = 0;
+            if (!rule_number(line, n)) continue;
+            out.rules.push_back(Rule{n, true, {}});
+            rule = &out.rules.back();
+        } else if (istarts_with(line, "SIZE LIST")) {
+            out.sizes.clear();
+            for_each_word(after_colon(line), [&](std::string_view w) { out.sizes.emplace_back(w); });
+        } else if (istarts_with(line, "SAMPLE SIZE")) {
+            out.sampleSize = std::string(after_colon(line));
+        } else if (istarts_with(line, "NUMBER OF SIZES")) {
+            int32_t n = -1;
+            if (exchange::parse_int(after_colon(line), n) && n >= 0) out.numberOfSizes = n;
+        } else if (istarts_with(line, "UNITS")) {
+            const std::string_view u = after_colon(line);
+            if (istarts_with(u, "METRIC")) out.units = Units::Millimetre;
+            else if (istarts_with(u, "ENGLISH")) out.units = Units::Inch;
+        }
+    }
+    close_rule();
+    return out.sizes.empty() ? ReadStatus::NoSizeList : ReadStatus::Ok;
+}
+
+ReadStatus read_rul(std::string_view path, RuleTable& out) {
+    out = RuleTable{};
+    platform::File file = platform::open_file(path, platform::OpenMode::Read);
+    if (!file.is_open()) return ReadStatus::CannotOpen;
+    const int64_t size = platform::file_size(file);
+    if (size < 0) return ReadStatus::CannotOpen;
+    if (static_cast<uint64_t>(size) > kMaxRulBytes) return ReadStatus::TooLarge;
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    if (size > 0 && !platform::read_exact(file, bytes.data(), bytes.size()))
+        return ReadStatus::CannotOpen;
+    return parse_rul(bytes, out);
+}
+
+}  // namespace teilimp::rul

@@ -1,0 +1,241 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "dxf/dxf_pieces.h"
+#include "reader/piece_image.h"
+#include "support/test_util.h"
+
+namespace teilimp::dxf {
+namespace {
+
+// A square piece with a notch, a grain line, an internal line and a drill
+// hole, graded in three sizes by two rules, written in one of the dialects.
+struct Spec {
+    std::string name = "Teil";
+    bool open = false;         // outline as two open polylines
+    bool broken = false;       // ... that do not meet
+    int ruleLayer = 1;         // AAMA: 2, with turn points
+    bool inch = false;
+    std::string eol = "\n";
+    bool bom = false;
+    bool nest = false;         // one block per size, no RUL
+    std::vector<std::string> sizes{"S", "M", "L"};
+    bool extraPoint = false;   // the nest's first size has one point more
+    bool rul = true;
+    bool commas = true;
+};
+
+struct Writer {
+    const Spec& spec;
+    std::string out;
+    void pair(int code, const std::string& value) { out += std::to_string(code) + spec.eol + value + spec.eol; }
+    void num(int code, double mm) {
+        char b[32];
+        std::snprintf(b, sizeof b, "%.9f", spec.inch ? mm / 25.4 : mm);
+        pair(code, b);
+    }
+    void entity(const char* type, int layer) {
+        pair(0, type);
+        pair(8, std::to_string(layer));
+    }
+    void text(int layer, double x, double y, const std::string& t) {
+        entity("TEXT", layer);
+        num(10, x);
+        num(20, y);
+        pair(1, t);
+    }
+    void polyline(int layer, bool closed, const std::vector<std::pair<double, double>>& pts) {
+        entity("POLYLINE", layer);
+        pair(66, "1");
+        pair(70, closed ? "1" : "0");
+        for (auto [x, y] : pts) {
+            entity("VERTEX", layer);
+            num(10, x);
+            num(20, y);
+        }
+        pair(0, "SEQEND");
+    }
+    // k: the size's step from the base (-1, 0, 1).
+    void block(const std::string& size, double k, bool base) {
+        const double a = 5 * k;
+        pair(0, "BLOCK");
+        pair(2, spec.name + "_" + size);
+        pair(70, "64");
+        text(1, 0, 0, "Piece Name: " + spec.name);
+        text(1, 0, 0, "SIZE: " + size);
+        if (base) text(1, 0, 0, "Category: vorn");
+        if (spec.open) {
+            polyline(1, false, {{0, 0}, {0, 50}, {0, 100}, {100 + a, 100 + a}});
+            polyline(1, false, {{0, spec.broken ? 1 : 0}, {100 + a, 0}, {100 + a, 100 + a}});
+        } else {
+            std::vector<std::pair<double, double>> pts{{0, 0}, {0, 50}, {0, 100}, {100 + a, 100 + a}, {100 + a, 0}};
+            if (spec.extraPoint && k < 0) pts.push_back({50, 0});
+            polyline(1, true, pts);
+        }
+        entity("LINE", 7);
+        num(10, 10), num(20, 50), num(11, 90), num(21, 50);
+        polyline(8, false, {{20, 20}, {40, 20}});
+        entity("POINT", 13);
+        num(10, 50), num(20, 50);
+        entity("POINT", 9);  // a stripe reference: left out
+        num(10, 1), num(20, 1);
+        if (base) {
+            entity("POINT", 4);
+            num(10, 0), num(20, 50.2), pair(50, "180");
+            if (spec.ruleLayer == 2)
+                for (auto [x, y] : {std::pair{100.0, 100.0}, {100.0, 0.0}, {0.0, 0.0}, {0.0, 100.0}})
+                    entity("POINT", 2), num(10, x), num(20, y);
+            text(spec.ruleLayer, 100, 100, "# 1");
+            text(spec.ruleLayer, 100, 0, "# 2");
+            text(spec.ruleLayer, 0, 0, "# 3");  // the points between move with these
+            text(spec.ruleLayer, 0, 100, "# 3");
+        }
+        pair(0, "ENDBLK");
+    }
+    std::string dxf() {
+        out = spec.bom ? "\xEF\xBB\xBF" : "";
+        pair(0, "SECTION"), pair(2, "BLOCKS");
+        if (spec.nest) {
+            for (size_t i = 0; i < spec.sizes.size(); ++i) block(spec.sizes[i], static_cast<double>(i) - 1, i == 1);
+        } else {
+            block("M", 0, true);
+        }
+        pair(0, "ENDSEC"), pair(0, "SECTION"), pair(2, "ENTITIES");
+        text(1, 0, 0, spec.inch ? "Units: ENGLISH" : "Units: METRIC");
+        text(1, 0, 0, "Sample Size: M");
+        pair(0, "ENDSEC"), pair(0, "EOF");
+        return out;
+    }
+    std::string rul() {
+        const double u = spec.inch ? 25.4 : 1;
+        const std::string c = spec.commas ? "," : "";
+        char b[400];
+        std::snprintf(b, sizeof b,
+                      "ASTM/D13Proposal 1 Version: D 6673-04\nUNITS: %s\nSIZE LIST: S M L\nSAMPLE SIZE: M\n"
+                      "RULE: DELTA 1\n%.9f%s %.9f 0%s 0\n%.9f%s %.9f\nRULE: DELTA 2\n%.9f%s 0 0%s 0 %.9f%s 0\n"
+                      "RULE: DELTA 3\n0 0 0 0 0 0\nEND\n",
+                      spec.inch ? "ENGLISH" : "METRIC", -5 / u, c.c_str(), -5 / u, c.c_str(), 5 / u, c.c_str(),
+                      5 / u, -5 / u, c.c_str(), c.c_str(), 5 / u, c.c_str());
+        std::string r = b;
+        if (spec.eol != "\n")
+            for (size_t at = 0; (at = r.find('\n', at)) != std::string::npos; at += spec.eol.size())
+                r.replace(at, 1, spec.eol);
+        return r;
+    }
+};
+
+DxfFile convert(const Spec& spec) {
+    testing::TempDir dir;
+    Writer w{spec, {}};
+    testing::write_file(dir / "style.DXF", w.dxf());
+    if (spec.rul && !spec.nest) testing::write_file(dir / "STYLE.rul", w.rul());
+    return read_dxf_file(dir / "style.DXF");
+}
+
+TEST(DxfPieces, DialectsGiveTheSamePiece) {
+    const DxfFile ref = convert(Spec{});
+    ASSERT_EQ(ref.status, 0);
+    ASSERT_EQ(ref.pieces.size(), 1u);
+    const DxfPiece& p = ref.pieces[0];
+    ASSERT_EQ(p.status, 0) << p.reason;
+    EXPECT_EQ(p.name, "TEIL");
+    EXPECT_EQ(p.sizeCount, 3);
+    EXPECT_EQ(p.contourPoints, 6);  // the first point repeated at the end
+    EXPECT_EQ(p.lineCount, 3);      // grain line, internal line, drill hole
+    EXPECT_EQ(p.ruleCount, 2);
+    EXPECT_EQ(p.notes, std::vector<std::string>{"   Hinweis: nicht \x81" "bernommen: Streifen (Schicht 9), 1 Elemente"});
+    reader::PieceModel image;
+    reader::ImageFault fault;
+    ASSERT_TRUE(reader::decode_piece(p.piece.image, nullptr, image, fault)) << fault.what;
+    EXPECT_EQ(image.baseSizeIndex, 1);
+    EXPECT_EQ(reader::field_text(image.text1), "VORN");
+    EXPECT_EQ(image.contour[3].x, 1000);  // tenths of a millimetre
+    EXPECT_EQ(image.contour[3].rule, 1);
+    EXPECT_EQ(image.contour[1].notch, reader::NotchCode::N1);  // the notch 0.2 mm off its point
+    EXPECT_EQ(image.rules[0].offsets[1].dx - image.rules[0].offsets[0].dx, 50);
+    EXPECT_EQ(image.lines[0].type, 'G');
+
+    struct Dialect {
+        const char* what;
+        Spec spec;
+    } dialects[] = {
+        {"open polylines", [] { Spec s; s.open = true; return s; }()},
+        {"rule texts on the turn points' layer", [] { Spec s; s.ruleLayer = 2; return s; }()},
+        {"RUL without commas", [] { Spec s; s.commas = false; return s; }()},
+        {"inches", [] { Spec s; s.inch = true; return s; }()},
+        {"CR LF", [] { Spec s; s.eol = "\r\n"; return s; }()},
+        {"byte-order mark", [] { Spec s; s.bom = true; return s; }()},
+        {"graded nest", [] { Spec s; s.nest = true; s.ruleLayer = 2; return s; }()},
+    };
+    for (const Dialect& d : dialects) {
+        const DxfFile f = convert(d.spec);
+        ASSERT_EQ(f.pieces.size(), 1u) << d.what;
+        EXPECT_EQ(f.pieces[0].reason, "") << d.what;
+        EXPECT_EQ(f.pieces[0].piece.image, p.piece.image) << d.what;
+    }
+}
+
+TEST(DxfPieces, RefusedPiecesSayWhy) {
+    struct Case {
+        Spec spec;
+        int32_t status;
+        std::string reason;
+    } cases[] = {
+        {[] { Spec s; s.open = s.broken = true; return s; }(), 21, "   (TEIL: Kontur nicht geschlossen)"},
+        {[] { Spec s; s.name = "ABCDEFGHIJKLMNOPQRSTU"; return s; }(), 22,
+         "   (ABCDEFGHIJKLMNOPQRSTU: Teilname l\x84nger als 20 Zeichen)"},
+        {[] { Spec s; s.nest = true; s.sizes = {"S", "M", "S"}; return s; }(), 23,
+         "   (TEIL: Gr\x94\xE1" "e S doppelt in der Datei)"},
+        {[] { Spec s; s.nest = true; s.extraPoint = true; return s; }(), 24,
+         "   (TEIL: Gr\x94\xE1" "en mit verschieden vielen Konturpunkten)"},
+        {[] { Spec s; s.nest = true; s.sizes = {"S", "M", "XXXLONG"}; return s; }(), 25,
+         "   (TEIL: Gr\x94\xE1" "enname l\x84nger als 6 Zeichen: XXXLONG)"},
+        {[] { Spec s; s.rul = false; return s; }(), 26,
+         "   (TEIL: Gradierregeln fehlen: RUL-Datei nicht gefunden oder unlesbar)"},
+    };
+    for (const Case& c : cases) {
+        const DxfFile f = convert(c.spec);
+        ASSERT_EQ(f.pieces.size(), 1u) << c.reason;
+        EXPECT_EQ(f.pieces[0].status, c.status) << c.reason;
+        EXPECT_EQ(f.pieces[0].reason, c.reason);
+        EXPECT_TRUE(f.pieces[0].piece.image.empty());
+    }
+    testing::TempDir dir;
+    testing::write_file(dir / "x.dxf", "0\nSECTION\n2\nBLOCKS\n0\nENDSEC\n0\nEOF\n");
+    const DxfFile none = read_dxf_file(dir / "x.dxf");
+    EXPECT_EQ(none.status, 20);
+    EXPECT_EQ(none.reason, "   (keine Schnittteile im Format AAMA/ASTM)");
+}
+
+TEST(DxfPieces, EverySampleConvertsAndBothFormatsGiveTheSamePieces) {
+    // Beside the checkout; a work tree stands one level further down.
+    std::string dir = testing::build_path(TEILIMP_SOURCE_DIR) + "/../shared/exchange/samples/";
+    if (!testing::file_exists(dir + "S350.rul"))
+        dir = testing::build_path(TEILIMP_SOURCE_DIR) + "/../../shared/exchange/samples/";
+    if (!testing::file_exists(dir + "S350.rul")) GTEST_SKIP() << "no exchange samples beside the sources";
+    std::map<std::string, std::vector<uint8_t>> aama;
+    for (const std::string& name : testing::list_dir(dir)) {
+        if (is_rul_name(name)) continue;
+        const DxfFile f = read_dxf_file(dir + name);
+        ASSERT_EQ(f.status, 0) << name;
+        EXPECT_FALSE(f.pieces.empty()) << name;
+        for (const DxfPiece& p : f.pieces) {
+            EXPECT_EQ(p.status, 0) << name << ": " << p.reason;
+            reader::PieceModel image;
+            reader::ImageFault fault;
+            EXPECT_TRUE(reader::decode_piece(p.piece.image, nullptr, image, fault)) << name << ": " << fault.what;
+            if (name == "GMX1016S18_AAMA.DXF") aama[p.name] = p.piece.image;
+        }
+        if (name == "S350.dxf") {
+            EXPECT_NE(f.rulPath, "");
+        }
+    }
+    const DxfFile astm = read_dxf_file(dir + "GMX1016S18_ASTM.DXF");
+    ASSERT_EQ(astm.pieces.size(), aama.size());
+    for (const DxfPiece& p : astm.pieces) EXPECT_EQ(p.piece.image, aama[p.name]) << p.name;
+}
+
+}  // namespace
+}  // namespace teilimp::dxf
