@@ -128,6 +128,14 @@ std::string fold_key(std::string_view s) {
 bool same_name(std::string_view a, std::string_view b) {
     size_t i = 0, j = 0;
     while (i < a.size() && j < b.size()) {
+        const auto p = static_cast<unsigned char>(a[i]), q = static_cast<unsigned char>(b[j]);
+        if (p < 0x80 && q < 0x80) {
+            // ASCII, the usual case: only a-z fold.
+            if (upper1252(p) != upper1252(q)) return false;
+            ++i;
+            ++j;
+            continue;
+        }
         Folded x = fold_at(a, i), y = fold_at(b, j);
         if (x.key != y.key) return false;
         i += x.len;

@@ -10,7 +10,6 @@
 // operation (time, console, processes) is the system's.
 #include <algorithm>
 #include <cstdlib>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -39,7 +38,10 @@ struct Node {
     uint64_t index = 0;
     FileTime writeTime = 0;
     std::string data;
-    std::map<std::string, Entry> entries;  // a directory's, by folded name
+    // A directory's, in no order: looked through name by name (same_name),
+    // which costs less than a folded key for every lookup in the few
+    // entries a test's directory holds.
+    std::vector<Entry> entries;
     ~Node() { g_used -= data.size(); }
 };
 
@@ -84,11 +86,10 @@ struct Where {
     bool parentFound = false;
     bool dirOnly = false;
     bool notDir = false;
-    Node* dir = nullptr;   // the last name's directory (null for a root)
-    std::string name;      // the last name as given
-    std::string key;       // ... folded
-    Node* node = nullptr;  // what the path names, when found
-    std::string native;    // the names on disk, then the rest as given
+    Node* dir = nullptr;    // the last name's directory (null for a root)
+    std::string_view name;  // the last name as given
+    Node* node = nullptr;   // what the path names, when found
+    std::string native;     // with `wantNative`: the names on disk, then the rest as given
 };
 
 uint32_t missing(const Where& w) {
@@ -105,66 +106,120 @@ uint32_t new_file_code(const Where& w) {
     return kErrNone;
 }
 
-Entry* entry_of(Node* dir, const std::string& key) {
-    auto it = dir->entries.find(key);
-    return it == dir->entries.end() ? nullptr : &it->second;
+constexpr size_t kNone = static_cast<size_t>(-1);
+
+// The name as it is on disk first (the usual case), then in another case.
+size_t find_entry(const Node* dir, std::string_view name) {
+    const std::vector<Entry>& list = dir->entries;
+    for (size_t i = 0; i < list.size(); ++i)
+        if (list[i].name == name) return i;
+    for (size_t i = 0; i < list.size(); ++i)
+        if (names::same_name(list[i].name, name)) return i;
+    return kNone;
 }
 
-Where walk(std::string_view path) {
-    Where w;
-    names::PathForm f = names::path_form(path);
-    if (!f.mapped) {
-        w.mapped = false;
-        return w;
+Entry* entry_of(Node* dir, std::string_view name) {
+    const size_t i = find_entry(dir, name);
+    return i == kNone ? nullptr : &dir->entries[i];
+}
+
+void add_entry(Node* dir, std::string_view name, std::shared_ptr<Node> node) {
+    dir->entries.push_back({std::string(name), std::move(node)});
+}
+
+void drop_entry(Node* dir, std::string_view name) {
+    const size_t i = find_entry(dir, name);
+    if (i == kNone) return;
+    if (i + 1 != dir->entries.size()) dir->entries[i] = std::move(dir->entries.back());
+    dir->entries.pop_back();
+}
+
+// The components of a path (the drive's directory as it is, then the rest
+// with "." and ".." folded as names.h does), in storage kept from call to
+// call: a walk allocates nothing.
+std::vector<std::string_view>& components() {
+    thread_local std::vector<std::string_view> parts;
+    return parts;
+}
+
+void add_components(std::string_view s, std::vector<std::string_view>& parts) {
+    size_t i = 0;
+    while (i < s.size()) {
+        while (i < s.size() && names::is_sep(s[i])) ++i;
+        size_t j = i;
+        while (j < s.size() && !names::is_sep(s[j])) ++j;
+        if (j > i) parts.push_back(s.substr(i, j - i));
+        i = j;
     }
-    std::vector<std::string_view> parts = names::split(f.base);
+}
+
+Where walk(std::string_view path, bool wantNative = false) {
+    Where w;
+    std::string_view base, rest = path;
+    char letter = 0;
+    const char* mapped = nullptr;
+    if (names::drive_letter(path, letter)) {
+        char var[] = "TEILIMP_DRIVE_X";
+        var[sizeof var - 2] = letter;
+        mapped = std::getenv(var);
+        if (mapped == nullptr || *mapped == '\0') {
+            w.mapped = false;
+            return w;
+        }
+        base = mapped;
+        rest = path.substr(2);
+    } else if (!path.empty() && names::is_sep(path[0])) {
+        base = "/";
+    }
+    std::vector<std::string_view>& parts = components();
+    parts.clear();
+    add_components(base, parts);
     const size_t baseParts = parts.size();
-    parts.insert(parts.end(), f.parts.begin(), f.parts.end());
-    w.dirOnly = f.dirOnly;
-    w.native = f.base.empty() ? std::string() : "/";
-    std::vector<Node*> up{state().root.get()};
+    add_components(rest, parts);
+    {
+        // "." and ".." of the rest, folded without a look at the disk.
+        std::vector<std::string_view> tail(parts.begin() + static_cast<std::ptrdiff_t>(baseParts), parts.end());
+        bool plain = true;
+        for (std::string_view p : tail) plain = plain && p != "." && p != "..";
+        if (!plain) {
+            names::normalise(tail, !base.empty());
+            parts.resize(baseParts);
+            parts.insert(parts.end(), tail.begin(), tail.end());
+        }
+    }
+    w.dirOnly = parts.size() > baseParts && !rest.empty() && names::is_sep(rest.back());
+    if (wantNative) w.native = base.empty() ? std::string() : "/";
+    Node* cur = state().root.get();
     for (size_t i = 0; i < parts.size(); ++i) {
-        Node* cur = up.back();
         const std::string_view part = parts[i];
         const bool last = i + 1 == parts.size();
-        if (part == "..") {
-            if (up.size() > 1) up.pop_back();
-            names::append_name(w.native, part);
-            if (last) {
-                w.node = up.back();
-                w.found = w.parentFound = true;
-            }
-            continue;
-        }
-        std::string key = names::fold_key(part);
-        Entry* e = cur->dir ? entry_of(cur, key) : nullptr;
-        if (last) {
+        Entry* e = cur->dir && part != ".." ? entry_of(cur, part) : nullptr;
+        if (part == "..") e = nullptr;  // only above a relative path's start: stays at "/"
+        if (last && i >= baseParts) {
             w.parentFound = cur->dir;
             w.dir = cur->dir ? cur : nullptr;
             w.name = part;
-            w.key = std::move(key);
-            names::append_name(w.native, e != nullptr ? std::string_view(e->name) : part);
+            if (wantNative) names::append_name(w.native, e != nullptr ? std::string_view(e->name) : part);
             if (e != nullptr) {
                 w.node = e->node.get();
                 w.found = true;
             }
             break;
         }
+        if (part == "..") continue;
         if (e == nullptr || !e->node->dir) {
-            for (size_t j = i; j < parts.size(); ++j) names::append_name(w.native, parts[j]);
+            if (wantNative)
+                for (size_t j = i; j < parts.size(); ++j) names::append_name(w.native, parts[j]);
             return w;
         }
-        names::append_name(w.native, e->name);
-        up.push_back(e->node.get());
+        if (wantNative) names::append_name(w.native, e->name);
+        cur = e->node.get();
     }
-    if (parts.empty() || (baseParts == parts.size())) {
+    if (parts.size() == baseParts) {
         // A drive's root or "/": there when its directory is.
-        if (parts.empty()) w.node = state().root.get();
-        w.found = w.node != nullptr && w.node->dir;
-        w.parentFound = w.found;
-        w.dir = nullptr;
-        if (!w.found) w.node = nullptr;
-        if (w.native.empty()) w.native = ".";
+        w.node = cur;
+        w.found = w.parentFound = true;
+        if (wantNative && w.native.empty()) w.native = ".";
         return w;
     }
     if (w.dirOnly && w.found && !w.node->dir) {
@@ -215,10 +270,10 @@ File open_file(std::string_view path, OpenMode mode, uint32_t& err) {
     }
     std::shared_ptr<Node> node;
     if (w.found) {
-        node = w.dir != nullptr ? entry_of(w.dir, w.key)->node : nullptr;
+        node = entry_of(w.dir, w.name)->node;
     } else {
         node = new_node(false);
-        w.dir->entries[w.key] = {w.name, node};
+        add_entry(w.dir, w.name, node);
         touch(w.dir);
     }
     State& s = state();
@@ -338,13 +393,13 @@ uint32_t copy_file(std::string_view src, std::string_view dst) {
     Node* target = d.node;
     if (!d.found) {
         auto n = new_node(false);
-        d.dir->entries[d.key] = {d.name, n};
+        add_entry(d.dir, d.name, n);
         touch(d.dir);
         target = n.get();
     }
     if (!resize(*target, 0) || !resize(*target, bytes.size())) {
         // A failed copy leaves no truncated target.
-        d.dir->entries.erase(d.found ? names::fold_key(d.name) : d.key);
+        drop_entry(d.dir, d.name);
         return kErrDiskFull;
     }
     target->data = bytes;
@@ -357,14 +412,14 @@ uint32_t delete_file(std::string_view path) {
     Where w = walk(path);
     if (!w.found) return missing(w);
     if (w.node->dir || w.node->readOnly || w.dir == nullptr) return kErrAccessDenied;
-    w.dir->entries.erase(w.key);
+    drop_entry(w.dir, w.name);
     touch(w.dir);
     return kErrNone;
 }
 
 bool inside(const Node* dir, const Node* n) {
     if (dir == n) return true;
-    for (const auto& [k, e] : dir->entries)
+    for (const Entry& e : dir->entries)
         if (e.node->dir && inside(e.node.get(), n)) return true;
     return false;
 }
@@ -374,12 +429,13 @@ bool inside(const Node* dir, const Node* n) {
 uint32_t move(Where& f, Where& t) {
     if (f.dir == nullptr || t.dir == nullptr) return kErrAccessDenied;
     if (f.dir->readOnly || t.dir->readOnly) return kErrAccessDenied;
-    Entry moved = *entry_of(f.dir, f.key);
+    Entry moved = *entry_of(f.dir, f.name);
     if (moved.node->dir && inside(moved.node.get(), t.dir)) return kErrInvalidParameter;
-    if (Entry* old = entry_of(t.dir, t.key); old != nullptr) moved.name = old->name;
+    if (Entry* old = entry_of(t.dir, t.name); old != nullptr) moved.name = old->name;
     else moved.name = t.name;
-    f.dir->entries.erase(f.key);
-    t.dir->entries[t.key] = std::move(moved);
+    drop_entry(f.dir, f.name);
+    drop_entry(t.dir, t.name);
+    t.dir->entries.push_back(std::move(moved));
     touch(f.dir);
     touch(t.dir);
     return kErrNone;
@@ -394,7 +450,7 @@ uint32_t rename_target(const Where& f, std::string_view to, Where& t) {
 }
 
 // `from` and `to` name one entry: it takes the case given.
-bool same_entry(const Where& f, const Where& t) { return f.dir == t.dir && f.key == t.key; }
+bool same_entry(const Where& f, const Where& t) { return f.dir == t.dir && names::same_name(f.name, t.name); }
 
 uint32_t rename_file(std::string_view from, std::string_view to) {
     Lock lock(state().mutex);
@@ -403,7 +459,7 @@ uint32_t rename_file(std::string_view from, std::string_view to) {
     Where t;
     if (uint32_t c = rename_target(f, to, t); c != kErrNone) return c;
     if (t.found && same_entry(f, t)) {
-        entry_of(t.dir, t.key)->name = t.name;
+        entry_of(t.dir, t.name)->name = t.name;
         return kErrNone;
     }
     if (t.found) return kErrAlreadyExists;
@@ -417,7 +473,7 @@ uint32_t replace_file(std::string_view from, std::string_view to) {
     Where t;
     if (uint32_t c = rename_target(f, to, t); c != kErrNone) return c;
     if (t.found && same_entry(f, t)) {
-        entry_of(t.dir, t.key)->name = t.name;
+        entry_of(t.dir, t.name)->name = t.name;
         return kErrNone;
     }
     if (t.found && t.node == f.node) return kErrNone;  // two links of one file: both stay
@@ -434,7 +490,7 @@ uint32_t link_file(std::string_view existing, std::string_view newName) {
     Where d = walk(newName);
     if (d.found) return kErrFileExists;
     if (uint32_t c = new_file_code(d); c != kErrNone) return c;
-    d.dir->entries[d.key] = {d.name, entry_of(s.dir, s.key)->node};
+    add_entry(d.dir, d.name, entry_of(s.dir, s.name)->node);
     touch(d.dir);
     return kErrNone;
 }
@@ -469,7 +525,7 @@ uint32_t make_directory(std::string_view path) {
     if (!w.mapped || !w.parentFound) return kErrPathNotFound;
     if (w.found) return kErrAlreadyExists;
     if (w.dir == nullptr || w.dir->readOnly) return kErrAccessDenied;
-    w.dir->entries[w.key] = {w.name, new_node(true)};
+    add_entry(w.dir, w.name, new_node(true));
     touch(w.dir);
     return kErrNone;
 }
@@ -482,7 +538,7 @@ uint32_t remove_directory(std::string_view path) {
     if (!w.node->entries.empty()) return kErrDirNotEmpty;
     if (w.dir == nullptr) return kErrGenFailure;
     if (w.dir->readOnly) return kErrAccessDenied;
-    w.dir->entries.erase(w.key);
+    drop_entry(w.dir, w.name);
     touch(w.dir);
     return kErrNone;
 }
@@ -493,7 +549,7 @@ uint32_t remove_tree(std::string_view path) {
     if (!w.found) return missing(w);
     if (w.dir == nullptr) return kErrGenFailure;
     if (w.dir->readOnly) return kErrAccessDenied;
-    w.dir->entries.erase(w.key);
+    drop_entry(w.dir, w.name);
     touch(w.dir);
     return kErrNone;
 }
@@ -553,7 +609,7 @@ bool has_short_names() { return false; }
 
 std::string native_path(std::string_view path) {
     Lock lock(state().mutex);
-    Where w = walk(path);
+    Where w = walk(path, true);
     return w.mapped ? w.native : std::string();
 }
 
@@ -614,13 +670,13 @@ uint32_t search(std::string_view pattern, std::vector<FindEntry>& out) {
     if (!d.found || !d.node->dir) return kErrPathNotFound;
     if (names::plain_name(namePart)) {
         // A name that exists as given is the one match.
-        Entry* e = entry_of(d.node, names::fold_key(namePart));
+        Entry* e = entry_of(d.node, namePart);
         if (e != nullptr && e->name == namePart) {
             out.push_back(entry_for(e->name, *e->node));
             return kErrNone;
         }
     }
-    for (const auto& [key, e] : d.node->entries)
+    for (const Entry& e : d.node->entries)
         if (names::listed_match(namePart, e.name)) out.push_back(entry_for(e.name, *e.node));
     names::sort_as_search(out, [](const FindEntry& x) -> const std::string& { return x.long_name; });
     return out.empty() ? kErrFileNotFound : kErrNone;
