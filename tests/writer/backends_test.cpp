@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "area_fixture.h"
+#include "platform/internal.h"
 #include "platform/platform.h"
 #include "writer/sort.h"
 
@@ -40,8 +41,22 @@ struct Outcome {
     std::map<std::string, std::string> files;
 };
 
+// A clock that stands still, put in front of the active table: both runs
+// stamp what they store alike.
+platform::CalendarTime fixed_now() { return {2024, 5, 6, 7, 8, 10, 0, 1}; }
+platform::FileTime fixed_file_time() { return 133594516900000000; }
+
 // Runs the sequence on drive F: (mapped to `root`, with the area F:TEST in it).
 Outcome run_sequence() {
+    platform::detail::Ops clock = platform::detail::active();
+    clock.local_now = fixed_now;
+    clock.file_time_now = fixed_file_time;
+    const platform::detail::Ops* before = &platform::detail::active();
+    platform::detail::set_active(&clock);
+    struct Back {
+        const platform::detail::Ops* ops;
+        ~Back() { platform::detail::set_active(ops); }
+    } back{before};
     Outcome o;
     auto note = [&](const std::string& what, int64_t result) { o.results.push_back(what + " " + std::to_string(result)); };
     const AreaField area = make_area("F:TEST");
