@@ -1,6 +1,6 @@
 // Parts of the operating-system layer shared by its implementations: the
-// test hooks and what each system defines for the common code in
-// common.cpp. Not a public header: only the layer's own files include it.
+// test hooks and the table of operations that each file system fills.
+// Not a public header: only the layer's own files include it.
 #pragma once
 
 #include <atomic>

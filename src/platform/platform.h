@@ -3,7 +3,7 @@
 // (drive letter, colon, backslashes) and receives Windows-style error codes,
 // so the rest of the program behaves the same on every system.
 //
-// POSIX rules (posix/platform_posix.cpp):
+// POSIX rules (posix/; the memory file system follows them too):
 //  - Drive letter L: is the directory named by TEILIMP_DRIVE_<L>. A path on an
 //    unmapped drive does not exist; such a drive has no root (type 1) and no
 //    free space.
