@@ -3,7 +3,7 @@
 // (drive letter, colon, backslashes) and receives Windows-style error codes,
 // so the rest of the program behaves the same on every system.
 //
-// POSIX rules (posix/platform_posix.cpp):
+// POSIX rules (posix/; the memory file system follows them too):
 //  - Drive letter L: is the directory named by TEILIMP_DRIVE_<L>. A path on an
 //    unmapped drive does not exist; such a drive has no root (type 1) and no
 //    free space.
@@ -31,6 +31,15 @@
 //    are shown as the file system gives them, never converted.
 //  - A search pattern whose last component does not begin with "." does
 //    not match names beginning with "." (hidden files), as the shell does.
+//
+// Every function here calls a table of operations (internal.h, Ops): the
+// system's (posix/system.cpp, win32/), or for tests one that keeps files
+// in memory (memory/, test::use_memory_files). The test hooks below (the
+// count of changing operations, fault injection, crash, the console sink)
+// are done around every table in one place (dispatch.cpp). The rules for
+// names (folding, searches, resolution) are names.h's. A new call: its
+// declaration here, an entry in Ops, a function in each system's part and
+// in its table, a line in dispatch.cpp (see internal.h).
 #pragma once
 
 #include <cstddef>
@@ -416,6 +425,16 @@ void capture_console(std::string* sink);
 // Console input is read from `text` instead of standard input
 // (std::nullopt-like: pass nullptr to go back to standard input).
 void feed_console(const std::string* text);
+// With true, every file operation works on a new, empty file system held in
+// memory (only "/" in it; drives map to its directories as on POSIX, by
+// TEILIMP_DRIVE_<L>): the POSIX rules and codes, but names are one entry
+// whatever their case, and no 8.3 names, permissions or links to
+// directories. With false, the system's files again (what was in memory
+// is gone). Files open meanwhile must be closed before either switch.
+void use_memory_files(bool on);
+// The room for contents in the memory file system (default 1 GiB): writes
+// beyond it fail as on a full disk (112), free space is what is left.
+void set_memory_capacity(uint64_t bytes);
 }  // namespace test
 
 }  // namespace teilimp::platform

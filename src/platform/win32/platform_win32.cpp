@@ -24,11 +24,7 @@
 #include "platform/platform.h"
 #include "platform/internal.h"
 
-namespace teilimp::platform {
-
-using detail::hooks;
-using detail::Hooks;
-using detail::injected_fault;
+namespace teilimp::platform::win32 {
 
 namespace {
 
@@ -78,8 +74,6 @@ void binary_stdout() {
 
 }  // namespace
 
-namespace detail {
-
 [[noreturn]] void kill_self() {
     std::fflush(stdout);  // console text up to the crash is kept
     // Exit code 137, as a shell reports a process ended by SIGKILL.
@@ -94,30 +88,18 @@ std::string_view line_end() { return "\r\n"; }
 void close_native(intptr_t native) { CloseHandle(reinterpret_cast<HANDLE>(native)); }
 
 void put_console(std::string_view cp850) {
-    Hooks& h = hooks();
-    if (h.consoleSink != nullptr) {
-        h.consoleSink->append(cp850);
-        return;
-    }
     binary_stdout();
-    std::fwrite(cp850.data(), 1, cp850.size(), console_stream());
+    std::fwrite(cp850.data(), 1, cp850.size(), detail::console_stream());
 }
 
 // The system gives names in the ANSI code page; the console shows its OEM
 // code page.
 void put_console_name(std::string_view name) {
-    Hooks& h = hooks();
-    if (h.consoleSink != nullptr) {
-        h.consoleSink->append(name);
-        return;
-    }
     std::string oem(name);
     if (!oem.empty()) CharToOemBuffA(oem.data(), oem.data(), static_cast<DWORD>(oem.size()));
     binary_stdout();
-    std::fwrite(oem.data(), 1, oem.size(), console_stream());
+    std::fwrite(oem.data(), 1, oem.size(), detail::console_stream());
 }
-
-}  // namespace detail
 
 namespace {
 
@@ -172,15 +154,8 @@ void fill_entry(const WIN32_FIND_DATAA& fd, FindEntry& e) {
 // ================================================================ files
 
 
-File open_file(std::string_view path, OpenMode mode, uint32_t* error) {
+File open_file(std::string_view path, OpenMode mode, uint32_t& err) {
     File f;
-    uint32_t dummy = 0;
-    uint32_t& err = error != nullptr ? *error : dummy;
-    err = kErrNone;
-    if (mode != OpenMode::Read && injected_fault()) {
-        err = kErrAccessDenied;
-        return f;
-    }
     DWORD access = GENERIC_READ;
     DWORD disposition = OPEN_EXISTING;
     switch (mode) {
@@ -224,7 +199,6 @@ bool write_raw(HANDLE h, const char* p, size_t n) {
 
 bool write_all(File& f, const void* buf, size_t n) {
     if (!f.is_open()) return false;
-    if (injected_fault()) return false;
     return write_raw(handle_of(f), static_cast<const char*>(buf), n);
 }
 
@@ -238,7 +212,6 @@ bool seek_file(File& f, int64_t offset) {
 
 bool truncate_file(File& f, int64_t length) {
     if (!f.is_open() || length < 0) return false;
-    if (injected_fault()) return false;
     HANDLE h = handle_of(f);
     LARGE_INTEGER zero, pos, target;
     zero.QuadPart = 0;
@@ -258,7 +231,6 @@ int64_t file_size(File& f) {
 
 bool flush_file(File& f) {
     if (!f.is_open()) return false;
-    if (injected_fault()) return false;
     return FlushFileBuffers(handle_of(f)) != 0;
 }
 
@@ -272,7 +244,6 @@ bool close_file(File& f) {
 // ====================================================== path operations
 
 uint32_t copy_file(std::string_view src, std::string_view dst) {
-    if (injected_fault()) return kErrAccessDenied;
     const std::string target = z(dst);
     if (!CopyFileA(z(src).c_str(), target.c_str(), FALSE)) return last_error();
     // CopyFile carries the read-only attribute over; a copy is a new file
@@ -285,23 +256,19 @@ uint32_t copy_file(std::string_view src, std::string_view dst) {
 }
 
 uint32_t delete_file(std::string_view path) {
-    if (injected_fault()) return kErrAccessDenied;
     return result_of(DeleteFileA(z(path).c_str()));
 }
 
 uint32_t rename_file(std::string_view from, std::string_view to) {
-    if (injected_fault()) return kErrAccessDenied;
     return result_of(MoveFileA(z(from).c_str(), z(to).c_str()));
 }
 
 uint32_t replace_file(std::string_view from, std::string_view to) {
-    if (injected_fault()) return kErrAccessDenied;
     return result_of(
         MoveFileExA(z(from).c_str(), z(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
 }
 
 uint32_t link_file(std::string_view existing, std::string_view newName) {
-    if (injected_fault()) return kErrAccessDenied;
     return result_of(CreateHardLinkA(z(newName).c_str(), z(existing).c_str(), nullptr));
 }
 
@@ -312,17 +279,14 @@ void assume_exact_names(std::string_view) {}
 uint32_t sync_directory(std::string_view) { return kErrNone; }
 
 uint32_t make_directory(std::string_view path) {
-    if (injected_fault()) return kErrAccessDenied;
     return result_of(CreateDirectoryA(z(path).c_str(), nullptr));
 }
 
 uint32_t remove_directory(std::string_view path) {
-    if (injected_fault()) return kErrAccessDenied;
     return result_of(RemoveDirectoryA(z(path).c_str()));
 }
 
 uint32_t remove_tree(std::string_view path) {
-    if (injected_fault()) return kErrAccessDenied;
     std::string p = z(path);
     while (p.size() > 3 && (p.back() == '\\' || p.back() == '/')) p.pop_back();
     DWORD a = GetFileAttributesA(p.c_str());
@@ -334,7 +298,6 @@ uint32_t remove_tree(std::string_view path) {
 
 uint32_t make_private_directory(std::string_view parent, std::string_view prefix, std::string& out) {
     out.clear();
-    if (injected_fault()) return kErrAccessDenied;
     // Full access for the owner and the system, nobody else; inherited by
     // everything created inside.
     SECURITY_ATTRIBUTES sa{};
@@ -368,7 +331,6 @@ uint32_t get_attributes(std::string_view path, uint32_t* error) {
 }
 
 uint32_t set_attributes(std::string_view path, uint32_t attributes) {
-    if (injected_fault()) return kErrAccessDenied;
     // The directory bit is not settable; no bits at all means "normal".
     DWORD a = attributes & ~static_cast<DWORD>(kAttrDirectory);
     if (a == 0) a = FILE_ATTRIBUTE_NORMAL;
@@ -384,7 +346,7 @@ bool refuses_writes(std::string_view path) {
 }
 
 uint32_t copy_access(std::string_view, std::string_view) { return kErrNone; }
-uint32_t copy_access(std::string_view, File&) { return kErrNone; }
+uint32_t copy_access_open(std::string_view, File&) { return kErrNone; }
 
 bool file_stamp(std::string_view path, FileStamp& out, uint32_t* error) {
     uint32_t dummy = 0;
@@ -480,7 +442,6 @@ FileTime file_time_now() {
 }
 
 uint32_t set_file_time(std::string_view path, FileTime t) {
-    if (injected_fault()) return kErrAccessDenied;
     HANDLE h = CreateFileA(z(path).c_str(), FILE_WRITE_ATTRIBUTES,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -538,10 +499,13 @@ bool dot_entry(const WIN32_FIND_DATAA& fd) {
 
 }  // namespace
 
+uint32_t find_next(FindHandle& h, FindEntry& e);
+void find_close(FindHandle& h);
+
 // A search never gives "." and "..", as on every system: a pattern that
 // matches nothing else in an existing directory finds no file (2).
 uint32_t find_first(std::string_view pattern, FindHandle& h, FindEntry& e) {
-    find_close(h);
+    win32::find_close(h);
     WIN32_FIND_DATAA fd;
     HANDLE fh = FindFirstFileA(z(pattern).c_str(), &fd);
     if (fh == INVALID_HANDLE_VALUE) return last_error();
@@ -550,9 +514,9 @@ uint32_t find_first(std::string_view pattern, FindHandle& h, FindEntry& e) {
         fill_entry(fd, e);
         return kErrNone;
     }
-    const uint32_t rc = find_next(h, e);
+    const uint32_t rc = win32::find_next(h, e);
     if (rc == kErrNoMoreFiles) {
-        find_close(h);
+        win32::find_close(h);
         return kErrFileNotFound;
     }
     return rc;
@@ -578,10 +542,10 @@ uint32_t find_names(std::string_view pattern, std::vector<FoundName>& out) {
     out.clear();
     FindHandle h;
     FindEntry e;
-    const uint32_t code = find_first(pattern, h, e);
+    const uint32_t code = win32::find_first(pattern, h, e);
     if (code != kErrNone) return code;
     do out.push_back({e.long_name, (e.attributes & kAttrDirectory) != 0});
-    while (find_next(h, e) == kErrNone);
+    while (win32::find_next(h, e) == kErrNone);
     return kErrNone;
 }
 
@@ -705,7 +669,7 @@ bool read_input_byte(int& c) {
 
 }  // namespace
 
-bool detail::next_input_byte(int& c) { return read_input_byte(c); }
+bool next_input_byte(int& c) { return read_input_byte(c); }
 
 void catch_interrupts() {
     if (g_interruptEvent == nullptr) g_interruptEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -723,7 +687,7 @@ void interrupt_handled() {
 }
 
 void sleep_ms(uint32_t ms) {
-    double scaled = static_cast<double>(ms) * hooks().sleepScale;
+    double scaled = static_cast<double>(ms) * detail::hooks().sleepScale;
     if (scaled <= 0) return;
     const DWORD wait = static_cast<DWORD>(std::min(scaled + 0.5, 4294967294.0));
     if (g_interruptEvent != nullptr) WaitForSingleObject(g_interruptEvent, wait);
@@ -751,12 +715,12 @@ int run_command(std::string_view commandLine) {
     return static_cast<int>(code);
 }
 
-// The console shows code page 850 itself.
 bool input_is_terminal() {
     DWORD mode = 0;
-    return hooks().consoleFeed == nullptr && GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
 }
 
+// The console shows code page 850 itself.
 bool console_uses_utf8() { return false; }
 
 // Arguments come in the ANSI code page; piece names are stored in the
@@ -772,4 +736,75 @@ void console_path_note(std::string_view) {}
 
 std::vector<std::string> drive_usage_lines() { return {}; }
 
-}  // namespace teilimp::platform
+}  // namespace teilimp::platform::win32
+
+namespace teilimp::platform::detail {
+
+// The Win32 table of operations.
+const Ops kSystemOps = {
+    .open_file = win32::open_file,
+    .read_bytes = win32::read_bytes,
+    .write_all = win32::write_all,
+    .seek_file = win32::seek_file,
+    .truncate_file = win32::truncate_file,
+    .file_size = win32::file_size,
+    .flush_file = win32::flush_file,
+    .close_file = win32::close_file,
+    .close_native = win32::close_native,
+    .last_io_error = win32::last_io_error,
+    .copy_file = win32::copy_file,
+    .delete_file = win32::delete_file,
+    .rename_file = win32::rename_file,
+    .replace_file = win32::replace_file,
+    .link_file = win32::link_file,
+    .copy_access = win32::copy_access,
+    .copy_access_open = win32::copy_access_open,
+    .assume_exact_names = win32::assume_exact_names,
+    .sync_directory = win32::sync_directory,
+    .make_directory = win32::make_directory,
+    .remove_directory = win32::remove_directory,
+    .remove_tree = win32::remove_tree,
+    .make_private_directory = win32::make_private_directory,
+    .get_attributes = win32::get_attributes,
+    .set_attributes = win32::set_attributes,
+    .exists = win32::exists,
+    .refuses_writes = win32::refuses_writes,
+    .file_stamp = win32::file_stamp,
+    .short_path_name = win32::short_path_name,
+    .has_short_names = win32::has_short_names,
+    .native_path = win32::native_path,
+    .file_identity = win32::file_identity,
+    .argument_is_file_name = win32::argument_is_file_name,
+    .local_now = win32::local_now,
+    .file_time_to_local = win32::file_time_to_local,
+    .file_time_now = win32::file_time_now,
+    .set_file_time = win32::set_file_time,
+    .mktime_standard = win32::mktime_standard,
+    .find_first = win32::find_first,
+    .find_next = win32::find_next,
+    .find_close = win32::find_close,
+    .find_names = win32::find_names,
+    .drive_type = win32::drive_type,
+    .disk_free_space = win32::disk_free_space,
+    .upper_ansi = win32::upper_ansi,
+    .lower_ansi = win32::lower_ansi,
+    .get_env = win32::get_env,
+    .temp_directory = win32::temp_directory,
+    .sleep_ms = win32::sleep_ms,
+    .run_command = win32::run_command,
+    .put_console = win32::put_console,
+    .put_console_name = win32::put_console_name,
+    .console_uses_utf8 = win32::console_uses_utf8,
+    .input_is_terminal = win32::input_is_terminal,
+    .argument_to_cp850 = win32::argument_to_cp850,
+    .console_path_note = win32::console_path_note,
+    .drive_usage_lines = win32::drive_usage_lines,
+    .next_input_byte = win32::next_input_byte,
+    .catch_interrupts = win32::catch_interrupts,
+    .interrupted = win32::interrupted,
+    .interrupt_handled = win32::interrupt_handled,
+    .kill_self = win32::kill_self,
+    .line_end = win32::line_end,
+};
+
+}  // namespace teilimp::platform::detail
