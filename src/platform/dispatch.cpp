@@ -205,7 +205,7 @@ void interrupt_handled() { active().interrupt_handled(); }
 
 // ================================================================ the console's system side
 
-bool input_is_terminal() { return hooks().consoleFeed == nullptr && active().input_is_terminal(); }
+bool input_is_terminal() { return detail::hooks().consoleFeed == nullptr && active().input_is_terminal(); }
 std::string argument_to_cp850(std::string_view argument) { return active().argument_to_cp850(argument); }
 void console_path_note(std::string_view path) { active().console_path_note(path); }
 std::vector<std::string> drive_usage_lines() { return active().drive_usage_lines(); }

@@ -3,6 +3,7 @@
 #include "platform/posix/posix.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -88,14 +89,18 @@ int64_t mktime_standard(const CalendarTime& t) {
 
 namespace {
 
-volatile sig_atomic_t g_interrupts = 0;
+// Set by the first interrupt. One exchange both tests and sets it: two
+// signals that two threads handle at the same moment must not both take
+// themselves for the first, or the second would not end the run.
+std::atomic<int> g_interrupts{0};
+static_assert(std::atomic<int>::is_always_lock_free, "used in a signal handler");
 // Written to by the handler, so that a wait for input or a pause (a poll
 // that includes this pipe) ends when an interrupt comes, also one that
 // comes just before the wait begins.
 int g_wakePipe[2] = {-1, -1};
 
 void on_interrupt(int sig) {
-    if (g_interrupts != 0) {
+    if (g_interrupts.exchange(1) != 0) {
         // The second one: end at once, as the signal itself would.
         signal(sig, SIG_DFL);
         sigset_t set;
@@ -105,7 +110,6 @@ void on_interrupt(int sig) {
         raise(sig);
         _exit(128 + sig);
     }
-    g_interrupts = 1;
     const int saved = errno;
     if (g_wakePipe[1] >= 0) {
         const char byte = 1;
