@@ -57,5 +57,9 @@ head -c 100 "$data/piece.ctl" > "$data/piece.ctl.cut" && mv "$data/piece.ctl.cut
 "$area_bin" check D:DEMO || true
 "$area_bin" repair D:DEMO
 echo
+echo "== teilarea compact D:DEMO   (the superseded entries and their images dropped)"
+"$area_bin" compact D:DEMO
+"$area_bin" check D:DEMO
+echo
 echo "== teilarea epn examples/kragen.epn"
 "$area_bin" epn "$root/examples/kragen.epn"
