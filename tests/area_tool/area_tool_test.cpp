@@ -506,6 +506,7 @@ TEST_F(ToolArea, EpnReportsWhatTheImporterWouldDo) {
     write_file(good, text);
     write_file(bad, text.replace(text.find("       100"), 10, "       1O0"));
     r = tool({"epn", good, bad});
+    r.out = teilimp::testing::in_lines(r.out);  // "\r\n" on Windows
     EXPECT_NE(r.out.find("Datei: " + good + "\n   Achtung: Basisgr\x94\xE1" "e nicht unter den Gr\x94\xE1" "en (Zeile 10)"),
               std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Fehler beim Konvertieren:    13\n   (Zeile 3: Zahl unlesbar)"), std::string::npos) << r.out;
@@ -705,7 +706,7 @@ TEST_F(CompactArea, DropsSupersededPiecesAndTheAreaGoesOn) {
     const auto stampsBefore = stamps();
     ToolRun r = tool({"compact", "F:TEST"});
     EXPECT_EQ(r.status, kExitOk) << describe(r);
-    EXPECT_EQ(r.out, "Verdichtet: 13 ersetzte Eintr\x84ge entfernt, 2 Teiledateien statt 3.\n");
+    EXPECT_EQ(teilimp::testing::in_lines(r.out), "Verdichtet: 13 ersetzte Eintr\x84ge entfernt, 2 Teiledateien statt 3.\n");
     before_or_after("compacted");
     EXPECT_EQ(bytes("piece.ctl").size(), 11u * 64);
     EXPECT_EQ(stamps(), stampsBefore);  // same names, same stamps
@@ -713,7 +714,7 @@ TEST_F(CompactArea, DropsSupersededPiecesAndTheAreaGoesOn) {
 
     const std::string ctl = bytes("piece.ctl");
     r = tool({"compact", "F:TEST"});
-    EXPECT_EQ(r.out, "Nichts zu verdichten.\n");
+    EXPECT_EQ(teilimp::testing::in_lines(r.out), "Nichts zu verdichten.\n");
     EXPECT_EQ(r.status, kExitOk);
     EXPECT_EQ(tool({"repair", "F:TEST"}).status, kExitOk);
     EXPECT_EQ(bytes("piece.ctl"), ctl);
@@ -733,7 +734,7 @@ TEST_F(CompactArea, DropsSupersededPiecesAndTheAreaGoesOn) {
     const std::string damaged = bytes("piece.ctl");
     r = tool({"compact", "F:TEST"});
     EXPECT_EQ(r.status, kExitUnreadable);
-    EXPECT_EQ(r.out, "Achtung: Bereich nicht in Ordnung: erst teilarea repair aufrufen.\n");
+    EXPECT_EQ(teilimp::testing::in_lines(r.out), "Achtung: Bereich nicht in Ordnung: erst teilarea repair aufrufen.\n");
     EXPECT_EQ(bytes("piece.ctl"), damaged);
 }
 

@@ -121,6 +121,7 @@ struct Export : writer::test::AreaFixture {
         platform::test::capture_console(&r.out);
         r.status = area_tool::area_main(args);
         platform::test::capture_console(nullptr);
+        r.out = teilimp::testing::in_lines(r.out);  // "\r\n" on Windows
         return r;
     }
 };
