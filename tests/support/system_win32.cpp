@@ -362,8 +362,15 @@ Started start_program(const std::string& program, const std::vector<std::string>
     si.hStdInput = inRead;
     si.hStdOutput = outWrite;
     si.hStdError = errWrite;
-    BOOL ok = CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, envBlock.data(),
-                             cwd.empty() ? nullptr : cwd.c_str(), &si, &pi);
+    BOOL ok = FALSE;
+    // Wine now and then refuses a start with ERROR_INTERNAL_ERROR (1359)
+    // while its server is busy; the same start a moment later goes through.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        ok = CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, envBlock.data(),
+                            cwd.empty() ? nullptr : cwd.c_str(), &si, &pi);
+        if (ok || GetLastError() != ERROR_INTERNAL_ERROR) break;
+        Sleep(200);
+    }
     for (HANDLE h : {inRead, outWrite, errWrite}) CloseHandle(h);
     if (!ok) {
         for (HANDLE h : {inWrite, outRead, errRead}) CloseHandle(h);
