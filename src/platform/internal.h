@@ -159,6 +159,26 @@ void close_native(intptr_t native);
 bool next_input_byte(int& c);
 
 // The system's table (posix/ or win32/).
+// A search whose entries were all listed when it began (the POSIX and the
+// memory file systems): the handle's state holds them, its native value the
+// next one's index.
+struct ListedFind {
+    std::vector<FindEntry> entries;
+};
+inline uint32_t listed_find_next(FindHandle& h, FindEntry& e) {
+    if (!h.is_open()) return kErrInvalidHandle;
+    auto* st = static_cast<ListedFind*>(h.state);
+    if (h.native < 0 || static_cast<size_t>(h.native) >= st->entries.size()) return kErrNoMoreFiles;
+    e = st->entries[static_cast<size_t>(h.native)];
+    ++h.native;
+    return kErrNone;
+}
+inline void listed_find_close(FindHandle& h) {
+    delete static_cast<ListedFind*>(h.state);
+    h.state = nullptr;
+    h.native = -1;
+}
+
 extern const Ops kSystemOps;
 // The table the calls go to: the system's unless a test put another one in.
 const Ops& active();

@@ -640,9 +640,7 @@ uint32_t set_file_time(std::string_view path, FileTime t) {
 
 // ========================================================== directories
 
-struct FindState {
-    std::vector<FindEntry> entries;
-};
+using FindState = detail::ListedFind;
 
 FindEntry entry_for(const std::string& name, const Node& n) {
     FindEntry e;
@@ -653,20 +651,9 @@ FindEntry entry_for(const std::string& name, const Node& n) {
     return e;
 }
 
-uint32_t find_next(FindHandle& h, FindEntry& e) {
-    if (!h.is_open()) return kErrInvalidHandle;
-    auto* st = static_cast<FindState*>(h.state);
-    if (h.native < 0 || static_cast<size_t>(h.native) >= st->entries.size()) return kErrNoMoreFiles;
-    e = st->entries[static_cast<size_t>(h.native)];
-    ++h.native;
-    return kErrNone;
-}
+uint32_t find_next(FindHandle& h, FindEntry& e) { return detail::listed_find_next(h, e); }
 
-void find_close(FindHandle& h) {
-    delete static_cast<FindState*>(h.state);
-    h.state = nullptr;
-    h.native = -1;
-}
+void find_close(FindHandle& h) { detail::listed_find_close(h); }
 
 // The entries a search finds, in its order; 0, 2 or 3.
 uint32_t search(std::string_view pattern, std::vector<FindEntry>& out) {

@@ -62,9 +62,7 @@ int remove_at(int parent, const char* name) {
 
 // ------------------------------------------------------------ console
 
-struct FindState {
-    std::vector<FindEntry> entries;
-};
+using FindState = detail::ListedFind;
 
 FindEntry make_entry(const std::string& name, const struct stat& st) {
     FindEntry e;
@@ -210,20 +208,9 @@ uint32_t find_first(std::string_view pattern, FindHandle& h, FindEntry& e) {
     return posix::find_next(h, e);
 }
 
-uint32_t find_next(FindHandle& h, FindEntry& e) {
-    if (!h.is_open()) return kErrInvalidHandle;
-    auto* st = static_cast<FindState*>(h.state);
-    if (h.native < 0 || static_cast<size_t>(h.native) >= st->entries.size()) return kErrNoMoreFiles;
-    e = st->entries[static_cast<size_t>(h.native)];
-    ++h.native;
-    return kErrNone;
-}
+uint32_t find_next(FindHandle& h, FindEntry& e) { return detail::listed_find_next(h, e); }
 
-void find_close(FindHandle& h) {
-    delete static_cast<FindState*>(h.state);
-    h.state = nullptr;
-    h.native = -1;
-}
+void find_close(FindHandle& h) { detail::listed_find_close(h); }
 
 // =============================================================== drives
 
