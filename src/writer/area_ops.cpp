@@ -63,7 +63,7 @@ int32_t mark_slots(const AreaField& area, const FileCode& fileCode, const SlotSe
 }  // namespace
 
 // Reads the control file whole and closes it; false if it can't be read.
-bool read_control(const AreaField& area, std::vector<uint8_t>& bytes) {
+bool read_control(const AreaField& area, util::Bytes& bytes) {
     platform::File f = platform::open_file(area_path(area, AreaFile::Control), platform::OpenMode::Read);
     if (!f.is_open()) return false;
     const bool done = io::read_all(f, bytes);
@@ -74,7 +74,7 @@ bool read_control(const AreaField& area, std::vector<uint8_t>& bytes) {
 // Calls `visit` for each entry of the control file, up to the trailer or
 // the end of the bytes; stops early when `visit` returns false.
 template <typename Visit>
-void for_each_entry(const std::vector<uint8_t>& bytes, Visit visit) {
+void for_each_entry(const util::Bytes& bytes, Visit visit) {
     for (size_t at = 0; at + kRecordSize <= bytes.size(); at += kRecordSize) {
         const std::span<const uint8_t, 64> rec(bytes.data() + at, kRecordSize);
         if (is_trailer(rec) || !visit(rec)) return;
@@ -83,7 +83,7 @@ void for_each_entry(const std::vector<uint8_t>& bytes, Visit visit) {
 
 namespace {
 
-int32_t find_in(const std::vector<uint8_t>& bytes, const PieceName& name) {
+int32_t find_in(const util::Bytes& bytes, const PieceName& name) {
     int32_t found = 0;
     for_each_entry(bytes, [&](std::span<const uint8_t, 64> rec) {
         if (std::memcmp(rec.data(), name.data(), name.size()) == 0 && entry_state(rec) == kStateValid) found = 1;
@@ -95,7 +95,7 @@ int32_t find_in(const std::vector<uint8_t>& bytes, const PieceName& name) {
 }  // namespace
 
 int32_t epn_ctl_find(const AreaField& area, const PieceName& name) {
-    std::vector<uint8_t> bytes;
+    util::Bytes bytes;
     // A read that fails midway still answers from what was read.
     read_control(area, bytes);
     return find_in(bytes, name);
@@ -282,7 +282,7 @@ bool carry_marks(const AreaField& area, const MarkPlan& plan) {
 
 // The places of the superseded entries of a control file's bytes. False
 // when a slot outside a piece file ends the walk, as its refusal would.
-bool plan_every_mark(const std::vector<uint8_t>& bytes, MarkPlan& plan) {
+bool plan_every_mark(const util::Bytes& bytes, MarkPlan& plan) {
     bool whole = true;
     for_each_entry(bytes, [&](std::span<const uint8_t, 64> rec) {
         if (entry_state(rec) != kStateSuperseded) return true;
@@ -296,7 +296,7 @@ bool plan_every_mark(const std::vector<uint8_t>& bytes, MarkPlan& plan) {
 
 // Valid entries first, then only superseded ones: the state a finished
 // run leaves.
-bool in_finished_state(const std::vector<uint8_t>& bytes) {
+bool in_finished_state(const util::Bytes& bytes) {
     bool finished = true;
     bool supersededSeen = false;
     for_each_entry(bytes, [&](std::span<const uint8_t, 64> rec) {
@@ -312,7 +312,7 @@ bool in_finished_state(const std::vector<uint8_t>& bytes) {
 
 void epn_mark_superseded(const AreaField& area) {
     // A read that fails midway still marks the entries read before it.
-    std::vector<uint8_t> bytes;
+    util::Bytes bytes;
     read_control(area, bytes);
     MarkPlan plan;
     plan_every_mark(bytes, plan);

@@ -19,18 +19,18 @@ constexpr FileCode kLastCode = {'z', 'z', 'z'};
 
 }  // namespace
 
-int32_t ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t stamp, FileCode& fileCode,
+CtlStatus ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t stamp, FileCode& fileCode,
                         int32_t& slot, const AreaField& area, CtlPutNotes* notes) {
     // piece.ctl itself is never touched before the commit, so every failure
     // leaves it as it was; the guard then removes the backup and the
     // unfinished new version.
     SafeRewrite rw(area_path(area, AreaFile::Control), area_path(area, AreaFile::ControlBackup));
-    if (!rw.begin()) return 1;
-    if (!rw.open_new()) return 2;
-    std::vector<uint8_t> own;
-    std::vector<uint8_t>& old = notes != nullptr && notes->control != nullptr ? *notes->control : own;
+    if (!rw.begin()) return CtlStatus::NotSetUp;
+    if (!rw.open_new()) return CtlStatus::NotWritable;
+    util::Bytes own;
+    util::Bytes& old = notes != nullptr && notes->control != nullptr ? *notes->control : own;
     if (notes == nullptr || !notes->controlKnown) {
-        if (!rw.open_old()) return 3;
+        if (!rw.open_old()) return CtlStatus::BackupUnreadable;
         // The old control file is read whole and closed before anything is
         // written: no area file stays open while the new version is made.
         // Room for the entries of a run's pieces, kept in memory after.
@@ -38,7 +38,7 @@ int32_t ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t
         old.reserve(static_cast<size_t>(std::max<int64_t>(platform::file_size(rw.in), 0)) + 64 * kRecordSize);
         const bool readDone = io::read_all(rw.in, old);
         platform::close_file(rw.in);
-        if (!readDone) return 4;
+        if (!readDone) return CtlStatus::Damaged;
     }
 
     const size_t records = old.size() / kRecordSize;
@@ -69,7 +69,7 @@ int32_t ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t
         notes->finishedState = finished;
     }
     // No trailer: the file ends early.
-    if (entries == records) return 4;
+    if (entries == records) return CtlStatus::Damaged;
     std::array<uint8_t, 64> rec{};
     std::memcpy(rec.data(), old.data() + entries * kRecordSize, kRecordSize);
 
@@ -78,16 +78,16 @@ int32_t ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t
     // The run's last update may be written with the whole file in the
     // sorted order (see epn_store_piece).
     const bool sorted = notes != nullptr && notes->sortedWrite;
-    if (!sorted && entries > 0 && !platform::write_all(rw.out, old.data(), entries * kRecordSize)) return 4;
+    if (!sorted && entries > 0 && !platform::write_all(rw.out, old.data(), entries * kRecordSize)) return CtlStatus::Damaged;
     const FileCode code = trailer_next_code(trailer);
     const uint8_t nextSlot = trailer_next_slot(trailer);
     fileCode = code;
     slot = nextSlot + 1;
     // A slot byte above 7 names no place in a piece file either.
-    if (!ccc_valid(code) || nextSlot > 7) return 5;
+    if (!ccc_valid(code) || nextSlot > 7) return CtlStatus::BadNextPlace;
     // The last slot of "zzz": the counter would wrap to "aaa", whose piece
     // file is in use. The area is full.
-    if (code == kLastCode && nextSlot == 7) return 9;
+    if (code == kLastCode && nextSlot == 7) return CtlStatus::Full;
 
     CtlEntry entry;
     entry.pieceName = name;
@@ -109,23 +109,23 @@ int32_t ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t
     }
     trailer_set(trailer, nextCode, advanced, static_cast<int16_t>(valid));
     if (sorted) {
-        if (!ccc_valid(nextCode)) return 8;
+        if (!ccc_valid(nextCode)) return CtlStatus::BadFileCode;
         // The new version's bytes in memory, then written as the sort
         // leaves them (the bytes kept are then not the file's).
         old.resize(entries * kRecordSize);
         old.insert(old.end(), encoded.begin(), encoded.end());
         old.insert(old.end(), trailer.raw.begin(), trailer.raw.end());
-        if (write_control_sorted(rw.out, old) != 0) return 4;
-        if (!rw.commit()) return 7;
+        if (write_control_sorted(rw.out, old) != SortStatus::Ok) return CtlStatus::Damaged;
+        if (!rw.commit()) return CtlStatus::NotWritten;
         notes->writtenSorted = true;
         notes->newSize = static_cast<int64_t>((entries + 2) * kRecordSize);
-        return 0;
+        return CtlStatus::Ok;
     }
-    if (!platform::write_all(rw.out, encoded.data(), encoded.size())) return 6;
-    if (!platform::write_all(rw.out, trailer.raw.data(), trailer.raw.size())) return 7;
-    if (!ccc_valid(nextCode)) return 8;
+    if (!platform::write_all(rw.out, encoded.data(), encoded.size())) return CtlStatus::EntryNotWritten;
+    if (!platform::write_all(rw.out, trailer.raw.data(), trailer.raw.size())) return CtlStatus::NotWritten;
+    if (!ccc_valid(nextCode)) return CtlStatus::BadFileCode;
     // The backup stays: epn_ctl_end drops it or puts it back.
-    if (!rw.commit()) return 7;
+    if (!rw.commit()) return CtlStatus::NotWritten;
     if (notes != nullptr) {
         notes->newSize = static_cast<int64_t>((entries + 2) * kRecordSize);
         // The new version's bytes: the entries as written, the new entry
@@ -134,10 +134,10 @@ int32_t ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t
         old.insert(old.end(), encoded.begin(), encoded.end());
         old.insert(old.end(), trailer.raw.begin(), trailer.raw.end());
     }
-    return 0;
+    return CtlStatus::Ok;
 }
 
-int32_t epn_ctl_put(const PieceName& name, int32_t pieceImageLength, FileCode& fileCode, int32_t& slot,
+CtlStatus epn_ctl_put(const PieceName& name, int32_t pieceImageLength, FileCode& fileCode, int32_t& slot,
                     const AreaField& area) {
     return ctl_put_stamped(name, pieceImageLength, time_stamp_now(), fileCode, slot, area);
 }

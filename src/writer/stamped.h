@@ -27,7 +27,7 @@ struct CtlPutNotes {
     // in: where the old control file's bytes are kept (or read to), and
     // whether they are there already; out: the new version's bytes, once
     // it is in place (else they are to be taken as unknown).
-    std::vector<uint8_t>* control = nullptr;
+    util::Bytes* control = nullptr;
     bool controlKnown = false;
     // in: the new version is written with the whole file in sorted order
     // (every mark is in the piece files already); out: it was (the bytes
@@ -71,13 +71,13 @@ void drop_early_backups(EarlyMarks& early);
 // change meanwhile shows); false when it can't be read.
 bool read_control_into(const AreaField& area, AreaRun& run);
 
-int32_t ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t stamp, FileCode& fileCode,
-                        int32_t& slot, const AreaField& area, CtlPutNotes* notes = nullptr);
+CtlStatus ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t stamp, FileCode& fileCode,
+                          int32_t& slot, const AreaField& area, CtlPutNotes* notes = nullptr);
 // Enters in `scan` whether the piece file of `code` is there now.
 void note_piece_file(const AreaField& area, const FileCode& code, AreaRun& scan);
 // `newSize` (if given) receives the piece file's new size when it is stored.
-int32_t pce_put_stamped(const FileCode& fileCode, int32_t slot, const PieceName& name,
-                        std::span<const uint8_t> image, int32_t stamp, const AreaField& area,
-                        int64_t* newSize = nullptr);
+PceStatus pce_put_stamped(const FileCode& fileCode, int32_t slot, const PieceName& name,
+                          std::span<const uint8_t> image, int32_t stamp, const AreaField& area,
+                          int64_t* newSize = nullptr);
 
 }  // namespace teilimp::writer

@@ -58,24 +58,24 @@ StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::s
         run->controlKnown = false;  // known again only when stored
     }
     r.ctl = ctl_put_stamped(name, length, stamp, r.code, r.slot, area, &notes);
-    if (r.ctl != 0) undo_early_marks(early);
+    if (r.ctl != CtlStatus::Ok) undo_early_marks(early);
     r.replaced = notes.replaced;
     // The state before the run's first change (a failed update leaves the
     // file as it was).
     if (notes.checkState && notes.stateChecked)
         run->earlierMarks = notes.finishedState ? AreaRun::Marks::Carried : AreaRun::Marks::Uncertain;
     if (run != nullptr) run->controlBytes = run->storedBytes = -1;  // known again only when stored
-    if (r.ctl != 0) return r;
+    if (r.ctl != CtlStatus::Ok) return r;
     int64_t pieceBytes = -1;
     r.pce = pce_put_stamped(r.code, r.slot, name, image, stamp, area, &pieceBytes);
     // The early marks go with the control update: undone with it, or their
     // backups dropped before its own (a store that dies in between is then
     // carried forward whole by the recovery).
-    if (r.pce != 0) undo_early_marks(early);
+    if (r.pce != PceStatus::Ok) undo_early_marks(early);
     else drop_early_backups(early);
-    epn_ctl_end(area, r.pce != 0 ? 1 : 0);
+    epn_ctl_end(area, r.pce != PceStatus::Ok ? 1 : 0);
     if (run == nullptr) return r;
-    if (r.pce == 0) {
+    if (r.pce == PceStatus::Ok) {
         // The stamp of the version just put in place (the run holds the
         // area's lock: nobody else changes it).
         run->controlKnown = platform::file_stamp(area_path(area, AreaFile::Control), run->controlStamp);
@@ -88,7 +88,7 @@ StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::s
         run->storedBytes = pieceBytes;
     }
     // Marks still to carry at the end of the run (not those made early).
-    if (r.pce == 0 && !notes.writtenSorted)
+    if (r.pce == PceStatus::Ok && !notes.writtenSorted)
         run->superseded.insert(run->superseded.end(), notes.superseded.begin(), notes.superseded.end());
     // Slot 1 creates the piece file (or finds one left behind).
     if (r.slot == 1) note_piece_file(area, r.code, *run);

@@ -8,18 +8,20 @@
 #include <utility>
 #include <vector>
 
+#include "util/bytes.h"
 #include "writer/records.h"
+#include "writer/statuses.h"
 
 namespace teilimp::writer {
 
 // What storing one piece came to.
 struct StoreResult {
-    int32_t ctl = 0;  // epn_ctl_put's result
-    int32_t pce = 0;  // epn_pce_put's result (when ctl is 0)
-    FileCode code{};  // the place the piece was given (when ctl is 0)
+    CtlStatus ctl = CtlStatus::Ok;  // epn_ctl_put's result
+    PceStatus pce = PceStatus::Ok;  // epn_pce_put's result (when ctl is Ok)
+    FileCode code{};  // the place the piece was given (when ctl is Ok)
     int32_t slot = 0;
-    bool replaced = false;  // a valid entry of the name was superseded (when ctl is 0)
-    bool ok() const { return ctl == 0 && pce == 0; }
+    bool replaced = false;  // a valid entry of the name was superseded (when ctl is Ok)
+    bool ok() const { return ctl == CtlStatus::Ok && pce == PceStatus::Ok; }
 };
 
 // What one run knows of its area (the area's lock keeps other importers
@@ -53,7 +55,7 @@ struct AreaRun {
     int64_t controlBytes = -1;   // -1: not known
     FileCode storedCode{};
     int64_t storedBytes = -1;    // of the piece file storedCode; -1: not known
-    std::vector<uint8_t> control;
+    util::Bytes control;
     platform::FileStamp controlStamp{};
     bool controlKnown = false;
     // The run's last store wrote the control file in sorted order (its
@@ -90,21 +92,21 @@ StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::s
 
 // Enters a piece in piece.ctl (older entries of the same name superseded)
 // and assigns its place: fileCode and slot (1..8). piece.ct$ keeps the
-// previous control file until epn_ctl_end. Results 0..8, and 9 when the
-// area is full (every file code used); see the tests for each case.
-int32_t epn_ctl_put(const PieceName& name, int32_t pieceImageLength, FileCode& fileCode,
-                    int32_t& slot, const AreaField& area);
+// previous control file until epn_ctl_end. Full when the area is full
+// (every file code used); see the tests for each case.
+CtlStatus epn_ctl_put(const PieceName& name, int32_t pieceImageLength, FileCode& fileCode,
+                      int32_t& slot, const AreaField& area);
 
 // After epn_pce_put: restore != 0 puts piece.ct$ back over piece.ctl; the
 // backup is removed once piece.ctl is sound.
 void epn_ctl_end(const AreaField& area, int32_t restore);
 
 // Stores the image in slot `slot` (1..8) of piece file `fileCode`.
-// Results 0..9, 10 when writing the image itself failed, and 11 when the
-// slot is not free (the piece file holds other than slot - 1 pieces, or its
-// directory and length disagree): nothing is then changed.
-int32_t epn_pce_put(const FileCode& fileCode, int32_t slot, const PieceName& name,
-                    std::span<const uint8_t> image, const AreaField& area);
+// ImageNotWritten when writing the image itself failed, and SlotTaken when
+// the slot is not free (the piece file holds other than slot - 1 pieces, or
+// its directory and length disagree): nothing is then changed.
+PceStatus epn_pce_put(const FileCode& fileCode, int32_t slot, const PieceName& name,
+                      std::span<const uint8_t> image, const AreaField& area);
 
 // 1 if a valid entry of exactly this name is in piece.ctl. With `run`,
 // from the bytes it keeps when the file is as it knows it, else read (and

@@ -108,7 +108,7 @@ TEST_F(AreaOps, KeptSizesAnswerAsAWalk) {
     // store is refused (slot taken) and changes nothing; the sizes are
     // then those on disk.
     write_file(file("pieceaaa.pce"), bytes("pieceaaa.pce") + "junk");
-    EXPECT_EQ(epn_store_piece(area, make_piece_name("P3"), bytes_of("three"), &run).pce, 11);
+    EXPECT_EQ(epn_store_piece(area, make_piece_name("P3"), bytes_of("three"), &run).pce, PceStatus::SlotTaken);
     EXPECT_EQ(run.storedBytes, -1);
     EXPECT_EQ(epn_space_needed(area, 5, &run), walk());
     EXPECT_EQ(walk(), 2 * 3 * 64 + 64 + 2 * (528 + 9 + 4) + 5);
@@ -159,7 +159,7 @@ TEST_F(AreaOps, KeptControlBytesOnlyWhileTheFileIsTheRunsOwn) {
 
     // A store that fails leaves nothing known.
     write_file(file("pieceaaa.pce"), bytes("pieceaaa.pce") + "junk");
-    EXPECT_EQ(store("C", "5", &run).pce, 11);
+    EXPECT_EQ(store("C", "5", &run).pce, PceStatus::SlotTaken);
     EXPECT_FALSE(run.controlKnown);
     EXPECT_EQ(epn_ctl_find(area, make_piece_name("C"), run), 0);
     run.forget_control();
@@ -182,7 +182,7 @@ TEST_F(AreaOps, EndOfRunCarriesTheMarksItMust) {
         epn_mark_superseded(area, run);
         EXPECT_TRUE(problems(nullptr, true).empty()) << teilimp::testing::describe(problems(nullptr, true));
     }
-    ASSERT_EQ(epn_ctl_sort(area), 0);
+    ASSERT_EQ(epn_ctl_sort(area), SortStatus::Ok);
 
     // Finished. A superseded entry whose mark did not reach its piece file
     // (planted by hand: B moved behind the valid entries as superseded) is
