@@ -102,9 +102,8 @@ int32_t epn_ctl_find(const AreaField& area, const PieceName& name) {
 }
 
 int32_t epn_ctl_find(const AreaField& area, const PieceName& name, AreaRun& run) {
-    if (control_as_known(area, run) || read_control_into(area, run)) return find_in(run.control, name);
-    // Not readable whole: as without the run (kept bytes are no longer trusted).
-    run.control = {};
+    if (run.last.load(area)) return find_in(run.last.bytes(), name);
+    // Not readable whole: as without the run.
     return epn_ctl_find(area, name);
 }
 
@@ -163,7 +162,7 @@ int64_t last_piece_file_size(const AreaField& area, const AreaRun* scan) {
         while (n < scan->present.size() && scan->present[n]) ++n;
         if (n == 0) return 512;
         const FileCode last = code_at(n - 1);
-        if (scan->storedBytes >= 0 && scan->storedCode == last) return scan->storedBytes;
+        if (const int64_t stored = scan->last.piece_size(last); stored >= 0) return stored;
         const int32_t size = util::filesize(area_path(area, AreaFile::Piece, last));
         return size >= 0 ? size : 512;
     }
@@ -201,8 +200,8 @@ void note_piece_file(const AreaField& area, const FileCode& code, AreaRun& scan)
 
 int64_t epn_space_needed(const AreaField& area, int32_t pieceImageLength, AreaRun* scan) {
     if (scan != nullptr && scan->present.empty()) make_scan(area, *scan);
-    const int64_t ctlBytes = scan != nullptr && scan->controlBytes >= 0
-                                 ? scan->controlBytes
+    const int64_t ctlBytes = scan != nullptr && scan->last.control_size() >= 0
+                                 ? scan->last.control_size()
                                  : util::filesize(area_path(area, AreaFile::Control));
     const int64_t pceBytes = last_piece_file_size(area, scan);
     return 2 * ctlBytes + 64 + 2 * pceBytes + pieceImageLength;
@@ -321,14 +320,15 @@ void epn_mark_superseded(const AreaField& area) {
 }
 
 bool mark_replaced_early(const AreaField& area, AreaRun& run, const PieceName& name, EarlyMarks& early) {
-    if (!control_as_known(area, run) && !read_control_into(area, run)) return false;
+    if (!run.last.load(area)) return false;
+    const util::Bytes& control = run.last.bytes();
     // The valid entries of the name (those the store will supersede) and
     // the piece file that the store will write to.
     MarkPlan plan;
     FileCode next{};
     bool trailer = false;
-    for (size_t at = 0; at + kRecordSize <= run.control.size(); at += kRecordSize) {
-        const std::span<const uint8_t, 64> rec(run.control.data() + at, kRecordSize);
+    for (size_t at = 0; at + kRecordSize <= control.size(); at += kRecordSize) {
+        const std::span<const uint8_t, 64> rec(control.data() + at, kRecordSize);
         if (is_trailer(rec)) {
             CtlTrailer t;
             std::copy(rec.begin(), rec.end(), t.raw.begin());
@@ -380,10 +380,10 @@ bool carry_marks_before_last(const AreaField& area, AreaRun& run) {
         }
     } else {
         // The control file as the store will find it (kept for it).
-        if (!control_as_known(area, run) && !read_control_into(area, run)) return false;
-        if (run.earlierMarks == AreaRun::Marks::Unknown && in_finished_state(run.control)) {
+        if (!run.last.load(area)) return false;
+        if (run.earlierMarks == AreaRun::Marks::Unknown && in_finished_state(run.last.bytes())) {
             run.earlierMarks = AreaRun::Marks::Carried;  // no store of this run yet: nothing to carry
-        } else if (!plan_every_mark(run.control, plan)) {
+        } else if (!plan_every_mark(run.last.bytes(), plan)) {
             return false;
         }
     }

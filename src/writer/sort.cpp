@@ -602,16 +602,13 @@ SortStatus write_control_sorted(platform::File& out, util::Bytes& bytes) {
 SortStatus epn_ctl_sort(const AreaField& area, AreaRun& run) {
     // The run's last store wrote the file in order, and it is still that
     // version: nothing to do.
-    if (run.controlSorted && control_unchanged(area, run)) {
-        run.forget_control();
+    if (run.last.written_sorted(area)) {
+        run.last.forget();
         return SortStatus::Ok;
     }
     // The bytes the run last wrote are the file's while its stamp and size
     // are unchanged; they are handed over, not copied.
-    util::Bytes kept;
-    if (control_as_known(area, run)) kept = std::move(run.control);
-    run.forget_control();
-    return sort_control(area, std::move(kept));
+    return sort_control(area, run.last.take_bytes(area));
 }
 
 namespace test {

@@ -39,12 +39,6 @@ struct CtlPutNotes {
 // The space check's scan made from a listing of the area's directory (a
 // search for "*"), as the first check would make it.
 void scan_from_listing(const AreaField& area, const std::vector<platform::FoundName>& found, AreaRun& scan);
-// True when the control file is still the one whose bytes `run` keeps
-// (same stamp and size).
-bool control_as_known(const AreaField& area, const AreaRun& run);
-// True when the control file has the stamp and size that `run` noted when
-// the run last wrote it.
-bool control_unchanged(const AreaField& area, const AreaRun& run);
 // Before the run's last store: carries the marks that the end of the run
 // would carry, so that the end has only the last store's left, if any.
 // True when all are carried; the run then counts every earlier mark as
@@ -67,10 +61,6 @@ void undo_early_marks(EarlyMarks& early);
 // The backups removed (the store is through; the directory is flushed by
 // the end of the control update).
 void drop_early_backups(EarlyMarks& early);
-// Reads the control file into `run` (its stamp taken first, so that a
-// change meanwhile shows); false when it can't be read.
-bool read_control_into(const AreaField& area, AreaRun& run);
-
 CtlStatus ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t stamp, FileCode& fileCode,
                           int32_t& slot, const AreaField& area, CtlPutNotes* notes = nullptr);
 // Enters in `scan` whether the piece file of `code` is there now.

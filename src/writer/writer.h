@@ -24,53 +24,109 @@ struct StoreResult {
     bool ok() const { return ctl == CtlStatus::Ok && pce == PceStatus::Ok; }
 };
 
+// What the run's last store left of the control file and of the piece
+// file it stored into, so that the next lookup, space check, store or the
+// end of the run need not read or ask for them again (one read of the
+// control file per run instead of one or two per piece).
+//
+// What it caches, and when each part is valid:
+//  - the control file's bytes, with the stamp the file had when they were
+//    read or written: valid while `bytes_current` says so, that is while
+//    the file has that stamp and as many bytes (a file changed behind the
+//    run's back is then read again). Known after a read (`load`) and after
+//    a store that wrote them; unknown from the moment a store begins, and
+//    after a failed store or a failed read.
+//  - the control file's size and the size of the piece file the last
+//    store wrote into (`control_size`, `piece_size`): the sizes that the
+//    last successful store left; -1 (unknown) from the moment a store
+//    begins until it has succeeded.
+//  - whether the last store wrote the control file in sorted order
+//    (`written_sorted`): true only while the file still has the stamp and
+//    size that store left, and then the kept bytes are not the file's
+//    (they are unknown).
+// Who may change it: the store (`begin_store`, `stored`, between them the
+// control update works on `bytes_for_update`), `load` (lookups and the
+// marks before the run's last store), and the end of the run, which takes
+// the bytes (`take_bytes`) or lets go of them (`forget`). It is only
+// valid while the run holds the area's lock.
+class LastStore {
+public:
+    // True when the kept control-file bytes are the file's now.
+    bool bytes_current(const AreaField& area) const;
+    // Makes the kept bytes the file's: true when they are so already, or
+    // the file was read whole (its stamp taken first, so that a change
+    // meanwhile shows). False leaves nothing kept.
+    bool load(const AreaField& area);
+    // Reads the control file whole, also when the kept bytes are current.
+    bool read(const AreaField& area);
+    // The kept bytes; the file's only while bytes_current() is true.
+    const util::Bytes& bytes() const { return control_; }
+    bool bytes_known() const { return known_; }
+    const platform::FileStamp& stamp() const { return stamp_; }
+
+    // The control file's size after the last store; -1: not known.
+    int64_t control_size() const { return controlBytes_; }
+    // The size of piece file `code` after the last store, when it is the
+    // file that store wrote into; -1 otherwise.
+    int64_t piece_size(const FileCode& code) const {
+        return storedBytes_ >= 0 && code == storedCode_ ? storedBytes_ : -1;
+    }
+    // True when the last store wrote the control file sorted and the file
+    // is still that version (same stamp and size).
+    bool written_sorted(const AreaField& area) const;
+
+    // A store begins: nothing is known until it has succeeded. `current`
+    // tells whether the kept bytes are the file's (the control update then
+    // works on them instead of reading the file). Returns the buffer that
+    // the control update reads the file into and leaves its new version in.
+    util::Bytes& begin_store(const AreaField& area, bool& current);
+    // The store succeeded: the control file has `controlSize` bytes, which
+    // are those in the buffer unless it was `writtenSorted`; piece file
+    // `code` has `pieceSize` bytes.
+    void stored(const AreaField& area, int64_t controlSize, bool writtenSorted, const FileCode& code,
+                int64_t pieceSize);
+
+    // Hands over the kept bytes when they are the file's (else empty) and
+    // lets go of them.
+    util::Bytes take_bytes(const AreaField& area);
+    // Lets go of the control file's bytes (and of the sorted write).
+    void forget();
+
+private:
+    util::Bytes control_;
+    platform::FileStamp stamp_{};  // of the control file, when control_ was read or written
+    bool known_ = false;           // control_ is the file's as of stamp_
+    bool sorted_ = false;          // the last store wrote the file sorted: stamp_ and controlBytes_ are its
+    int64_t controlBytes_ = -1;
+    FileCode storedCode_{};
+    int64_t storedBytes_ = -1;     // of the piece file storedCode_
+};
+
 // What one run knows of its area (the area's lock keeps other importers
-// out meanwhile), so that it need not find it out again for every piece:
-//  - the piece files, as the space check counts them: which codes have a
-//    piece file, for the unbroken sequence from "aaa". Found by one
-//    directory search at the run's first check and kept current by
-//    epn_store_piece as the run creates piece files;
-//  - whether every name of the area's files is in lower case, as the
-//    writer writes them (the same search): then, while this lives, a name
-//    that does not exist exactly is missing, without a search for it in
-//    another case;
-//  - the sizes that the run's last store left: of the control file and
-//    of the piece file it stored into (the space check asks for both), so
-//    that they are not looked up again; unknown after a failed store;
-//  - the control file's bytes as the run last read or wrote them, with
-//    the file's stamp then: a lookup or store that finds the file with
-//    that stamp and size works on these bytes instead of reading the file
-//    again (one read of the control file per run instead of one or two
-//    per piece); unknown after a failed store;
-//  - whether the control file was, before the run's first piece, in the
-//    state that a finished run leaves (valid entries, then superseded
-//    ones): then every mark was carried into the piece files before, and
-//    the end of this run has to carry only the marks of the entries that
-//    this run superseded, which it keeps.
+// out meanwhile), so that it need not find it out again for every piece.
 struct AreaRun {
+    // The piece files, as the space check counts them: which codes have a
+    // piece file, for the unbroken sequence from "aaa". Found by one
+    // directory search at the run's first check (or from the recovery's
+    // listing) and kept current by epn_store_piece as the run creates
+    // piece files. With it, whether every name of the area's files is in
+    // lower case, as the writer writes them: then, while this lives, a name
+    // that does not exist exactly is missing, without a search for it in
+    // another case.
     std::vector<bool> present;  // by code, "aaa" first; empty until the first check
     bool exactNames = false;
+    // Whether the control file was, before the run's first piece, in the
+    // state that a finished run leaves (valid entries, then superseded
+    // ones): then every mark was carried into the piece files before, and
+    // the end of this run has to carry only the marks of the entries that
+    // this run superseded, which it keeps.
     enum class Marks { Unknown, Carried, Uncertain } earlierMarks = Marks::Unknown;
     std::vector<std::pair<FileCode, uint8_t>> superseded;  // places (0-based slot) this run superseded
-    int64_t controlBytes = -1;   // -1: not known
-    FileCode storedCode{};
-    int64_t storedBytes = -1;    // of the piece file storedCode; -1: not known
-    util::Bytes control;
-    platform::FileStamp controlStamp{};
-    bool controlKnown = false;
-    // The run's last store wrote the control file in sorted order (its
-    // stamp and size are controlStamp and controlBytes): while it is so,
-    // the end of the run has nothing to sort.
-    bool controlSorted = false;
+    // What the run's last store left (see LastStore).
+    LastStore last;
 
     AreaRun() = default;
     ~AreaRun();
-    // Lets go of the control file's bytes.
-    void forget_control() {
-        control = {};
-        controlKnown = false;
-        controlSorted = false;
-    }
     AreaRun(const AreaRun&) = delete;
     AreaRun& operator=(const AreaRun&) = delete;
 };

@@ -102,14 +102,14 @@ TEST_F(AreaOps, KeptSizesAnswerAsAWalk) {
     ASSERT_TRUE(epn_store_piece(area, make_piece_name("P1"), bytes_of("one"), &run).ok());
     EXPECT_EQ(epn_space_needed(area, 5, &run), walk());
     ASSERT_TRUE(epn_store_piece(area, make_piece_name("P2"), bytes_of("second"), &run).ok());
-    EXPECT_EQ(run.storedBytes, 528 + 3 + 6);
+    EXPECT_EQ(run.last.piece_size({'a', 'a', 'a'}), 528 + 3 + 6);
     EXPECT_EQ(epn_space_needed(area, 5, &run), walk());
     // A piece file that no longer ends where its directory says: the next
     // store is refused (slot taken) and changes nothing; the sizes are
     // then those on disk.
     write_file(file("pieceaaa.pce"), bytes("pieceaaa.pce") + "junk");
     EXPECT_EQ(epn_store_piece(area, make_piece_name("P3"), bytes_of("three"), &run).pce, PceStatus::SlotTaken);
-    EXPECT_EQ(run.storedBytes, -1);
+    EXPECT_EQ(run.last.piece_size({'a', 'a', 'a'}), -1);
     EXPECT_EQ(epn_space_needed(area, 5, &run), walk());
     EXPECT_EQ(walk(), 2 * 3 * 64 + 64 + 2 * (528 + 9 + 4) + 5);
 }
@@ -121,16 +121,16 @@ TEST_F(AreaOps, KeptControlBytesOnlyWhileTheFileIsTheRunsOwn) {
     ASSERT_EQ(epn_area_clear(area), 1);
     AreaRun run;
     EXPECT_EQ(epn_ctl_find(area, make_piece_name("A"), run), 0);
-    EXPECT_TRUE(run.controlKnown);
+    EXPECT_TRUE(run.last.bytes_known());
     ASSERT_TRUE(store("A", "1", &run).ok());
     ASSERT_TRUE(store("B", "2", &run).ok());
-    ASSERT_TRUE(run.controlKnown);
-    EXPECT_EQ(std::string(run.control.begin(), run.control.end()), bytes("piece.ctl"));
+    ASSERT_TRUE(run.last.bytes_known());
+    EXPECT_EQ(std::string(run.last.bytes().begin(), run.last.bytes().end()), bytes("piece.ctl"));
     EXPECT_EQ(epn_ctl_find(area, make_piece_name("A"), run), 1);
     const Stored again = store("A", "3", &run);
     ASSERT_TRUE(again.ok());
     EXPECT_TRUE(again.replaced);
-    EXPECT_EQ(std::string(run.control.begin(), run.control.end()), bytes("piece.ctl"));
+    EXPECT_EQ(std::string(run.last.bytes().begin(), run.last.bytes().end()), bytes("piece.ctl"));
 
     // B superseded by hand: a file of the same size, put in place as a new
     // version is. The lookup reads it (and keeps it).
@@ -148,22 +148,22 @@ TEST_F(AreaOps, KeptControlBytesOnlyWhileTheFileIsTheRunsOwn) {
     };
     put_in_place(changed);
     EXPECT_EQ(epn_ctl_find(area, make_piece_name("B"), run), 0);
-    EXPECT_TRUE(run.controlKnown);
+    EXPECT_TRUE(run.last.bytes_known());
     // Back to B valid behind the run's back: the store reads the file and
     // supersedes B.
     put_in_place(mine);
     const Stored b = store("B", "4", &run);
     ASSERT_TRUE(b.ok());
     EXPECT_TRUE(b.replaced);
-    EXPECT_EQ(std::string(run.control.begin(), run.control.end()), bytes("piece.ctl"));
+    EXPECT_EQ(std::string(run.last.bytes().begin(), run.last.bytes().end()), bytes("piece.ctl"));
 
     // A store that fails leaves nothing known.
     write_file(file("pieceaaa.pce"), bytes("pieceaaa.pce") + "junk");
     EXPECT_EQ(store("C", "5", &run).pce, PceStatus::SlotTaken);
-    EXPECT_FALSE(run.controlKnown);
+    EXPECT_FALSE(run.last.bytes_known());
     EXPECT_EQ(epn_ctl_find(area, make_piece_name("C"), run), 0);
-    run.forget_control();
-    EXPECT_TRUE(run.control.empty());
+    run.last.forget();
+    EXPECT_TRUE(run.last.bytes().empty());
 }
 
 // The end of a run carries every mark when the run found its area as a run

@@ -552,7 +552,7 @@ TEST_F(CtlSortTest, RunSortsTheBytesItKeepsWhileTheFileIsUnchanged) {
 
     const std::string before = write_ctl(entries, static_cast<int16_t>(v));
     AreaRun run;
-    ASSERT_TRUE(read_control_into(area, run));
+    ASSERT_TRUE(run.last.read(area));
     const auto time = std::filesystem::last_write_time(ctl);
     {
         std::fstream f(ctl, std::ios::in | std::ios::out | std::ios::binary);
@@ -564,7 +564,7 @@ TEST_F(CtlSortTest, RunSortsTheBytesItKeepsWhileTheFileIsUnchanged) {
     // Where the time put back gives the file its stamp again, the kept
     // bytes are what is sorted; elsewhere the file is read.
     platform::FileStamp now;
-    const bool stampBack = platform::file_stamp(ctl, now) && now == run.controlStamp;
+    const bool stampBack = platform::file_stamp(ctl, now) && now == run.last.stamp();
     const std::string changed = testing::read_file(ctl);
     ASSERT_EQ(epn_ctl_sort(area, run), SortStatus::Ok);
     if (stampBack) {
@@ -572,15 +572,15 @@ TEST_F(CtlSortTest, RunSortsTheBytesItKeepsWhileTheFileIsUnchanged) {
     } else {
         EXPECT_TRUE(testing::read_file(ctl) == reference_sorted(changed, count_valid(other)));
     }
-    EXPECT_FALSE(run.controlKnown);
-    EXPECT_TRUE(run.control.empty());
+    EXPECT_FALSE(run.last.bytes_known());
+    EXPECT_TRUE(run.last.bytes().empty());
 
     // Kept, then the file replaced by another version of the same size.
     const std::string tmp = ctl + ".new";
     const std::string otherBytes = write_ctl(other, static_cast<int16_t>(count_valid(other)));
     std::filesystem::rename(ctl, tmp);
     write_ctl(entries, static_cast<int16_t>(v));
-    ASSERT_TRUE(read_control_into(area, run));
+    ASSERT_TRUE(run.last.read(area));
     std::filesystem::rename(tmp, ctl);
     ASSERT_EQ(epn_ctl_sort(area, run), SortStatus::Ok);
     EXPECT_TRUE(testing::read_file(ctl) == reference_sorted(otherBytes, count_valid(other)));
