@@ -130,18 +130,16 @@ bool area_name_in_other_case(const std::string& name) {
 }  // namespace
 
 void scan_from_listing(const AreaField& area, const std::vector<platform::FoundName>& found, AreaRun& scan) {
-    scan.present.assign(kCodes, false);
+    std::vector<bool> present(kCodes, false);
     const io::AreaDir where = io::area_dir(area);
     bool exact = where.stem.empty() && !where.dir.empty();
     for (const platform::FoundName& n : found) {
         if (area_name_in_other_case(n.name)) exact = false;
         FileCode code;
-        if (!n.directory && io::piece_code_of(n.name, where.stem, ".pce", code)) scan.present[code_index(code)] = true;
+        if (!n.directory && io::piece_code_of(n.name, where.stem, ".pce", code)) present[code_index(code)] = true;
     }
-    if (exact) {
-        platform::assume_exact_names(where.dir);
-        scan.exactNames = true;
-    }
+    if (exact) platform::assume_exact_names(where.dir);
+    scan.set_scan(std::move(present), exact);
 }
 
 namespace {
@@ -158,8 +156,7 @@ void make_scan(const AreaField& area, AreaRun& scan) {
 // wrap to "aaa").
 int64_t last_piece_file_size(const AreaField& area, const AreaRun* scan) {
     if (scan != nullptr) {
-        size_t n = 0;
-        while (n < scan->present.size() && scan->present[n]) ++n;
+        const size_t n = scan->unbroken_piece_files();
         if (n == 0) return 512;
         const FileCode last = code_at(n - 1);
         if (const int64_t stored = scan->last.piece_size(last); stored >= 0) return stored;
@@ -190,16 +187,44 @@ int32_t space_check(const AreaField& area, int32_t pieceImageLength, AreaRun* sc
 }  // namespace
 
 AreaRun::~AreaRun() {
-    if (exactNames) platform::assume_exact_names({});
+    if (exactNames_) platform::assume_exact_names({});
+}
+
+void AreaRun::set_scan(std::vector<bool> present, bool exactNames) {
+    present_ = std::move(present);
+    exactNames_ = exactNames_ || exactNames;
+}
+
+void AreaRun::note_piece_file(size_t codeIndex, bool there) {
+    if (codeIndex < present_.size()) present_[codeIndex] = there;
+}
+
+size_t AreaRun::unbroken_piece_files() const {
+    size_t n = 0;
+    while (n < present_.size() && present_[n]) ++n;
+    return n;
+}
+
+void AreaRun::found_earlier_marks(bool finished) {
+    if (earlierMarks_ == Marks::Unknown) earlierMarks_ = finished ? Marks::Carried : Marks::Uncertain;
+}
+
+void AreaRun::superseded_by_store(const Places& places) {
+    superseded_.insert(superseded_.end(), places.begin(), places.end());
+}
+
+void AreaRun::marks_carried() {
+    earlierMarks_ = Marks::Carried;
+    superseded_.clear();
 }
 
 void note_piece_file(const AreaField& area, const FileCode& code, AreaRun& scan) {
-    if (scan.present.empty() || !ccc_valid(code)) return;
-    scan.present[code_index(code)] = platform::exists(area_path(area, AreaFile::Piece, code));
+    if (!scan.scanned() || !ccc_valid(code)) return;
+    scan.note_piece_file(code_index(code), platform::exists(area_path(area, AreaFile::Piece, code)));
 }
 
 int64_t epn_space_needed(const AreaField& area, int32_t pieceImageLength, AreaRun* scan) {
-    if (scan != nullptr && scan->present.empty()) make_scan(area, *scan);
+    if (scan != nullptr && !scan->scanned()) make_scan(area, *scan);
     const int64_t ctlBytes = scan != nullptr && scan->last.control_size() >= 0
                                  ? scan->last.control_size()
                                  : util::filesize(area_path(area, AreaFile::Control));
@@ -373,33 +398,32 @@ void drop_early_backups(EarlyMarks& early) {
 
 bool carry_marks_before_last(const AreaField& area, AreaRun& run) {
     MarkPlan plan;
-    if (run.earlierMarks == AreaRun::Marks::Carried) {
-        for (const auto& [code, slot] : run.superseded) {
+    if (run.earlier_marks() == AreaRun::Marks::Carried) {
+        for (const auto& [code, slot] : run.superseded()) {
             if (slot > 7) return false;
             plan.add(code, slot);
         }
     } else {
         // The control file as the store will find it (kept for it).
         if (!run.last.load(area)) return false;
-        if (run.earlierMarks == AreaRun::Marks::Unknown && in_finished_state(run.last.bytes())) {
-            run.earlierMarks = AreaRun::Marks::Carried;  // no store of this run yet: nothing to carry
+        if (run.earlier_marks() == AreaRun::Marks::Unknown && in_finished_state(run.last.bytes())) {
+            run.found_earlier_marks(true);  // no store of this run yet: nothing to carry
         } else if (!plan_every_mark(run.last.bytes(), plan)) {
             return false;
         }
     }
     if (!carry_marks(area, plan)) return false;
-    run.earlierMarks = AreaRun::Marks::Carried;
-    run.superseded.clear();
+    run.marks_carried();
     return true;
 }
 
 void epn_mark_superseded(const AreaField& area, const AreaRun& run) {
-    if (run.earlierMarks != AreaRun::Marks::Carried) {
+    if (run.earlier_marks() != AreaRun::Marks::Carried) {
         epn_mark_superseded(area);
         return;
     }
     MarkPlan plan;
-    for (const auto& [code, slot] : run.superseded) {
+    for (const auto& [code, slot] : run.superseded()) {
         if (slot > 7) break;
         plan.add(code, slot);
     }

@@ -94,15 +94,14 @@ StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::s
     EarlyMarks early;
     notes.sortedWrite = run != nullptr && lastOfRun && carry_marks_before_last(area, *run) &&
                         mark_replaced_early(area, *run, name, early);
-    notes.checkState = run != nullptr && run->earlierMarks == AreaRun::Marks::Unknown;
+    notes.checkState = run != nullptr && run->earlier_marks() == AreaRun::Marks::Unknown;
     if (run != nullptr) notes.control = &run->last.begin_store(area, notes.controlKnown);
     r.ctl = ctl_put_stamped(name, length, stamp, r.code, r.slot, area, &notes);
     if (r.ctl != CtlStatus::Ok) undo_early_marks(early);
     r.replaced = notes.replaced;
     // The state before the run's first change (a failed update leaves the
     // file as it was).
-    if (notes.checkState && notes.stateChecked)
-        run->earlierMarks = notes.finishedState ? AreaRun::Marks::Carried : AreaRun::Marks::Uncertain;
+    if (notes.checkState && notes.stateChecked) run->found_earlier_marks(notes.finishedState);
     if (r.ctl != CtlStatus::Ok) return r;
     int64_t pieceBytes = -1;
     r.pce = pce_put_stamped(r.code, r.slot, name, image, stamp, area, &pieceBytes);
@@ -113,10 +112,11 @@ StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::s
     else drop_early_backups(early);
     epn_ctl_end(area, r.pce != PceStatus::Ok ? 1 : 0);
     if (run == nullptr) return r;
-    if (r.pce == PceStatus::Ok) run->last.stored(area, notes.newSize, notes.writtenSorted, r.code, pieceBytes);
-    // Marks still to carry at the end of the run (not those made early).
-    if (r.pce == PceStatus::Ok && !notes.writtenSorted)
-        run->superseded.insert(run->superseded.end(), notes.superseded.begin(), notes.superseded.end());
+    if (r.pce == PceStatus::Ok) {
+        run->last.stored(area, notes.newSize, notes.writtenSorted, r.code, pieceBytes);
+        // Marks still to carry at the end of the run (not those made early).
+        if (!notes.writtenSorted) run->superseded_by_store(notes.superseded);
+    }
     // Slot 1 creates the piece file (or finds one left behind).
     if (r.slot == 1) note_piece_file(area, r.code, *run);
     return r;

@@ -104,31 +104,69 @@ private:
 
 // What one run knows of its area (the area's lock keeps other importers
 // out meanwhile), so that it need not find it out again for every piece.
-struct AreaRun {
-    // The piece files, as the space check counts them: which codes have a
-    // piece file, for the unbroken sequence from "aaa". Found by one
-    // directory search at the run's first check (or from the recovery's
-    // listing) and kept current by epn_store_piece as the run creates
-    // piece files. With it, whether every name of the area's files is in
-    // lower case, as the writer writes them: then, while this lives, a name
-    // that does not exist exactly is missing, without a search for it in
-    // another case.
-    std::vector<bool> present;  // by code, "aaa" first; empty until the first check
-    bool exactNames = false;
+// The program's front only holds it and passes it to the writer: the space
+// check and the recovery make its scan, epn_store_piece keeps the scan,
+// the marks and the last store current, and the end of the run carries
+// the marks and sorts. All of it is valid only while the run holds the
+// area's lock.
+class AreaRun {
+public:
     // Whether the control file was, before the run's first piece, in the
     // state that a finished run leaves (valid entries, then superseded
     // ones): then every mark was carried into the piece files before, and
     // the end of this run has to carry only the marks of the entries that
     // this run superseded, which it keeps.
-    enum class Marks { Unknown, Carried, Uncertain } earlierMarks = Marks::Unknown;
-    std::vector<std::pair<FileCode, uint8_t>> superseded;  // places (0-based slot) this run superseded
-    // What the run's last store left (see LastStore).
-    LastStore last;
+    enum class Marks { Unknown, Carried, Uncertain };
+    using Places = std::vector<std::pair<FileCode, uint8_t>>;  // (file code, 0-based slot)
 
     AreaRun() = default;
     ~AreaRun();
     AreaRun(const AreaRun&) = delete;
     AreaRun& operator=(const AreaRun&) = delete;
+
+    // The piece files, as the space check counts them: which codes have a
+    // piece file, for the unbroken sequence from "aaa". Found by one
+    // directory search at the run's first check (or taken from the
+    // recovery's listing) and kept current as the run creates piece files.
+    bool scanned() const { return !present_.empty(); }
+    // `present` holds every code, "aaa" first. `exactNames`: every name of
+    // the area's files is in lower case, as the writer writes them (the
+    // system has been told so): then, while the run lives, a name that
+    // does not exist exactly is missing, without a search for it in
+    // another case. Once true it stays so.
+    void set_scan(std::vector<bool> present, bool exactNames);
+    // Whether the piece file of `code` is there now (kept only once scanned).
+    void note_piece_file(size_t codeIndex, bool there);
+    // How many piece files follow one another from "aaa" without a gap.
+    size_t unbroken_piece_files() const;
+    const std::vector<bool>& present() const { return present_; }
+    bool exact_names() const { return exactNames_; }
+
+    // The earlier marks: Unknown until the run's first store (or the marks
+    // before its last) has seen the control file, then Carried or
+    // Uncertain; Carried again once every mark is carried.
+    Marks earlier_marks() const { return earlierMarks_; }
+    // The control file was seen in the state a finished run leaves, or not
+    // (taken only while the marks are Unknown).
+    void found_earlier_marks(bool finished);
+    // Files were put back from backups: no mark already in the piece files
+    // is taken on trust.
+    void distrust_earlier_marks() { earlierMarks_ = Marks::Uncertain; }
+    // The places of the entries that a store of this run superseded, whose
+    // marks the end of the run carries.
+    void superseded_by_store(const Places& places);
+    const Places& superseded() const { return superseded_; }
+    // Every mark that the end of the run would carry is carried.
+    void marks_carried();
+
+    // What the run's last store left (see LastStore).
+    LastStore last;
+
+private:
+    std::vector<bool> present_;  // by code, "aaa" first; empty until scanned
+    bool exactNames_ = false;
+    Marks earlierMarks_ = Marks::Unknown;
+    Places superseded_;          // not yet carried
 };
 
 // Stores one piece the way a run does: enters it in piece.ctl, writes its

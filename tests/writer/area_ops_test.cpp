@@ -80,16 +80,16 @@ TEST_F(AreaOps, KeptScanAnswersAsAWalk) {
     EXPECT_EQ(epn_space_needed(area, 77, &scan), walk());
     AreaRun fresh;
     EXPECT_EQ(epn_space_needed(area, 77, &fresh), walk());
-    EXPECT_EQ(fresh.present, scan.present);
+    EXPECT_EQ(fresh.present(), scan.present());
     // PIECEAAB.PCE is not in the case the writer writes: names are looked
     // for in any case. In lower case they are taken exactly.
-    EXPECT_FALSE(scan.exactNames);
+    EXPECT_FALSE(scan.exact_names());
     // (Names that differ only in case are one name on Windows.)
     if (!teilimp::testing::posix_system()) return;
     ASSERT_EQ(::rename(file("PIECEAAB.PCE").c_str(), file("pieceaab.pce").c_str()), 0);
     AreaRun exact;
     EXPECT_EQ(epn_space_needed(area, 77, &exact), walk());
-    EXPECT_TRUE(exact.exactNames);
+    EXPECT_TRUE(exact.exact_names());
 }
 
 // The sizes that a run's stores leave are not looked up again; after a
@@ -178,7 +178,7 @@ TEST_F(AreaOps, EndOfRunCarriesTheMarksItMust) {
     {
         AreaRun run;
         ASSERT_TRUE(store("E", image_bytes(30, 2), &run).ok());
-        EXPECT_EQ(run.earlierMarks, AreaRun::Marks::Uncertain);
+        EXPECT_EQ(run.earlier_marks(), AreaRun::Marks::Uncertain);
         epn_mark_superseded(area, run);
         EXPECT_TRUE(problems(nullptr, true).empty()) << teilimp::testing::describe(problems(nullptr, true));
     }
@@ -198,8 +198,8 @@ TEST_F(AreaOps, EndOfRunCarriesTheMarksItMust) {
     teilimp::testing::write_file(file("piece.ctl"), ctl);
     AreaRun run;
     ASSERT_TRUE(store("E", image_bytes(32, 3), &run).ok());
-    EXPECT_EQ(run.earlierMarks, AreaRun::Marks::Carried);
-    ASSERT_EQ(run.superseded.size(), 1u);
+    EXPECT_EQ(run.earlier_marks(), AreaRun::Marks::Carried);
+    ASSERT_EQ(run.superseded().size(), 1u);
     epn_mark_superseded(area, run);
     const std::vector<std::string> p = problems(nullptr, true);
     ASSERT_EQ(p.size(), 1u) << teilimp::testing::describe(p);
@@ -320,11 +320,11 @@ TEST_F(AreaOps, RecoveryListingIsTheRunsScan) {
         AreaRun run;
         const RecoveryReport r = epn_recover_area(area, &run);
         EXPECT_EQ(r.restored.size(), round == 0 ? 1u : 0u);
-        ASSERT_FALSE(run.present.empty()) << round;
+        ASSERT_FALSE(run.present().empty()) << round;
         AreaRun own;
         EXPECT_EQ(epn_space_needed(area, 9, &own), epn_space_needed(area, 9, nullptr)) << round;
-        EXPECT_EQ(run.present, own.present) << round;
-        EXPECT_EQ(run.exactNames, own.exactNames) << round;
+        EXPECT_EQ(run.present(), own.present()) << round;
+        EXPECT_EQ(run.exact_names(), own.exact_names()) << round;
         EXPECT_EQ(epn_space_needed(area, 9, &run), epn_space_needed(area, 9, nullptr)) << round;
     }
 }

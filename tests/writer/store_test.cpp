@@ -482,5 +482,22 @@ TEST_F(Store, LastStoreOfARunLeavesTheFilesAsTheEndOfTheRunDoes) {
     }
 }
 
+// The sorted write of a run's last store spares the end of the run its sort
+// only while the control file is that version: one changed behind the
+// run's back is sorted.
+TEST_F(Store, SortedLastStoreCountsOnlyWhileTheFileIsUnchanged) {
+    ASSERT_EQ(epn_area_clear(area), 1);
+    AreaRun r;
+    ASSERT_TRUE(epn_store_piece(area, make_piece_name("B"), bytes_of("b"), &r).ok());
+    ASSERT_TRUE(epn_store_piece(area, make_piece_name("A"), bytes_of("a"), &r, true).ok());
+    EXPECT_TRUE(r.last.written_sorted(area));
+    EXPECT_EQ(bytes("piece.ctl").substr(0, 1), "A");
+    ASSERT_TRUE(store("0", "z").ok());  // behind the run's back, entered last
+    EXPECT_FALSE(r.last.written_sorted(area));
+    ASSERT_EQ(epn_ctl_sort(area, r), SortStatus::Ok);
+    EXPECT_EQ(bytes("piece.ctl").substr(0, 1), "0");
+    EXPECT_FALSE(r.last.written_sorted(area));
+}
+
 }  // namespace
 }  // namespace teilimp::writer::test
