@@ -154,19 +154,19 @@ CtlStatus write_sorted_version(SafeRewrite& rw, util::Bytes& bytes, size_t entri
 }  // namespace
 
 CtlStatus ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t stamp, FileCode& fileCode,
-                          int32_t& slot, const AreaField& area, CtlPutNotes* notes) {
+                          int32_t& slot, const AreaField& area, const CtlPutRequest& request, CtlPutNotes* notes) {
     // piece.ctl itself is never touched before the commit, so every failure
     // leaves it as it was; the guard then removes the backup and the
     // unfinished new version.
     SafeRewrite rw(area_path(area, AreaFile::Control), area_path(area, AreaFile::ControlBackup));
     if (const CtlStatus s = begin_update(rw); s != CtlStatus::Ok) return s;
     util::Bytes own;
-    util::Bytes& old = notes != nullptr && notes->control != nullptr ? *notes->control : own;
-    if (notes == nullptr || !notes->controlKnown)
+    util::Bytes& old = request.control != nullptr ? *request.control : own;
+    if (request.control == nullptr || !request.controlKnown)
         if (const CtlStatus s = read_old(rw, old); s != CtlStatus::Ok) return s;
 
     const OldEntries seen = supersede_name(old, name, notes);
-    if (notes != nullptr && notes->checkState) {
+    if (request.checkState && notes != nullptr) {
         notes->stateChecked = true;
         notes->finishedState = seen.finished;
     }
@@ -177,7 +177,7 @@ CtlStatus ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32
     // The run's last update may be written with the whole file in the
     // sorted order (see epn_store_piece); else the old entries go first,
     // before the new one's place is even looked at.
-    const bool sorted = notes != nullptr && notes->sortedWrite;
+    const bool sorted = request.sortedWrite && notes != nullptr;
     if (!sorted && seen.count > 0 && !platform::write_all(rw.out, old.data(), seen.count * kRecordSize))
         return CtlStatus::Damaged;
     if (const CtlStatus s = take_place(trailer, fileCode, slot); s != CtlStatus::Ok) return s;
@@ -193,10 +193,8 @@ CtlStatus ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32
         return CtlStatus::Ok;
     }
     if (const CtlStatus s = write_appended(rw, encoded, trailer, nextCode); s != CtlStatus::Ok) return s;
-    if (notes != nullptr) {
-        notes->newSize = newSize;
-        make_new_version(old, seen.count, encoded, trailer);
-    }
+    if (notes != nullptr) notes->newSize = newSize;
+    if (request.control != nullptr) make_new_version(old, seen.count, encoded, trailer);
     return CtlStatus::Ok;
 }
 

@@ -16,24 +16,28 @@
 
 namespace teilimp::writer {
 
-// What the control-file update tells its caller besides its result.
-struct CtlPutNotes {
-    bool replaced = false;  // a valid entry of the name was superseded
-    std::vector<std::pair<FileCode, uint8_t>> superseded;  // the places of the entries it superseded
-    bool checkState = false;    // in: find out whether the file was as a finished run leaves it
-    bool stateChecked = false;  // out: the file was read and checked
-    bool finishedState = false; // out: valid entries first, then only superseded ones
-    int64_t newSize = -1;       // out: the new control file's size, once written
-    // in: where the old control file's bytes are kept (or read to), and
-    // whether they are there already; out: the new version's bytes, once
-    // it is in place (else they are to be taken as unknown).
+// What a run's store asks of the control-file update besides the entry.
+struct CtlPutRequest {
+    // Where the old control file's bytes are kept (or read to), and whether
+    // they are there already. Once the new version is in place its bytes
+    // are left there, unless it was written sorted; after a failure they
+    // are to be taken as unknown.
     util::Bytes* control = nullptr;
     bool controlKnown = false;
-    // in: the new version is written with the whole file in sorted order
-    // (every mark is in the piece files already); out: it was (the bytes
-    // in `control` are then not the file's).
+    bool checkState = false;   // find out whether the file was as a finished run leaves it
+    // The new version is written with the whole file in sorted order
+    // (every mark is in the piece files already).
     bool sortedWrite = false;
-    bool writtenSorted = false;
+};
+
+// What the control-file update tells its caller besides its result.
+struct CtlPutNotes {
+    bool replaced = false;         // a valid entry of the name was superseded
+    AreaRun::Places superseded;    // the places of the entries it superseded
+    bool stateChecked = false;     // checkState: the file was read and checked
+    bool finishedState = false;    // then: valid entries first, then only superseded ones
+    int64_t newSize = -1;          // the new control file's size, once written
+    bool writtenSorted = false;    // sortedWrite done (the kept bytes are then not the file's)
 };
 
 // The space check's scan made from a listing of the area's directory (a
@@ -62,7 +66,8 @@ void undo_early_marks(EarlyMarks& early);
 // the end of the control update).
 void drop_early_backups(EarlyMarks& early);
 CtlStatus ctl_put_stamped(const PieceName& name, int32_t pieceImageLength, int32_t stamp, FileCode& fileCode,
-                          int32_t& slot, const AreaField& area, CtlPutNotes* notes = nullptr);
+                          int32_t& slot, const AreaField& area, const CtlPutRequest& request = {},
+                          CtlPutNotes* notes = nullptr);
 // Enters in `scan` whether the piece file of `code` is there now.
 void note_piece_file(const AreaField& area, const FileCode& code, AreaRun& scan);
 // `newSize` (if given) receives the piece file's new size when it is stored.

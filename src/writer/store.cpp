@@ -83,6 +83,7 @@ StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::s
     StoreResult r;
     const int32_t stamp = time_stamp_now();
     const auto length = static_cast<int32_t>(image.size());
+    CtlPutRequest request;
     CtlPutNotes notes;
     // The run's last piece: once every mark the end of the run would carry
     // is in the piece files (the run's earlier ones, and those of the
@@ -92,16 +93,16 @@ StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::s
     // do. A sorted control file tells the next run that every mark is
     // carried, so it must not be written before they are.
     EarlyMarks early;
-    notes.sortedWrite = run != nullptr && lastOfRun && carry_marks_before_last(area, *run) &&
+    request.sortedWrite = run != nullptr && lastOfRun && carry_marks_before_last(area, *run) &&
                         mark_replaced_early(area, *run, name, early);
-    notes.checkState = run != nullptr && run->earlier_marks() == AreaRun::Marks::Unknown;
-    if (run != nullptr) notes.control = &run->last.begin_store(area, notes.controlKnown);
-    r.ctl = ctl_put_stamped(name, length, stamp, r.code, r.slot, area, &notes);
+    request.checkState = run != nullptr && run->earlier_marks() == AreaRun::Marks::Unknown;
+    if (run != nullptr) request.control = &run->last.begin_store(area, request.controlKnown);
+    r.ctl = ctl_put_stamped(name, length, stamp, r.code, r.slot, area, request, &notes);
     if (r.ctl != CtlStatus::Ok) undo_early_marks(early);
     r.replaced = notes.replaced;
     // The state before the run's first change (a failed update leaves the
     // file as it was).
-    if (notes.checkState && notes.stateChecked) run->found_earlier_marks(notes.finishedState);
+    if (request.checkState && notes.stateChecked) run->found_earlier_marks(notes.finishedState);
     if (r.ctl != CtlStatus::Ok) return r;
     int64_t pieceBytes = -1;
     r.pce = pce_put_stamped(r.code, r.slot, name, image, stamp, area, &pieceBytes);
