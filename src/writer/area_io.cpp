@@ -157,7 +157,7 @@ bool piece_code_of(const std::string& name, const std::string& stem, const std::
     return ccc_valid(code) == 1;
 }
 
-bool read_all(platform::File& f, std::vector<uint8_t>& out) {
+bool read_all(platform::File& f, util::Bytes& out) {
     out.clear();
     const int64_t size = platform::file_size(f);
     if (size > 0) out.resize(static_cast<size_t>(size));
@@ -214,7 +214,7 @@ bool BlockWriter::flush() {
 
 CopyResult copy_bytes(ChunkReader& in, platform::File& out, int64_t total) {
     constexpr int64_t kChunk = 1 << 20;
-    std::vector<uint8_t> chunk(static_cast<size_t>(std::min(total, kChunk)));
+    util::Bytes chunk(static_cast<size_t>(std::min(total, kChunk)));
     while (total > 0) {
         auto n = static_cast<size_t>(std::min(total, kChunk));
         if (!in.read(chunk.data(), n)) return CopyResult::ReadFailed;

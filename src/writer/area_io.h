@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "util/bytes.h"
 #include "writer/records.h"
 
 namespace teilimp::writer::io {
@@ -91,12 +92,12 @@ bool piece_code_of(const std::string& name, const std::string& stem, const std::
 
 // Reads the whole of an open file, from where it stands, in large blocks.
 // False on a read error.
-bool read_all(platform::File& f, std::vector<uint8_t>& out);
+bool read_all(platform::File& f, util::Bytes& out);
 
 // Reads a file sequentially through a large buffer.
 struct ChunkReader {
     platform::File& file;
-    std::vector<uint8_t> buf;
+    util::Bytes buf;
     size_t pos = 0;
     size_t end = 0;
     explicit ChunkReader(platform::File& f, size_t size = 64 * 1024) : file(f), buf(size) {}
@@ -107,7 +108,7 @@ struct ChunkReader {
 // Collects records and writes them in large blocks.
 struct BlockWriter {
     platform::File& file;
-    std::vector<uint8_t> buf;
+    util::Bytes buf;
     size_t limit;
     explicit BlockWriter(platform::File& f, size_t size = 64 * 1024) : file(f), limit(size) {
         buf.reserve(size);

@@ -89,7 +89,7 @@ RecoveryReport epn_recover_area(const AreaField& area, AreaRun* run) {
     // A run that died may have left its control file sorted and a mark it
     // had made early put back just now: after anything was put back, the
     // marks already in the piece files are not taken on trust.
-    if (run != nullptr && !report.restored.empty()) run->earlierMarks = AreaRun::Marks::Uncertain;
+    if (run != nullptr && !report.restored.empty()) run->distrust_earlier_marks();
     if (run != nullptr && !report.failed && report.unsound.empty()) {
         if (!report.restored.empty()) {
             listing.clear();

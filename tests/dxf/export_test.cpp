@@ -71,7 +71,7 @@ struct Export : writer::test::AreaFixture {
         reader::Piece piece;
         int32_t reversed = 0, rotated = 0;
         ASSERT_EQ(reader::epn_parse({reinterpret_cast<const uint8_t*>(epn.data()), epn.size()}, reversed, rotated,
-                                    piece), 0);
+                                    piece), reader::EpnStatus::Ok);
         const std::string name = reader::field_text(piece.pieceName);
         ASSERT_TRUE(store(name, {piece.image.begin(), piece.image.end()}).ok());
         images[name] = piece.image;
