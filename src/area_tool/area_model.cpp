@@ -31,7 +31,7 @@ void read_piece_file(const writer::AreaField& area, const FileCode& code, PieceF
     f.present = true;
     f.readError = platform::read_whole_file(path, f.bytes);
     if (f.readError != 0) f.bytes.clear();
-    f.layout = writer::pce_layout({reinterpret_cast<const uint8_t*>(f.bytes.data()), f.bytes.size()});
+    f.layout = writer::pce_layout(f.bytes);
 }
 
 }  // namespace
@@ -50,7 +50,7 @@ bool load_area(const writer::AreaField& area, AreaModel& m) {
         m.ctlReadError = platform::read_whole_file(m.ctlPath, m.ctlBytes);
         if (m.ctlReadError != 0) m.ctlBytes.clear();
     }
-    const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(m.ctlBytes.data()), m.ctlBytes.size());
+    const std::span<const uint8_t> bytes(m.ctlBytes);
     m.layout = writer::ctl_layout(bytes);
     for (size_t k = 0; k < static_cast<size_t>(m.layout.entryCount); ++k) {
         std::span<const uint8_t, 64> rec(bytes.data() + k * writer::kRecordSize, writer::kRecordSize);

@@ -224,7 +224,7 @@ bool close_and_delete(File& f, std::string_view path) {
     return delete_file(path) == kErrNone && closed;
 }
 
-uint32_t read_whole_file(std::string_view path, std::string& out) {
+uint32_t read_whole_file(std::string_view path, std::vector<uint8_t>& out) {
     out.clear();
     uint32_t err = 0;
     File f = open_file(path, OpenMode::Read, &err);

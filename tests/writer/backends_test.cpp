@@ -21,7 +21,7 @@ namespace platform = teilimp::platform;
 
 // Every file below `dir` by its path there, with its bytes ("/" after a
 // directory's name).
-void collect(const std::string& dir, const std::string& rel, std::map<std::string, std::string>& out) {
+void collect(const std::string& dir, const std::string& rel, std::map<std::string, std::vector<uint8_t>>& out) {
     std::vector<platform::FoundName> found;
     for (const char* pattern : {"\\*", "\\.*"}) {
         platform::find_names(dir + pattern, found);
@@ -38,7 +38,7 @@ void collect(const std::string& dir, const std::string& rel, std::map<std::strin
 
 struct Outcome {
     std::vector<std::string> results;
-    std::map<std::string, std::string> files;
+    std::map<std::string, std::vector<uint8_t>> files;
 };
 
 // A clock that stands still, put in front of the active table: both runs
