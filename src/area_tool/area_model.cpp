@@ -81,7 +81,9 @@ std::string name_text(const writer::PieceName& name) {
 }
 
 std::string name_shown(const writer::PieceName& name) {
+    constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
+    out.reserve(name.size());
     for (char ch : name_text(name)) {
         const auto c = static_cast<unsigned char>(ch);
         if (c == '\\') {
@@ -89,9 +91,9 @@ std::string name_shown(const writer::PieceName& name) {
         } else if (c == 0) {
             out += "\\0";
         } else if (c < 0x20 || c == 0x7F) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(c));
-            out += hex;
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
         } else {
             out += ch;
         }
