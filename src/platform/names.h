@@ -55,6 +55,7 @@ bool listed_match(std::string_view namePart, std::string_view name);
 // The order of a search: upper-cased names, then the names themselves.
 template <typename Item, typename NameOf>
 void sort_as_search(std::vector<Item>& items, NameOf nameOf) {
+    if (items.size() < 2) return;
     std::vector<std::string> upper;
     upper.reserve(items.size());
     std::vector<size_t> order(items.size());

@@ -176,16 +176,14 @@ Where walk(std::string_view path, bool wantNative = false) {
     add_components(base, parts);
     const size_t baseParts = parts.size();
     add_components(rest, parts);
-    {
+    bool plain = true;
+    for (size_t i = baseParts; i < parts.size(); ++i) plain = plain && parts[i] != "." && parts[i] != "..";
+    if (!plain) {
         // "." and ".." of the rest, folded without a look at the disk.
         std::vector<std::string_view> tail(parts.begin() + static_cast<std::ptrdiff_t>(baseParts), parts.end());
-        bool plain = true;
-        for (std::string_view p : tail) plain = plain && p != "." && p != "..";
-        if (!plain) {
-            names::normalise(tail, !base.empty());
-            parts.resize(baseParts);
-            parts.insert(parts.end(), tail.begin(), tail.end());
-        }
+        names::normalise(tail, !base.empty());
+        parts.resize(baseParts);
+        parts.insert(parts.end(), tail.begin(), tail.end());
     }
     w.dirOnly = parts.size() > baseParts && !rest.empty() && names::is_sep(rest.back());
     if (wantNative) w.native = base.empty() ? std::string() : "/";
