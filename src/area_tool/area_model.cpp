@@ -52,6 +52,7 @@ bool load_area(const writer::AreaField& area, AreaModel& m) {
     }
     const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(m.ctlBytes.data()), m.ctlBytes.size());
     m.layout = writer::ctl_layout(bytes);
+    m.entries.reserve(static_cast<size_t>(m.layout.entryCount));
     for (size_t k = 0; k < static_cast<size_t>(m.layout.entryCount); ++k) {
         std::span<const uint8_t, 64> rec(bytes.data() + k * writer::kRecordSize, writer::kRecordSize);
         Entry e;

@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "area_tool/output.h"
 #include "area_tool/tool.h"
@@ -32,8 +33,8 @@ struct Checker {
     const AreaModel& m;
     Findings out;
 
-    void add(const char* kind, const std::string& concerns, const std::string& text) {
-        out.problems.push_back({kind, concerns, text});
+    void add(const char* kind, std::string concerns, std::string text) {
+        out.problems.push_back({kind, std::move(concerns), std::move(text)});
     }
     std::string entry_label(const Entry& e) const {
         return "Eintrag " + std::to_string(e.record + 1) + " (" + name_shown(e.fields.pieceName) + ")";
@@ -278,7 +279,7 @@ Findings find_problems(const AreaModel& model) {
     c.piece_files();
     c.leftovers(found);
     c.order();
-    return c.out;
+    return std::move(c.out);
 }
 
 }  // namespace teilimp::area_tool

@@ -75,7 +75,7 @@ void sort_as_search(std::vector<Item>& items, NameOf nameOf) {
 
 // ------------------------------------------------------------ paths
 
-bool is_sep(char c);
+inline bool is_sep(char c) { return c == '\\' || c == '/'; }
 // The drive letter of "L:...", upper-cased; false if the path has none.
 bool drive_letter(std::string_view path, char& letter);
 // The directory that stands for drive `letter` (TEILIMP_DRIVE_<L>); false
