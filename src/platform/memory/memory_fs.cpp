@@ -667,6 +667,7 @@ uint32_t search(std::string_view pattern, std::vector<FindEntry>& out) {
             return kErrNone;
         }
     }
+    out.reserve(out.size() + d.node->entries.size());
     for (const Entry& e : d.node->entries)
         if (names::listed_match(namePart, e.name)) out.push_back(entry_for(e.name, *e.node));
     names::sort_as_search(out, [](const FindEntry& x) -> const std::string& { return x.long_name; });
@@ -691,6 +692,7 @@ uint32_t find_names(std::string_view pattern, std::vector<FoundName>& out) {
     Lock lock(state().mutex);
     std::vector<FindEntry> found;
     if (uint32_t c = search(pattern, found); c != kErrNone) return c;
+    out.reserve(found.size());
     for (FindEntry& e : found) out.push_back({std::move(e.long_name), (e.attributes & kAttrDirectory) != 0});
     return kErrNone;
 }
