@@ -362,7 +362,7 @@ void BM_DxfParts(benchmark::State& state, const Style& style) {
         state.SetIterationTime(l + r + c);
     }
     const double perPiece = 1000.0 / style.pieces;
-    state.counters["dxf_ms/piece"] = median(lex) * perPiece;
+    state.counters["lines_ms/piece"] = median(lex) * perPiece;
     state.counters["rul_ms/piece"] = median(rul) * perPiece;
     state.counters["convert_ms/piece"] = median(convert) * perPiece;
 }
