@@ -122,7 +122,7 @@ TEST(DxfReader, LoneCarriageReturnsAreReadInLinearTime) {
     Drawing d;
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(read_dxf(bytes_of(big), d), ReadStatus::Ok);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
     EXPECT_GT(d.blocks.size(), 10000u);
     EXPECT_EQ(d.blocks.back().points_of(d.blocks.back().entities[1])[1].y, -10.25);
 }
