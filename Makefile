@@ -20,22 +20,24 @@ test-asan:
 	cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
 # The fuzz targets, each run for FUZZ_SECONDS (skipped without clang):
-# `make fuzz` briefly from a copy of the committed corpus (part of make
-# test), `make fuzz-long` for an hour each, the corpus in fuzz/corpus/
-# grown and minimised in place (commit it afterwards).
+# `make fuzz` briefly from a copy of the committed corpus, one target after
+# the other (part of make test), `make fuzz-long` for ten minutes each,
+# FUZZ_JOBS targets at a time, the corpus in fuzz/corpus/ grown and
+# minimised in place (commit it afterwards).
 FUZZ_SECONDS ?= 30
-FUZZ_LONG_SECONDS = $(if $(filter command line environment,$(origin FUZZ_SECONDS)),$(FUZZ_SECONDS),3600)
+FUZZ_LONG_SECONDS = $(if $(filter command line environment,$(origin FUZZ_SECONDS)),$(FUZZ_SECONDS),600)
+FUZZ_JOBS ?= 2
 fuzz_build = $(CMAKE) -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	    -DTEILIMP_SANITIZE=ON -DTEILIMP_FUZZ=ON && $(CMAKE) --build build/fuzz -j $(JOBS)
 fuzz:
 	@if command -v clang++ >/dev/null 2>&1; then \
-	  $(fuzz_build) && sh fuzz/run.sh build/fuzz $(FUZZ_SECONDS); \
+	  $(fuzz_build) && FUZZ_JOBS=1 sh fuzz/run.sh build/fuzz $(FUZZ_SECONDS); \
 	else echo "clang++ not found: fuzzing skipped"; fi
 
 fuzz-long:
 	@uptime
 	@if command -v clang++ >/dev/null 2>&1; then \
-	  $(fuzz_build) && sh fuzz/run.sh build/fuzz $(FUZZ_LONG_SECONDS) long; \
+	  $(fuzz_build) && FUZZ_JOBS=$(FUZZ_JOBS) sh fuzz/run.sh build/fuzz $(FUZZ_LONG_SECONDS) long; \
 	else echo "clang++ not found: fuzzing skipped"; fi
 	@uptime
 

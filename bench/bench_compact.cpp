@@ -48,7 +48,7 @@ double ms_since(Clock::time_point start) {
 std::string image_of(const std::string& epn) {
     reader::Piece piece;
     int32_t reversed = 0, rotated = 0;
-    if (reader::epn_parse({reinterpret_cast<const uint8_t*>(epn.data()), epn.size()}, reversed, rotated, piece) != 0) {
+    if (reader::epn_parse({reinterpret_cast<const uint8_t*>(epn.data()), epn.size()}, reversed, rotated, piece) != reader::EpnStatus::Ok) {
         std::fprintf(stderr, "the bench piece does not read\n");
         std::exit(1);
     }

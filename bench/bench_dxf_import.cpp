@@ -313,7 +313,7 @@ void BM_Read(benchmark::State& state, const Style& style) {
             } else {
                 for (const std::string& f : style.epnFiles) {
                     int32_t reversed = 0, rotated = 0;
-                    if (reader::epn_read(f.data(), static_cast<int32_t>(f.size()), reversed, rotated, piece) != 0)
+                    if (reader::epn_read(f.data(), static_cast<int32_t>(f.size()), reversed, rotated, piece) != reader::EpnStatus::Ok)
                         state.SkipWithError("an EPN file cannot be read");
                     benchmark::DoNotOptimize(piece.image.data());
                 }

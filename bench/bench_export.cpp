@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
     reader::Piece piece;
     int32_t reversed = 0, rotated = 0;
     const std::string epn = bench::piece_text("T", 60);
-    if (reader::epn_parse({reinterpret_cast<const uint8_t*>(epn.data()), epn.size()}, reversed, rotated, piece) != 0)
+    if (reader::epn_parse({reinterpret_cast<const uint8_t*>(epn.data()), epn.size()}, reversed, rotated, piece) != reader::EpnStatus::Ok)
         return 1;
     const std::string image(piece.image.begin(), piece.image.end());
     const bench::SynthArea a = bench::synth_area(entries, &image);

@@ -48,10 +48,10 @@ void BM_EpnRead(benchmark::State& state) {
     for (auto _ : state) {
         for (const auto& f : files) {
             int32_t reversed = 0, rotated = 0;
-            const int32_t rc = reader::epn_parse(
+            const reader::EpnStatus rc = reader::epn_parse(
                 std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(f.data()), f.size()), reversed, rotated,
                 piece);
-            if (rc != 0) state.SkipWithError("a piece could not be read");
+            if (rc != reader::EpnStatus::Ok) state.SkipWithError("a piece could not be read");
             benchmark::DoNotOptimize(piece.image.data());
         }
     }
@@ -119,7 +119,7 @@ void BM_SortFullControlFile(benchmark::State& state) {
         ::fsync(fd);
         ::close(fd);
         state.ResumeTiming();
-        if (writer::epn_ctl_sort(area) != 0) state.SkipWithError("the sort failed");
+        if (writer::epn_ctl_sort(area) != writer::SortStatus::Ok) state.SkipWithError("the sort failed");
     }
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes.size()));
     fs::remove_all(dir);

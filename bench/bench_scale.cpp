@@ -210,7 +210,7 @@ InProcess run_in_process(const fs::path& drive, const fs::path& epn, const std::
         const std::string path = "E:\\" + file;
         const bool last = &file == &files.back();
         int32_t reversed = 0, rotated = 0;
-        if (reader::epn_read(path.data(), static_cast<int32_t>(path.size()), reversed, rotated, piece) != 0 ||
+        if (reader::epn_read(path.data(), static_cast<int32_t>(path.size()), reversed, rotated, piece) != reader::EpnStatus::Ok ||
             writer::epn_space_check(area, piece.imageLength(), areaRun) == 0) {
             std::fprintf(stderr, "cannot read %s\n", path.c_str());
             std::exit(1);
@@ -233,7 +233,7 @@ InProcess run_in_process(const fs::path& drive, const fs::path& epn, const std::
     writer::epn_mark_superseded(area, areaRun);
     r.marksMs += ms_since(start);
     start = Clock::now();
-    if (writer::epn_ctl_sort(area, areaRun) != 0) std::exit(1);
+    if (writer::epn_ctl_sort(area, areaRun) != writer::SortStatus::Ok) std::exit(1);
     r.sortMs = ms_since(start);
     writer::epn_unlock(area);
     return r;
@@ -292,7 +292,7 @@ int main(int argc, char** argv) {
             reader::Piece piece;
             int32_t reversed = 0, rotated = 0;
             if (reader::epn_parse(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()),
-                                  reversed, rotated, piece) != 0)
+                                  reversed, rotated, piece) != reader::EpnStatus::Ok)
                 return 1;
             images.emplace_back(piece.image.begin(), piece.image.end());
             largest = std::max(largest, piece.image.size());

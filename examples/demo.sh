@@ -52,6 +52,18 @@ echo "== teilarea export D:DEMO --format epn -o build/demo-export/epn   (one EPN
 echo
 echo "The exported files are in $root/build/demo-export (astm/ and epn/)."
 echo
+echo "== teilimp D:ZURUECK build/demo-export/astm/*.dxf   (the ASTM export imported into a second area)"
+mkdir -p "$drive/userroot/storage/ZURUECK/data"
+echo j | "$bin" D:ZURUECK /d > /dev/null
+"$bin" D:ZURUECK "$root/build/demo-export/astm/*.dxf"
+"$area_bin" export D:ZURUECK --format epn -o "$root/build/demo-export/zurueck-epn" > /dev/null
+if diff -r "$root/build/demo-export/epn" "$root/build/demo-export/zurueck-epn" > /dev/null; then
+  echo "Both areas hold the same pieces (their EPN exports are equal)."
+else
+  echo "The areas differ (diff -r build/demo-export/epn build/demo-export/zurueck-epn)."
+  exit 1
+fi
+echo
 echo "== piece.ctl cut short, then teilarea check and teilarea repair"
 head -c 100 "$data/piece.ctl" > "$data/piece.ctl.cut" && mv "$data/piece.ctl.cut" "$data/piece.ctl"
 "$area_bin" check D:DEMO || true

@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (!fuzz_area::fill(data, size)) return 0;
+    const fuzz_area::Scratch scratch(data, size);
+    if (!scratch.filled) return 0;
 
     const writer::AreaField area = writer::make_area("F:F");
     writer::PieceName name{};

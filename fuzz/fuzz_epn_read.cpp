@@ -31,9 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static PieceModel decoded;
     static std::vector<uint8_t> encoded;
     int32_t reversed = -1, rotated = -1;
-    const int32_t status = epn_parse(bytes, reversed, rotated, piece);
-    check(status >= 0 && status <= kEpnUnreadableNumber);  // the highest status
-    if (status != kEpnOk) {
+    const EpnStatus status = epn_parse(bytes, reversed, rotated, piece);
+    check(number(status) >= 0 && number(status) <= number(kEpnHighestStatus));
+    if (status != EpnStatus::Ok) {
         check(piece.image.empty());
         return 0;
     }
@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(encoded == image);
 
     int32_t reversed2 = -1, rotated2 = -1;
-    check(epn_parse(bytes, reversed2, rotated2, again) == kEpnOk);
+    check(epn_parse(bytes, reversed2, rotated2, again) == EpnStatus::Ok);
     check(again.image == image && again.pieceName == piece.pieceName);
     check(reversed2 == reversed && rotated2 == rotated);
     return 0;

@@ -31,7 +31,7 @@ void read_piece_file(const writer::AreaField& area, const FileCode& code, PieceF
     f.present = true;
     f.readError = platform::read_whole_file(path, f.bytes);
     if (f.readError != 0) f.bytes.clear();
-    f.layout = writer::pce_layout({reinterpret_cast<const uint8_t*>(f.bytes.data()), f.bytes.size()});
+    f.layout = writer::pce_layout(f.bytes);
 }
 
 }  // namespace
@@ -50,8 +50,9 @@ bool load_area(const writer::AreaField& area, AreaModel& m) {
         m.ctlReadError = platform::read_whole_file(m.ctlPath, m.ctlBytes);
         if (m.ctlReadError != 0) m.ctlBytes.clear();
     }
-    const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(m.ctlBytes.data()), m.ctlBytes.size());
+    const std::span<const uint8_t> bytes(m.ctlBytes);
     m.layout = writer::ctl_layout(bytes);
+    m.entries.reserve(static_cast<size_t>(m.layout.entryCount));
     for (size_t k = 0; k < static_cast<size_t>(m.layout.entryCount); ++k) {
         std::span<const uint8_t, 64> rec(bytes.data() + k * writer::kRecordSize, writer::kRecordSize);
         Entry e;
@@ -81,7 +82,9 @@ std::string name_text(const writer::PieceName& name) {
 }
 
 std::string name_shown(const writer::PieceName& name) {
+    constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
+    out.reserve(name.size());
     for (char ch : name_text(name)) {
         const auto c = static_cast<unsigned char>(ch);
         if (c == '\\') {
@@ -89,9 +92,9 @@ std::string name_shown(const writer::PieceName& name) {
         } else if (c == 0) {
             out += "\\0";
         } else if (c < 0x20 || c == 0x7F) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(c));
-            out += hex;
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
         } else {
             out += ch;
         }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "reader/piece_image.h"
+#include "util/bytes.h"
 #include "writer/area_scan.h"
 #include "writer/records.h"
 
@@ -22,7 +23,7 @@ using writer::FileCode;
 struct PieceFile {
     bool present = false;
     uint32_t readError = 0;  // the system code when it exists but could not be read
-    std::string bytes;
+    util::Bytes bytes;
     writer::PceLayout layout;
 
     // The image of a used slot (0-based); nullopt when the slot is not in
@@ -42,7 +43,7 @@ struct AreaModel {
     std::string ctlPath;
     bool ctlPresent = false;
     uint32_t ctlReadError = 0;
-    std::string ctlBytes;
+    util::Bytes ctlBytes;
     writer::CtlLayout layout;
     std::vector<Entry> entries;  // the entries before the first trailer
     std::optional<writer::CtlTrailer> trailer;

@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "area_tool/output.h"
 #include "area_tool/tool.h"
@@ -32,8 +33,8 @@ struct Checker {
     const AreaModel& m;
     Findings out;
 
-    void add(const char* kind, const std::string& concerns, const std::string& text) {
-        out.problems.push_back({kind, concerns, text});
+    void add(const char* kind, std::string concerns, std::string text) {
+        out.problems.push_back({kind, std::move(concerns), std::move(text)});
     }
     std::string entry_label(const Entry& e) const {
         return "Eintrag " + std::to_string(e.record + 1) + " (" + name_shown(e.fields.pieceName) + ")";
@@ -46,7 +47,7 @@ struct Checker {
     void trailer();
     void entries();
     void piece_files();
-    void leftovers();
+    void leftovers(const writer::AreaFiles& files);
     void order();
 };
 
@@ -118,18 +119,17 @@ void Checker::entries() {
         if (!e.placeValid) continue;
         const writer::CtlEntry& f = e.fields;
         if (f.entryState == kStateValid) ++validNames[f.pieceName];
-        const std::string label = entry_label(e);
         const PieceFile* file = m.file(f.fileCode);
         const std::string fileName = piece_file_name(f.fileCode);
         if (file == nullptr || !file->present) {
-            add("pce_missing", label, "Teiledatei " + fileName + " fehlt");
+            add("pce_missing", entry_label(e), "Teiledatei " + fileName + " fehlt");
             out.ctlNeedsRebuild = true;
             continue;
         }
         const auto image = file->image(f.slot);
         if (!image) {
             if (file->readError == 0) {
-                add("slot_missing", label,
+                add("slot_missing", entry_label(e),
                     "Platz " + std::to_string(f.slot) + " nicht im Verzeichnis von " + fileName);
                 out.ctlNeedsRebuild = true;
             }
@@ -143,7 +143,7 @@ void Checker::entries() {
             if (nameDiffers) text += " Name " + name_shown(writer::dir_name(d));
             if (lengthDiffers)
                 text += " L\x84nge " + std::to_string(writer::dir_length(d)) + " statt " + std::to_string(f.dataLength);
-            add("dir_mismatch", label, text);
+            add("dir_mismatch", entry_label(e), text);
             // The directory's length is what the file holds; which of two
             // names is right cannot be told, so a name is left to the user.
             if (lengthDiffers) out.ctlNeedsRebuild = true;
@@ -152,13 +152,13 @@ void Checker::entries() {
                                state_word(writer::dir_state(d)) + " in " + fileName;
             if (f.entryState == kStateSuperseded && writer::dir_state(d) == kStateValid && marksPending)
                 text += " (noch nicht \x81" "bertragen: das tut der n\x84" "chste Lauf oder teilarea repair)";
-            add("dir_state", label, text);
+            add("dir_state", entry_label(e), text);
             if (f.entryState == kStateSuperseded) ++out.marksToCarry;
         }
         reader::PieceModel decoded;
         reader::ImageFault fault;
         if (!reader::decode_piece(*image, nullptr, decoded, fault))
-            add("image_bad", label,
+            add("image_bad", entry_label(e),
                 "Bild in " + fileName + " Platz " + std::to_string(f.slot) + " nicht lesbar: " + fault.what +
                     " (Byte " + std::to_string(fault.offset) + ")");
     }
@@ -203,9 +203,8 @@ void Checker::piece_files() {
     }
 }
 
-void Checker::leftovers() {
+void Checker::leftovers(const writer::AreaFiles& files) {
     const std::string ctlBackup = writer::area_path(m.area, writer::AreaFile::ControlBackup);
-    const writer::AreaFiles files = writer::find_area_files(m.area);
     std::vector<std::string> backups;
     if (platform::exists(ctlBackup)) backups.push_back(ctlBackup);
     for (const auto& [code, path] : files.pieceBackups) backups.push_back(path);
@@ -278,9 +277,9 @@ Findings find_problems(const AreaModel& model) {
     c.trailer();
     c.entries();
     c.piece_files();
-    c.leftovers();
+    c.leftovers(found);
     c.order();
-    return c.out;
+    return std::move(c.out);
 }
 
 }  // namespace teilimp::area_tool

@@ -27,7 +27,7 @@ using platform::console_line;
 constexpr size_t kSlots = 8;
 
 // Writes a new file into the compaction's directory, flushed.
-bool write_staged(const AreaModel& m, const std::string& name, const std::vector<uint8_t>& bytes) {
+bool write_staged(const AreaModel& m, const std::string& name, const util::Bytes& bytes) {
     const std::string path = writer::compaction_file(m.area, name);
     platform::File f = platform::open_file(path, platform::OpenMode::CreateNew);
     if (!f.is_open()) return false;
@@ -54,9 +54,9 @@ std::vector<const Entry*> kept_entries(const AreaModel& m) {
 // One new piece file of up to eight of the kept entries; their control
 // records get the new places.
 bool stage_piece_file(const AreaModel& m, const FileCode& code, std::span<const Entry* const> group,
-                      std::vector<uint8_t>& ctl, size_t firstRecord) {
+                      util::Bytes& ctl, size_t firstRecord) {
     const PieceFile* first = m.file(group.front()->fields.fileCode);
-    std::vector<uint8_t> bytes(first->layout.header.begin(), first->layout.header.end());
+    util::Bytes bytes(first->layout.header.begin(), first->layout.header.end());
     bytes.resize(writer::kPceDataStart);
     writer::PceDirectory dir{};
     int64_t offset = writer::kPceDataStart;
@@ -83,7 +83,7 @@ bool stage_piece_file(const AreaModel& m, const FileCode& code, std::span<const 
 // piece files in `files`.
 bool stage(const AreaModel& m, const std::vector<const Entry*>& kept, size_t& files) {
     if (platform::make_directory(writer::compaction_dir(m.area)) != 0) return false;
-    std::vector<uint8_t> ctl((kept.size() + 1) * writer::kRecordSize);
+    util::Bytes ctl((kept.size() + 1) * writer::kRecordSize);
     for (size_t k = 0; k < kept.size(); ++k)
         std::copy_n(m.ctlBytes.begin() + kept[k]->record * writer::kRecordSize, writer::kRecordSize,
                     ctl.begin() + static_cast<std::ptrdiff_t>(k * writer::kRecordSize));

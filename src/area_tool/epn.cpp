@@ -1,15 +1,14 @@
 // teilarea epn: reads EPN files (and AAMA-DXF / ASTM files, recognised by
 // their content) exactly as the importer does, without an area, and shows
 // what it would store or why it would not.
-#include <cstdio>
 
 #include "area_tool/output.h"
 #include "area_tool/tool.h"
-#include "driver/reasons.h"
 #include "dxf/dxf_pieces.h"
 #include "platform/platform.h"
 #include "reader/epn_reader.h"
 #include "reader/piece_image.h"
+#include "util/status_text.h"
 
 namespace teilimp::area_tool {
 
@@ -61,9 +60,7 @@ std::vector<std::string> expand(const std::string& arg) {
 }
 
 void conversion_failed(int32_t status, const std::string& reason) {
-    char line[64];
-    std::snprintf(line, sizeof line, "Fehler beim Konvertieren:%6d", static_cast<int>(status));
-    console_line(line);
+    console_line(util::status_line("Fehler beim Konvertieren:", status));
     console_line(reason);
 }
 
@@ -113,14 +110,14 @@ int run_epn(const std::vector<std::string>& arguments) {
             continue;
         }
         int32_t reversed = 0, rotated = 0;
-        const int32_t read =
+        const reader::EpnStatus read =
             reader::epn_read(path.data(), static_cast<int32_t>(path.size()), reversed, rotated, piece);
-        if (read != 0) {
-            conversion_failed(read, driver::conversion_reason_line(read, piece));
+        if (read != reader::EpnStatus::Ok) {
+            conversion_failed(reader::number(read), util::reason_line(reader::epn_reason(read, piece)));
             status = kExitProblems;
             continue;
         }
-        if (piece.baseSizeLine != 0) console_line(driver::base_size_warning(piece));
+        if (piece.baseSizeLine != 0) console_line(reader::base_size_warning(piece));
         describe_piece(piece);
         warnings(reversed, rotated);
     }

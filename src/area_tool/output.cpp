@@ -1,5 +1,6 @@
 #include "area_tool/output.h"
 
+#include <array>
 #include <cstdio>
 
 #include "platform/platform.h"
@@ -9,7 +10,7 @@ namespace teilimp::area_tool {
 namespace {
 
 // The Unicode character of a code page 850 byte.
-uint32_t code_point(unsigned char c) {
+uint32_t converted_code_point(unsigned char c) {
     if (c < 0x80) return c;
     const std::string u = platform::cp850_to_utf8(std::string_view(reinterpret_cast<const char*>(&c), 1));
     if (u.size() == 2) return (u[0] & 0x1Fu) << 6 | (u[1] & 0x3Fu);
@@ -17,11 +18,30 @@ uint32_t code_point(unsigned char c) {
     return '?';
 }
 
+// The same from a table made at the first use.
+uint32_t code_point(unsigned char c) {
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> t{};
+        for (size_t i = 0; i < t.size(); ++i) t[i] = converted_code_point(static_cast<unsigned char>(i));
+        return t;
+    }();
+    return table[c];
+}
+
+// "\u" and the character's four hex digits (all of code page 850 is in the
+// first plane).
+void append_json_escape(std::string& out, uint32_t code) {
+    constexpr char kHex[] = "0123456789abcdef";
+    out += "\\u";
+    for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(code >> shift) & 15];
+}
+
 }  // namespace
 
 std::string json_string(std::string_view cp850) {
-    std::string out = "\"";
-    char buf[8];
+    std::string out;
+    out.reserve(cp850.size() + 2);
+    out += '"';
     for (char ch : cp850) {
         const auto c = static_cast<unsigned char>(ch);
         if (c == '"' || c == '\\') {
@@ -30,11 +50,11 @@ std::string json_string(std::string_view cp850) {
         } else if (c >= 0x20 && c < 0x7F) {
             out += ch;
         } else {
-            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(code_point(c)));
-            out += buf;
+            append_json_escape(out, code_point(c));
         }
     }
-    return out + "\"";
+    out += '"';
+    return out;
 }
 
 std::string xml_text(std::string_view cp850) {

@@ -9,9 +9,9 @@
 #include <set>
 
 #include "area_tool/output.h"
-#include "driver/reasons.h"
 #include "area_tool/tool.h"
 #include "platform/platform.h"
+#include "util/status_text.h"
 #include "writer/area_io.h"
 #include "writer/area_path.h"
 #include "writer/lock.h"
@@ -77,7 +77,7 @@ bool cut_back_piece_files(const AreaModel& m, bool& changed) {
         writer::PceDirectory dir = l.dir;
         for (size_t k = static_cast<size_t>(l.usedSlots); k < dir.size(); ++k) dir[k] = writer::PceDirEntry{};
         if (l.usedSlots < 8) writer::dir_set_offset(dir[static_cast<size_t>(l.usedSlots)], static_cast<int32_t>(l.imagesEnd));
-        std::vector<uint8_t> bytes(file.bytes.begin(), file.bytes.begin() + l.imagesEnd);
+        util::Bytes bytes(file.bytes.begin(), file.bytes.begin() + l.imagesEnd);
         std::array<uint8_t, writer::kPceDirSize> dirBytes{};
         writer::encode_directory(dir, dirBytes);
         std::copy(dirBytes.begin(), dirBytes.end(), bytes.begin() + writer::kPceHeaderSize);
@@ -156,7 +156,7 @@ bool rebuild_control_file(const AreaModel& m) {
     writer::CtlTrailer trailer = m.trailer && writer::ctl_sound(m.layout) ? *m.trailer : writer::fresh_trailer();
     writer::trailer_set(trailer, next, nextSlot, static_cast<int16_t>(static_cast<uint16_t>(valid & 0xFFFF)));
 
-    std::vector<uint8_t> bytes((entries.size() + 1) * writer::kRecordSize);
+    util::Bytes bytes((entries.size() + 1) * writer::kRecordSize);
     for (size_t k = 0; k < entries.size(); ++k)
         writer::encode_entry(entries[k], std::span<uint8_t, 64>(bytes.data() + k * writer::kRecordSize, 64));
     std::copy(trailer.raw.begin(), trailer.raw.end(), bytes.end() - writer::kRecordSize);
@@ -276,12 +276,10 @@ int run_repair(const writer::AreaField& area) {
     }
     if (m.ctlPresent && f.unsorted) {
         if (!held()) return failed();
-        const int32_t sorted = writer::epn_ctl_sort(area);
-        if (sorted != 0) {
-            char status[16];
-            std::snprintf(status, sizeof status, "%6d", static_cast<int>(sorted));
-            console_line(std::string("Achtung: Fehler in epn_ctl_sort()") + status);
-            console_line(driver::reason_line(driver::StatusSource::Sort, sorted));
+        const writer::SortStatus sorted = writer::epn_ctl_sort(area);
+        if (sorted != writer::SortStatus::Ok) {
+            console_line(util::status_line("Achtung: Fehler in epn_ctl_sort()", writer::number(sorted)));
+            console_line(util::reason_line(writer::reason(sorted)));
             return failed();
         }
         console_line("Steuerdatei sortiert.");

@@ -198,9 +198,16 @@ int run_check(const writer::AreaField& area, bool json) {
     const int status = f.problems.empty() ? kExitOk : kExitProblems;
     if (json) {
         std::string problems;
-        for (const Problem& p : f.problems)
-            problems += (problems.empty() ? "" : ",") + std::string("{\"kind\":") + json_string(p.kind) +
-                        ",\"concerns\":" + json_string(p.concerns) + ",\"text\":" + json_string(p.text) + "}";
+        for (const Problem& p : f.problems) {
+            if (!problems.empty()) problems += ',';
+            problems += "{\"kind\":";
+            problems += json_string(p.kind);
+            problems += ",\"concerns\":";
+            problems += json_string(p.concerns);
+            problems += ",\"text\":";
+            problems += json_string(p.text);
+            problems += '}';
+        }
         const char* lock = f.lock == writer::LockState::None ? "none" : f.lock == writer::LockState::Fresh ? "fresh" : "stale";
         console_line("{\"area\":" + json_string(area_text(area)) + ",\"status\":" + std::to_string(status) +
                      ",\"sound\":" + (status == kExitOk ? "true" : "false") + ",\"lock\":\"" + lock +

@@ -11,12 +11,12 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/reasons.h"
 #include "dxf/dxf_pieces.h"
 #include "platform/platform.h"
 #include "reader/epn_reader.h"
 #include "util/fileops.h"
 #include "util/filesearch.h"
+#include "util/status_text.h"
 #include "util/text.h"
 #include "util/version.h"
 #include "writer/area_path.h"
@@ -137,13 +137,6 @@ struct Run {
     std::map<std::string, bool> rulFiles;  // RUL files read: true while every DXF file using them was deleted (/l)
 };
 
-// "text" followed by the number right-aligned in six columns.
-std::string with_status(std::string_view text, int32_t status) {
-    char num[16];
-    std::snprintf(num, sizeof num, "%6d", static_cast<int>(status));
-    return std::string(text) + num;
-}
-
 // A line that tells of a failure, followed by `name` as the file system
 // gives it. /s1 does not hide it: it goes to standard error, after the
 // line of the file it is about (once per file).
@@ -161,21 +154,11 @@ void tell(Run& run, std::string_view cp850, std::string_view name = {}) {
     else platform::console_error_name_line(cp850, name);
 }
 
-// The line that reports a status, and the line with its reason (the
-// status's own, unless `reason` is given; a piece file's names `pieceFile`).
-void report_status(Run& run, StatusSource source, int32_t status, std::string_view pieceFile = {},
-                   const std::string& reason = {}) {
-    std::string_view text;
-    switch (source) {
-    case StatusSource::Conversion: text = "Fehler beim Konvertieren:"; break;
-    case StatusSource::ControlUpdate: text = "Achtung: Fehler in epn_ctl_put()"; break;
-    case StatusSource::PieceFile: text = "Achtung: Fehler in epn_pce_put()"; break;
-    case StatusSource::Sort: text = "Achtung: Fehler in epn_ctl_sort()"; break;
-    }
-    tell(run, with_status(text, status));
-    if (!reason.empty()) tell(run, reason);
-    else tell(run, source == StatusSource::Conversion ? conversion_reason_line(status, run.piece)
-                                                      : reason_line(source, status, 0, pieceFile));
+// The line that reports a failed step with its status's number, and the
+// line with its reason.
+void report_status(Run& run, std::string_view text, int32_t number, std::string_view reason) {
+    tell(run, util::status_line(text, number));
+    tell(run, util::reason_line(reason));
 }
 
 // An argument of the form of an option: "/" or "-" followed by one or two
@@ -490,14 +473,16 @@ bool store_piece(Run& run, const writer::PieceName& name) {
         return false;
     }
     const writer::StoreResult r = writer::epn_store_piece(area, name, run.piece.image, &run.areaRun, run.lastFile);
-    if (r.ctl != 0) {
+    if (r.ctl != writer::CtlStatus::Ok) {
         // No control file but piece files: the advice is repair, not a clear.
-        const bool repairable = r.ctl == 1 && writer::control_missing_with_pieces(area);
-        report_status(run, StatusSource::ControlUpdate, r.ctl, {}, repairable ? control_missing_reason_line() : "");
+        const bool repairable = r.ctl == writer::CtlStatus::NotSetUp && writer::control_missing_with_pieces(area);
+        report_status(run, "Achtung: Fehler in epn_ctl_put()", writer::number(r.ctl),
+                      repairable ? writer::control_missing_reason() : writer::reason(r.ctl));
         return false;
     }
-    if (r.pce != 0) {
-        report_status(run, StatusSource::PieceFile, r.pce, "piece" + std::string(r.code.data(), r.code.size()) + ".pce");
+    if (r.pce != writer::PceStatus::Ok) {
+        report_status(run, "Achtung: Fehler in epn_pce_put()", writer::number(r.pce),
+                      writer::reason(r.pce, "piece" + std::string(r.code.data(), r.code.size()) + ".pce"));
         return false;
     }
     if (r.replaced) ++run.counts.replaced;
@@ -558,7 +543,7 @@ void convert_dxf(Run& run, const std::string& path) {
     if (file.status != dxf::kDxfOk) {
         ++run.counts.failed;
         if (!sw.quiet) {
-            console_line(with_status("Fehler beim Konvertieren:", file.status));
+            console_line(util::status_line("Fehler beim Konvertieren:", file.status));
             console_line(file.reason);
         }
         return;
@@ -575,7 +560,7 @@ void convert_dxf(Run& run, const std::string& path) {
         if (p.status != dxf::kDxfOk) {
             ++run.counts.failed;
             if (!sw.quiet) {
-                console_line(with_status("Fehler beim Konvertieren:", p.status));
+                console_line(util::status_line("Fehler beim Konvertieren:", p.status));
                 console_line(p.reason);
             }
         } else {
@@ -623,14 +608,14 @@ void convert_entry(Run& run, const util::Fns4Entry& entry) {
     if (dxf::file_looks_like_dxf(path)) return convert_dxf(run, path);
 
     int32_t reversed = 0, rotated = 0;
-    int32_t status = reader::epn_read(path.data(), static_cast<int32_t>(path.size()), reversed, rotated,
-                                      run.piece);
-    if (status != 0) {
+    const reader::EpnStatus status =
+        reader::epn_read(path.data(), static_cast<int32_t>(path.size()), reversed, rotated, run.piece);
+    if (status != reader::EpnStatus::Ok) {
         ++run.counts.failed;
-        report_status(run, StatusSource::Conversion, status);
+        report_status(run, "Fehler beim Konvertieren:", reader::number(status), reader::epn_reason(status, run.piece));
         return;
     }
-    if (run.piece.baseSizeLine != 0) console_line(base_size_warning(run.piece));
+    if (run.piece.baseSizeLine != 0) console_line(reader::base_size_warning(run.piece));
     if (reversed == 1) console_line("   Achtung: Umlaufsinn der Kontur ge\x84ndert.");
     if (rotated == 1) console_line("   Achtung: Fadenlauf nach rechts gedreht.");
 
@@ -759,10 +744,10 @@ int conversion_run(Run& run) {
 
     if (run.anyImported && lock_still_ours(run)) {
         writer::epn_mark_superseded(run.cmd.area, run.areaRun);
-        int32_t status = writer::epn_ctl_sort(run.cmd.area, run.areaRun);
-        if (status != 0) {
+        const writer::SortStatus status = writer::epn_ctl_sort(run.cmd.area, run.areaRun);
+        if (status != writer::SortStatus::Ok) {
             run.endFailed = true;
-            report_status(run, StatusSource::Sort, status);
+            report_status(run, "Achtung: Fehler in epn_ctl_sort()", writer::number(status), writer::reason(status));
         }
     }
     release_lock(run);

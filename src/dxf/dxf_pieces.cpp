@@ -13,6 +13,7 @@
 #include <optional>
 #include <set>
 
+#include "dxf/dxf_exported.h"
 #include "platform/platform.h"
 #include "reader/epn_contour.h"
 #include "reader/piece_image.h"
@@ -645,6 +646,23 @@ int32_t build_piece(const PieceInput& in, DxfPiece& out) {
     return kDxfOk;
 }
 
+// A piece of our own export, rebuilt exactly (already in the normal form:
+// not turned again); false when the block cannot be (edited, or its rules
+// file missing), to be converted as any other.
+bool take_exported(const Block& b, const rul::RuleTable* rules, ExportUnits units, DxfPiece& out) {
+    reader::PieceModel& m = out.piece.model;
+    reader::ImageFault fault;
+    if (!rebuild_exported(b, rules, units, m) || !reader::encode_piece(m, out.piece.image, fault)) return false;
+    out.name = reader::field_text(m.name);
+    out.piece.pieceName = m.name;
+    out.sizeCount = static_cast<int32_t>(m.sizes.size());
+    out.contourPoints = static_cast<int32_t>(m.contour.size());
+    out.lineCount = static_cast<int32_t>(m.lines.size());
+    out.ruleCount = static_cast<int32_t>(m.rules.size());
+    for (const reader::ModelSize& s : m.sizes) out.sizes.push_back(reader::field_text(s.name));
+    return true;
+}
+
 double mm_per_unit(std::string_view units, bool& known) {
     known = true;
     if (istarts_with(trim(units), "ENGLISH") || istarts_with(trim(units), "INCH")) return 25.4;
@@ -777,7 +795,7 @@ DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules) {
         mmPerUnit = drawing.headerUnits == Units::Inch ? 25.4 : 1;
     }
     double rulTenths = 10 * mmPerUnit;
-    if (rules && rules->units != rul::Units::None) rulTenths = rules->units == rul::Units::Inch ? 254 : 10;
+    if (rules && rules->units != rul::TableUnits::None) rulTenths = rules->units == rul::TableUnits::Inch ? 254 : 10;
 
     // The pieces: blocks with an outline and a piece name, by name.
     std::vector<Group> groups;
@@ -803,8 +821,12 @@ DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules) {
         return file;
     }
 
+    const bool exported = written_by_export(drawing);
+    const ExportUnits units{10 * mmPerUnit, rulTenths};
     for (const Group& g : groups) {
         DxfPiece& out = file.pieces.emplace_back();
+        if (exported && g.blocks.size() == 1 && take_exported(*g.blocks[0], rules, units, out)) continue;
+        out = DxfPiece{};
         out.name = g.key;
         if (!known) add_note(out, "keine Einheit in der Datei; Millimeter angenommen");
         if (out.name.size() > 20) {

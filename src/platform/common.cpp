@@ -224,15 +224,17 @@ bool close_and_delete(File& f, std::string_view path) {
     return delete_file(path) == kErrNone && closed;
 }
 
-uint32_t read_whole_file(std::string_view path, std::string& out) {
+uint32_t read_whole_file(std::string_view path, std::vector<uint8_t>& out) {
     out.clear();
     uint32_t err = 0;
     File f = open_file(path, OpenMode::Read, &err);
     if (!f.is_open()) return err;
     // Room for the whole file and one byte more, so that the read that
-    // finds the end needs no more; a file that grows meanwhile gets more.
+    // finds the end needs no more; a file that grows meanwhile (or one
+    // that says it is empty and is not) gets more. An empty file costs no
+    // buffer.
     int64_t size = file_size(f);
-    size_t chunk = size > 0 ? static_cast<size_t>(size) + 1 : 65536;
+    size_t chunk = size >= 0 ? static_cast<size_t>(size) + 1 : 65536;
     size_t used = 0;
     for (;;) {
         if (out.size() == used) out.resize(used + chunk);

@@ -219,8 +219,6 @@ bool listed_match(std::string_view namePart, std::string_view name) {
 
 // ------------------------------------------------------------ paths
 
-bool is_sep(char c) { return c == '\\' || c == '/'; }
-
 bool drive_letter(std::string_view path, char& letter) {
     if (path.size() < 2 || path[1] != ':') return false;
     char c = path[0];

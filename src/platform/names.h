@@ -55,6 +55,7 @@ bool listed_match(std::string_view namePart, std::string_view name);
 // The order of a search: upper-cased names, then the names themselves.
 template <typename Item, typename NameOf>
 void sort_as_search(std::vector<Item>& items, NameOf nameOf) {
+    if (items.size() < 2) return;
     std::vector<std::string> upper;
     upper.reserve(items.size());
     std::vector<size_t> order(items.size());
@@ -74,7 +75,7 @@ void sort_as_search(std::vector<Item>& items, NameOf nameOf) {
 
 // ------------------------------------------------------------ paths
 
-bool is_sep(char c);
+inline bool is_sep(char c) { return c == '\\' || c == '/'; }
 // The drive letter of "L:...", upper-cased; false if the path has none.
 bool drive_letter(std::string_view path, char& letter);
 // The directory that stands for drive `letter` (TEILIMP_DRIVE_<L>); false

@@ -134,7 +134,7 @@ bool close_file(File& f);
 bool close_and_delete(File& f, std::string_view path);
 
 // Reads a whole file into `out`. Returns 0 or the system code.
-uint32_t read_whole_file(std::string_view path, std::string& out);
+uint32_t read_whole_file(std::string_view path, std::vector<uint8_t>& out);
 
 // ----------------------------------------------------- path operations
 // Each returns 0 on success, else the system code.

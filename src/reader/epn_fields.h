@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "util/bytes.h"
 
 namespace teilimp::reader {
 
@@ -23,7 +24,7 @@ struct LineCursor {
     const uint8_t* pos = nullptr;
     const uint8_t* end = nullptr;
     platform::File* file = nullptr;  // null: the bytes are all in memory
-    std::vector<uint8_t> buffer;     // the chunk of the file being read
+    util::Bytes buffer;              // the chunk of the file being read
     int32_t linesRead = 0;           // lines handed out by next() so far
 
     explicit LineCursor(std::span<const uint8_t> bytes)

@@ -287,7 +287,7 @@ int64_t image_length(const PieceModel& m) {
     return length;
 }
 
-bool encode_piece(const PieceModel& m, std::vector<uint8_t>& out, ImageFault& fault) {
+bool encode_piece(const PieceModel& m, util::Bytes& out, ImageFault& fault) {
     // The length first, so that the bytes are written in place into a
     // buffer of zeros.
     int64_t length = 0;

@@ -24,6 +24,8 @@
 #include <string_view>
 #include <vector>
 
+#include "util/bytes.h"
+
 namespace teilimp::reader {
 
 using Text20 = std::array<char, 20>;
@@ -205,7 +207,7 @@ struct ImageFault {
 // cannot store it, a text field (texts, base size, size names) not filled
 // with NUL after its significant length (a blank there, say). `out` is then
 // unspecified.
-bool encode_piece(const PieceModel& m, std::vector<uint8_t>& out, ImageFault& fault);
+bool encode_piece(const PieceModel& m, util::Bytes& out, ImageFault& fault);
 
 // Reads an image into the model. `name` is the piece's name as the control
 // file holds it; its eighth character must be the one the image records.

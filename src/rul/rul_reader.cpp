@@ -109,8 +109,8 @@ ReadStatus parse_rul(std::span<const uint8_t> bytes, RuleTable& out) {
             if (exchange::parse_int(after_colon(line), n) && n >= 0) out.numberOfSizes = n;
         } else if (istarts_with(line, "UNITS")) {
             const std::string_view u = after_colon(line);
-            if (istarts_with(u, "METRIC")) out.units = Units::Millimetre;
-            else if (istarts_with(u, "ENGLISH")) out.units = Units::Inch;
+            if (istarts_with(u, "METRIC")) out.units = TableUnits::Millimetre;
+            else if (istarts_with(u, "ENGLISH")) out.units = TableUnits::Inch;
         }
     }
     close_rule();

@@ -17,7 +17,8 @@ namespace teilimp::rul {
 // Larger files are not read.
 constexpr size_t kMaxRulBytes = size_t{256} * 1024 * 1024;
 
-enum class Units : uint8_t { None, Millimetre, Inch };
+// The units its UNITS line declares (None: no such line).
+enum class TableUnits : uint8_t { None, Millimetre, Inch };
 
 struct Delta {
     double dx = 0;
@@ -31,7 +32,7 @@ struct Rule {
 };
 
 struct RuleTable {
-    Units units = Units::None;
+    TableUnits units = TableUnits::None;
     std::vector<std::string> sizes;  // SIZE LIST
     std::string sampleSize;          // SAMPLE SIZE
     int32_t numberOfSizes = -1;      // NUMBER OF SIZES, -1 when absent

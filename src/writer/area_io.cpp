@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <string_view>
 
 namespace teilimp::writer::io {
 
@@ -137,27 +138,22 @@ AreaDir area_dir(const AreaField& area) {
     return d;
 }
 
-namespace {
-
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-}  // namespace
-
 bool piece_code_of(const std::string& name, const std::string& stem, const std::string& ext, FileCode& code) {
-    const std::string n = lower(name);
-    const std::string s = lower(stem);
-    const std::string x = lower(ext);
-    if (n.size() != s.size() + 8 + x.size() || n.compare(0, s.size(), s) != 0) return false;
-    const size_t at = s.size();
-    if (n.compare(at, 5, "piece") != 0 || n.compare(at + 8, std::string::npos, x) != 0) return false;
-    code = {n[at + 5], n[at + 6], n[at + 7]};
+    if (name.size() != stem.size() + 8 + ext.size()) return false;
+    auto low = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
+    // Whether the name holds `part` at `at`, in any case.
+    auto holds = [&](size_t at, std::string_view part) {
+        for (size_t i = 0; i < part.size(); ++i)
+            if (low(name[at + i]) != low(part[i])) return false;
+        return true;
+    };
+    const size_t at = stem.size();
+    if (!holds(0, stem) || !holds(at, "piece") || !holds(at + 8, ext)) return false;
+    code = {low(name[at + 5]), low(name[at + 6]), low(name[at + 7])};
     return ccc_valid(code) == 1;
 }
 
-bool read_all(platform::File& f, std::vector<uint8_t>& out) {
+bool read_all(platform::File& f, util::Bytes& out) {
     out.clear();
     const int64_t size = platform::file_size(f);
     if (size > 0) out.resize(static_cast<size_t>(size));
@@ -183,18 +179,33 @@ bool read_all(platform::File& f, std::vector<uint8_t>& out) {
     }
 }
 
+bool ChunkReader::fill() {
+    if (pos != end) return true;
+    const int64_t got = platform::read_bytes(file, buf.get(), size);
+    if (got <= 0) return false;
+    pos = 0;
+    end = static_cast<size_t>(got);
+    return true;
+}
+
 bool ChunkReader::read(uint8_t* out, size_t n) {
     while (n > 0) {
-        if (pos == end) {
-            int64_t got = platform::read_bytes(file, buf.data(), buf.size());
-            if (got <= 0) return false;
-            pos = 0;
-            end = static_cast<size_t>(got);
-        }
+        if (!fill()) return false;
         size_t take = std::min(n, end - pos);
-        std::memcpy(out, buf.data() + pos, take);
+        std::memcpy(out, buf.get() + pos, take);
         pos += take;
         out += take;
+        n -= take;
+    }
+    return true;
+}
+
+bool ChunkReader::append(util::Bytes& out, size_t n) {
+    while (n > 0) {
+        if (!fill()) return false;
+        size_t take = std::min(n, end - pos);
+        out.insert(out.end(), buf.get() + pos, buf.get() + pos + take);
+        pos += take;
         n -= take;
     }
     return true;
@@ -214,10 +225,13 @@ bool BlockWriter::flush() {
 
 CopyResult copy_bytes(ChunkReader& in, platform::File& out, int64_t total) {
     constexpr int64_t kChunk = 1 << 20;
-    std::vector<uint8_t> chunk(static_cast<size_t>(std::min(total, kChunk)));
+    // Grown by what is read: a total that a damaged directory claims costs
+    // no buffer of that size.
+    util::Bytes chunk;
     while (total > 0) {
         auto n = static_cast<size_t>(std::min(total, kChunk));
-        if (!in.read(chunk.data(), n)) return CopyResult::ReadFailed;
+        chunk.clear();
+        if (!in.append(chunk, n)) return CopyResult::ReadFailed;
         if (!platform::write_all(out, chunk.data(), n)) return CopyResult::WriteFailed;
         total -= static_cast<int64_t>(n);
     }

@@ -23,10 +23,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
+#include "util/bytes.h"
 #include "writer/records.h"
 
 namespace teilimp::writer::io {
@@ -91,23 +93,32 @@ bool piece_code_of(const std::string& name, const std::string& stem, const std::
 
 // Reads the whole of an open file, from where it stands, in large blocks.
 // False on a read error.
-bool read_all(platform::File& f, std::vector<uint8_t>& out);
+bool read_all(platform::File& f, util::Bytes& out);
 
-// Reads a file sequentially through a large buffer.
+// Reads a file sequentially through a large buffer (left as it comes:
+// only what a read has put there is ever used).
 struct ChunkReader {
     platform::File& file;
-    std::vector<uint8_t> buf;
+    std::unique_ptr<uint8_t[]> buf;
+    size_t size;
     size_t pos = 0;
     size_t end = 0;
-    explicit ChunkReader(platform::File& f, size_t size = 64 * 1024) : file(f), buf(size) {}
+    explicit ChunkReader(platform::File& f, size_t size = 64 * 1024)
+        : file(f), buf(new uint8_t[size]), size(size) {}
     // Exactly n bytes, or false (read error or end of file first).
     bool read(uint8_t* out, size_t n);
+    // Exactly n bytes added to `out`, which grows only by what was read;
+    // false as read.
+    bool append(util::Bytes& out, size_t n);
+
+private:
+    bool fill();
 };
 
 // Collects records and writes them in large blocks.
 struct BlockWriter {
     platform::File& file;
-    std::vector<uint8_t> buf;
+    util::Bytes buf;
     size_t limit;
     explicit BlockWriter(platform::File& f, size_t size = 64 * 1024) : file(f), limit(size) {
         buf.reserve(size);

@@ -63,7 +63,7 @@ int32_t mark_slots(const AreaField& area, const FileCode& fileCode, const SlotSe
 }  // namespace
 
 // Reads the control file whole and closes it; false if it can't be read.
-bool read_control(const AreaField& area, std::vector<uint8_t>& bytes) {
+bool read_control(const AreaField& area, util::Bytes& bytes) {
     platform::File f = platform::open_file(area_path(area, AreaFile::Control), platform::OpenMode::Read);
     if (!f.is_open()) return false;
     const bool done = io::read_all(f, bytes);
@@ -74,7 +74,7 @@ bool read_control(const AreaField& area, std::vector<uint8_t>& bytes) {
 // Calls `visit` for each entry of the control file, up to the trailer or
 // the end of the bytes; stops early when `visit` returns false.
 template <typename Visit>
-void for_each_entry(const std::vector<uint8_t>& bytes, Visit visit) {
+void for_each_entry(const util::Bytes& bytes, Visit visit) {
     for (size_t at = 0; at + kRecordSize <= bytes.size(); at += kRecordSize) {
         const std::span<const uint8_t, 64> rec(bytes.data() + at, kRecordSize);
         if (is_trailer(rec) || !visit(rec)) return;
@@ -83,7 +83,7 @@ void for_each_entry(const std::vector<uint8_t>& bytes, Visit visit) {
 
 namespace {
 
-int32_t find_in(const std::vector<uint8_t>& bytes, const PieceName& name) {
+int32_t find_in(const util::Bytes& bytes, const PieceName& name) {
     int32_t found = 0;
     for_each_entry(bytes, [&](std::span<const uint8_t, 64> rec) {
         if (std::memcmp(rec.data(), name.data(), name.size()) == 0 && entry_state(rec) == kStateValid) found = 1;
@@ -95,16 +95,15 @@ int32_t find_in(const std::vector<uint8_t>& bytes, const PieceName& name) {
 }  // namespace
 
 int32_t epn_ctl_find(const AreaField& area, const PieceName& name) {
-    std::vector<uint8_t> bytes;
+    util::Bytes bytes;
     // A read that fails midway still answers from what was read.
     read_control(area, bytes);
     return find_in(bytes, name);
 }
 
 int32_t epn_ctl_find(const AreaField& area, const PieceName& name, AreaRun& run) {
-    if (control_as_known(area, run) || read_control_into(area, run)) return find_in(run.control, name);
-    // Not readable whole: as without the run (kept bytes are no longer trusted).
-    run.control = {};
+    if (run.last.load(area)) return find_in(run.last.bytes(), name);
+    // Not readable whole: as without the run.
     return epn_ctl_find(area, name);
 }
 
@@ -131,18 +130,16 @@ bool area_name_in_other_case(const std::string& name) {
 }  // namespace
 
 void scan_from_listing(const AreaField& area, const std::vector<platform::FoundName>& found, AreaRun& scan) {
-    scan.present.assign(kCodes, false);
+    std::vector<bool> present(kCodes, false);
     const io::AreaDir where = io::area_dir(area);
     bool exact = where.stem.empty() && !where.dir.empty();
     for (const platform::FoundName& n : found) {
         if (area_name_in_other_case(n.name)) exact = false;
         FileCode code;
-        if (!n.directory && io::piece_code_of(n.name, where.stem, ".pce", code)) scan.present[code_index(code)] = true;
+        if (!n.directory && io::piece_code_of(n.name, where.stem, ".pce", code)) present[code_index(code)] = true;
     }
-    if (exact) {
-        platform::assume_exact_names(where.dir);
-        scan.exactNames = true;
-    }
+    if (exact) platform::assume_exact_names(where.dir);
+    scan.set_scan(std::move(present), exact);
 }
 
 namespace {
@@ -159,11 +156,10 @@ void make_scan(const AreaField& area, AreaRun& scan) {
 // wrap to "aaa").
 int64_t last_piece_file_size(const AreaField& area, const AreaRun* scan) {
     if (scan != nullptr) {
-        size_t n = 0;
-        while (n < scan->present.size() && scan->present[n]) ++n;
+        const size_t n = scan->unbroken_piece_files();
         if (n == 0) return 512;
         const FileCode last = code_at(n - 1);
-        if (scan->storedBytes >= 0 && scan->storedCode == last) return scan->storedBytes;
+        if (const int64_t stored = scan->last.piece_size(last); stored >= 0) return stored;
         const int32_t size = util::filesize(area_path(area, AreaFile::Piece, last));
         return size >= 0 ? size : 512;
     }
@@ -191,18 +187,46 @@ int32_t space_check(const AreaField& area, int32_t pieceImageLength, AreaRun* sc
 }  // namespace
 
 AreaRun::~AreaRun() {
-    if (exactNames) platform::assume_exact_names({});
+    if (exactNames_) platform::assume_exact_names({});
+}
+
+void AreaRun::set_scan(std::vector<bool> present, bool exactNames) {
+    present_ = std::move(present);
+    exactNames_ = exactNames_ || exactNames;
+}
+
+void AreaRun::note_piece_file(size_t codeIndex, bool there) {
+    if (codeIndex < present_.size()) present_[codeIndex] = there;
+}
+
+size_t AreaRun::unbroken_piece_files() const {
+    size_t n = 0;
+    while (n < present_.size() && present_[n]) ++n;
+    return n;
+}
+
+void AreaRun::found_earlier_marks(bool finished) {
+    if (earlierMarks_ == Marks::Unknown) earlierMarks_ = finished ? Marks::Carried : Marks::Uncertain;
+}
+
+void AreaRun::superseded_by_store(const Places& places) {
+    superseded_.insert(superseded_.end(), places.begin(), places.end());
+}
+
+void AreaRun::marks_carried() {
+    earlierMarks_ = Marks::Carried;
+    superseded_.clear();
 }
 
 void note_piece_file(const AreaField& area, const FileCode& code, AreaRun& scan) {
-    if (scan.present.empty() || !ccc_valid(code)) return;
-    scan.present[code_index(code)] = platform::exists(area_path(area, AreaFile::Piece, code));
+    if (!scan.scanned() || !ccc_valid(code)) return;
+    scan.note_piece_file(code_index(code), platform::exists(area_path(area, AreaFile::Piece, code)));
 }
 
 int64_t epn_space_needed(const AreaField& area, int32_t pieceImageLength, AreaRun* scan) {
-    if (scan != nullptr && scan->present.empty()) make_scan(area, *scan);
-    const int64_t ctlBytes = scan != nullptr && scan->controlBytes >= 0
-                                 ? scan->controlBytes
+    if (scan != nullptr && !scan->scanned()) make_scan(area, *scan);
+    const int64_t ctlBytes = scan != nullptr && scan->last.control_size() >= 0
+                                 ? scan->last.control_size()
                                  : util::filesize(area_path(area, AreaFile::Control));
     const int64_t pceBytes = last_piece_file_size(area, scan);
     return 2 * ctlBytes + 64 + 2 * pceBytes + pieceImageLength;
@@ -282,7 +306,7 @@ bool carry_marks(const AreaField& area, const MarkPlan& plan) {
 
 // The places of the superseded entries of a control file's bytes. False
 // when a slot outside a piece file ends the walk, as its refusal would.
-bool plan_every_mark(const std::vector<uint8_t>& bytes, MarkPlan& plan) {
+bool plan_every_mark(const util::Bytes& bytes, MarkPlan& plan) {
     bool whole = true;
     for_each_entry(bytes, [&](std::span<const uint8_t, 64> rec) {
         if (entry_state(rec) != kStateSuperseded) return true;
@@ -296,7 +320,7 @@ bool plan_every_mark(const std::vector<uint8_t>& bytes, MarkPlan& plan) {
 
 // Valid entries first, then only superseded ones: the state a finished
 // run leaves.
-bool in_finished_state(const std::vector<uint8_t>& bytes) {
+bool in_finished_state(const util::Bytes& bytes) {
     bool finished = true;
     bool supersededSeen = false;
     for_each_entry(bytes, [&](std::span<const uint8_t, 64> rec) {
@@ -312,7 +336,7 @@ bool in_finished_state(const std::vector<uint8_t>& bytes) {
 
 void epn_mark_superseded(const AreaField& area) {
     // A read that fails midway still marks the entries read before it.
-    std::vector<uint8_t> bytes;
+    util::Bytes bytes;
     read_control(area, bytes);
     MarkPlan plan;
     plan_every_mark(bytes, plan);
@@ -321,14 +345,15 @@ void epn_mark_superseded(const AreaField& area) {
 }
 
 bool mark_replaced_early(const AreaField& area, AreaRun& run, const PieceName& name, EarlyMarks& early) {
-    if (!control_as_known(area, run) && !read_control_into(area, run)) return false;
+    if (!run.last.load(area)) return false;
+    const util::Bytes& control = run.last.bytes();
     // The valid entries of the name (those the store will supersede) and
     // the piece file that the store will write to.
     MarkPlan plan;
     FileCode next{};
     bool trailer = false;
-    for (size_t at = 0; at + kRecordSize <= run.control.size(); at += kRecordSize) {
-        const std::span<const uint8_t, 64> rec(run.control.data() + at, kRecordSize);
+    for (size_t at = 0; at + kRecordSize <= control.size(); at += kRecordSize) {
+        const std::span<const uint8_t, 64> rec(control.data() + at, kRecordSize);
         if (is_trailer(rec)) {
             CtlTrailer t;
             std::copy(rec.begin(), rec.end(), t.raw.begin());
@@ -373,33 +398,32 @@ void drop_early_backups(EarlyMarks& early) {
 
 bool carry_marks_before_last(const AreaField& area, AreaRun& run) {
     MarkPlan plan;
-    if (run.earlierMarks == AreaRun::Marks::Carried) {
-        for (const auto& [code, slot] : run.superseded) {
+    if (run.earlier_marks() == AreaRun::Marks::Carried) {
+        for (const auto& [code, slot] : run.superseded()) {
             if (slot > 7) return false;
             plan.add(code, slot);
         }
     } else {
         // The control file as the store will find it (kept for it).
-        if (!control_as_known(area, run) && !read_control_into(area, run)) return false;
-        if (run.earlierMarks == AreaRun::Marks::Unknown && in_finished_state(run.control)) {
-            run.earlierMarks = AreaRun::Marks::Carried;  // no store of this run yet: nothing to carry
-        } else if (!plan_every_mark(run.control, plan)) {
+        if (!run.last.load(area)) return false;
+        if (run.earlier_marks() == AreaRun::Marks::Unknown && in_finished_state(run.last.bytes())) {
+            run.found_earlier_marks(true);  // no store of this run yet: nothing to carry
+        } else if (!plan_every_mark(run.last.bytes(), plan)) {
             return false;
         }
     }
     if (!carry_marks(area, plan)) return false;
-    run.earlierMarks = AreaRun::Marks::Carried;
-    run.superseded.clear();
+    run.marks_carried();
     return true;
 }
 
 void epn_mark_superseded(const AreaField& area, const AreaRun& run) {
-    if (run.earlierMarks != AreaRun::Marks::Carried) {
+    if (run.earlier_marks() != AreaRun::Marks::Carried) {
         epn_mark_superseded(area);
         return;
     }
     MarkPlan plan;
-    for (const auto& [code, slot] : run.superseded) {
+    for (const auto& [code, slot] : run.superseded()) {
         if (slot > 7) break;
         plan.add(code, slot);
     }

@@ -6,73 +6,49 @@ namespace teilimp::writer {
 
 namespace {
 
-// The 46-character templates of the drive form. Positions (0-based): the
-// drive at 0-1, the area's name at 20-27, the file code at 39-41.
-constexpr std::string_view kCtlTemplate = "c:\\userroot\\storage\\floppyyy\\data\\piece.ctl   ";
-constexpr std::string_view kCtlBakTemplate = "c:\\userroot\\storage\\floppyyy\\data\\piece.ct$   ";
-constexpr std::string_view kPceTemplate = "c:\\userroot\\storage\\floppyyy\\data\\pieceaaa.pce";
-constexpr std::string_view kPceBakTemplate = "c:\\userroot\\storage\\floppyyy\\data\\pieceaaa.pc$";
-constexpr std::string_view kLockTemplate = "c:\\userroot\\storage\\floppyyy\\data\\teilimp.opn ";
-constexpr size_t kTemplateLength = 46;
-constexpr size_t kNamePos = 20;
-constexpr size_t kCodePos = 39;
+// The drive form follows the 46-character template
+// "c:\\userroot\\storage\\floppyyy\\data\\pieceaaa.pce": the drive at 0-1, the
+// area's name at 20-27, the file code at 39-41, and every blank and NUL
+// of the filled-in template dropped. Only the parts taken from the
+// arguments can hold those; the fixed parts are appended as they are.
+constexpr std::string_view kStorageDir = "\\userroot\\storage\\";
+constexpr std::string_view kDataDir = "\\data\\";
 
-static_assert(kCtlTemplate.size() == kTemplateLength && kCtlBakTemplate.size() == kTemplateLength &&
-              kPceTemplate.size() == kTemplateLength && kPceBakTemplate.size() == kTemplateLength &&
-              kLockTemplate.size() == kTemplateLength);
-
-std::string_view template_of(AreaFile kind) {
-    switch (kind) {
-        case AreaFile::Control: return kCtlTemplate;
-        case AreaFile::ControlBackup: return kCtlBakTemplate;
-        case AreaFile::Piece: return kPceTemplate;
-        case AreaFile::PieceBackup: return kPceBakTemplate;
-        case AreaFile::Lock: return kLockTemplate;
-    }
-    return kCtlTemplate;
+void append_closed_up(std::string& out, const char* chars, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        if (chars[i] != ' ' && chars[i] != '\0') out += chars[i];
 }
 
-std::string file_name_of(AreaFile kind, const FileCode& code) {
-    std::string c(code.begin(), code.end());
+void append_file_name(std::string& out, AreaFile kind, const FileCode& code) {
     switch (kind) {
-        case AreaFile::Control: return "piece.ctl";
-        case AreaFile::ControlBackup: return "piece.ct$";
-        case AreaFile::Piece: return "piece" + c + ".pce";
-        case AreaFile::PieceBackup: return "piece" + c + ".pc$";
-        case AreaFile::Lock: return "teilimp.opn";
+        case AreaFile::Control: out += "piece.ctl"; return;
+        case AreaFile::ControlBackup: out += "piece.ct$"; return;
+        case AreaFile::Piece:
+        case AreaFile::PieceBackup:
+            out += "piece";
+            append_closed_up(out, code.data(), code.size());
+            out += kind == AreaFile::Piece ? ".pce" : ".pc$";
+            return;
+        case AreaFile::Lock: out += "teilimp.opn"; return;
     }
-    return {};
-}
-
-bool is_piece_kind(AreaFile kind) { return kind == AreaFile::Piece || kind == AreaFile::PieceBackup; }
-
-// Drops every blank and NUL from the first 46 characters.
-std::string close_up(const std::string& raw) {
-    std::string out;
-    size_t n = std::min(raw.size(), kTemplateLength);
-    for (size_t i = 0; i < n; ++i) {
-        if (raw[i] != ' ' && raw[i] != '\0') out.push_back(raw[i]);
-    }
-    return out;
 }
 
 }  // namespace
 
 std::string area_path(const AreaField& area, AreaFile kind, const FileCode& code) {
-    std::string raw;
+    std::string out;
+    out.reserve(46);
     if (area[2] == '\\') {
-        raw.assign(area.begin(), area.begin() + 10);
-        raw += file_name_of(kind, code);
+        // Directory form: the first 10 characters, then the file's name.
+        append_closed_up(out, area.data(), 10);
     } else {
-        raw.assign(template_of(kind));
-        raw[0] = area[0];
-        raw[1] = area[1];
-        for (size_t i = 0; i < 8; ++i) raw[kNamePos + i] = area[2 + i];
-        if (is_piece_kind(kind)) {
-            for (size_t i = 0; i < 3; ++i) raw[kCodePos + i] = code[i];
-        }
+        append_closed_up(out, area.data(), 2);
+        out += kStorageDir;
+        append_closed_up(out, area.data() + 2, 8);
+        out += kDataDir;
     }
-    return close_up(raw);
+    append_file_name(out, kind, code);
+    return out;
 }
 
 void inc_ccc(FileCode& code) {

@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 
+#include "util/bytes.h"
 #include "writer/area_files.h"
 #include "writer/area_path.h"
 
@@ -90,9 +91,9 @@ bool ends_with_lower(const std::string& path, std::string_view end) {
 
 bool backup_sound(const std::string& path) {
     if (ends_with_lower(path, ".ct$")) {
-        std::string bytes;
+        util::Bytes bytes;
         if (platform::read_whole_file(path, bytes) != platform::kErrNone) return false;
-        return ctl_sound({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+        return ctl_sound(bytes);
     }
     if (ends_with_lower(path, ".pc$")) {
         // A copy the program made of a piece file: at least one piece, and
@@ -132,10 +133,9 @@ std::vector<FileCode> piece_file_codes(const AreaField& area) {
 AreaContents area_contents(const AreaField& area) {
     AreaContents c;
     const std::string ctl = area_path(area, AreaFile::Control);
-    std::string bytes;
+    util::Bytes bytes;
     c.ctlPresent = platform::exists(ctl);
-    c.ctlSound = c.ctlPresent && platform::read_whole_file(ctl, bytes) == platform::kErrNone &&
-                 ctl_sound({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+    c.ctlSound = c.ctlPresent && platform::read_whole_file(ctl, bytes) == platform::kErrNone && ctl_sound(bytes);
     const std::vector<FileCode> codes = piece_file_codes(area);
     c.pieceFiles = static_cast<int64_t>(codes.size());
     if (c.ctlSound) {

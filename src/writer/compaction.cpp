@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "util/bytes.h"
 #include "writer/area_files.h"
 #include "writer/area_io.h"
 #include "writer/area_path.h"
@@ -30,9 +31,9 @@ bool finish(const AreaField& area) {
     // stands, the compaction is dropped.
     if (platform::exists(newCtl) && platform::exists(ctl)) return platform::remove_tree(compaction_dir(area)) == 0;
     if (platform::exists(newCtl)) {
-        std::string bytes;
+        util::Bytes bytes;
         if (platform::read_whole_file(newCtl, bytes) != platform::kErrNone) return false;
-        const CtlLayout l = ctl_layout({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+        const CtlLayout l = ctl_layout(bytes);
         if (!ctl_sound(l)) return false;
         // The new piece files hold the entries back to back from "aaa".
         std::set<FileCode> kept;

@@ -6,10 +6,14 @@
 
 #include "writer/lock.h"
 
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "util/datetime.h"
 #include "util/fileops.h"
@@ -203,31 +207,81 @@ std::string lock_directory(const AreaField& area) {
 
 // ------------------------------------------------------------ LockKeeper
 
+namespace {
+
+// The keepers whose locks the renewing thread keeps fresh. Made once and
+// never destroyed: the thread, once started, waits here until the process
+// ends (it touches nothing while no keeper is listed).
+struct Renewals {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<LockKeeper*> keepers;
+    bool started = false;
+};
+
+Renewals& renewals() {
+    static Renewals* r = new Renewals;
+    return *r;
+}
+
+void renew_loop(Renewals& r) {
+    std::unique_lock<std::mutex> guard(r.mutex);
+    for (;;) {
+        if (r.keepers.empty()) {
+            r.changed.wait(guard);
+            continue;
+        }
+        auto next = r.keepers.front()->due();
+        for (const LockKeeper* k : r.keepers) next = std::min(next, k->due());
+        const auto now = std::chrono::steady_clock::now();
+        if (now < next) {
+            r.changed.wait_until(guard, next);
+            continue;
+        }
+        std::erase_if(r.keepers, [&](LockKeeper* k) { return !k->renew_if_due(now); });
+    }
+}
+
+}  // namespace
+
 LockKeeper::LockKeeper(HeldLock lock) : lock_(std::move(lock)) {
-    thread_ = std::thread([this] { renew_loop(); });
+    // Never more often than every 50 ms, whatever the tests ask for.
+    const double seconds = std::max(0.05, kRenewSeconds * platform::test::lock_scale());
+    period_ = std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
+    due_ = std::chrono::steady_clock::now() + period_;
+    Renewals& r = renewals();
+    std::lock_guard<std::mutex> guard(r.mutex);
+    if (!r.started) {
+        std::thread([&r] { renew_loop(r); }).detach();
+        r.started = true;
+    }
+    r.keepers.push_back(this);
+    renewing_ = true;
+    r.changed.notify_all();
 }
 
 LockKeeper::~LockKeeper() { stop(); }
 
-void LockKeeper::renew_loop() {
-    // Never more often than every 50 ms, whatever the tests ask for.
-    const double seconds = std::max(0.05, kRenewSeconds * platform::test::lock_scale());
-    const auto period = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        std::chrono::duration<double>(seconds));
-    std::unique_lock<std::mutex> guard(mutex_);
-    while (!lost_) {
-        if (wake_.wait_for(guard, period, [this] { return stopping_; })) return;
-        if (!lock_renew(lock_)) lost_ = true;
+bool LockKeeper::renew_if_due(std::chrono::steady_clock::time_point now) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (lost_) return false;
+    if (now < due_) return true;
+    if (!lock_renew(lock_)) {
+        lost_ = true;
+        return false;
     }
+    due_ = std::chrono::steady_clock::now() + period_;
+    return true;
 }
 
 void LockKeeper::stop() {
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        stopping_ = true;
-    }
-    wake_.notify_all();
-    if (thread_.joinable()) thread_.join();
+    // Out of the list, and no renewal under way once the list is ours.
+    Renewals& r = renewals();
+    std::lock_guard<std::mutex> guard(r.mutex);
+    if (!renewing_) return;
+    std::erase(r.keepers, this);
+    renewing_ = false;
+    r.changed.notify_all();
 }
 
 bool LockKeeper::still_ours() {

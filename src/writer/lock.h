@@ -2,11 +2,10 @@
 // directory, created with create-new semantics by the run that writes.
 #pragma once
 
-#include <condition_variable>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "platform/platform.h"
 #include "writer/records.h"
@@ -57,9 +56,13 @@ bool lock_release(HeldLock& lock);
 std::string lock_directory(const AreaField& area);
 
 // Keeps a held lock fresh while the run waits for an answer or works on a
-// long step: a thread of its own renews the lock file's date-time every 30
-// seconds, so that no other run takes this live run for a dead one. Once
-// the lock is found not to be this run's, it is never touched again.
+// long step: a thread renews the lock file's date-time every 30 seconds,
+// so that no other run takes this live run for a dead one. Once the lock
+// is found not to be this run's, it is never touched again. One thread
+// serves every keeper of the process: started with the first, it waits
+// for the next renewal due and stays for later keepers (a test or fuzz run
+// makes thousands of keepers, and a thread for each took longer than the
+// work each one guards).
 struct LockKeeper {
     explicit LockKeeper(HeldLock lock);
     ~LockKeeper();  // stops renewing; the lock file stays
@@ -72,16 +75,20 @@ struct LockKeeper {
     // when it was not (it is then left alone).
     bool release();
 
+    // For the renewing thread, with the keepers' list locked: renews the
+    // lock if its time has come; false once it is lost (no renewal again).
+    bool renew_if_due(std::chrono::steady_clock::time_point now);
+    std::chrono::steady_clock::time_point due() const { return due_; }
+
 private:
-    void renew_loop();
     void stop();
 
     std::mutex mutex_;
-    std::condition_variable wake_;
     HeldLock lock_;
-    bool stopping_ = false;
+    bool renewing_ = false;  // in the renewing thread's list
     bool lost_ = false;
-    std::thread thread_;
+    std::chrono::steady_clock::duration period_;
+    std::chrono::steady_clock::time_point due_;
 };
 
 // The area's lock as a reader sees it, without touching it: no lock file,

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "util/bytes.h"
 #include "writer/area_files.h"
 #include "writer/area_io.h"
 #include "writer/area_path.h"
@@ -32,9 +33,9 @@ struct Places {
 };
 
 bool read_places(const std::string& path, Places& p, bool entries) {
-    std::string bytes;
+    util::Bytes bytes;
     if (platform::read_whole_file(path, bytes) != platform::kErrNone) return false;
-    std::span<const uint8_t> b(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    std::span<const uint8_t> b(bytes);
     if (!ctl_sound(b)) return false;
     const size_t n = b.size() / kRecordSize;
     CtlTrailer t;
@@ -89,7 +90,7 @@ RecoveryReport epn_recover_area(const AreaField& area, AreaRun* run) {
     // A run that died may have left its control file sorted and a mark it
     // had made early put back just now: after anything was put back, the
     // marks already in the piece files are not taken on trust.
-    if (run != nullptr && !report.restored.empty()) run->earlierMarks = AreaRun::Marks::Uncertain;
+    if (run != nullptr && !report.restored.empty()) run->distrust_earlier_marks();
     if (run != nullptr && !report.failed && report.unsound.empty()) {
         if (!report.restored.empty()) {
             listing.clear();

@@ -43,7 +43,7 @@ bool SafeRewrite::open_old() {
     return in.is_open();
 }
 
-bool SafeRewrite::read_old(std::vector<uint8_t>& bytes) {
+bool SafeRewrite::read_old(util::Bytes& bytes) {
     if (!open_old()) return false;
     const bool done = io::read_all(in, bytes);
     platform::close_file(in);

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "util/bytes.h"
 
 namespace teilimp::writer {
 
@@ -53,7 +54,7 @@ struct SafeRewrite {
     // False when the old content cannot be opened.
     bool open_old();
     // False when the old content cannot be opened or read.
-    bool read_old(std::vector<uint8_t>& bytes);
+    bool read_old(util::Bytes& bytes);
     // False when the file may not be replaced (read-only) or the temporary
     // file cannot be created.
     bool open_new();

@@ -184,7 +184,7 @@ struct Control {
 };
 
 // 0 done, 3 no trailer (the file ends early).
-int32_t take_control(std::vector<uint8_t>& bytes, Control& c) {
+SortStatus take_control(util::Bytes& bytes, Control& c) {
     const size_t records_in_file = bytes.size() / kRecordSize;
     size_t at = 0;
     for (; at < records_in_file; ++at) {
@@ -194,22 +194,22 @@ int32_t take_control(std::vector<uint8_t>& bytes, Control& c) {
         if (state == kStateValid) ++c.valid;
         if (state == kStateSuperseded) c.superseded.push_back(static_cast<int32_t>(at));
     }
-    if (at == records_in_file) return 3;
+    if (at == records_in_file) return SortStatus::Unreadable;
     c.n = static_cast<int32_t>(at);
     while (g_sortCapacity < c.n + 1) g_sortCapacity += kCapacityStep;
     std::memcpy(c.trailer.raw.data(), bytes.data() + at * kRecordSize, kRecordSize);
     c.trailing = bytes.size() > (at + 1) * kRecordSize;
     bytes.resize(at * kRecordSize);
-    return 0;
+    return SortStatus::Ok;
 }
 
 // Reads the control file into `records`: the whole file in large blocks,
 // once, and the file is closed before anything else happens. 0 done, 3 a
 // read failed before the trailer.
-int32_t read_control(const std::string& path, std::vector<uint8_t>& records) {
+SortStatus read_control(const std::string& path, util::Bytes& records) {
     platform::File f = platform::open_file(path, platform::OpenMode::Read);
-    if (!f.is_open()) return 3;
-    return io::read_all(f, records) ? 0 : 3;
+    if (!f.is_open()) return SortStatus::Unreadable;
+    return io::read_all(f, records) ? SortStatus::Ok : SortStatus::Unreadable;
 }
 
 // How many entries from the front are sorted: the trailer's stored count.
@@ -429,7 +429,7 @@ std::vector<int32_t> sorted_order(const uint8_t* base, int32_t v) {
     }
 
     constexpr int kKeyed = kNaturalKeySize + 4;  // key, then the entry's index
-    std::vector<uint8_t> keyed(static_cast<size_t>(v) * kKeyed);
+    util::Bytes keyed(static_cast<size_t>(v) * kKeyed);
     for (int32_t k = 0; k < v; ++k) {
         uint8_t* r = keyed.data() + static_cast<size_t>(k) * kKeyed;
         natural_key(base + static_cast<size_t>(k) * kRecordSize, r);
@@ -552,66 +552,63 @@ namespace {
 
 // The sort of the control file whose bytes `kept` holds (empty: read from
 // the file).
-int32_t sort_control(const AreaField& area, std::vector<uint8_t> kept) {
+SortStatus sort_control(const AreaField& area, util::Bytes kept) {
     const std::string ctlPath = area_path(area, AreaFile::Control);
     {
         // The control file must be there and writable: the sorted file
         // takes its place.
         platform::File f = platform::open_file(ctlPath, platform::OpenMode::ReadWrite);
-        if (!f.is_open()) return 1;
+        if (!f.is_open()) return SortStatus::CannotOpen;
     }
-    std::vector<uint8_t> records = std::move(kept);
+    util::Bytes records = std::move(kept);
     try {
         if (records.empty()) {
-            const int32_t rc = read_control(ctlPath, records);
-            if (rc != 0) return rc;
+            const SortStatus rc = read_control(ctlPath, records);
+            if (rc != SortStatus::Ok) return rc;
         }
         Control c;
-        const int32_t rc = take_control(records, c);
-        if (rc != 0) return rc;
+        const SortStatus rc = take_control(records, c);
+        if (rc != SortStatus::Ok) return rc;
         const int32_t v = entries_to_sort(c);
         const bool compacted = compact(records.data(), c, v);
         const std::vector<int32_t> order = sorted_order(records.data(), v);
         // A control file that is in order already is left as it is: the
         // sorted file would be the same bytes (what follows a trailer is
         // dropped).
-        if (!compacted && is_identity(order) && !c.trailing) return 0;
-        return write_sorted(ctlPath, records.data(), c.n, order, c.trailer) ? 0 : 4;
+        if (!compacted && is_identity(order) && !c.trailing) return SortStatus::Ok;
+        return write_sorted(ctlPath, records.data(), c.n, order, c.trailer) ? SortStatus::Ok : SortStatus::NotWritten;
     } catch (const std::bad_alloc&) {
-        return 2;
+        return SortStatus::NoMemory;
     }
 }
 
 }  // namespace
 
-int32_t epn_ctl_sort(const AreaField& area) { return sort_control(area, {}); }
+SortStatus epn_ctl_sort(const AreaField& area) { return sort_control(area, {}); }
 
-int32_t write_control_sorted(platform::File& out, std::vector<uint8_t>& bytes) {
+SortStatus write_control_sorted(platform::File& out, util::Bytes& bytes) {
     try {
         Control c;
-        if (take_control(bytes, c) != 0) return 3;
+        if (take_control(bytes, c) != SortStatus::Ok) return SortStatus::Unreadable;
         const int32_t v = entries_to_sort(c);
         compact(bytes.data(), c, v);
         const std::vector<int32_t> order = sorted_order(bytes.data(), v);
-        return write_entries(out, bytes.data(), c.n, order, c.trailer) ? 0 : 4;
+        return write_entries(out, bytes.data(), c.n, order, c.trailer) ? SortStatus::Ok : SortStatus::NotWritten;
     } catch (const std::bad_alloc&) {
-        return 2;
+        return SortStatus::NoMemory;
     }
 }
 
-int32_t epn_ctl_sort(const AreaField& area, AreaRun& run) {
+SortStatus epn_ctl_sort(const AreaField& area, AreaRun& run) {
     // The run's last store wrote the file in order, and it is still that
     // version: nothing to do.
-    if (run.controlSorted && control_unchanged(area, run)) {
-        run.forget_control();
-        return 0;
+    if (run.last.written_sorted(area)) {
+        run.last.forget();
+        return SortStatus::Ok;
     }
     // The bytes the run last wrote are the file's while its stamp and size
     // are unchanged; they are handed over, not copied.
-    std::vector<uint8_t> kept;
-    if (control_as_known(area, run)) kept = std::move(run.control);
-    run.forget_control();
-    return sort_control(area, std::move(kept));
+    return sort_control(area, run.last.take_bytes(area));
 }
 
 namespace test {

@@ -6,24 +6,26 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "util/bytes.h"
 #include "writer/records.h"
+#include "writer/statuses.h"
 #include "writer/writer.h"
 
 namespace teilimp::writer {
 
-// 0 done, 1 piece.ctl can't be opened, 2 no memory, 3 a read failed before
-// the trailer, 4 the sorted file could not be written (piece.ctl unchanged).
-int32_t epn_ctl_sort(const AreaField& area);
+// Sorts piece.ctl; see SortStatus for what can fail.
+SortStatus epn_ctl_sort(const AreaField& area);
 // The same at the end of a run: the control file's bytes that the run keeps
 // are sorted when the file is still as the run left it, instead of being
 // read again. The run lets go of them.
-int32_t epn_ctl_sort(const AreaField& area, AreaRun& run);
+SortStatus epn_ctl_sort(const AreaField& area, AreaRun& run);
 
 // Writes the control file held in `bytes` (entries, then the trailer) to
 // `out` as the sort leaves it: the bytes epn_ctl_sort would put in its
 // place. `bytes` is changed on the way (entries exchanged, what follows
-// the trailer dropped). 0 done, 2 no memory, 3 no trailer, 4 a write failed.
-int32_t write_control_sorted(platform::File& out, std::vector<uint8_t>& bytes);
+// the trailer dropped). Ok, NoMemory, Unreadable (no trailer) or
+// NotWritten.
+SortStatus write_control_sorted(platform::File& out, util::Bytes& bytes);
 
 // Sorts `count` records of `recordSize` bytes in place by bytes
 // keyStart..keyEnd (1-based) with naturalLess.

@@ -8,30 +8,74 @@
 
 namespace teilimp::writer {
 
-bool control_as_known(const AreaField& area, const AreaRun& run) {
-    if (!run.controlKnown) return false;
+namespace {
+
+// True when the control file has this stamp and size now.
+bool control_is(const AreaField& area, const platform::FileStamp& stamp, int64_t size) {
     const std::string ctl = area_path(area, AreaFile::Control);
     platform::FileStamp now;
-    return platform::file_stamp(ctl, now) && now == run.controlStamp &&
-           util::filesize(ctl) == static_cast<int64_t>(run.control.size());
+    return platform::file_stamp(ctl, now) && now == stamp && util::filesize(ctl) == size;
 }
 
-bool control_unchanged(const AreaField& area, const AreaRun& run) {
-    const std::string ctl = area_path(area, AreaFile::Control);
-    platform::FileStamp now;
-    return platform::file_stamp(ctl, now) && now == run.controlStamp && util::filesize(ctl) == run.controlBytes;
+}  // namespace
+
+bool LastStore::bytes_current(const AreaField& area) const {
+    return known_ && control_is(area, stamp_, static_cast<int64_t>(control_.size()));
 }
 
-bool read_control_into(const AreaField& area, AreaRun& run) {
-    run.controlKnown = false;
+bool LastStore::written_sorted(const AreaField& area) const {
+    return sorted_ && control_is(area, stamp_, controlBytes_);
+}
+
+bool LastStore::read(const AreaField& area) {
+    known_ = false;
     const std::string ctl = area_path(area, AreaFile::Control);
-    if (!platform::file_stamp(ctl, run.controlStamp)) return false;
-    platform::File f = platform::open_file(ctl, platform::OpenMode::Read);
-    if (!f.is_open()) return false;
-    const bool done = io::read_all(f, run.control);
-    platform::close_file(f);
-    run.controlKnown = done;
+    bool done = platform::file_stamp(ctl, stamp_);
+    if (done) {
+        platform::File f = platform::open_file(ctl, platform::OpenMode::Read);
+        done = f.is_open() && io::read_all(f, control_);
+        if (f.is_open()) platform::close_file(f);
+    }
+    if (!done) control_ = {};
+    known_ = done;
     return done;
+}
+
+bool LastStore::load(const AreaField& area) { return bytes_current(area) || read(area); }
+
+util::Bytes& LastStore::begin_store(const AreaField& area, bool& current) {
+    sorted_ = false;
+    current = bytes_current(area);
+    known_ = false;  // known again only when stored
+    controlBytes_ = storedBytes_ = -1;
+    return control_;
+}
+
+void LastStore::stored(const AreaField& area, int64_t controlSize, bool writtenSorted, const FileCode& code,
+                       int64_t pieceSize) {
+    // The stamp of the version just put in place (the run holds the
+    // area's lock: nobody else changes it).
+    known_ = platform::file_stamp(area_path(area, AreaFile::Control), stamp_);
+    controlBytes_ = controlSize;
+    if (writtenSorted) {
+        sorted_ = known_;
+        known_ = false;
+    }
+    storedCode_ = code;
+    storedBytes_ = pieceSize;
+}
+
+util::Bytes LastStore::take_bytes(const AreaField& area) {
+    util::Bytes kept;
+    if (bytes_current(area)) kept = std::move(control_);
+    forget();
+    return kept;
+}
+
+void LastStore::forget() {
+    control_ = {};
+    known_ = false;
+    sorted_ = false;
 }
 
 StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::span<const uint8_t> image,
@@ -39,8 +83,8 @@ StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::s
     StoreResult r;
     const int32_t stamp = time_stamp_now();
     const auto length = static_cast<int32_t>(image.size());
+    CtlPutRequest request;
     CtlPutNotes notes;
-    if (run != nullptr) run->controlSorted = false;
     // The run's last piece: once every mark the end of the run would carry
     // is in the piece files (the run's earlier ones, and those of the
     // entries this piece supersedes, whose files keep their backups until
@@ -49,47 +93,31 @@ StoreResult epn_store_piece(const AreaField& area, const PieceName& name, std::s
     // do. A sorted control file tells the next run that every mark is
     // carried, so it must not be written before they are.
     EarlyMarks early;
-    notes.sortedWrite = run != nullptr && lastOfRun && carry_marks_before_last(area, *run) &&
+    request.sortedWrite = run != nullptr && lastOfRun && carry_marks_before_last(area, *run) &&
                         mark_replaced_early(area, *run, name, early);
-    notes.checkState = run != nullptr && run->earlierMarks == AreaRun::Marks::Unknown;
-    if (run != nullptr) {
-        notes.control = &run->control;
-        notes.controlKnown = control_as_known(area, *run);
-        run->controlKnown = false;  // known again only when stored
-    }
-    r.ctl = ctl_put_stamped(name, length, stamp, r.code, r.slot, area, &notes);
-    if (r.ctl != 0) undo_early_marks(early);
+    request.checkState = run != nullptr && run->earlier_marks() == AreaRun::Marks::Unknown;
+    if (run != nullptr) request.control = &run->last.begin_store(area, request.controlKnown);
+    r.ctl = ctl_put_stamped(name, length, stamp, r.code, r.slot, area, request, &notes);
+    if (r.ctl != CtlStatus::Ok) undo_early_marks(early);
     r.replaced = notes.replaced;
     // The state before the run's first change (a failed update leaves the
     // file as it was).
-    if (notes.checkState && notes.stateChecked)
-        run->earlierMarks = notes.finishedState ? AreaRun::Marks::Carried : AreaRun::Marks::Uncertain;
-    if (run != nullptr) run->controlBytes = run->storedBytes = -1;  // known again only when stored
-    if (r.ctl != 0) return r;
+    if (request.checkState && notes.stateChecked) run->found_earlier_marks(notes.finishedState);
+    if (r.ctl != CtlStatus::Ok) return r;
     int64_t pieceBytes = -1;
     r.pce = pce_put_stamped(r.code, r.slot, name, image, stamp, area, &pieceBytes);
     // The early marks go with the control update: undone with it, or their
     // backups dropped before its own (a store that dies in between is then
     // carried forward whole by the recovery).
-    if (r.pce != 0) undo_early_marks(early);
+    if (r.pce != PceStatus::Ok) undo_early_marks(early);
     else drop_early_backups(early);
-    epn_ctl_end(area, r.pce != 0 ? 1 : 0);
+    epn_ctl_end(area, r.pce != PceStatus::Ok ? 1 : 0);
     if (run == nullptr) return r;
-    if (r.pce == 0) {
-        // The stamp of the version just put in place (the run holds the
-        // area's lock: nobody else changes it).
-        run->controlKnown = platform::file_stamp(area_path(area, AreaFile::Control), run->controlStamp);
-        run->controlBytes = notes.newSize;
-        if (notes.writtenSorted) {
-            run->controlSorted = run->controlKnown;
-            run->controlKnown = false;
-        }
-        run->storedCode = r.code;
-        run->storedBytes = pieceBytes;
+    if (r.pce == PceStatus::Ok) {
+        run->last.stored(area, notes.newSize, notes.writtenSorted, r.code, pieceBytes);
+        // Marks still to carry at the end of the run (not those made early).
+        if (!notes.writtenSorted) run->superseded_by_store(notes.superseded);
     }
-    // Marks still to carry at the end of the run (not those made early).
-    if (r.pce == 0 && !notes.writtenSorted)
-        run->superseded.insert(run->superseded.end(), notes.superseded.begin(), notes.superseded.end());
     // Slot 1 creates the piece file (or finds one left behind).
     if (r.slot == 1) note_piece_file(area, r.code, *run);
     return r;

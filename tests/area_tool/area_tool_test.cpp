@@ -44,7 +44,7 @@ ToolRun tool(std::vector<std::string> args) {
 std::string image_of(const std::string& epn) {
     reader::Piece piece;
     int32_t reversed = 0, rotated = 0;
-    EXPECT_EQ(reader::epn_parse({reinterpret_cast<const uint8_t*>(epn.data()), epn.size()}, reversed, rotated, piece), 0);
+    EXPECT_EQ(reader::epn_parse({reinterpret_cast<const uint8_t*>(epn.data()), epn.size()}, reversed, rotated, piece), reader::EpnStatus::Ok);
     return {piece.image.begin(), piece.image.end()};
 }
 
@@ -87,7 +87,7 @@ struct ToolArea : writer::test::AreaFixture {
         expect["P3"] = square_image(33);
         ASSERT_TRUE(store("P3", expect["P3"]).ok());
         writer::epn_mark_superseded(area);
-        ASSERT_EQ(writer::epn_ctl_sort(area), 0);
+        ASSERT_EQ(writer::epn_ctl_sort(area), writer::SortStatus::Ok);
     }
     void TearDown() override {
         for (const std::string& n : testing::list_dir(data)) platform::set_attributes(file(n), 0);
@@ -303,7 +303,7 @@ TEST_F(ToolArea, NamesDifferingAfterANulAreTwoNames) {
     const std::string inner("AB\0CD", 5);
     ASSERT_TRUE(store("AB", square_image(50)).ok());
     ASSERT_TRUE(store(inner, square_image(51)).ok());
-    ASSERT_EQ(writer::epn_ctl_sort(area), 0);
+    ASSERT_EQ(writer::epn_ctl_sort(area), writer::SortStatus::Ok);
     EXPECT_EQ(check().status, kExitOk) << describe(check());
     const std::string ctl = bytes("piece.ctl");
     EXPECT_EQ(tool({"repair", "F:TEST"}).status, kExitOk);
@@ -676,7 +676,7 @@ struct CompactArea : ToolArea {
                 ASSERT_TRUE(store(name, expect[name]).ok());
             }
         writer::epn_mark_superseded(area);
-        ASSERT_EQ(writer::epn_ctl_sort(area), 0);
+        ASSERT_EQ(writer::epn_ctl_sort(area), writer::SortStatus::Ok);
         ASSERT_EQ(check().status, kExitOk);
         for (const std::string& n : testing::list_dir(data)) before[n] = bytes(n);
     }

@@ -5,9 +5,11 @@
 
 #include <cmath>
 #include <filesystem>
+#include <random>
 #include <set>
 
 #include "area_tool/tool.h"
+#include "dxf/dxf_pieces.h"
 #include "platform/platform.h"
 #include "reader/epn_reader.h"
 #include "rul/exchange_text.h"
@@ -63,14 +65,16 @@ TEST(ExchangeText, LengthsKeepEveryTenthOfAMillimetre) {
 // outside ASCII, and a piece of one size.
 struct Export : writer::test::AreaFixture {
     std::map<std::string, reader::PieceModel> stored;  // by name
+    std::map<std::string, std::vector<uint8_t>> images;
 
     void put(const std::string& epn) {
         reader::Piece piece;
         int32_t reversed = 0, rotated = 0;
         ASSERT_EQ(reader::epn_parse({reinterpret_cast<const uint8_t*>(epn.data()), epn.size()}, reversed, rotated,
-                                    piece), 0);
+                                    piece), reader::EpnStatus::Ok);
         const std::string name = reader::field_text(piece.pieceName);
         ASSERT_TRUE(store(name, {piece.image.begin(), piece.image.end()}).ok());
+        images[name] = piece.image;
         reader::ImageFault fault;
         ASSERT_TRUE(reader::decode_piece(piece.image, &piece.pieceName, stored[name], fault));
     }
@@ -241,6 +245,58 @@ TEST_F(Export, StatusesMessagesAndFileNames) {
         EXPECT_EQ(r.status, 2);
         EXPECT_EQ(r.out.substr(0, 7), "Aufruf:");
     }
+}
+
+// Exported in either format and unit and read back, every piece gives the
+// image the area held, byte for byte: also generated pieces that the
+// import turned (odd tenths, directions), of 5 sizes with rules on every
+// other point.
+TEST_F(Export, ReadBackGivesTheStoredImages) {
+    std::mt19937 random(19);
+    auto any = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
+    for (int k = 0; k < 12; ++k) {
+        teilimp::testing::EpnFile f;
+        f.name = "ZUFALL" + std::to_string(k);
+        const int n = any(3, 14);
+        for (int i = 0; i < n; ++i) {
+            const double a = 6.283185307 * i / n;
+            const int r = any(100, 900);
+            const char* labels[] = {"", "N1", "N2", "NK", "1", "2"};
+            f.points.push_back(teilimp::testing::perim(i + 1, std::lround(r * std::cos(a)), std::lround(r * std::sin(a)),
+                                                       i % 2 == 0 ? std::optional<int64_t>(i / 2 + 1) : std::nullopt,
+                                                       labels[any(0, 5)], any(0, 1) ? std::optional<int64_t>(any(0, 3599))
+                                                                                    : std::nullopt));
+        }
+        f.points.push_back(teilimp::testing::inner(n + 1, any(-50, 50), any(-50, 50), 'G', 'N'));
+        f.points.push_back(teilimp::testing::inner(n + 2, any(-50, 50), any(-50, 50), 'G', 'O'));
+        f.baseSize = "38";
+        for (int s = 0; s < 5; ++s) {
+            f.sizes.push_back(std::to_string(34 + 2 * s));
+            f.grades.emplace_back();
+            for (int rule = 1; rule <= (n + 1) / 2; ++rule) f.grades.back().push_back({rule, any(-30, 30), any(-30, 30)});
+        }
+        put(teilimp::testing::epn_text(f));
+    }
+    teilimp::testing::TempDir out;
+    for (const char* format : {"astm", "aama"})
+        for (const char* units : {"mm", "inch"}) {
+            const std::string dxf = out / (std::string(format) + units + ".dxf");
+            ASSERT_EQ(teilarea({"--format", format, "--units", units, "-o", dxf}).status, 0);
+            size_t seen = 0;
+            for (int k = 1;; ++k) {
+                const std::string path = k == 1 ? dxf : dxf.substr(0, dxf.size() - 4) + "-" + std::to_string(k) + ".dxf";
+                if (!std::filesystem::exists(path)) break;
+                const DxfFile f = read_dxf_file(path);
+                ASSERT_EQ(f.status, 0) << path;
+                for (const DxfPiece& p : f.pieces) {
+                    EXPECT_EQ(p.status, 0) << p.name << p.reason;
+                    EXPECT_EQ(p.piece.image, images[p.name]) << format << " " << units << " " << p.name;
+                    EXPECT_EQ(p.notes, std::vector<std::string>{}) << p.name;
+                    ++seen;
+                }
+            }
+            EXPECT_EQ(seen, images.size()) << format << " " << units;
+        }
 }
 
 // The EPN export is a fixed point: exported, imported and exported again,

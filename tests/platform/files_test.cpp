@@ -36,9 +36,9 @@ TEST(PlatformPaths, DriveMappingAndCaseBlindComponents) {
     SKIP_UNLESS_POSIX("drive variables and case-blind resolution are the POSIX layer's own");
     DriveF d;
     write_file(d.root / "Userroot/storage/test/DATA/piece.ctl", "ctl");
-    std::string s;
+    std::vector<uint8_t> s;
     EXPECT_EQ(read_whole_file("F:\\userroot\\storage\\TEST\\data\\PIECE.CTL", s), 0u);
-    EXPECT_EQ(s, "ctl");
+    EXPECT_EQ(std::string(s.begin(), s.end()), "ctl");
     EXPECT_EQ(native_path("f:/USERROOT\\storage/TEST/data/piece.ctl"),
               d.root / "Userroot/storage/test/DATA/piece.ctl");
     // In a directory written as on disk only the last name is matched; a
@@ -64,10 +64,10 @@ TEST(PlatformPaths, RelativeAndAbsolutePaths) {
     write_file(t / "Sub/Name.EPN", "rel");
     char* old = getcwd(nullptr, 0);
     ASSERT_EQ(chdir(t.path.c_str()), 0);
-    std::string s;
+    std::vector<uint8_t> s;
     EXPECT_EQ(read_whole_file(".\\sub\\name.epn", s), 0u);
     EXPECT_EQ(read_whole_file("SUB/NAME.epn", s), 0u);
-    EXPECT_EQ(s, "rel");
+    EXPECT_EQ(std::string(s.begin(), s.end()), "rel");
     ASSERT_EQ(chdir(old), 0);
     free(old);
     EXPECT_EQ(read_whole_file(t.path + "\\SUB\\name.epn", s), 0u);
@@ -81,9 +81,9 @@ TEST(PlatformFiles, ReadWholeFileOfAnySize) {
     for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>('a' + i % 26);
     for (const std::string& bytes : {std::string(), std::string("1"), big}) {
         write_file(d.root / "whole.bin", bytes);
-        std::string read = "old";
+        std::vector<uint8_t> read = {'o', 'l', 'd'};
         EXPECT_EQ(read_whole_file("F:\\WHOLE.BIN", read), 0u);
-        EXPECT_EQ(read, bytes) << bytes.size();
+        EXPECT_EQ(std::string(read.begin(), read.end()), bytes) << bytes.size();
     }
 }
 
@@ -466,7 +466,7 @@ TEST(PlatformHooks, KthOperationFailsAndCounts) {
     EXPECT_EQ(read_file(d.root / "x"), "ac");
 
     test::set_fault_at(6);
-    std::string s;
+    std::vector<uint8_t> s;
     EXPECT_EQ(read_whole_file("F:\\x", s), 0u);        // reads are not counted
     EXPECT_EQ(copy_file("F:\\x", "F:\\y"), 0u);        // 5
     EXPECT_EQ(rename_file("F:\\y", "F:\\z"), kErrAccessDenied);  // 6

@@ -15,7 +15,7 @@ namespace teilimp::reader {
 namespace {
 
 struct Read {
-    int32_t status = -1;
+    EpnStatus status = EpnStatus::Ok;
     int32_t reversed = 0, rotated = 0;
     Piece piece;
 };
@@ -30,10 +30,10 @@ Read import(const std::string& text) {
 // the same, the second import neither turns nor reverses, and every point
 // and grade value is within half a unit (5 tenths) of the first piece.
 void expect_fixed_point(const Read& first, const std::string& what) {
-    ASSERT_EQ(first.status, 0) << what;
+    ASSERT_EQ(first.status, EpnStatus::Ok) << what;
     const std::string text = write_epn(first.piece.model);
     const Read again = import(text);
-    ASSERT_EQ(again.status, 0) << what << "\n" << text;
+    ASSERT_EQ(again.status, EpnStatus::Ok) << what << "\n" << text;
     EXPECT_EQ(write_epn(again.piece.model), text) << what;
     EXPECT_EQ(again.reversed + again.rotated, 0) << what;
     const PieceModel& a = first.piece.model;

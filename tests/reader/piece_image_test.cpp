@@ -21,7 +21,7 @@ using testing::EpnPointLine;
 Piece read_text(const std::string& text) {
     Piece piece;
     int32_t reversed = 0, rotated = 0;
-    EXPECT_EQ(epn_parse({reinterpret_cast<const uint8_t*>(text.data()), text.size()}, reversed, rotated, piece), 0);
+    EXPECT_EQ(epn_parse({reinterpret_cast<const uint8_t*>(text.data()), text.size()}, reversed, rotated, piece), EpnStatus::Ok);
     return piece;
 }
 

@@ -19,7 +19,7 @@ using testing::inner;
 using testing::perim;
 
 struct Result {
-    int32_t status = -1;
+    EpnStatus status = EpnStatus::Ok;
     int32_t reversed = -1;
     int32_t rotated = -1;
     Piece piece;
@@ -56,7 +56,7 @@ TEST(Reader, WorkedExample) {
     f.text1 = "Größe";
     f.trailerText = "Sommer ä";
     const Result r = parse(f);
-    ASSERT_EQ(r.status, 0);
+    ASSERT_EQ(r.status, EpnStatus::Ok);
     EXPECT_EQ(r.reversed, 0);
     EXPECT_EQ(r.rotated, 0);
     ASSERT_EQ(r.piece.imageLength(), 273);
@@ -112,7 +112,7 @@ TEST(Reader, LineEndsDoNotMatter) {
     const Result lf = parse(f);
     std::string noFinalEnd = testing::epn_text(f);
     noFinalEnd.pop_back();
-    ASSERT_EQ(crlf.status, 0);
+    ASSERT_EQ(crlf.status, EpnStatus::Ok);
     EXPECT_EQ(crlf.piece.image, lf.piece.image);
     EXPECT_EQ(crlf.piece.image, parse(noFinalEnd).piece.image);
     EXPECT_EQ(crlf.piece.image, parse(testing::epn_text(f) + "trailing junk\n\x1a").piece.image);
@@ -129,7 +129,7 @@ EpnFile two_size_piece() {
 
 TEST(Reader, SmallestPieceWithOneRule) {
     const Result r = parse(two_size_piece());
-    ASSERT_EQ(r.status, 0);
+    ASSERT_EQ(r.status, EpnStatus::Ok);
     ASSERT_EQ(r.piece.imageLength(), 220);
     EXPECT_EQ(r.piece.image[56], 1);  // size names are not numeric
     EXPECT_EQ(r.piece.image[98 + 8], 0);
@@ -147,7 +147,7 @@ TEST(Reader, StepsForOneAndForFiveSizes) {
     f.sizes = {"M"};
     f.grades = {{{4, -3, 7}}};
     Result r = parse(f);
-    ASSERT_EQ(r.status, 0);
+    ASSERT_EQ(r.status, EpnStatus::Ok);
     EXPECT_EQ(r.i16(44), 0);
     EXPECT_EQ(r.piece.image[98 + 8], 0);
     EXPECT_EQ(r.i32(108 + 26), -30);
@@ -157,7 +157,7 @@ TEST(Reader, StepsForOneAndForFiveSizes) {
     f.baseSize = "M";
     f.grades = {{{4, 0, 0}}, {{9, 1, 1}}, {{9, 3, 0}}, {{9, 6, -2}}, {{9, 10, -2}}};
     r = parse(f);
-    ASSERT_EQ(r.status, 0);
+    ASSERT_EQ(r.status, EpnStatus::Ok);
     EXPECT_EQ(r.i16(44), 3);
     EXPECT_EQ(r.i16(54), 2);
     const int inner[] = {0, 1, 1, 1, 0};
@@ -183,7 +183,7 @@ TEST(Reader, TwentyFiveSizesFillThreeLines) {
     f.baseSize = "124";
     const std::string text = testing::epn_text(f);
     const Result r = parse(text);
-    ASSERT_EQ(r.status, 0);
+    ASSERT_EQ(r.status, EpnStatus::Ok);
     EXPECT_EQ(r.i16(54), 24);
     EXPECT_EQ(r.text(98 + 10 * 24, 6), std::string("124\0\0\0", 6));
     EXPECT_EQ(r.i32(98 + 250 + 26 + 8 * 22), 10);
@@ -198,46 +198,46 @@ TEST(Reader, MissingSizeNamesOrGradeLinesAreRefused) {
     std::string text = testing::epn_text(f);
     text.resize(text.rfind('\n', text.size() - 3) + 1);  // without the last grade line
     const Result blank = parse(text + "\n");
-    ASSERT_EQ(blank.status, 0);
+    ASSERT_EQ(blank.status, EpnStatus::Ok);
     EXPECT_EQ(blank.i32(144), -10);
     EXPECT_EQ(blank.piece.baseSizeLine, 7);
     for (const Result& r : {parse(text), (f.sizeCount = 30000, parse(f))}) {
-        EXPECT_EQ(r.status, kEpnBadHeaderOrTrailer);
+        EXPECT_EQ(r.status, EpnStatus::BadHeaderOrTrailer);
         EXPECT_TRUE(r.piece.incomplete);
     }
     EXPECT_FALSE(parse(std::string()).piece.incomplete);
 }
 
 TEST(Reader, HeaderAndTrailerFaults) {
-    EXPECT_EQ(parse(std::string()).status, kEpnBadHeaderOrTrailer);
+    EXPECT_EQ(parse(std::string()).status, EpnStatus::BadHeaderOrTrailer);
     EpnFile f = testing::epn_example_square();
     f.kind = "closed";
-    EXPECT_EQ(parse(f).status, kEpnBadPieceKind);
+    EXPECT_EQ(parse(f).status, EpnStatus::BadPieceKind);
     f.kind = "MIRRORED";
-    EXPECT_EQ(parse(f).status, 0);
+    EXPECT_EQ(parse(f).status, EpnStatus::Ok);
     f.format = std::nullopt;  // blank: format 0
-    EXPECT_EQ(parse(f).status, kEpnBadHeaderOrTrailer);
+    EXPECT_EQ(parse(f).status, EpnStatus::BadHeaderOrTrailer);
     f.kind = "closed";        // the format is tested first
-    EXPECT_EQ(parse(f).status, kEpnBadHeaderOrTrailer);
+    EXPECT_EQ(parse(f).status, EpnStatus::BadHeaderOrTrailer);
 
     std::string header = testing::epn_header_line(testing::epn_example_square());
     std::string rest = testing::epn_text(testing::epn_example_square()).substr(header.size());
     header[76] = 'x';  // columns 75-79 must be integers
-    EXPECT_EQ(parse(header + rest).status, kEpnBadHeaderOrTrailer);
+    EXPECT_EQ(parse(header + rest).status, EpnStatus::BadHeaderOrTrailer);
 
     f = testing::epn_example_square();
     f.endLine = false;  // the trailer is taken as a point: its letters are no number
-    EXPECT_EQ(parse(f).status, kEpnUnreadableNumber);
+    EXPECT_EQ(parse(f).status, EpnStatus::UnreadableNumber);
     std::string points = testing::epn_text(f);
     points.resize(points.find("NUMERIC"));  // the file ends after its points
     const Result cut = parse(points);
-    EXPECT_EQ(cut.status, kEpnBadHeaderOrTrailer);
+    EXPECT_EQ(cut.status, EpnStatus::BadHeaderOrTrailer);
     EXPECT_FALSE(cut.piece.incomplete);
 
     std::string text = testing::epn_text(testing::epn_example_square());
     const size_t trailer = text.find("0000000000\r\n") + 12;
     text[trailer + 52] = 'a';  // size count unreadable
-    EXPECT_EQ(parse(text).status, kEpnBadHeaderOrTrailer);
+    EXPECT_EQ(parse(text).status, EpnStatus::BadHeaderOrTrailer);
 }
 
 TEST(Reader, PointLineColumns) {
@@ -255,7 +255,7 @@ TEST(Reader, PointLineColumns) {
     const size_t end = text.find("0000000000");
     text.insert(end, shifted + "\r\n" + " 1 2 \r\n");
     const Result r = parse(text);
-    ASSERT_EQ(r.status, 0);
+    ASSERT_EQ(r.status, EpnStatus::Ok);
     EXPECT_EQ(r.i16(80), 2);   // rules
     EXPECT_EQ(r.i16(84), 5);   // perimeter points
     EXPECT_EQ(r.i16(86), 2);   // lines
@@ -278,8 +278,8 @@ TEST(Reader, UnreadableAngleMeansNoDirection) {
     const Result with = parse(text);
     text.replace(text.find(" 900"), 4, " 9x0");
     const Result without = parse(text);
-    ASSERT_EQ(with.status, 0);
-    ASSERT_EQ(without.status, 0);
+    ASSERT_EQ(with.status, EpnStatus::Ok);
+    ASSERT_EQ(without.status, EpnStatus::Ok);
     f.points[1].angle.reset();
     EXPECT_EQ(without.piece.image, parse(f).piece.image);
     EXPECT_NE(without.piece.image, with.piece.image);
@@ -289,7 +289,7 @@ TEST(Reader, NameIsUpperCasedAndNulPadded) {
     EpnFile f = two_size_piece();
     f.name = "r\xE4k";  // code page 1252: ä
     const Result r = parse(f);
-    ASSERT_EQ(r.status, 0);
+    ASSERT_EQ(r.status, EpnStatus::Ok);
     EXPECT_EQ(std::string(r.piece.pieceName.data(), 20), std::string("R\xC4K") + std::string(17, '\0'));
     EXPECT_EQ(r.piece.image[41], 0);
 }
@@ -302,14 +302,14 @@ TEST(Reader, PieceWithoutANameIsRefused) {
         EpnFile f = two_size_piece();
         f.name = name;
         const Result r = parse(f);
-        EXPECT_EQ(r.status, kEpnNoName);
+        EXPECT_EQ(r.status, EpnStatus::NoName);
         EXPECT_EQ(r.piece.stopLine, 1);
         EXPECT_TRUE(r.piece.image.empty());
     }
     EpnFile f = two_size_piece();
     f.name = "   X";
     const Result r = parse(f);
-    ASSERT_EQ(r.status, 0);
+    ASSERT_EQ(r.status, EpnStatus::Ok);
     EXPECT_EQ(std::string(r.piece.pieceName.data(), 4), "   X");
 }
 
@@ -318,7 +318,7 @@ TEST(Reader, UnclosedLastLineIsDropped) {
     f.points.push_back(inner(5, 1, 1, ' ', 'C'));
     f.points.push_back(inner(6, 1, 1, ' ', 'N'));
     const Result r = parse(f);
-    ASSERT_EQ(r.status, 0);
+    ASSERT_EQ(r.status, EpnStatus::Ok);
     EXPECT_EQ(r.i16(86), 1);
     EXPECT_EQ(r.bytes(214, 10), (Bytes{0, 0, ' ', 0, 1, 0, 0, 0, 0, 0}));
     EXPECT_EQ(r.piece.image[214 + 10 + 10], 2);  // "C" on a plain point
@@ -331,7 +331,7 @@ TEST(Reader, CounterClockwiseContourIsReversed) {
     EpnFile f = testing::epn_example_square();
     std::swap(f.points[1], f.points[3]);
     const Result r = parse(f);
-    ASSERT_EQ(r.status, 0);
+    ASSERT_EQ(r.status, EpnStatus::Ok);
     EXPECT_EQ(r.reversed, 1);
     EXPECT_EQ(parse(testing::epn_example_square()).piece.image, r.piece.image);
 
@@ -339,7 +339,7 @@ TEST(Reader, CounterClockwiseContourIsReversed) {
     f = two_size_piece();
     std::swap(f.points[1], f.points[3]);  // 1, 4, 3, 2 -> 1, 3, 4, 2
     const Result open = parse(f);
-    ASSERT_EQ(open.status, 0);
+    ASSERT_EQ(open.status, EpnStatus::Ok);
     EXPECT_EQ(open.reversed, 1);
     const size_t p = 118 + 34;
     EXPECT_EQ(open.i16(p), 1);
@@ -356,7 +356,7 @@ TEST(Reader, PieceIsTurnedOntoItsGrainLine) {
                 inner(5, 0, 0, 'G', 'N'), inner(6, 0, 100, 'G', 'O')};
     f.grades = {{{3, 0, 0}, {3, 0, 0}}, {{3, 2, 5}, {3, 2, 5}}};
     Result r = parse(f);
-    ASSERT_EQ(r.status, 0);
+    ASSERT_EQ(r.status, EpnStatus::Ok);
     EXPECT_EQ(r.rotated, 1);
     EXPECT_EQ(r.reversed, 0);
     const size_t blocks = 98 + 20;
@@ -377,14 +377,14 @@ TEST(Reader, PieceIsTurnedOntoItsGrainLine) {
     f.grades = {{{3, 9, 0}}};
     f.sizes = {"M"};
     r = parse(f);
-    ASSERT_EQ(r.status, 0);
+    ASSERT_EQ(r.status, EpnStatus::Ok);
     EXPECT_EQ(r.i32(108 + 26), 63);      // 90 -> 63.64 truncated
     EXPECT_EQ(r.i32(108 + 30), -63);
     EXPECT_EQ(r.i32(142 + 2), 636);      // 900 -> 636.396 rounded
     f.points[0].x = 9;
     f.grades = {{{3, 7, 1}}};            // 70, 10 -> 56.57, -42.43
     r = parse(f);
-    ASSERT_EQ(r.status, 0);
+    ASSERT_EQ(r.status, EpnStatus::Ok);
     EXPECT_EQ(r.i32(108 + 26), 56);
     EXPECT_EQ(r.i32(108 + 30), -42);
     EXPECT_EQ(r.i32(142 + 2), 64);       // 90 -> 63.64 rounds to 64
@@ -399,7 +399,7 @@ TEST(Reader, MirrorLineInFrontOfTheGrainLineGoesBehindIt) {
     f.points.push_back(inner(7, 10, 50, 'G', 'N'));
     f.points.push_back(inner(8, 90, 50, 'G', 'O'));
     const Result r = parse(f);
-    ASSERT_EQ(r.status, 0);
+    ASSERT_EQ(r.status, EpnStatus::Ok);
     EXPECT_EQ(r.piece.image[40], 2);
     EXPECT_EQ(r.bytes(214, 4), (Bytes{0, 0, 'G', 0}));
     EXPECT_EQ(r.i16(224), 7);
@@ -411,31 +411,31 @@ TEST(Reader, MirrorLineInFrontOfTheGrainLineGoesBehindIt) {
 TEST(ReaderLimits, CountsAndCoordinates) {
     EpnFile f = two_size_piece();
     f.sizeCount = 0;
-    EXPECT_EQ(parse(f).status, kEpnOutOfLimits);
+    EXPECT_EQ(parse(f).status, EpnStatus::OutOfLimits);
     f.sizeCount = 32768;
-    EXPECT_EQ(parse(f).status, kEpnOutOfLimits);
+    EXPECT_EQ(parse(f).status, EpnStatus::OutOfLimits);
     f.sizes.assign(32767, "M");
     f.grades.assign(32767, {{4, 1, 2}});
     f.sizeCount.reset();
-    EXPECT_EQ(parse(f).status, 0);
+    EXPECT_EQ(parse(f).status, EpnStatus::Ok);
 
     f = two_size_piece();
     f.points[2].x = 214748364;
     f.points[3].y = -214748364;
-    EXPECT_EQ(parse(f).status, 0);
+    EXPECT_EQ(parse(f).status, EpnStatus::Ok);
     f.points[2].x = 214748365;
-    EXPECT_EQ(parse(f).status, kEpnOutOfLimits);
+    EXPECT_EQ(parse(f).status, EpnStatus::OutOfLimits);
     f.points[2].x = 0;
     f.grades[1][0].y = -214748365;
-    EXPECT_EQ(parse(f).status, kEpnOutOfLimits);
+    EXPECT_EQ(parse(f).status, EpnStatus::OutOfLimits);
     f.grades[1][0].y = 214748364;
     f.grades[0][0].y = -214748364;  // the step does not fit
-    EXPECT_EQ(parse(f).status, kEpnOutOfLimits);
+    EXPECT_EQ(parse(f).status, EpnStatus::OutOfLimits);
 
     f = two_size_piece();  // turned at 45 degrees, a corner leaves the range
     f.points = {perim(1, 214748364, 214748364), inner(2, 0, 0, 'G', 'N'), inner(3, 1, 1, 'G', 'O')};
     f.grades = {};
-    EXPECT_EQ(parse(f).status, kEpnOutOfLimits);
+    EXPECT_EQ(parse(f).status, EpnStatus::OutOfLimits);
 }
 
 TEST(ReaderLimits, TableSizes) {
@@ -443,14 +443,14 @@ TEST(ReaderLimits, TableSizes) {
     f.grades = {};
     f.points.clear();
     for (int i = 0; i < 10000; ++i) f.points.push_back(perim(1, i, 0));
-    EXPECT_EQ(parse(f).status, 0);
+    EXPECT_EQ(parse(f).status, EpnStatus::Ok);
     f.points.push_back(perim(1, 0, 0));
-    EXPECT_EQ(parse(f).status, kEpnOutOfLimits);
+    EXPECT_EQ(parse(f).status, EpnStatus::OutOfLimits);
     f.points.clear();
     for (int i = 0; i < 20001; ++i) f.points.push_back(inner(1, i, 0));
-    EXPECT_EQ(parse(f).status, kEpnOutOfLimits);
+    EXPECT_EQ(parse(f).status, EpnStatus::OutOfLimits);
     f.points.pop_back();
-    EXPECT_EQ(parse(f).status, 0);
+    EXPECT_EQ(parse(f).status, EpnStatus::Ok);
 }
 
 TEST(ReaderLimits, RuleCountAndImageSize) {
@@ -464,7 +464,7 @@ TEST(ReaderLimits, RuleCountAndImageSize) {
     for (auto& size : full.grades)
         for (int i = 0; i < 30000; ++i) size.push_back({i + 1, 0, 0});
     const Result all = parse(full);
-    ASSERT_EQ(all.status, 0);
+    ASSERT_EQ(all.status, EpnStatus::Ok);
     EXPECT_EQ(all.i16(80), 30000);
 
     // 1100 rules in 32767 sizes would need about 288 MB: refused before
@@ -473,10 +473,10 @@ TEST(ReaderLimits, RuleCountAndImageSize) {
     EpnFile f;
     f.sizeCount = 32767;
     for (int i = 0; i < 1100; ++i) f.points.push_back(inner(i, 0, 0, ' ', ' ', i));
-    EXPECT_EQ(parse(f).status, kEpnOutOfLimits);
+    EXPECT_EQ(parse(f).status, EpnStatus::OutOfLimits);
     f.points.resize(1000);
     const Result r = parse(f);
-    EXPECT_EQ(r.status, kEpnBadHeaderOrTrailer);
+    EXPECT_EQ(r.status, EpnStatus::BadHeaderOrTrailer);
     EXPECT_TRUE(r.piece.incomplete);
 }
 
@@ -485,7 +485,7 @@ TEST(ReaderLimits, FirstFaultInFileOrderDecides) {
     EpnFile f = two_size_piece();
     f.points[1].y = 300000000;
     f.endLine = false;
-    EXPECT_EQ(parse(f).status, kEpnOutOfLimits);
+    EXPECT_EQ(parse(f).status, EpnStatus::OutOfLimits);
 }
 
 // The line at which reading stopped, for reports that point the user to it.
@@ -501,7 +501,7 @@ TEST(Reader, StopLineNamesTheLastLineRead) {
     // A point out of range on the third line.
     f.points[1].y = 300000000;
     Result r = parse(f);
-    EXPECT_EQ(r.status, kEpnOutOfLimits);
+    EXPECT_EQ(r.status, EpnStatus::OutOfLimits);
     EXPECT_EQ(r.piece.stopLine, 3);
 
     // The trailer's size count unreadable: the trailer is the line after
@@ -511,7 +511,7 @@ TEST(Reader, StopLineNamesTheLastLineRead) {
     const auto trailerLine = static_cast<int32_t>(std::count(bad.begin(), bad.begin() + endLine, '\n')) + 2;
     bad[endLine + 12 + 52] = 'a';
     r = parse(bad);
-    EXPECT_EQ(r.status, kEpnBadHeaderOrTrailer);
+    EXPECT_EQ(r.status, EpnStatus::BadHeaderOrTrailer);
     EXPECT_EQ(r.piece.stopLine, trailerLine);
 }
 
@@ -522,7 +522,7 @@ TEST(ReaderFile, ReadsFromDiskAndRetriesOnce) {
     Piece piece;
     int32_t reversed = 7, rotated = 7;
     std::string field = path + std::string(20, ' ');
-    EXPECT_EQ(epn_read(field.data(), static_cast<int32_t>(path.size()), reversed, rotated, piece), 0);
+    EXPECT_EQ(epn_read(field.data(), static_cast<int32_t>(path.size()), reversed, rotated, piece), EpnStatus::Ok);
     EXPECT_EQ(piece.imageLength(), 273);
     EXPECT_EQ(reversed, 0);
     EXPECT_EQ(rotated, 0);
@@ -531,10 +531,10 @@ TEST(ReaderFile, ReadsFromDiskAndRetriesOnce) {
     const std::string missing = dir / "fehlt.epn";
     EXPECT_EQ(epn_read(missing.data(), static_cast<int32_t>(missing.size()), reversed, rotated,
                        piece),
-              kEpnCannotOpen);
+              EpnStatus::CannotOpen);
     EXPECT_EQ(piece.imageLength(), 0);
     EXPECT_EQ(piece.stopLine, 0);
-    EXPECT_EQ(epn_read(path.data(), -5, reversed, rotated, piece), kEpnCannotOpen);
+    EXPECT_EQ(epn_read(path.data(), -5, reversed, rotated, piece), EpnStatus::CannotOpen);
     platform::test::set_sleep_scale(1);
 }
 

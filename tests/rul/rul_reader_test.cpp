@@ -31,7 +31,7 @@ TEST(RulReader, DialectsGiveTheSameRules) {
         SCOPED_TRACE(text);
         RuleTable t;
         ASSERT_EQ(parse_rul(bytes_of(text), t), ReadStatus::Ok);
-        EXPECT_EQ(t.units, Units::Inch);
+        EXPECT_EQ(t.units, TableUnits::Inch);
         EXPECT_EQ(t.sizes, (std::vector<std::string>{"S", "M", "L"}));
         EXPECT_EQ(t.sample_index(), 1);
         const Rule* r = t.find(1);

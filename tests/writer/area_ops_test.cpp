@@ -80,16 +80,16 @@ TEST_F(AreaOps, KeptScanAnswersAsAWalk) {
     EXPECT_EQ(epn_space_needed(area, 77, &scan), walk());
     AreaRun fresh;
     EXPECT_EQ(epn_space_needed(area, 77, &fresh), walk());
-    EXPECT_EQ(fresh.present, scan.present);
+    EXPECT_EQ(fresh.present(), scan.present());
     // PIECEAAB.PCE is not in the case the writer writes: names are looked
     // for in any case. In lower case they are taken exactly.
-    EXPECT_FALSE(scan.exactNames);
+    EXPECT_FALSE(scan.exact_names());
     // (Names that differ only in case are one name on Windows.)
     if (!teilimp::testing::posix_system()) return;
     ASSERT_EQ(::rename(file("PIECEAAB.PCE").c_str(), file("pieceaab.pce").c_str()), 0);
     AreaRun exact;
     EXPECT_EQ(epn_space_needed(area, 77, &exact), walk());
-    EXPECT_TRUE(exact.exactNames);
+    EXPECT_TRUE(exact.exact_names());
 }
 
 // The sizes that a run's stores leave are not looked up again; after a
@@ -102,14 +102,14 @@ TEST_F(AreaOps, KeptSizesAnswerAsAWalk) {
     ASSERT_TRUE(epn_store_piece(area, make_piece_name("P1"), bytes_of("one"), &run).ok());
     EXPECT_EQ(epn_space_needed(area, 5, &run), walk());
     ASSERT_TRUE(epn_store_piece(area, make_piece_name("P2"), bytes_of("second"), &run).ok());
-    EXPECT_EQ(run.storedBytes, 528 + 3 + 6);
+    EXPECT_EQ(run.last.piece_size({'a', 'a', 'a'}), 528 + 3 + 6);
     EXPECT_EQ(epn_space_needed(area, 5, &run), walk());
     // A piece file that no longer ends where its directory says: the next
     // store is refused (slot taken) and changes nothing; the sizes are
     // then those on disk.
     write_file(file("pieceaaa.pce"), bytes("pieceaaa.pce") + "junk");
-    EXPECT_EQ(epn_store_piece(area, make_piece_name("P3"), bytes_of("three"), &run).pce, 11);
-    EXPECT_EQ(run.storedBytes, -1);
+    EXPECT_EQ(epn_store_piece(area, make_piece_name("P3"), bytes_of("three"), &run).pce, PceStatus::SlotTaken);
+    EXPECT_EQ(run.last.piece_size({'a', 'a', 'a'}), -1);
     EXPECT_EQ(epn_space_needed(area, 5, &run), walk());
     EXPECT_EQ(walk(), 2 * 3 * 64 + 64 + 2 * (528 + 9 + 4) + 5);
 }
@@ -121,16 +121,16 @@ TEST_F(AreaOps, KeptControlBytesOnlyWhileTheFileIsTheRunsOwn) {
     ASSERT_EQ(epn_area_clear(area), 1);
     AreaRun run;
     EXPECT_EQ(epn_ctl_find(area, make_piece_name("A"), run), 0);
-    EXPECT_TRUE(run.controlKnown);
+    EXPECT_TRUE(run.last.bytes_known());
     ASSERT_TRUE(store("A", "1", &run).ok());
     ASSERT_TRUE(store("B", "2", &run).ok());
-    ASSERT_TRUE(run.controlKnown);
-    EXPECT_EQ(std::string(run.control.begin(), run.control.end()), bytes("piece.ctl"));
+    ASSERT_TRUE(run.last.bytes_known());
+    EXPECT_EQ(std::string(run.last.bytes().begin(), run.last.bytes().end()), bytes("piece.ctl"));
     EXPECT_EQ(epn_ctl_find(area, make_piece_name("A"), run), 1);
     const Stored again = store("A", "3", &run);
     ASSERT_TRUE(again.ok());
     EXPECT_TRUE(again.replaced);
-    EXPECT_EQ(std::string(run.control.begin(), run.control.end()), bytes("piece.ctl"));
+    EXPECT_EQ(std::string(run.last.bytes().begin(), run.last.bytes().end()), bytes("piece.ctl"));
 
     // B superseded by hand: a file of the same size, put in place as a new
     // version is. The lookup reads it (and keeps it).
@@ -148,22 +148,22 @@ TEST_F(AreaOps, KeptControlBytesOnlyWhileTheFileIsTheRunsOwn) {
     };
     put_in_place(changed);
     EXPECT_EQ(epn_ctl_find(area, make_piece_name("B"), run), 0);
-    EXPECT_TRUE(run.controlKnown);
+    EXPECT_TRUE(run.last.bytes_known());
     // Back to B valid behind the run's back: the store reads the file and
     // supersedes B.
     put_in_place(mine);
     const Stored b = store("B", "4", &run);
     ASSERT_TRUE(b.ok());
     EXPECT_TRUE(b.replaced);
-    EXPECT_EQ(std::string(run.control.begin(), run.control.end()), bytes("piece.ctl"));
+    EXPECT_EQ(std::string(run.last.bytes().begin(), run.last.bytes().end()), bytes("piece.ctl"));
 
     // A store that fails leaves nothing known.
     write_file(file("pieceaaa.pce"), bytes("pieceaaa.pce") + "junk");
-    EXPECT_EQ(store("C", "5", &run).pce, 11);
-    EXPECT_FALSE(run.controlKnown);
+    EXPECT_EQ(store("C", "5", &run).pce, PceStatus::SlotTaken);
+    EXPECT_FALSE(run.last.bytes_known());
     EXPECT_EQ(epn_ctl_find(area, make_piece_name("C"), run), 0);
-    run.forget_control();
-    EXPECT_TRUE(run.control.empty());
+    run.last.forget();
+    EXPECT_TRUE(run.last.bytes().empty());
 }
 
 // The end of a run carries every mark when the run found its area as a run
@@ -178,11 +178,11 @@ TEST_F(AreaOps, EndOfRunCarriesTheMarksItMust) {
     {
         AreaRun run;
         ASSERT_TRUE(store("E", image_bytes(30, 2), &run).ok());
-        EXPECT_EQ(run.earlierMarks, AreaRun::Marks::Uncertain);
+        EXPECT_EQ(run.earlier_marks(), AreaRun::Marks::Uncertain);
         epn_mark_superseded(area, run);
         EXPECT_TRUE(problems(nullptr, true).empty()) << teilimp::testing::describe(problems(nullptr, true));
     }
-    ASSERT_EQ(epn_ctl_sort(area), 0);
+    ASSERT_EQ(epn_ctl_sort(area), SortStatus::Ok);
 
     // Finished. A superseded entry whose mark did not reach its piece file
     // (planted by hand: B moved behind the valid entries as superseded) is
@@ -198,8 +198,8 @@ TEST_F(AreaOps, EndOfRunCarriesTheMarksItMust) {
     teilimp::testing::write_file(file("piece.ctl"), ctl);
     AreaRun run;
     ASSERT_TRUE(store("E", image_bytes(32, 3), &run).ok());
-    EXPECT_EQ(run.earlierMarks, AreaRun::Marks::Carried);
-    ASSERT_EQ(run.superseded.size(), 1u);
+    EXPECT_EQ(run.earlier_marks(), AreaRun::Marks::Carried);
+    ASSERT_EQ(run.superseded().size(), 1u);
     epn_mark_superseded(area, run);
     const std::vector<std::string> p = problems(nullptr, true);
     ASSERT_EQ(p.size(), 1u) << teilimp::testing::describe(p);
@@ -320,11 +320,11 @@ TEST_F(AreaOps, RecoveryListingIsTheRunsScan) {
         AreaRun run;
         const RecoveryReport r = epn_recover_area(area, &run);
         EXPECT_EQ(r.restored.size(), round == 0 ? 1u : 0u);
-        ASSERT_FALSE(run.present.empty()) << round;
+        ASSERT_FALSE(run.present().empty()) << round;
         AreaRun own;
         EXPECT_EQ(epn_space_needed(area, 9, &own), epn_space_needed(area, 9, nullptr)) << round;
-        EXPECT_EQ(run.present, own.present) << round;
-        EXPECT_EQ(run.exactNames, own.exactNames) << round;
+        EXPECT_EQ(run.present(), own.present()) << round;
+        EXPECT_EQ(run.exact_names(), own.exact_names()) << round;
         EXPECT_EQ(epn_space_needed(area, 9, &run), epn_space_needed(area, 9, nullptr)) << round;
     }
 }

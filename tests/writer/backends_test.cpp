@@ -21,7 +21,7 @@ namespace platform = teilimp::platform;
 
 // Every file below `dir` by its path there, with its bytes ("/" after a
 // directory's name).
-void collect(const std::string& dir, const std::string& rel, std::map<std::string, std::string>& out) {
+void collect(const std::string& dir, const std::string& rel, std::map<std::string, std::vector<uint8_t>>& out) {
     std::vector<platform::FoundName> found;
     for (const char* pattern : {"\\*", "\\.*"}) {
         platform::find_names(dir + pattern, found);
@@ -38,7 +38,7 @@ void collect(const std::string& dir, const std::string& rel, std::map<std::strin
 
 struct Outcome {
     std::vector<std::string> results;
-    std::map<std::string, std::string> files;
+    std::map<std::string, std::vector<uint8_t>> files;
 };
 
 // A clock that stands still, put in front of the active table: both runs
@@ -66,10 +66,10 @@ Outcome run_sequence() {
     for (const auto& [name, length] : std::vector<std::pair<const char*, size_t>>{
              {"N1", 900}, {"S3", 250}, {"N2", 40}, {"S9", 3000}, {"N1", 77}, {"S3", 12}, {"N4", 500}}) {
         const Stored s = epn_store_piece(area, make_piece_name(name), bytes_of(image_bytes(length, ++n)));
-        note(std::string("store ") + name, s.ctl * 100 + s.pce * 10 + s.slot);
+        note(std::string("store ") + name, number(s.ctl) * 100 + number(s.pce) * 10 + s.slot);
     }
     epn_mark_superseded(area);
-    note("sort", epn_ctl_sort(area));
+    note("sort", number(epn_ctl_sort(area)));
     note("find", epn_ctl_find(area, make_piece_name("S3")));
     note("recover", epn_recover(area));
 

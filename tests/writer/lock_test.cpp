@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -262,6 +263,46 @@ TEST_F(LockTest, KeeperRenewsUntilReleased) {
         EXPECT_FALSE(keeper.release());
     }
     EXPECT_TRUE(testing::file_exists(nativeLock));
+    platform::test::set_lock_scale(1);
+}
+
+// One thread renews every keeper: two at once are both kept fresh, and
+// one released early leaves the other renewed.
+TEST_F(LockTest, KeepersOfTwoAreasRenewedTogether) {
+    platform::test::set_lock_scale(0.005);
+    testing::make_dirs(dir / "userroot/storage/OTHER/data");
+    const AreaField other = make_area("X:OTHER");
+    const std::string otherLock = area_path(other, AreaFile::Lock);
+    const platform::FileTime old = platform::file_time_now() - 600 * kTicksPerSecond;
+    auto fresh = [&](const std::string& path) {
+        return testing::eventually([&] {
+            platform::FileStamp now;
+            return platform::file_stamp(path, now) && now.writeTime > platform::file_time_now() - 10 * kTicksPerSecond;
+        });
+    };
+    HeldLock first, second;
+    ASSERT_EQ(epn_lock(area, 1, first), kLockTaken);
+    ASSERT_EQ(epn_lock(other, 1, second), kLockTaken);
+    for (HeldLock* held : {&first, &second}) {
+        ASSERT_EQ(platform::set_file_time(held->path, old), 0u);
+        platform::file_stamp(held->path, held->mine);
+    }
+    auto keepFirst = std::make_unique<LockKeeper>(first);
+    LockKeeper keepSecond(second);
+    EXPECT_TRUE(fresh(lockPath));
+    EXPECT_TRUE(fresh(otherLock));
+    EXPECT_TRUE(keepFirst->release());
+    keepFirst.reset();
+    platform::FileStamp before;
+    ASSERT_TRUE(platform::file_stamp(otherLock, before));
+    EXPECT_TRUE(testing::eventually([&] {
+        platform::FileStamp now;
+        return platform::file_stamp(otherLock, now) && now.writeTime > before.writeTime;
+    }));
+    EXPECT_TRUE(keepSecond.still_ours());
+    EXPECT_TRUE(keepSecond.release());
+    EXPECT_FALSE(testing::file_exists(nativeLock));
+    EXPECT_FALSE(platform::exists(otherLock));
     platform::test::set_lock_scale(1);
 }
 

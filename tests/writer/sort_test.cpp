@@ -264,7 +264,7 @@ TEST_F(CtlSortTest, ValidEntriesFirstInNaturalOrderTrailerUnchanged) {
                                           {"A", 0},
                                           {"AB", 0}},
                                          7);
-    ASSERT_EQ(epn_ctl_sort(area), 0);
+    ASSERT_EQ(epn_ctl_sort(area), SortStatus::Ok);
 
     const std::vector<std::string> recs = records();
     ASSERT_EQ(recs.size(), 11u);
@@ -283,18 +283,18 @@ TEST_F(CtlSortTest, ValidEntriesFirstInNaturalOrderTrailerUnchanged) {
 
 TEST_F(CtlSortTest, NoOrOneValidEntryKeepsTheOrder) {
     const std::string none = write_ctl({{"B", kStateSuperseded}, {"A", kStateSuperseded}}, 0);
-    ASSERT_EQ(epn_ctl_sort(area), 0);
+    ASSERT_EQ(epn_ctl_sort(area), SortStatus::Ok);
     EXPECT_EQ(testing::read_file(ctl), none);
 
     write_ctl({{"B", kStateSuperseded}, {"Z", kStateSuperseded}, {"A", 0}}, 1);
-    ASSERT_EQ(epn_ctl_sort(area), 0);
+    ASSERT_EQ(epn_ctl_sort(area), SortStatus::Ok);
     const std::vector<std::string> recs = records();
     EXPECT_EQ(name_of(recs[0]), "A");
     EXPECT_EQ(state_of(recs[0]), 0);
     EXPECT_EQ(recs[3], trailer_bytes(1));
 
     const std::string bare = write_ctl({}, 0);
-    ASSERT_EQ(epn_ctl_sort(area), 0);
+    ASSERT_EQ(epn_ctl_sort(area), SortStatus::Ok);
     EXPECT_EQ(testing::read_file(ctl), bare);
 }
 
@@ -302,13 +302,13 @@ TEST_F(CtlSortTest, StoredCountDecidesAndADamagedCountIsHeldToTheFile) {
     // The trailer counts two valid entries although three are valid: only
     // the first two positions are sorted.
     write_ctl({{"C", 0}, {"B", 0}, {"A", 0}}, 2);
-    ASSERT_EQ(epn_ctl_sort(area), 0);
+    ASSERT_EQ(epn_ctl_sort(area), SortStatus::Ok);
     std::vector<std::string> recs = records();
     EXPECT_EQ(name_of(recs[0]) + name_of(recs[1]) + name_of(recs[2]), "BCA");
 
     // A count beyond the entries sorts the entries there are.
     write_ctl({{"C", 0}, {"B", 0}}, 999);
-    ASSERT_EQ(epn_ctl_sort(area), 0);
+    ASSERT_EQ(epn_ctl_sort(area), SortStatus::Ok);
     recs = records();
     EXPECT_EQ(name_of(recs[0]) + name_of(recs[1]), "BC");
     EXPECT_EQ(recs[2], trailer_bytes(999));
@@ -323,7 +323,7 @@ TEST_F(CtlSortTest, ManyEntriesGrowTheArray) {
         if (!superseded) ++valid;
     }
     const std::string before = write_ctl(entries, static_cast<int16_t>(valid));
-    ASSERT_EQ(epn_ctl_sort(area), 0);
+    ASSERT_EQ(epn_ctl_sort(area), SortStatus::Ok);
     EXPECT_EQ(test::sort_capacity(), 3000);
 
     const std::vector<std::string> recs = records();
@@ -339,7 +339,7 @@ TEST_F(CtlSortTest, ManyEntriesGrowTheArray) {
 
     // The grown array stays for the rest of the run.
     write_ctl({{"B", 0}, {"A", 0}}, 2);
-    ASSERT_EQ(epn_ctl_sort(area), 0);
+    ASSERT_EQ(epn_ctl_sort(area), SortStatus::Ok);
     EXPECT_EQ(test::sort_capacity(), 3000);
 }
 
@@ -357,7 +357,7 @@ TEST_F(CtlSortTest, MoreValidEntriesThanTheCountHolds) {
         }
         ASSERT_GT(valid, 32767);
         const std::string before = write_ctl(entries, static_cast<int16_t>(valid));
-        ASSERT_EQ(epn_ctl_sort(area), 0) << total;
+        ASSERT_EQ(epn_ctl_sort(area), SortStatus::Ok) << total;
 
         const std::vector<std::string> recs = records();
         ASSERT_EQ(recs.size(), static_cast<size_t>(total) + 1);
@@ -390,7 +390,7 @@ TEST_F(CtlSortTest, SameOrderAsTheRecordSort) {
         const std::string before = write_ctl(entries, 3000);
         std::string expected = before;
         c4sort(expected.data(), 64, 3000, 1, 20);
-        ASSERT_EQ(epn_ctl_sort(area), 0);
+        ASSERT_EQ(epn_ctl_sort(area), SortStatus::Ok);
         EXPECT_EQ(testing::read_file(ctl), expected) << "round " << round;
     }
 }
@@ -481,12 +481,12 @@ TEST_F(CtlSortTest, SameBytesAsTheRecordSortWhateverTheShape) {
             const std::string before = write_ctl(entries, static_cast<int16_t>(stored));
             const int v = std::clamp(stored, 0, static_cast<int>(entries.size()));
             const std::string expected = reference_sorted(before, v);
-            ASSERT_EQ(epn_ctl_sort(area), 0);
+            ASSERT_EQ(epn_ctl_sort(area), SortStatus::Ok);
             ASSERT_TRUE(testing::read_file(ctl) == expected)
                 << "area " << c.area << ", run " << c.run << ", unique " << c.unique << ", count " << c.countShift;
             // Sorted once more, names that are all different stay as they
             // are (a count beyond the valid entries takes superseded ones in).
-            ASSERT_EQ(epn_ctl_sort(area), 0);
+            ASSERT_EQ(epn_ctl_sort(area), SortStatus::Ok);
             if (c.unique && c.countShift <= 0) {
                 ASSERT_TRUE(testing::read_file(ctl) == expected) << "area " << c.area << ", run " << c.run;
             }
@@ -500,7 +500,7 @@ TEST_F(CtlSortTest, SameBytesAsTheRecordSortWhateverTheShape) {
             entries.push_back({random_name(rng, round % 2 ? 3 : 20), rng() % 7 == 0 ? kStateSuperseded : int16_t{0}});
         const int valid = count_valid(entries);
         const std::string before = write_ctl(entries, static_cast<int16_t>(valid));
-        ASSERT_EQ(epn_ctl_sort(area), 0);
+        ASSERT_EQ(epn_ctl_sort(area), SortStatus::Ok);
         ASSERT_TRUE(testing::read_file(ctl) == reference_sorted(before, valid)) << "round " << round;
     }
 }
@@ -533,7 +533,7 @@ TEST_F(CtlSortTest, SameBytesAsTheRecordSortForEntriesOutOfPlace) {
     for (size_t k = 0; k < shapes.size(); ++k) {
         const int v = count_valid(shapes[k]);
         const std::string before = write_ctl(shapes[k], static_cast<int16_t>(v));
-        ASSERT_EQ(epn_ctl_sort(area), 0);
+        ASSERT_EQ(epn_ctl_sort(area), SortStatus::Ok);
         ASSERT_TRUE(testing::read_file(ctl) == reference_sorted(before, v)) << "shape " << k;
     }
 }
@@ -552,7 +552,7 @@ TEST_F(CtlSortTest, RunSortsTheBytesItKeepsWhileTheFileIsUnchanged) {
 
     const std::string before = write_ctl(entries, static_cast<int16_t>(v));
     AreaRun run;
-    ASSERT_TRUE(read_control_into(area, run));
+    ASSERT_TRUE(run.last.read(area));
     const auto time = std::filesystem::last_write_time(ctl);
     {
         std::fstream f(ctl, std::ios::in | std::ios::out | std::ios::binary);
@@ -564,25 +564,25 @@ TEST_F(CtlSortTest, RunSortsTheBytesItKeepsWhileTheFileIsUnchanged) {
     // Where the time put back gives the file its stamp again, the kept
     // bytes are what is sorted; elsewhere the file is read.
     platform::FileStamp now;
-    const bool stampBack = platform::file_stamp(ctl, now) && now == run.controlStamp;
+    const bool stampBack = platform::file_stamp(ctl, now) && now == run.last.stamp();
     const std::string changed = testing::read_file(ctl);
-    ASSERT_EQ(epn_ctl_sort(area, run), 0);
+    ASSERT_EQ(epn_ctl_sort(area, run), SortStatus::Ok);
     if (stampBack) {
         EXPECT_TRUE(testing::read_file(ctl) == reference_sorted(before, v));
     } else {
         EXPECT_TRUE(testing::read_file(ctl) == reference_sorted(changed, count_valid(other)));
     }
-    EXPECT_FALSE(run.controlKnown);
-    EXPECT_TRUE(run.control.empty());
+    EXPECT_FALSE(run.last.bytes_known());
+    EXPECT_TRUE(run.last.bytes().empty());
 
     // Kept, then the file replaced by another version of the same size.
     const std::string tmp = ctl + ".new";
     const std::string otherBytes = write_ctl(other, static_cast<int16_t>(count_valid(other)));
     std::filesystem::rename(ctl, tmp);
     write_ctl(entries, static_cast<int16_t>(v));
-    ASSERT_TRUE(read_control_into(area, run));
+    ASSERT_TRUE(run.last.read(area));
     std::filesystem::rename(tmp, ctl);
-    ASSERT_EQ(epn_ctl_sort(area, run), 0);
+    ASSERT_EQ(epn_ctl_sort(area, run), SortStatus::Ok);
     EXPECT_TRUE(testing::read_file(ctl) == reference_sorted(otherBytes, count_valid(other)));
 }
 
@@ -593,33 +593,33 @@ TEST_F(CtlSortTest, ControlFileInOrderIsLeftAsItIs) {
     const std::vector<Entry> sorted = after_a_run(rng, 1000, 0, true);
     const std::string bytes = write_ctl(sorted, static_cast<int16_t>(count_valid(sorted)));
     platform::test::reset_file_ops();
-    ASSERT_EQ(epn_ctl_sort(area), 0);
+    ASSERT_EQ(epn_ctl_sort(area), SortStatus::Ok);
     const int64_t opsInOrder = platform::test::file_ops_counted();
     EXPECT_EQ(testing::read_file(ctl), bytes);
 
     write_ctl({{"B", 0}, {"A", 0}}, 2);
     platform::test::reset_file_ops();
-    ASSERT_EQ(epn_ctl_sort(area), 0);
+    ASSERT_EQ(epn_ctl_sort(area), SortStatus::Ok);
     // Creating, writing, flushing and renaming the sorted file.
     EXPECT_GE(platform::test::file_ops_counted(), opsInOrder + 4);
 
     testing::write_file(ctl, bytes + "left over");
-    ASSERT_EQ(epn_ctl_sort(area), 0);
+    ASSERT_EQ(epn_ctl_sort(area), SortStatus::Ok);
     EXPECT_EQ(testing::read_file(ctl), bytes);
     EXPECT_EQ(testing::list_dir(dataDir), std::vector<std::string>{"piece.ctl"});
 }
 
 TEST_F(CtlSortTest, MissingOrTruncatedControlFileIsReported) {
-    EXPECT_EQ(epn_ctl_sort(area), 1);
-    EXPECT_EQ(epn_ctl_sort(make_area("X:NOAREA")), 1);
+    EXPECT_EQ(epn_ctl_sort(area), SortStatus::CannotOpen);
+    EXPECT_EQ(epn_ctl_sort(make_area("X:NOAREA")), SortStatus::CannotOpen);
 
     // Entries without a trailer, and a torn last record.
     const std::string noTrailer = entry_bytes({"B", 0}, 0) + entry_bytes({"A", 0}, 1);
     testing::write_file(ctl, noTrailer);
-    EXPECT_EQ(epn_ctl_sort(area), 3);
+    EXPECT_EQ(epn_ctl_sort(area), SortStatus::Unreadable);
     EXPECT_EQ(testing::read_file(ctl), noTrailer);
     testing::write_file(ctl, noTrailer + trailer_bytes(2).substr(0, 40));
-    EXPECT_EQ(epn_ctl_sort(area), 3);
+    EXPECT_EQ(epn_ctl_sort(area), SortStatus::Unreadable);
     EXPECT_EQ(testing::list_dir(dataDir), std::vector<std::string>{"piece.ctl"});
 }
 
@@ -632,7 +632,7 @@ TEST_F(CtlSortTest, FailedWriteBackLeavesTheControlFileAsItWas) {
         const std::string before = write_ctl(entries, 3);
         platform::test::reset_file_ops();
         platform::test::set_fault_at(k);
-        const int32_t rc = epn_ctl_sort(area);
+        const int32_t rc = number(epn_ctl_sort(area));
         const bool faultMet = platform::test::file_ops_counted() >= k;
         platform::test::set_fault_at(0);
         if (!faultMet) {
@@ -651,7 +651,7 @@ TEST_F(CtlSortTest, ReadOnlyControlFileIsNotOpened) {
     SKIP_UNLESS_READ_ONLY_REFUSED();
     const std::string before = write_ctl({{"B", 0}, {"A", 0}}, 2);
     ASSERT_EQ(platform::set_attributes(area_path(area, AreaFile::Control), platform::kAttrReadOnly), 0u);
-    EXPECT_EQ(epn_ctl_sort(area), 1);
+    EXPECT_EQ(epn_ctl_sort(area), SortStatus::CannotOpen);
     EXPECT_EQ(testing::read_file(ctl), before);
 }
 

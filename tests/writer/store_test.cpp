@@ -40,7 +40,7 @@ TEST_F(Store, ClearedAreaThenFirstPiece) {
 
     const std::string img = image_bytes(300, 1);
     Stored s = store("P1", img);
-    ASSERT_TRUE(s.ok()) << s.ctl << " " << s.pce;
+    ASSERT_TRUE(s.ok()) << number(s.ctl) << " " << number(s.pce);
     EXPECT_EQ(s.code, (FileCode{'a', 'a', 'a'}));
     EXPECT_EQ(s.slot, 1);
 
@@ -151,7 +151,7 @@ TEST_F(Store, ControlFileWithoutTrailer) {
     const std::string cut = bytes("piece.ctl").substr(0, 64);
     write_file(file("piece.ctl"), cut);
     Stored s = store("B", image_bytes(10, 2));
-    EXPECT_EQ(s.ctl, 4);
+    EXPECT_EQ(s.ctl, CtlStatus::Damaged);
     EXPECT_EQ(bytes("piece.ctl"), cut);
     EXPECT_FALSE(has("piece.ct$"));
     EXPECT_FALSE(has("piece.ctl.tmp"));
@@ -160,23 +160,23 @@ TEST_F(Store, ControlFileWithoutTrailer) {
 TEST_F(Store, ControlUpdateRefusals) {
     // No control file: nothing is created.
     Stored s = store("A", "x");
-    EXPECT_EQ(s.ctl, 1);
+    EXPECT_EQ(s.ctl, CtlStatus::NotSetUp);
     EXPECT_FALSE(has("piece.ctl"));
     EXPECT_FALSE(has("piece.ct$"));
 
     // An invalid next code.
     write_file(file("piece.ctl"), trailer_bytes("aA{", 0, 0));
-    EXPECT_EQ(store("A", "x").ctl, 5);
+    EXPECT_EQ(store("A", "x").ctl, CtlStatus::BadNextPlace);
     EXPECT_EQ(bytes("piece.ctl"), trailer_bytes("aA{", 0, 0));
     EXPECT_FALSE(has("piece.ct$"));
 
     // The last slot of "zzz" would wrap the counter: the area is full.
     write_file(file("piece.ctl"), trailer_bytes("zzz", 7, 0));
-    EXPECT_EQ(store("A", "x").ctl, 9);
+    EXPECT_EQ(store("A", "x").ctl, CtlStatus::Full);
     EXPECT_EQ(bytes("piece.ctl"), trailer_bytes("zzz", 7, 0));
     EXPECT_FALSE(has("piece.ct$"));
     write_file(file("piece.ctl"), trailer_bytes("zzz", 6, 0));
-    ASSERT_EQ(epn_ctl_put(make_piece_name("A"), 1, s.code, s.slot, area), 0);
+    ASSERT_EQ(epn_ctl_put(make_piece_name("A"), 1, s.code, s.slot, area), CtlStatus::Ok);
     EXPECT_EQ(s.slot, 7);
     EXPECT_EQ(bytes("piece.ctl").substr(64), trailer_bytes("zzz", 7, 1));
     epn_ctl_end(area, 0);
@@ -184,7 +184,7 @@ TEST_F(Store, ControlUpdateRefusals) {
     // A read-only control file is left alone.
     const std::string before = bytes("piece.ctl");
     ASSERT_EQ(platform::set_attributes(file("piece.ctl"), platform::kAttrReadOnly), 0u);
-    EXPECT_EQ(store("B", "y").ctl, 2);
+    EXPECT_EQ(store("B", "y").ctl, CtlStatus::NotWritable);
     EXPECT_EQ(bytes("piece.ctl"), before);
     EXPECT_FALSE(has("piece.ct$"));
 }
@@ -221,7 +221,7 @@ TEST_F(Store, FullAreaTakesItsLastPieceRefusesTheNextAndSorts) {
     write_file(file("piece.ctl"), ctl);
 
     Stored last = store("LAST", image_bytes(10, 7));
-    ASSERT_TRUE(last.ok()) << last.ctl << " " << last.pce;
+    ASSERT_TRUE(last.ok()) << number(last.ctl) << " " << number(last.pce);
     EXPECT_EQ(last.code, (FileCode{'z', 'z', 'z'}));
     EXPECT_EQ(last.slot, 7);
     ++valid;
@@ -229,12 +229,12 @@ TEST_F(Store, FullAreaTakesItsLastPieceRefusesTheNextAndSorts) {
     EXPECT_EQ(full.size(), 140608u * 64);
     EXPECT_EQ(full.substr(full.size() - 64), trailer_bytes("zzz", 7, static_cast<int16_t>(valid)));
     const std::string pce = bytes("piecezzz.pce");
-    EXPECT_EQ(store("NEXT", image_bytes(10, 8)).ctl, 9);
+    EXPECT_EQ(store("NEXT", image_bytes(10, 8)).ctl, CtlStatus::Full);
     EXPECT_EQ(bytes("piece.ctl"), full);
     EXPECT_EQ(bytes("piecezzz.pce"), pce);
     EXPECT_EQ(teilimp::testing::list_dir(data), (std::vector<std::string>{"piece.ctl", "piecezzz.pce"}));
 
-    ASSERT_EQ(epn_ctl_sort(area), 0);
+    ASSERT_EQ(epn_ctl_sort(area), SortStatus::Ok);
     const std::string sorted = bytes("piece.ctl");
     ASSERT_EQ(sorted.size(), full.size());
     EXPECT_EQ(sorted.substr(sorted.size() - 64), full.substr(full.size() - 64));
@@ -261,7 +261,7 @@ TEST_F(Store, NothingGoesToTheTemporaryDirectory) {
     ASSERT_TRUE(store("A", image_bytes(20, 3)).ok());
     EXPECT_EQ(epn_ctl_find(area, make_piece_name("A")), 1);
     epn_mark_superseded(area);
-    EXPECT_EQ(epn_ctl_sort(area), 0);
+    EXPECT_EQ(epn_ctl_sort(area), SortStatus::Ok);
     EXPECT_TRUE(problems(nullptr, true).empty());
     EXPECT_TRUE(teilimp::testing::list_dir(tmpDir).empty());
     EXPECT_FALSE(teilimp::testing::file_exists(missing));
@@ -270,11 +270,11 @@ TEST_F(Store, NothingGoesToTheTemporaryDirectory) {
 
 TEST_F(Store, PieceWriterRefusals) {
     const PieceName n = make_piece_name("N");
-    EXPECT_EQ(epn_pce_put({'a', ' ', 'a'}, 1, n, bytes_of("x"), area), 1);
-    EXPECT_EQ(epn_pce_put({'a', 'a', 'a'}, 9, n, bytes_of("x"), area), 1);
+    EXPECT_EQ(epn_pce_put({'a', ' ', 'a'}, 1, n, bytes_of("x"), area), PceStatus::BadPlace);
+    EXPECT_EQ(epn_pce_put({'a', 'a', 'a'}, 9, n, bytes_of("x"), area), PceStatus::BadPlace);
     EXPECT_TRUE(teilimp::testing::list_dir(data).empty());
     // Slot 2 of a missing piece file.
-    EXPECT_EQ(epn_pce_put({'a', 'a', 'a'}, 2, n, bytes_of("x"), area), 2);
+    EXPECT_EQ(epn_pce_put({'a', 'a', 'a'}, 2, n, bytes_of("x"), area), PceStatus::NoBackup);
     EXPECT_TRUE(teilimp::testing::list_dir(data).empty());
 }
 
@@ -295,8 +295,8 @@ TEST_F(Store, SlotThatIsNotFreeIsNeverOverwritten) {
         ctl[trailerAt + 3] = slot;
         write_file(file("piece.ctl"), ctl);
         const Stored s = store("NEW", image_bytes(30, 50));
-        EXPECT_EQ(s.ctl, 0);
-        EXPECT_EQ(s.pce, 11) << code << " " << int(slot);
+        EXPECT_EQ(s.ctl, CtlStatus::Ok);
+        EXPECT_EQ(s.pce, PceStatus::SlotTaken) << code << " " << int(slot);
         EXPECT_EQ(bytes("piece.ctl"), ctl);
         EXPECT_EQ(bytes("pieceaaa.pce"), aaa);
         EXPECT_EQ(bytes("pieceaab.pce"), aab);
@@ -322,10 +322,10 @@ TEST_F(Store, FailedImageStoreRestoresEverything) {
     FileCode code;
     int32_t slot = 0;
     const PieceName n = make_piece_name("P5");
-    ASSERT_EQ(epn_ctl_put(n, 10, code, slot, area), 0);
+    ASSERT_EQ(epn_ctl_put(n, 10, code, slot, area), CtlStatus::Ok);
     EXPECT_EQ(bytes("piece.ct$"), ctl);
     ASSERT_EQ(platform::set_attributes(file("pieceaaa.pce"), platform::kAttrReadOnly), 0u);
-    EXPECT_EQ(epn_pce_put(code, slot, n, bytes_of("0123456789"), area), 4);
+    EXPECT_EQ(epn_pce_put(code, slot, n, bytes_of("0123456789"), area), PceStatus::NotWritable);
     epn_ctl_end(area, 1);
     EXPECT_EQ(bytes("piece.ctl"), ctl);
     EXPECT_EQ(bytes("pieceaaa.pce"), pce);
@@ -335,7 +335,7 @@ TEST_F(Store, FailedImageStoreRestoresEverything) {
     // A failure while the directory is written (the 5th write of the call:
     // backup copy, its flush, the temporary's creation, the header, the
     // directory) leaves the file byte for byte as before.
-    ASSERT_EQ(epn_ctl_put(n, 10, code, slot, area), 0);
+    ASSERT_EQ(epn_ctl_put(n, 10, code, slot, area), CtlStatus::Ok);
     platform::test::reset_file_ops();
     int64_t ops = 0;
     {
@@ -346,14 +346,14 @@ TEST_F(Store, FailedImageStoreRestoresEverything) {
             write_file(other / (std::string("userroot/storage/TEST/data/") + f), bytes(f));
         teilimp::testing::DriveMap g('G', other.path);
         platform::test::reset_file_ops();
-        ASSERT_EQ(epn_pce_put(code, slot, n, bytes_of("0123456789"), make_area("G:TEST")), 0);
+        ASSERT_EQ(epn_pce_put(code, slot, n, bytes_of("0123456789"), make_area("G:TEST")), PceStatus::Ok);
         ops = platform::test::file_ops_counted();
     }
     int32_t dirResult = 0;
     for (int64_t k = 1; k <= ops && dirResult != 8; ++k) {
         platform::test::reset_file_ops();
         platform::test::set_fault_at(k);
-        int32_t r = epn_pce_put(code, slot, n, bytes_of("0123456789"), area);
+        int32_t r = number(epn_pce_put(code, slot, n, bytes_of("0123456789"), area));
         platform::test::set_fault_at(0);
         if (r == 0) {
             // The last operations (dropping the backup) may fail harmlessly;
@@ -433,14 +433,14 @@ TEST_F(Store, LastStoreOfARunLeavesTheFilesAsTheEndOfTheRunDoes) {
         }
         const std::string before = platform::file_identity(file("piece.ctl"));
         epn_mark_superseded(area, r);
-        EXPECT_EQ(epn_ctl_sort(area, r), 0);
+        EXPECT_EQ(epn_ctl_sort(area, r), SortStatus::Ok);
         return before == platform::file_identity(file("piece.ctl"));
     };
 
     ASSERT_EQ(epn_area_clear(area), 1);
     for (int k = 0; k < 20; ++k) ASSERT_TRUE(store("S" + std::to_string(k), image_bytes(50, k)).ok());
     epn_mark_superseded(area);
-    ASSERT_EQ(epn_ctl_sort(area), 0);
+    ASSERT_EQ(epn_ctl_sort(area), SortStatus::Ok);
     const Files finished = snapshot();
     // As a run that died before its end leaves it: S4 and S7 superseded and
     // not marked, the entries not in order.
@@ -480,6 +480,23 @@ TEST_F(Store, LastStoreOfARunLeavesTheFilesAsTheEndOfTheRunDoes) {
             break;
         }
     }
+}
+
+// The sorted write of a run's last store spares the end of the run its sort
+// only while the control file is that version: one changed behind the
+// run's back is sorted.
+TEST_F(Store, SortedLastStoreCountsOnlyWhileTheFileIsUnchanged) {
+    ASSERT_EQ(epn_area_clear(area), 1);
+    AreaRun r;
+    ASSERT_TRUE(epn_store_piece(area, make_piece_name("B"), bytes_of("b"), &r).ok());
+    ASSERT_TRUE(epn_store_piece(area, make_piece_name("A"), bytes_of("a"), &r, true).ok());
+    EXPECT_TRUE(r.last.written_sorted(area));
+    EXPECT_EQ(bytes("piece.ctl").substr(0, 1), "A");
+    ASSERT_TRUE(store("0", "z").ok());  // behind the run's back, entered last
+    EXPECT_FALSE(r.last.written_sorted(area));
+    ASSERT_EQ(epn_ctl_sort(area, r), SortStatus::Ok);
+    EXPECT_EQ(bytes("piece.ctl").substr(0, 1), "0");
+    EXPECT_FALSE(r.last.written_sorted(area));
 }
 
 }  // namespace

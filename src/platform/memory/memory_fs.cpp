@@ -176,16 +176,14 @@ Where walk(std::string_view path, bool wantNative = false) {
     add_components(base, parts);
     const size_t baseParts = parts.size();
     add_components(rest, parts);
-    {
+    bool plain = true;
+    for (size_t i = baseParts; i < parts.size(); ++i) plain = plain && parts[i] != "." && parts[i] != "..";
+    if (!plain) {
         // "." and ".." of the rest, folded without a look at the disk.
         std::vector<std::string_view> tail(parts.begin() + static_cast<std::ptrdiff_t>(baseParts), parts.end());
-        bool plain = true;
-        for (std::string_view p : tail) plain = plain && p != "." && p != "..";
-        if (!plain) {
-            names::normalise(tail, !base.empty());
-            parts.resize(baseParts);
-            parts.insert(parts.end(), tail.begin(), tail.end());
-        }
+        names::normalise(tail, !base.empty());
+        parts.resize(baseParts);
+        parts.insert(parts.end(), tail.begin(), tail.end());
     }
     w.dirOnly = parts.size() > baseParts && !rest.empty() && names::is_sep(rest.back());
     if (wantNative) w.native = base.empty() ? std::string() : "/";
@@ -669,6 +667,7 @@ uint32_t search(std::string_view pattern, std::vector<FindEntry>& out) {
             return kErrNone;
         }
     }
+    out.reserve(out.size() + d.node->entries.size());
     for (const Entry& e : d.node->entries)
         if (names::listed_match(namePart, e.name)) out.push_back(entry_for(e.name, *e.node));
     names::sort_as_search(out, [](const FindEntry& x) -> const std::string& { return x.long_name; });
@@ -693,6 +692,7 @@ uint32_t find_names(std::string_view pattern, std::vector<FoundName>& out) {
     Lock lock(state().mutex);
     std::vector<FindEntry> found;
     if (uint32_t c = search(pattern, found); c != kErrNone) return c;
+    out.reserve(found.size());
     for (FindEntry& e : found) out.push_back({std::move(e.long_name), (e.attributes & kAttrDirectory) != 0});
     return kErrNone;
 }
