@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE ?= cmake
 
-.PHONY: all build test test-plain test-asan test-windows fuzz fuzz-long windows bench bench-compact bench-network demo install package clean
+.PHONY: all build test test-plain test-asan test-windows fuzz fuzz-long windows bench bench-dxf bench-compact bench-network demo install package clean
 
 all: build
 
@@ -80,7 +80,14 @@ bench: build
 	@if [ -x build/bench_micro ]; then build/bench_micro; else echo "bench_micro not built (no Google Benchmark)"; fi
 	build/bench_scale build/teilimp $(BENCH_DIR) $(BENCH_SIZES)
 	build/bench_export $(BENCH_DIR)
+	@$(MAKE) --no-print-directory bench-dxf
 	@uptime
+
+# Importing DXF styles against the same pieces as EPN files: a generated
+# 100-piece style and the exchange samples (Google Benchmark).
+bench-dxf: build
+	@if [ -x build/bench_dxf_import ]; then build/bench_dxf_import $(BENCH_DIR); \
+	else echo "bench_dxf_import not built (no Google Benchmark)"; fi
 
 # teilarea compact of an area of 100,000 entries (half superseded) against
 # copying its files once.

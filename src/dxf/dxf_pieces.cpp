@@ -351,11 +351,13 @@ PieceLine piece_line(const Line& base, size_t k, char type, const std::vector<Li
 }
 
 // The point nearest to `at` within `limit` (in DXF units), or null.
+// Squared distances: this runs for every rule text over every point.
 Graded* nearest(std::vector<Graded*>& all, Vec at, double limit) {
     Graded* best = nullptr;
-    double bestD = limit;
+    double bestD = limit * limit;
     for (Graded* g : all) {
-        const double d = dist(g->at, at);
+        const double dx = g->at.x - at.x, dy = g->at.y - at.y;
+        const double d = dx * dx + dy * dy;
         if (d <= bestD && (!best || d < bestD)) {
             best = g;
             bestD = d;

@@ -23,15 +23,34 @@ struct Pair {
 
 enum class Next : uint8_t { Pair, End, Fault };
 
+// A group code line, trimmed and not empty: what exchange::parse_int
+// takes (a '+', then a '-', then digits), read here by hand since it runs
+// for every pair; a value beyond the codes is kept at 1,000,000 or more.
+bool group_code(std::string_view s, int32_t& code) {
+    size_t i = 0;
+    if (s[i] == '+') ++i;
+    const bool negative = i < s.size() && s[i] == '-';
+    if (negative) ++i;
+    if (i == s.size()) return false;
+    int32_t v = 0;
+    for (; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c < '0' || c > '9') return false;
+        if (v < 100000) v = v * 10 + (c - '0');
+    }
+    code = negative ? -v : v;
+    return true;
+}
+
 Next next_pair(exchange::LineCursor& lines, Pair& pair) {
     std::string_view codeLine;
     // Blank lines before the first group code (and between pairs, which some
     // writers leave at the end) are not pairs.
     do {
         if (!lines.next(codeLine)) return Next::End;
-    } while (trim(codeLine).empty());
-    if (!exchange::parse_int(codeLine, pair.code) || pair.code < -5 || pair.code > 1071)
-        return Next::Fault;
+        codeLine = trim(codeLine);
+    } while (codeLine.empty());
+    if (!group_code(codeLine, pair.code) || pair.code < -5 || pair.code > 1071) return Next::Fault;
     if (!lines.next(pair.value)) return Next::Fault;
     return Next::Pair;
 }

@@ -3,6 +3,7 @@
 // write them.
 #pragma once
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
@@ -46,17 +47,9 @@ public:
     // The next line without its line end; false at the end of the bytes.
     bool next(std::string_view& line) {
         if (at_end()) return false;
-        // memchr rather than a loop: lines are searched byte by byte
-        // millions of times while fuzzing.
         const size_t start = pos_;
-        const char* const from = data_.data() + start;
-        const size_t rest = data_.size() - start;
-        const void* lf = std::memchr(from, '\n', rest);
-        size_t length = lf ? static_cast<size_t>(static_cast<const char*>(lf) - from) : rest;
-        if (const void* cr = std::memchr(from, '\r', length))
-            length = static_cast<size_t>(static_cast<const char*>(cr) - from);
-        const size_t end = start + length;
-        line = data_.substr(start, length);
+        const size_t end = std::min(next_of('\n', lf_), next_of('\r', cr_));
+        line = data_.substr(start, end - start);
         pos_ = end;
         if (pos_ < data_.size() && data_[pos_] == '\r') ++pos_;
         if (pos_ < data_.size() && data_[pos_] == '\n') ++pos_;
@@ -64,8 +57,25 @@ public:
     }
 
 private:
+    static constexpr size_t kUnknown = static_cast<size_t>(-1);
+
+    // Where the next `c` at or after pos_ stands (data_.size(): nowhere),
+    // remembered in `known`: the bytes are searched once for each of the
+    // two line-end bytes, whichever the file uses (searching the rest for
+    // an LF at every line would go over a file of lone CRs once per line).
+    // memchr rather than a loop: lines are searched byte by byte millions
+    // of times while fuzzing.
+    size_t next_of(char c, size_t& known) {
+        if (known != kUnknown && known >= pos_) return known;
+        const void* at = std::memchr(data_.data() + pos_, c, data_.size() - pos_);
+        known = at ? static_cast<size_t>(static_cast<const char*>(at) - data_.data()) : data_.size();
+        return known;
+    }
+
     std::string_view data_;
     size_t pos_ = 0;
+    size_t lf_ = kUnknown;
+    size_t cr_ = kUnknown;
 };
 
 // A decimal number as the files write it ("12", "-0.5", ".152", "+3e2",

@@ -1,5 +1,7 @@
 #include "rul/rul_reader.h"
 
+#include <algorithm>
+
 #include "platform/platform.h"
 #include "rul/read_text.h"
 
@@ -41,12 +43,17 @@ bool rule_number(std::string_view line, int32_t& n) {
 }  // namespace
 
 const Rule* RuleTable::find(int32_t n) const {
-    for (const Rule& r : rules) {
-        if (r.number != n) continue;
-        if (!r.readable || r.deltas.size() != sizes.size()) return nullptr;
-        return &r;
+    const Rule* r = nullptr;
+    if (byNumber.size() == rules.size()) {
+        const auto it = std::lower_bound(byNumber.begin(), byNumber.end(), n,
+                                         [&](uint32_t i, int32_t v) { return rules[i].number < v; });
+        if (it != byNumber.end() && rules[*it].number == n) r = &rules[*it];
+    } else {
+        const auto it = std::find_if(rules.begin(), rules.end(), [&](const Rule& x) { return x.number == n; });
+        if (it != rules.end()) r = &*it;
     }
-    return nullptr;
+    if (!r || !r->readable || r->deltas.size() != sizes.size()) return nullptr;
+    return r;
 }
 
 int32_t RuleTable::sample_index() const {
@@ -107,6 +114,10 @@ ReadStatus parse_rul(std::span<const uint8_t> bytes, RuleTable& out) {
         }
     }
     close_rule();
+    out.byNumber.resize(out.rules.size());
+    for (size_t i = 0; i < out.rules.size(); ++i) out.byNumber[i] = static_cast<uint32_t>(i);
+    std::stable_sort(out.byNumber.begin(), out.byNumber.end(),
+                     [&](uint32_t a, uint32_t b) { return out.rules[a].number < out.rules[b].number; });
     return out.sizes.empty() ? ReadStatus::NoSizeList : ReadStatus::Ok;
 }
 

@@ -37,8 +37,12 @@ struct RuleTable {
     std::string sampleSize;          // SAMPLE SIZE
     int32_t numberOfSizes = -1;      // NUMBER OF SIZES, -1 when absent
     std::vector<Rule> rules;         // in file order
+    // Indices into rules ordered by number (file order among equal
+    // numbers), made by parse_rul: a style's pieces look up thousands of
+    // rules. find() searches rules one by one when it does not cover them.
+    std::vector<uint32_t> byNumber;
 
-    // The rule numbered n when it is there, readable and has one pair per
+    // The first rule numbered n when it is readable and has one pair per
     // size; else nullptr.
     const Rule* find(int32_t n) const;
     // Index of the sample size in sizes, -1 when it is none of them.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "dxf/dxf_reader.h"
@@ -95,11 +96,35 @@ TEST(DxfReader, BrokenFilesAreNamedSo) {
         {good.substr(0, good.size() - 4), ReadStatus::Malformed},      // a code without its value
         {"0\nSECTION\n2\nBLOCKS\nx1\nA\n", ReadStatus::Malformed},      // a code that is no number
         {"0\nSECTION\n2\nBLOCKS\n99999\nA\n", ReadStatus::Malformed},
+        {"0\nSECTION\n2\nBLOCKS\n99999999999999999999\nA\n", ReadStatus::Malformed},
+        {"0\nSECTION\n2\nBLOCKS\n-6\nA\n", ReadStatus::Malformed},
+        {"0\nSECTION\n2\nBLOCKS\n+\nA\n", ReadStatus::Malformed},
+        {"0\nSECTION\n2\nBLOCKS\n-+5\nA\n", ReadStatus::Malformed},
+        {"0\nSECTION\n2\nBLOCKS\n1 0\nA\n", ReadStatus::Malformed},
+        {"0\nSECTION\n2\nBLOCKS\n\t-5 \nA\n+0\nENDSEC\n", ReadStatus::Ok},
+        {"0\nSECTION\n2\nBLOCKS\n+-5\nA\n0000000000000000000000\nENDSEC\n", ReadStatus::Ok},
     };
     for (const Case& c : cases) {
         Drawing d;
         EXPECT_EQ(read_dxf(bytes_of(c.bytes), d), c.status) << c.bytes.substr(0, 60);
     }
+}
+
+// Each line's end is looked for once: a file whose lines end in lone CRs
+// (no LF anywhere) was searched to its end for an LF at every line, which
+// took a minute for 4 MB.
+TEST(DxfReader, LoneCarriageReturnsAreReadInLinearTime) {
+    const std::string one = dxf_text(kSmall, "\r");
+    const size_t from = one.find("0\rBLOCK\r"), to = one.find("0\rENDSEC\r", from);
+    std::string big = one.substr(0, from);
+    while (big.size() < (size_t{4} << 20)) big += one.substr(from, to - from);
+    big += one.substr(to);
+    Drawing d;
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(read_dxf(bytes_of(big), d), ReadStatus::Ok);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_GT(d.blocks.size(), 10000u);
+    EXPECT_EQ(d.blocks.back().points_of(d.blocks.back().entities[1])[1].y, -10.25);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "rul/rul_reader.h"
 
@@ -55,6 +56,34 @@ TEST(RulReader, IncompleteRulesAreNotFound) {
     EXPECT_EQ(t.find(4), nullptr);  // after END
     EXPECT_EQ(t.sample_index(), -1);
     EXPECT_EQ(parse_rul(bytes_of("RULE: DELTA 1\n0 0\n"), t), ReadStatus::NoSizeList);
+}
+
+// A style's thousands of rules, numbered in no order, some numbers twice:
+// find() gives the first of a number in the file, or nothing when that
+// one cannot be used.
+TEST(RulReader, ManyRulesAreFoundByTheirFirstNumber) {
+    std::string text = "SIZE LIST: S M L\rSAMPLE SIZE: M\r";
+    std::vector<int32_t> firstValue(3001, -1);  // by number: the first rule's dx in S, 0 unusable
+    for (int32_t k = 0; k < 6000; ++k) {
+        const int32_t n = (k * 1237) % 3001, value = k + 1;
+        const bool usable = k % 7 != 0;
+        text += "RULE: DELTA " + std::to_string(n) + "\r" + std::to_string(value) + " 0 0 0" +
+                (usable ? " 1 1" : "") + "\r";
+        if (firstValue[static_cast<size_t>(n)] < 0) firstValue[static_cast<size_t>(n)] = usable ? value : 0;
+    }
+    RuleTable t;
+    ASSERT_EQ(parse_rul(bytes_of(text), t), ReadStatus::Ok);
+    ASSERT_EQ(t.rules.size(), 6000u);
+    for (int32_t n = -1; n <= 3001; ++n) {
+        const int32_t want = n >= 0 && n < 3001 ? firstValue[static_cast<size_t>(n)] : -1;
+        const Rule* r = t.find(n);
+        if (want <= 0) {
+            EXPECT_EQ(r, nullptr) << n;
+        } else {
+            ASSERT_NE(r, nullptr) << n;
+            EXPECT_EQ(r->deltas[0].dx, want) << n;
+        }
+    }
 }
 
 }  // namespace
