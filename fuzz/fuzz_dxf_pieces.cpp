@@ -32,9 +32,9 @@ void check_file(const teilimp::dxf::DxfFile& file) {
     using namespace teilimp;
     static reader::PieceModel decoded;
     static std::vector<uint8_t> encoded;
-    check(file.status == 0 ? !file.pieces.empty() : file.pieces.empty() && !file.reason.empty());
+    check(file.status == teilimp::dxf::DxfStatus::Ok ? !file.pieces.empty() : file.pieces.empty() && !file.reason.empty());
     for (const dxf::DxfPiece& p : file.pieces) {
-        if (p.status != 0) {
+        if (p.status != dxf::DxfStatus::Ok) {
             check(p.piece.image.empty() && !p.reason.empty());
             continue;
         }

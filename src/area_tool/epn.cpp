@@ -72,8 +72,8 @@ void warnings(int32_t reversed, int32_t rotated) {
 // Every piece of a DXF file, as the importer would take it.
 bool show_dxf(const std::string& path) {
     const dxf::DxfFile file = dxf::read_dxf_file(path);
-    if (file.status != dxf::kDxfOk) {
-        conversion_failed(file.status, file.reason);
+    if (file.status != dxf::DxfStatus::Ok) {
+        conversion_failed(number(file.status), file.reason);
         return false;
     }
     if (!file.rulPath.empty()) platform::console_name_line("   RUL-Datei: ", file.rulPath);
@@ -82,8 +82,8 @@ bool show_dxf(const std::string& path) {
     for (size_t k = 0; k < m; ++k) {
         const dxf::DxfPiece& p = file.pieces[k];
         console_line("   Teil " + std::to_string(k + 1) + "/" + std::to_string(m) + ": " + console_text(p.name));
-        if (p.status != dxf::kDxfOk) {
-            conversion_failed(p.status, p.reason);
+        if (p.status != dxf::DxfStatus::Ok) {
+            conversion_failed(number(p.status), p.reason);
             all = false;
         } else {
             describe_piece(p.piece);

@@ -540,10 +540,10 @@ bool store_dxf_piece(Run& run) {
 void convert_dxf(Run& run, const std::string& path) {
     const Switches& sw = run.cmd.switches;
     dxf::DxfFile file = dxf::read_dxf_file(path);
-    if (file.status != dxf::kDxfOk) {
+    if (file.status != dxf::DxfStatus::Ok) {
         ++run.counts.failed;
         if (!sw.quiet) {
-            console_line(util::status_line("Fehler beim Konvertieren:", file.status));
+            console_line(util::status_line("Fehler beim Konvertieren:", number(file.status)));
             console_line(file.reason);
         }
         return;
@@ -557,10 +557,10 @@ void convert_dxf(Run& run, const std::string& path) {
             console_line("   Teil " + std::to_string(k + 1) + "/" + std::to_string(m) + ": " + p.name);
         run.lastFile = lastFile && k + 1 == m;
         bool stored = false;
-        if (p.status != dxf::kDxfOk) {
+        if (p.status != dxf::DxfStatus::Ok) {
             ++run.counts.failed;
             if (!sw.quiet) {
-                console_line(util::status_line("Fehler beim Konvertieren:", p.status));
+                console_line(util::status_line("Fehler beim Konvertieren:", number(p.status)));
                 console_line(p.reason);
             }
         } else {

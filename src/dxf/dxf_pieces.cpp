@@ -134,7 +134,7 @@ struct LeftOut {
 };
 
 struct Shape {
-    int32_t status = kDxfOk;
+    DxfStatus status = DxfStatus::Ok;
     std::vector<Vec> contour;  // its last point repeats the first
     std::optional<Line> grain, mirror, gradeReference;
     std::vector<Line> lines;   // layers 8, 11, 14 and drill holes (13), in block order
@@ -165,7 +165,7 @@ void count_left_out(Shape& s, const char* kind, int32_t layer) {
 
 // Joins the outline: one closed polyline, or open ones that run end to end
 // (in any direction).
-int32_t join_outline(std::vector<std::vector<Vec>>& open, std::vector<Vec>& out, double join) {
+DxfStatus join_outline(std::vector<std::vector<Vec>>& open, std::vector<Vec>& out, double join) {
     out = std::move(open.front());
     std::vector<bool> used(open.size(), false);
     used[0] = true;
@@ -179,11 +179,11 @@ int32_t join_outline(std::vector<std::vector<Vec>>& open, std::vector<Vec>& out,
             out.insert(out.end(), next.begin() + 1, next.end());
             used[i] = found = true;
         }
-        if (!found) return kDxfOpenOutline;
+        if (!found) return DxfStatus::OpenOutline;
     }
-    if (out.size() < 2 || dist(out.front(), out.back()) > join) return kDxfOpenOutline;
+    if (out.size() < 2 || dist(out.front(), out.back()) > join) return DxfStatus::OpenOutline;
     out.back() = out.front();
-    return kDxfOk;
+    return DxfStatus::Ok;
 }
 
 Shape take_apart(const Block& b, double mmPerUnit) {
@@ -236,7 +236,7 @@ Shape take_apart(const Block& b, double mmPerUnit) {
         }
     }
     if (!s.hasOutline) {
-        s.status = kDxfOpenOutline;  // no outline at all: nothing that closes
+        s.status = DxfStatus::OpenOutline;  // no outline at all: nothing that closes
         return s;
     }
     // Beyond what an image holds; also keeps the matching below from
@@ -245,7 +245,7 @@ Shape take_apart(const Block& b, double mmPerUnit) {
     for (const Line& l : s.lines) linePoints += l.points.size();
     if (open.size() > kMaxContourPoints || s.notches.size() > kMaxContourPoints ||
         s.rules.size() > kMaxContourPoints + kMaxInternalPoints || linePoints > kMaxInternalPoints) {
-        s.status = reader::kEpnOutOfLimits;
+        s.status = DxfStatus::OutOfLimits;
         return s;
     }
     const double join = kJoinMm / mmPerUnit;
@@ -456,14 +456,14 @@ bool interpolate_contour(std::vector<Graded>& contour, const PieceInput& in, con
     return true;
 }
 
-int32_t fail(DxfPiece& out, int32_t status, std::string_view size = {}) {
+DxfStatus fail(DxfPiece& out, DxfStatus status, std::string_view size = {}) {
     out.status = status;
     out.reason = reason_line(status, out.name, size);
     out.piece.image.clear();
     return status;
 }
 
-int32_t build_piece(const PieceInput& in, DxfPiece& out) {
+DxfStatus build_piece(const PieceInput& in, DxfPiece& out) {
     const bool nest = in.rules == nullptr && in.blocks.size() > 1;
     const Block& baseBlock = *in.blocks[nest ? static_cast<size_t>(in.baseIndex) : 0];
     const Shape base = take_apart(baseBlock, in.mmPerUnit);
@@ -475,12 +475,12 @@ int32_t build_piece(const PieceInput& in, DxfPiece& out) {
         add_note(out, std::string("nicht \x81" "bernommen: ") + l.kind + " (Schicht " +
                           std::to_string(l.layer) + "), " + std::to_string(l.count) + " Elemente");
     if (!base.grain) add_note(out, "kein Fadenlauf in der Datei; +x angenommen");
-    if (base.status != kDxfOk) return fail(out, base.status);
+    if (base.status != DxfStatus::Ok) return fail(out, base.status);
     for (const Shape& s : shapes)
-        if (s.status != kDxfOk) return fail(out, s.status);
+        if (s.status != DxfStatus::Ok) return fail(out, s.status);
     for (const Shape& s : shapes)
-        if (s.contour.size() != base.contour.size()) return fail(out, kDxfPointCountsDiffer);
-    if (base.contour.size() > kMaxContourPoints) return fail(out, reader::kEpnOutOfLimits);
+        if (s.contour.size() != base.contour.size()) return fail(out, DxfStatus::PointCountsDiffer);
+    if (base.contour.size() > kMaxContourPoints) return fail(out, DxfStatus::OutOfLimits);
 
     // The piece's points, across its sizes.
     std::vector<Graded> contour;
@@ -521,19 +521,19 @@ int32_t build_piece(const PieceInput& in, DxfPiece& out) {
 
     // Rule texts, to the point they stand at.
     if (!nest && !base.rules.empty()) {
-        if (!in.rules) return fail(out, kDxfNoRules);
+        if (!in.rules) return fail(out, DxfStatus::NoRules);
         std::vector<Graded*> all;
         for (Graded& g : contour) all.push_back(&g);
         for (PieceLine& l : lines)
             for (Graded& g : l.points) all.push_back(&g);
         const double limit = kRuleTextMm / in.mmPerUnit;
         for (const RuleText& t : base.rules) {
-            if (!in.rules->find(t.number)) return fail(out, kDxfNoRules);
+            if (!in.rules->find(t.number)) return fail(out, DxfStatus::NoRules);
             if (Graded* g = nearest(all, t.at, limit)) g->fileRule = t.number;
         }
         if (contour.size() > 1) contour.back().fileRule = contour.front().fileRule;
         if (in.sizes.size() > 1 && !interpolate_contour(contour, in, base))
-            return fail(out, reader::kEpnOutOfLimits);
+            return fail(out, DxfStatus::OutOfLimits);
     }
 
     // Rules: one per distinct set of offsets that moves anything.
@@ -576,7 +576,7 @@ int32_t build_piece(const PieceInput& in, DxfPiece& out) {
     };
     for (const Graded& g : contour) {
         reader::EpnPoint p;
-        if (!make(g, ' ', ' ', p)) return fail(out, reader::kEpnOutOfLimits);
+        if (!make(g, ' ', ' ', p)) return fail(out, DxfStatus::OutOfLimits);
         perimeter.push_back(p);
     }
     for (const PieceLine& l : lines) {
@@ -585,18 +585,18 @@ int32_t build_piece(const PieceInput& in, DxfPiece& out) {
             const bool pair = l.type != ' ';
             const char flag = last ? (pair ? 'O' : ' ') : 'N';
             reader::EpnPoint p;
-            if (!make(l.points[i], pair ? l.type : ' ', flag, p)) return fail(out, reader::kEpnOutOfLimits);
+            if (!make(l.points[i], pair ? l.type : ' ', flag, p)) return fail(out, DxfStatus::OutOfLimits);
             internal.push_back(p);
         }
     }
     if (internal.size() > kMaxInternalPoints || rules.size() > kMaxCount16 ||
         lines.size() > kMaxCount16 || in.sizes.size() > kMaxCount16)
-        return fail(out, reader::kEpnOutOfLimits);
+        return fail(out, DxfStatus::OutOfLimits);
 
     // The normal form, as for an EPN piece.
     out.contourReversed = reader::orient_contour(perimeter) ? 1 : 0;
     const reader::GrainResult grain = reader::correct_grain_line(perimeter, internal, mirrored);
-    if (grain.overflow) return fail(out, reader::kEpnOutOfLimits);
+    if (grain.overflow) return fail(out, DxfStatus::OutOfLimits);
     out.grainRotated = grain.rotation.turned ? 1 : 0;
 
     // The image, through the piece model as for an EPN piece.
@@ -608,7 +608,7 @@ int32_t build_piece(const PieceInput& in, DxfPiece& out) {
                                int64_t{reader::kRuleStepLength} * std::max<int64_t>(int64_t(sizeCount) - 1, 1);
     const int64_t length = reader::kPieceHeaderLength + int64_t{reader::kSizeEntryLength} * int64_t(sizeCount) +
                            blockBytes * static_cast<int64_t>(rules.size()) + pointBytes + reader::kClosingBytes;
-    if (length > kMaxImageLength) return fail(out, reader::kEpnOutOfLimits);
+    if (length > kMaxImageLength) return fail(out, DxfStatus::OutOfLimits);
     m.name = out.piece.pieceName;
     m.text1 = stored_field<20>(to_cp850(in.texts.category, true));
     m.text2 = stored_field<20>(to_cp850(in.texts.annotation, true));
@@ -628,7 +628,7 @@ int32_t build_piece(const PieceInput& in, DxfPiece& out) {
         Offsets o = *rules[r];
         for (reader::XY& v : o)
             if (grain.rotation.turned && !reader::turn_grade_values(grain.rotation, v.x, v.y))
-                return fail(out, reader::kEpnOutOfLimits);
+                return fail(out, DxfStatus::OutOfLimits);
         const reader::XY atBase = o[static_cast<size_t>(in.baseIndex)];
         rule.offsets.resize(sizeCount);
         for (size_t k = 0; k < sizeCount; ++k)
@@ -636,14 +636,14 @@ int32_t build_piece(const PieceInput& in, DxfPiece& out) {
     }
     reader::ImageFault fault;
     // The encoder refuses what no image can hold (a step beyond 32 bits).
-    if (!reader::encode_piece(m, out.piece.image, fault)) return fail(out, reader::kEpnOutOfLimits);
+    if (!reader::encode_piece(m, out.piece.image, fault)) return fail(out, DxfStatus::OutOfLimits);
 
     out.sizeCount = static_cast<int32_t>(sizeCount);
     out.contourPoints = static_cast<int32_t>(perimeter.size());
     out.lineCount = static_cast<int32_t>(lines.size());
     out.ruleCount = static_cast<int32_t>(rules.size());
     out.sizes = in.sizes;
-    return kDxfOk;
+    return DxfStatus::Ok;
 }
 
 // A piece of our own export, rebuilt exactly (already in the normal form:
@@ -695,20 +695,20 @@ struct Group {
 // file's sizes and sample size, else the graded nest's blocks (in the
 // order of the style's size list where it has one), else the one block.
 // A status other than 0 refuses the piece (`size` the size concerned).
-int32_t piece_input(const Group& g, const Texts& style, const rul::RuleTable* rules, PieceInput& in,
+DxfStatus piece_input(const Group& g, const Texts& style, const rul::RuleTable* rules, PieceInput& in,
                     std::string& size) {
     std::set<std::string> seenSizes;
     for (const Texts& t : g.texts) {
         if (seenSizes.insert(t.size).second) continue;
         size = to_cp850(t.size, false);
-        return kDxfSizeTwice;
+        return DxfStatus::SizeTwice;
     }
     size_t baseBlock = 0;
     if (rules) {
         in.rules = rules;
         for (const std::string& s : rules->sizes) in.sizes.push_back(to_cp850(s, false));
         in.baseIndex = rules->sample_index();
-        if (in.baseIndex < 0) return kDxfNoRules;
+        if (in.baseIndex < 0) return DxfStatus::NoRules;
         for (size_t i = 0; i < g.texts.size(); ++i)
             if (g.texts[i].size == rules->sampleSize) baseBlock = i;
         in.blocks = {g.blocks[baseBlock]};
@@ -743,27 +743,27 @@ int32_t piece_input(const Group& g, const Texts& style, const rul::RuleTable* ru
     for (const std::string& s : in.sizes) {
         if (s.size() <= 6) continue;
         size = s;
-        return kDxfSizeNameTooLong;
+        return DxfStatus::SizeNameTooLong;
     }
-    if (in.sizes.size() > kMaxCount16) return reader::kEpnOutOfLimits;
-    return kDxfOk;
+    if (in.sizes.size() > kMaxCount16) return DxfStatus::OutOfLimits;
+    return DxfStatus::Ok;
 }
 
 }  // namespace
 
-std::string reason_line(int32_t status, std::string_view name, std::string_view size) {
+std::string reason_line(DxfStatus status, std::string_view name, std::string_view size) {
     const std::string n(name);
     std::string r;
     switch (status) {
-    case kDxfNoPieces: r = "keine Schnittteile im Format AAMA/ASTM"; break;
-    case kDxfOpenOutline: r = n + ": Kontur nicht geschlossen"; break;
-    case kDxfNameTooLong: r = n + ": Teilname l\x84nger als 20 Zeichen"; break;
-    case kDxfSizeTwice: r = n + ": Gr\x94\xE1" "e " + std::string(size) + " doppelt in der Datei"; break;
-    case kDxfPointCountsDiffer: r = n + ": Gr\x94\xE1" "en mit verschieden vielen Konturpunkten"; break;
-    case kDxfSizeNameTooLong: r = n + ": Gr\x94\xE1" "enname l\x84nger als 6 Zeichen: " + std::string(size); break;
-    case kDxfNoRules: r = n + ": Gradierregeln fehlen: RUL-Datei nicht gefunden oder unlesbar"; break;
-    case reader::kEpnCannotOpen: r = "DXF-Datei l\x84sst sich nicht \x94" "ffnen"; break;
-    case reader::kEpnOutOfLimits:
+    case DxfStatus::NoPieces: r = "keine Schnittteile im Format AAMA/ASTM"; break;
+    case DxfStatus::OpenOutline: r = n + ": Kontur nicht geschlossen"; break;
+    case DxfStatus::NameTooLong: r = n + ": Teilname l\x84nger als 20 Zeichen"; break;
+    case DxfStatus::SizeTwice: r = n + ": Gr\x94\xE1" "e " + std::string(size) + " doppelt in der Datei"; break;
+    case DxfStatus::PointCountsDiffer: r = n + ": Gr\x94\xE1" "en mit verschieden vielen Konturpunkten"; break;
+    case DxfStatus::SizeNameTooLong: r = n + ": Gr\x94\xE1" "enname l\x84nger als 6 Zeichen: " + std::string(size); break;
+    case DxfStatus::NoRules: r = n + ": Gradierregeln fehlen: RUL-Datei nicht gefunden oder unlesbar"; break;
+    case DxfStatus::CannotOpen: r = "DXF-Datei l\x84sst sich nicht \x94" "ffnen"; break;
+    case DxfStatus::OutOfLimits:
         r = n.empty() ? std::string("DXF-Datei gr\x94\xE1" "er als 256 MiB")
                       : n + ": zu viele Punkte, Gr\x94\xE1" "en oder Regeln, oder ein Wert zu gro\xE1";
         break;
@@ -816,8 +816,8 @@ DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules) {
         g.texts.push_back(t);
     }
     if (groups.empty()) {
-        file.status = kDxfNoPieces;
-        file.reason = reason_line(kDxfNoPieces, "");
+        file.status = DxfStatus::NoPieces;
+        file.reason = reason_line(DxfStatus::NoPieces, "");
         return file;
     }
 
@@ -830,7 +830,7 @@ DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules) {
         out.name = g.key;
         if (!known) add_note(out, "keine Einheit in der Datei; Millimeter angenommen");
         if (out.name.size() > 20) {
-            fail(out, kDxfNameTooLong);
+            fail(out, DxfStatus::NameTooLong);
             continue;
         }
         out.piece.pieceName = reader::make_field<20>(out.name);
@@ -839,12 +839,12 @@ DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules) {
             in.mmPerUnit = mmPerUnit;
             in.rulTenths = rulTenths;
             std::string size;
-            if (const int32_t status = piece_input(g, style, rules, in, size); status != kDxfOk)
+            if (const DxfStatus status = piece_input(g, style, rules, in, size); status != DxfStatus::Ok)
                 fail(out, status, size);
             else
                 build_piece(in, out);
         } catch (const std::bad_alloc&) {
-            fail(out, reader::kEpnOutOfLimits);
+            fail(out, DxfStatus::OutOfLimits);
         }
     }
     return file;
@@ -881,14 +881,14 @@ DxfFile read_dxf_file(std::string_view path) {
     std::vector<uint8_t> bytes;
     const ReadStatus loaded = load_file(path, bytes);
     if (loaded != ReadStatus::Ok) {
-        file.status = loaded == ReadStatus::TooLarge ? reader::kEpnOutOfLimits : reader::kEpnCannotOpen;
+        file.status = loaded == ReadStatus::TooLarge ? DxfStatus::OutOfLimits : DxfStatus::CannotOpen;
         file.reason = reason_line(file.status, "");
         return file;
     }
     Drawing drawing;
     if (read_dxf(bytes, drawing) != ReadStatus::Ok) {
-        file.status = kDxfNoPieces;
-        file.reason = reason_line(kDxfNoPieces, "");
+        file.status = DxfStatus::NoPieces;
+        file.reason = reason_line(DxfStatus::NoPieces, "");
         return file;
     }
     bytes = {};

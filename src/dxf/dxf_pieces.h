@@ -17,23 +17,27 @@ namespace teilimp::dxf {
 
 // Statuses of a DXF piece or file, beside the EPN reader's (which keep
 // their numbers: 3 the file cannot be opened, 11 a limit of the image).
-enum : int32_t {
-    kDxfOk = 0,
-    kDxfNoPieces = 20,           // the file: no block with an outline and a piece name
-    kDxfOpenOutline = 21,        // the outline on layer 1 does not close
-    kDxfNameTooLong = 22,        // piece name longer than 20 characters
-    kDxfSizeTwice = 23,          // two blocks of the piece with one size
-    kDxfPointCountsDiffer = 24,  // a graded nest's sizes differ in their contour points
-    kDxfSizeNameTooLong = 25,    // a size name longer than 6 characters
-    kDxfNoRules = 26,            // rule texts, but no readable RUL file
+// The numbers are part of the console ("Fehler beim Konvertieren:").
+enum class DxfStatus : int32_t {
+    Ok = 0,
+    CannotOpen = 3,          // the DXF file cannot be opened or read
+    OutOfLimits = 11,        // points, sizes, rules or values beyond an image; a file over 256 MiB
+    NoPieces = 20,           // the file: no block with an outline and a piece name
+    OpenOutline = 21,        // the outline on layer 1 does not close
+    NameTooLong = 22,        // piece name longer than 20 characters
+    SizeTwice = 23,          // two blocks of the piece with one size
+    PointCountsDiffer = 24,  // a graded nest's sizes differ in their contour points
+    SizeNameTooLong = 25,    // a size name longer than 6 characters
+    NoRules = 26,            // rule texts, but no readable RUL file
 };
+constexpr int32_t number(DxfStatus s) { return static_cast<int32_t>(s); }
 
 // The reason line of a status (three blanks, the reason in parentheses,
 // code page 850); `name` the piece's name, `size` the size concerned.
-std::string reason_line(int32_t status, std::string_view name, std::string_view size = {});
+std::string reason_line(DxfStatus status, std::string_view name, std::string_view size = {});
 
 struct DxfPiece {
-    int32_t status = kDxfOk;
+    DxfStatus status = DxfStatus::Ok;
     std::string reason;               // the reason line when status != 0
     std::string name;                 // upper-cased, code page 850
     reader::Piece piece;              // name field and image when status == 0
@@ -49,7 +53,7 @@ struct DxfPiece {
 };
 
 struct DxfFile {
-    int32_t status = kDxfOk;  // for the whole file; the pieces' own statuses otherwise
+    DxfStatus status = DxfStatus::Ok;  // for the whole file; the pieces' own statuses otherwise
     std::string reason;
     std::vector<DxfPiece> pieces;  // in the order of their first block
     std::string rulPath;           // the RUL file read, "" when none

@@ -45,11 +45,6 @@ enum class EpnStatus : int32_t {
 constexpr EpnStatus kEpnHighestStatus = EpnStatus::UnreadableNumber;
 constexpr int32_t number(EpnStatus status) { return static_cast<int32_t>(status); }
 
-// The numbers of two statuses for the DXF pieces' conversion, which reports
-// its failures in the same numbers.
-constexpr int32_t kEpnCannotOpen = number(EpnStatus::CannotOpen);
-constexpr int32_t kEpnOutOfLimits = number(EpnStatus::OutOfLimits);
-
 // The piece as the reader delivers it. Valid from a successful epn_read until
 // the next call with the same Piece.
 struct Piece {

@@ -136,10 +136,10 @@ DxfFile convert(const Spec& spec) {
 
 TEST(DxfPieces, DialectsGiveTheSamePiece) {
     const DxfFile ref = convert(Spec{});
-    ASSERT_EQ(ref.status, 0);
+    ASSERT_EQ(number(ref.status), 0);
     ASSERT_EQ(ref.pieces.size(), 1u);
     const DxfPiece& p = ref.pieces[0];
-    ASSERT_EQ(p.status, 0) << p.reason;
+    ASSERT_EQ(number(p.status), 0) << p.reason;
     EXPECT_EQ(p.name, "TEIL");
     EXPECT_EQ(p.sizeCount, 3);
     EXPECT_EQ(p.contourPoints, 6);  // the first point repeated at the end
@@ -198,14 +198,14 @@ TEST(DxfPieces, RefusedPiecesSayWhy) {
     for (const Case& c : cases) {
         const DxfFile f = convert(c.spec);
         ASSERT_EQ(f.pieces.size(), 1u) << c.reason;
-        EXPECT_EQ(f.pieces[0].status, c.status) << c.reason;
+        EXPECT_EQ(number(f.pieces[0].status), c.status) << c.reason;
         EXPECT_EQ(f.pieces[0].reason, c.reason);
         EXPECT_TRUE(f.pieces[0].piece.image.empty());
     }
     testing::TempDir dir;
     testing::write_file(dir / "x.dxf", "0\nSECTION\n2\nBLOCKS\n0\nENDSEC\n0\nEOF\n");
     const DxfFile none = read_dxf_file(dir / "x.dxf");
-    EXPECT_EQ(none.status, 20);
+    EXPECT_EQ(number(none.status), 20);
     EXPECT_EQ(none.reason, "   (keine Schnittteile im Format AAMA/ASTM)");
 }
 
@@ -219,10 +219,10 @@ TEST(DxfPieces, EverySampleConvertsAndBothFormatsGiveTheSamePieces) {
     for (const std::string& name : testing::list_dir(dir)) {
         if (is_rul_name(name)) continue;
         const DxfFile f = read_dxf_file(dir + name);
-        ASSERT_EQ(f.status, 0) << name;
+        ASSERT_EQ(number(f.status), 0) << name;
         EXPECT_FALSE(f.pieces.empty()) << name;
         for (const DxfPiece& p : f.pieces) {
-            EXPECT_EQ(p.status, 0) << name << ": " << p.reason;
+            EXPECT_EQ(number(p.status), 0) << name << ": " << p.reason;
             reader::PieceModel image;
             reader::ImageFault fault;
             EXPECT_TRUE(reader::decode_piece(p.piece.image, nullptr, image, fault)) << name << ": " << fault.what;

@@ -287,9 +287,9 @@ TEST_F(Export, ReadBackGivesTheStoredImages) {
                 const std::string path = k == 1 ? dxf : dxf.substr(0, dxf.size() - 4) + "-" + std::to_string(k) + ".dxf";
                 if (!std::filesystem::exists(path)) break;
                 const DxfFile f = read_dxf_file(path);
-                ASSERT_EQ(f.status, 0) << path;
+                ASSERT_EQ(number(f.status), 0) << path;
                 for (const DxfPiece& p : f.pieces) {
-                    EXPECT_EQ(p.status, 0) << p.name << p.reason;
+                    EXPECT_EQ(number(p.status), 0) << p.name << p.reason;
                     EXPECT_EQ(p.piece.image, images[p.name]) << format << " " << units << " " << p.name;
                     EXPECT_EQ(p.notes, std::vector<std::string>{}) << p.name;
                     ++seen;
