@@ -97,13 +97,13 @@ struct Scratch {
 
 // Every file of the area by name, with its bytes (a directory reads as
 // empty).
-inline std::map<std::string, std::string> snapshot() {
-    std::map<std::string, std::string> files;
+inline std::map<std::string, std::vector<uint8_t>> snapshot() {
+    std::map<std::string, std::vector<uint8_t>> files;
     for (const char* pattern : {"\\*", "\\.*"}) {
         std::vector<platform::FoundName> found;
         platform::find_names(data_dir() + pattern, found);
         for (const platform::FoundName& n : found) {
-            std::string& bytes = files[n.name];
+            std::vector<uint8_t>& bytes = files[n.name];
             if (!n.directory) platform::read_whole_file(data_dir() + "\\" + n.name, bytes);
         }
     }
