@@ -52,13 +52,6 @@ bool parse_int64(std::string_view s, int64_t& out) {
     return !s.empty() && ec == std::errc() && end == s.data() + s.size();
 }
 
-bool to_tenths(double value, double tenthsPerUnit, int32_t& out) {
-    const double v = std::round(value * tenthsPerUnit);
-    if (!(std::fabs(v) <= 2147483647.0)) return false;
-    out = static_cast<int32_t>(v);
-    return true;
-}
-
 bool to_tenths64(double value, double tenthsPerUnit, int64_t& out) {
     const double v = std::round(value * tenthsPerUnit);
     if (!(std::fabs(v) <= 9.0e15)) return false;  // exact in a double
@@ -288,6 +281,13 @@ bool rebuild_exported(const Block& block, const rul::RuleTable* rules, ExportUni
         if (!same_points(c.lineGeometry[i], c.lines[i].points, units.dxfTenths)) return false;
     m.contour = std::move(c.contourPoints);
     m.lines = std::move(c.lines);
+    return true;
+}
+
+bool to_tenths(double value, double tenthsPerUnit, int32_t& out) {
+    const double v = std::round(value * tenthsPerUnit);  // halves away from zero
+    if (!(std::fabs(v) <= 2147483647.0)) return false;
+    out = static_cast<int32_t>(v);
     return true;
 }
 

@@ -11,6 +11,10 @@
 
 namespace teilimp::dxf {
 
+// A value of the file in stored tenths (`tenthsPerUnit` of them to the
+// file's unit), rounded half away from zero; false beyond 32 bits.
+bool to_tenths(double value, double tenthsPerUnit, int32_t& out);
+
 // True when the drawing says it was written by our export (its
 // "TEILIMP EXPORT <version>" text among the entities).
 bool written_by_export(const Drawing& drawing);

@@ -264,13 +264,6 @@ Shape take_apart(const Block& b, double mmPerUnit) {
 
 // ------------------------------------------------------------ the piece
 
-bool to_tenths(double value, double tenthsPerUnit, int32_t& out) {
-    const double v = std::round(value * tenthsPerUnit);  // halves away from zero
-    if (!(std::fabs(v) <= 2147483647.0)) return false;
-    out = static_cast<int32_t>(v);
-    return true;
-}
-
 // One point of the piece, with where it lies in every size (nest) and its
 // rule text's number (RUL).
 struct Graded {
