@@ -67,7 +67,8 @@ bool load_area(const writer::AreaField& area, AreaModel& m) {
         m.trailer = t;
     }
 
-    for (const FileCode& code : writer::piece_file_codes(area)) read_piece_file(area, code, m.files[code]);
+    m.found = writer::find_area_files(area);
+    for (const FileCode& code : writer::piece_file_codes(m.found)) read_piece_file(area, code, m.files[code]);
     for (const Entry& e : m.entries) {
         if (!e.placeValid || m.files.count(e.fields.fileCode) != 0) continue;
         read_piece_file(area, e.fields.fileCode, m.files[e.fields.fileCode]);
@@ -75,30 +76,40 @@ bool load_area(const writer::AreaField& area, AreaModel& m) {
     return true;
 }
 
-std::string name_text(const writer::PieceName& name) {
+std::string_view name_bytes(const writer::PieceName& name) {
     size_t end = name.size();
     while (end > 0 && name[end - 1] == '\0') --end;
-    return std::string(name.data(), end);
+    return std::string_view(name.data(), end);
 }
 
-std::string name_shown(const writer::PieceName& name) {
+std::string name_text(const writer::PieceName& name) { return std::string(name_bytes(name)); }
+
+void append_name_shown(std::string& out, const writer::PieceName& name) {
     constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(name.size());
-    for (char ch : name_text(name)) {
-        const auto c = static_cast<unsigned char>(ch);
+    const size_t end = name_bytes(name).size();
+    size_t plain = 0;  // start of the bytes not yet appended
+    for (size_t i = 0; i < end; ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        if (c >= 0x20 && c != 0x7F && c != '\\') continue;
+        out.append(name.data() + plain, i - plain);
+        plain = i + 1;
         if (c == '\\') {
             out += "\\\\";
         } else if (c == 0) {
             out += "\\0";
-        } else if (c < 0x20 || c == 0x7F) {
+        } else {
             out += "\\x";
             out += kHex[c >> 4];
             out += kHex[c & 15];
-        } else {
-            out += ch;
         }
     }
+    out.append(name.data() + plain, end - plain);
+}
+
+std::string name_shown(const writer::PieceName& name) {
+    std::string out;
+    out.reserve(name.size());
+    append_name_shown(out, name);
     return out;
 }
 
@@ -141,20 +152,28 @@ std::string code_text(const FileCode& code) { return std::string(code.data(), co
 
 std::string piece_file_name(const FileCode& code) { return "piece" + code_text(code) + ".pce"; }
 
-std::string stamp_text(int32_t stamp) {
+const char* stamp_text(int32_t stamp, StampText& text) {
     const platform::CalendarTime t = writer::stamp_time(stamp);
-    char text[40];
-    std::snprintf(text, sizeof text, "%02d-%02d-%04d %02d:%02d:%02d", t.day, t.month, t.year, t.hour, t.minute,
-                  t.second);
-    return text;
+    std::snprintf(text.data(), text.size(), "%02d-%02d-%04d %02d:%02d:%02d", t.day, t.month, t.year, t.hour,
+                  t.minute, t.second);
+    return text.data();
+}
+
+const char* stamp_iso(int32_t stamp, StampText& text) {
+    const platform::CalendarTime t = writer::stamp_time(stamp);
+    std::snprintf(text.data(), text.size(), "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second);
+    return text.data();
+}
+
+std::string stamp_text(int32_t stamp) {
+    StampText text;
+    return stamp_text(stamp, text);
 }
 
 std::string stamp_iso(int32_t stamp) {
-    const platform::CalendarTime t = writer::stamp_time(stamp);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
-                  t.second);
-    return text;
+    StampText text;
+    return stamp_iso(stamp, text);
 }
 
 }  // namespace teilimp::area_tool

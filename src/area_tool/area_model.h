@@ -3,6 +3,7 @@
 // is present or named by an entry.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -13,6 +14,7 @@
 
 #include "reader/piece_image.h"
 #include "util/bytes.h"
+#include "writer/area_files.h"
 #include "writer/area_scan.h"
 #include "writer/records.h"
 
@@ -48,6 +50,7 @@ struct AreaModel {
     std::vector<Entry> entries;  // the entries before the first trailer
     std::optional<writer::CtlTrailer> trailer;
     std::map<FileCode, PieceFile> files;  // present or named by an entry
+    writer::AreaFiles found;              // the program's files in the directory, listed once
 
     const PieceFile* file(const FileCode& code) const;
 };
@@ -58,9 +61,11 @@ bool load_area(const writer::AreaField& area, AreaModel& model);
 // The name of a piece as its bytes, the NUL padding after it dropped (a NUL
 // inside it kept: names are told apart by all 20 bytes).
 std::string name_text(const writer::PieceName& name);
+std::string_view name_bytes(const writer::PieceName& name);  // the same, in the name's storage
 // The name as a console line shows it: a NUL inside it as \0, other control
 // bytes as \xNN, a backslash as \\ (AB\0cd); and back.
 std::string name_shown(const writer::PieceName& name);
+void append_name_shown(std::string& out, const writer::PieceName& name);
 writer::PieceName name_from_shown(std::string_view shown);
 // An entry state in words: "gültig", "ersetzt", the number for others.
 std::string state_word(int16_t state);
@@ -71,5 +76,9 @@ std::string piece_file_name(const FileCode& code);  // "piece<code>.pce"
 // "DD-MM-YYYY HH:MM:SS" of a stamp, and the ISO form "YYYY-MM-DDTHH:MM:SS".
 std::string stamp_text(int32_t stamp);
 std::string stamp_iso(int32_t stamp);
+// The same into a buffer of the caller's (rows of a long listing).
+using StampText = std::array<char, 40>;
+const char* stamp_text(int32_t stamp, StampText& text);
+const char* stamp_iso(int32_t stamp, StampText& text);
 
 }  // namespace teilimp::area_tool

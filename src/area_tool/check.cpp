@@ -37,7 +37,14 @@ struct Checker {
         out.problems.push_back({kind, std::move(concerns), std::move(text)});
     }
     std::string entry_label(const Entry& e) const {
-        return "Eintrag " + std::to_string(e.record + 1) + " (" + name_shown(e.fields.pieceName) + ")";
+        std::string label;
+        label.reserve(48);
+        label += "Eintrag ";
+        label += std::to_string(e.record + 1);
+        label += " (";
+        append_name_shown(label, e.fields.pieceName);
+        label += ')';
+        return label;
     }
 
     bool marksPending = false;  // a run is under way or was cut off: it carries marks later
@@ -268,7 +275,7 @@ Findings find_problems(const AreaModel& model) {
               "alte Zugriffsdatei (" + std::to_string(c.out.lockAge) + " s), von einem abgebrochenen Lauf");
     else if (c.out.lock == writer::LockState::Fresh)
         c.add("lock_fresh", "teilimp.opn", "Zugriffsdatei vorhanden: vielleicht l\x84uft gerade ein Import");
-    const writer::AreaFiles found = writer::find_area_files(model.area);
+    const writer::AreaFiles& found = model.found;
     c.marksPending = c.out.lock != writer::LockState::None || found.controlBackup || !found.pieceBackups.empty();
     if (writer::compaction_state(model.area) != writer::CompactionState::None)
         c.add("compaction_unfinished", "compact.new", "Verdichtung nicht beendet: teilarea repair beendet sie");

@@ -36,24 +36,39 @@ void append_json_escape(std::string& out, uint32_t code) {
     for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(code >> shift) & 15];
 }
 
+// The bytes a JSON string holds as they are: printable ASCII but the quote
+// and the backslash.
+constexpr std::array<bool, 256> kJsonPlain = [] {
+    std::array<bool, 256> t{};
+    for (size_t c = 0x20; c < 0x7F; ++c) t[c] = c != '"' && c != '\\';
+    return t;
+}();
+
 }  // namespace
 
-std::string json_string(std::string_view cp850) {
-    std::string out;
-    out.reserve(cp850.size() + 2);
+void append_json_string(std::string& out, std::string_view cp850) {
     out += '"';
-    for (char ch : cp850) {
-        const auto c = static_cast<unsigned char>(ch);
+    size_t plain = 0;  // start of the bytes not yet appended
+    for (size_t i = 0; i < cp850.size(); ++i) {
+        const auto c = static_cast<unsigned char>(cp850[i]);
+        if (kJsonPlain[c]) continue;
+        out.append(cp850.data() + plain, i - plain);
+        plain = i + 1;
         if (c == '"' || c == '\\') {
             out += '\\';
-            out += ch;
-        } else if (c >= 0x20 && c < 0x7F) {
-            out += ch;
+            out += static_cast<char>(c);
         } else {
             append_json_escape(out, code_point(c));
         }
     }
+    out.append(cp850.data() + plain, cp850.size() - plain);
     out += '"';
+}
+
+std::string json_string(std::string_view cp850) {
+    std::string out;
+    out.reserve(cp850.size() + 2);
+    append_json_string(out, cp850);
     return out;
 }
 

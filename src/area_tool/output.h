@@ -11,8 +11,10 @@
 
 namespace teilimp::area_tool {
 
-// A quoted JSON string.
+// A quoted JSON string; appended to `out` (a listing of many entries is
+// built in one string).
 std::string json_string(std::string_view cp850);
+void append_json_string(std::string& out, std::string_view cp850);
 // Text for XML content or attribute values.
 std::string xml_text(std::string_view cp850);
 // Text for a console line: control characters shown as '?'.

@@ -1,6 +1,8 @@
 // The command line of teilarea and the read-only subcommands list and check.
 #include "area_tool/tool.h"
 
+#include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdio>
 #include <string_view>
@@ -103,42 +105,69 @@ const char* kind_json(bool mirrored) { return mirrored ? "mirrored" : "closed"; 
 // date and time, kind, sizes, base size, perimeter points.
 constexpr const char* kRowFormat = "%-20s %-4s %5d %-7s %8d %-19s %-11s %6s %-6s %6s";
 
-std::string list_row(const Entry& e, const ImageSummary& s) {
+// A row in `row`, which the caller keeps for all of them (as the name
+// shown, `name`); cut at its size as snprintf cuts.
+using RowText = std::array<char, 200>;
+std::string_view list_row(const Entry& e, const ImageSummary& s, RowText& row, std::string& name) {
     const writer::CtlEntry& f = e.fields;
-    char row[200];
-    const std::string name = name_shown(f.pieceName);
+    name.clear();
+    append_name_shown(name, f.pieceName);
     const std::string stateText = state_word(f.entryState);
     const char* state = stateText.c_str();
+    StampText stamp;
+    int n = 0;
     if (!s.decoded) {
-        std::snprintf(row, sizeof row, kRowFormat, name.c_str(),
-                      console_text(code_text(f.fileCode)).c_str(), f.slot, state, f.dataLength,
-                      stamp_text(f.timeStamp).c_str(), "?", "?", "?", "?");
-        return row;
+        n = std::snprintf(row.data(), row.size(), kRowFormat, name.c_str(),
+                          console_text(code_text(f.fileCode)).c_str(), f.slot, state, f.dataLength,
+                          stamp_text(f.timeStamp, stamp), "?", "?", "?", "?");
+    } else {
+        const reader::PieceModel& h = s.model;
+        n = std::snprintf(row.data(), row.size(), kRowFormat, name.c_str(), code_text(f.fileCode).c_str(), f.slot,
+                          state, f.dataLength, stamp_text(f.timeStamp, stamp), kind_text(h.mirrored),
+                          std::to_string(h.sizes.size()).c_str(),
+                          console_text(field_text(h.baseSize.data(), 6)).c_str(),
+                          std::to_string(h.contour.size()).c_str());
     }
-    const reader::PieceModel& h = s.model;
-    std::snprintf(row, sizeof row, kRowFormat, name.c_str(), code_text(f.fileCode).c_str(), f.slot, state,
-                  f.dataLength, stamp_text(f.timeStamp).c_str(), kind_text(h.mirrored),
-                  std::to_string(h.sizes.size()).c_str(), console_text(field_text(h.baseSize.data(), 6)).c_str(),
-                  std::to_string(h.contour.size()).c_str());
-    return row;
+    return std::string_view(row.data(), n < 0 ? 0 : std::min(static_cast<size_t>(n), row.size() - 1));
 }
 
-std::string list_json_entry(const Entry& e, const ImageSummary& s) {
+void append_list_json_entry(std::string& j, const Entry& e, const ImageSummary& s) {
     const writer::CtlEntry& f = e.fields;
-    std::string j = "{\"record\":" + std::to_string(e.record + 1) + ",\"name\":" + json_string(name_text(f.pieceName)) +
-                    ",\"file_code\":" + json_string(code_text(f.fileCode)) + ",\"slot\":" + std::to_string(f.slot) +
-                    ",\"state\":" +
-                    (f.entryState == writer::kStateValid ? "\"valid\""
-                     : f.entryState == writer::kStateSuperseded ? "\"superseded\""
-                                                                  : "\"other\"") +
-                    ",\"state_value\":" + std::to_string(f.entryState) + ",\"length\":" + std::to_string(f.dataLength) +
-                    ",\"stamp\":" + std::to_string(f.timeStamp) + ",\"time\":" + json_string(stamp_iso(f.timeStamp));
-    if (!s.decoded)
-        return j + ",\"kind\":null,\"sizes\":null,\"base_size\":null,\"perimeter_points\":null}";
+    StampText stamp;
+    j += "{\"record\":";
+    j += std::to_string(e.record + 1);
+    j += ",\"name\":";
+    append_json_string(j, name_bytes(f.pieceName));
+    j += ",\"file_code\":";
+    append_json_string(j, std::string_view(f.fileCode.data(), f.fileCode.size()));
+    j += ",\"slot\":";
+    j += std::to_string(f.slot);
+    j += ",\"state\":";
+    j += f.entryState == writer::kStateValid        ? "\"valid\""
+         : f.entryState == writer::kStateSuperseded ? "\"superseded\""
+                                                    : "\"other\"";
+    j += ",\"state_value\":";
+    j += std::to_string(f.entryState);
+    j += ",\"length\":";
+    j += std::to_string(f.dataLength);
+    j += ",\"stamp\":";
+    j += std::to_string(f.timeStamp);
+    j += ",\"time\":";
+    append_json_string(j, stamp_iso(f.timeStamp, stamp));
+    if (!s.decoded) {
+        j += ",\"kind\":null,\"sizes\":null,\"base_size\":null,\"perimeter_points\":null}";
+        return;
+    }
     const reader::PieceModel& h = s.model;
-    return j + ",\"kind\":\"" + kind_json(h.mirrored) + "\",\"sizes\":" + std::to_string(h.sizes.size()) +
-           ",\"base_size\":" + json_string(field_text(h.baseSize.data(), 6)) +
-           ",\"perimeter_points\":" + std::to_string(h.contour.size()) + "}";
+    j += ",\"kind\":\"";
+    j += kind_json(h.mirrored);
+    j += "\",\"sizes\":";
+    j += std::to_string(h.sizes.size());
+    j += ",\"base_size\":";
+    append_json_string(j, field_text(h.baseSize.data(), 6));
+    j += ",\"perimeter_points\":";
+    j += std::to_string(h.contour.size());
+    j += '}';
 }
 
 }  // namespace
@@ -152,12 +181,18 @@ int unreadable(const AreaModel& m) {
 int run_list(const writer::AreaField& area, bool all, bool json) {
     AreaModel m;
     if (!load_area(area, m)) return unreadable(m);
+    return list_report(m, all, json);
+}
+
+int list_report(const AreaModel& m, bool all, bool json) {
+    const writer::AreaField& area = m.area;
     if (!m.ctlPresent || m.ctlReadError != 0) {
         platform::console_name_line("Steuerdatei fehlt oder ist nicht lesbar: ", m.ctlPath);
         return kExitUnreadable;
     }
     int64_t shown = 0, valid = 0;
-    std::string entries;
+    std::string entries, name;
+    RowText row;
     if (!json) {
         platform::console_name_line("Teile im Bereich ", area_text(area));
         console_line("Name                 Code Platz Zustand    L\x84nge Datum und Zeit      Art         "
@@ -169,8 +204,12 @@ int run_list(const writer::AreaField& area, bool all, bool json) {
         if (!isValid && !all) continue;
         ++shown;
         const ImageSummary s = summary(m, e);
-        if (json) entries += (entries.empty() ? "" : ",") + list_json_entry(e, s);
-        else console_line(list_row(e, s));
+        if (json) {
+            if (!entries.empty()) entries += ',';
+            append_list_json_entry(entries, e, s);
+        } else {
+            console_line(list_row(e, s, row, name));
+        }
     }
     if (json) {
         console_line("{\"area\":" + json_string(area_text(area)) + ",\"entries\":[" + entries +
@@ -194,18 +233,22 @@ int run_check(const writer::AreaField& area, bool json) {
         }
         return unreadable(m);
     }
-    const Findings f = find_problems(m);
+    return check_report(m, find_problems(m), json);
+}
+
+int check_report(const AreaModel& m, const Findings& f, bool json) {
+    const writer::AreaField& area = m.area;
     const int status = f.problems.empty() ? kExitOk : kExitProblems;
     if (json) {
         std::string problems;
         for (const Problem& p : f.problems) {
             if (!problems.empty()) problems += ',';
             problems += "{\"kind\":";
-            problems += json_string(p.kind);
+            append_json_string(problems, p.kind);
             problems += ",\"concerns\":";
-            problems += json_string(p.concerns);
+            append_json_string(problems, p.concerns);
             problems += ",\"text\":";
-            problems += json_string(p.text);
+            append_json_string(problems, p.text);
             problems += '}';
         }
         const char* lock = f.lock == writer::LockState::None ? "none" : f.lock == writer::LockState::Fresh ? "fresh" : "stale";
@@ -219,7 +262,11 @@ int run_check(const writer::AreaField& area, bool json) {
     if (f.lock != writer::LockState::None)
         console_line("Hinweis: Zugriffsdatei vorhanden, vielleicht l\x84uft ein Import. Die Pr\x81" "fung sperrt den "
                      "Bereich nicht.");
-    for (const Problem& p : f.problems) console_line("   " + p.concerns + ": " + p.text);
+    std::string line;
+    for (const Problem& p : f.problems) {
+        line.assign("   ").append(p.concerns).append(": ").append(p.text);
+        console_line(line);
+    }
     if (status == kExitOk)
         console_line("Bereich in Ordnung: " + std::to_string(m.entries.size()) + " Eintr\x84ge, " +
                      std::to_string(m.files.size()) + " Teiledateien.");

@@ -66,6 +66,11 @@ struct Findings {
 // Everything check reports about a loaded area.
 Findings find_problems(const AreaModel& model);
 
+// What list and check print of an area already read (and its findings),
+// with the status they end with: run_list and run_check after load_area.
+int list_report(const AreaModel& model, bool all, bool json);
+int check_report(const AreaModel& model, const Findings& findings, bool json);
+
 // The place after the last place an entry names ("aaa"/0 without entries).
 void place_after_entries(const AreaModel& model, FileCode& code, uint8_t& slot);
 

@@ -122,9 +122,12 @@ bool place_less(const FileCode& a, uint8_t slotA, const FileCode& b, uint8_t slo
     return slotA < slotB;
 }
 
-std::vector<FileCode> piece_file_codes(const AreaField& area) {
+std::vector<FileCode> piece_file_codes(const AreaField& area) { return piece_file_codes(find_area_files(area)); }
+
+std::vector<FileCode> piece_file_codes(const AreaFiles& files) {
     std::vector<FileCode> codes;
-    for (const auto& [code, path] : find_area_files(area).pieces) codes.push_back(code);
+    codes.reserve(files.pieces.size());
+    for (const auto& [code, path] : files.pieces) codes.push_back(code);
     std::sort(codes.begin(), codes.end());
     codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
     return codes;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "writer/area_files.h"
 #include "writer/records.h"
 
 namespace teilimp::writer {
@@ -67,6 +68,7 @@ bool place_less(const FileCode& a, uint8_t slotA, const FileCode& b, uint8_t slo
 // The codes of the piece files ("piece<code>.pce") present in the area, in
 // code order.
 std::vector<FileCode> piece_file_codes(const AreaField& area);
+std::vector<FileCode> piece_file_codes(const AreaFiles& files);  // of a listing already made
 
 // What an area holds, as far as its files can be read (for the user, before
 // a clear): the piece files present and the valid pieces, counted from a

@@ -114,6 +114,14 @@ Outcome run_sequence() {
     note("remove file as directory", platform::remove_directory(d + "sub\\moved"));
     note("missing directory", platform::get_attributes(d + "nix\\x", &err) == platform::kAttrInvalid ? err : 0);
     note("dots", platform::exists(d + "sub\\..\\.\\piece.ctl"));
+    // A directory moved away, made anew and removed: the names in it follow.
+    note("directory 2", platform::make_directory(d + "sub2"));
+    f = platform::open_file(d + "sub2\\a", platform::OpenMode::Create, &err);
+    note("file in it", err == 0 && platform::close_file(f) && platform::exists(d + "sub2\\a"));
+    note("move directory", platform::rename_file(d + "sub2", d + "sub3"));
+    note("gone with it", platform::exists(d + "sub2\\a") * 2 + platform::exists(d + "sub3\\a"));
+    note("made anew", platform::make_directory(d + "SUB2") * 2 + platform::exists(d + "sub2\\a"));
+    note("tree removed", platform::remove_tree(d + "sub3") * 2 + platform::exists(d + "sub3\\a"));
     std::vector<platform::FoundName> found;
     note("find pieces", platform::find_names(d + "PIECE*.pce", found));
     note("found", static_cast<int64_t>(found.size()));

@@ -57,6 +57,10 @@ struct State {
     uint64_t nextIndex = 1;
     uint64_t capacity = uint64_t{1} << 30;
     std::vector<OpenFile> open;  // by File::native; a free slot has no node
+    // Counts the directories taken out of the tree (removed, moved, the
+    // tree made anew): a directory found for a path stays the one that path
+    // leads to while it is unchanged.
+    uint64_t treeChanges = 0;
 };
 
 State& state() {
@@ -130,6 +134,7 @@ void add_entry(Node* dir, std::string_view name, std::shared_ptr<Node> node) {
 void drop_entry(Node* dir, std::string_view name) {
     const size_t i = find_entry(dir, name);
     if (i == kNone) return;
+    if (dir->entries[i].node->dir) ++state().treeChanges;
     if (i + 1 != dir->entries.size()) dir->entries[i] = std::move(dir->entries.back());
     dir->entries.pop_back();
 }
@@ -153,6 +158,31 @@ void add_components(std::string_view s, std::vector<std::string_view>& parts) {
     }
 }
 
+// The directory of the last path walked, for the next path in it (most
+// paths of a run are in one directory): the drive's directory and the rest
+// up to its last separator, exactly as given, and what they led to.
+struct LastDir {
+    std::string base, rest;
+    uint64_t treeChanges = 0;
+    Node* dir = nullptr;
+};
+
+LastDir& last_dir() {
+    static LastDir last;
+    return last;
+}
+
+// The directory part of `rest` (up to its last separator) when the path is
+// plain below it and ends in a name: the key of LastDir.
+bool split_last(std::string_view rest, std::string_view& dirPart, std::string_view& name) {
+    size_t cut = rest.size();
+    while (cut > 0 && !names::is_sep(rest[cut - 1])) --cut;
+    if (cut == 0 || cut == rest.size()) return false;
+    name = rest.substr(cut);
+    dirPart = rest.substr(0, cut);
+    return name != "." && name != "..";
+}
+
 Where walk(std::string_view path, bool wantNative = false) {
     Where w;
     std::string_view base, rest = path;
@@ -170,6 +200,20 @@ Where walk(std::string_view path, bool wantNative = false) {
         rest = path.substr(2);
     } else if (!path.empty() && names::is_sep(path[0])) {
         base = "/";
+    }
+    std::string_view dirPart, lastName;
+    const bool keyed = !wantNative && split_last(rest, dirPart, lastName);
+    LastDir& last = last_dir();
+    if (keyed && last.dir != nullptr && last.treeChanges == state().treeChanges && last.rest == dirPart &&
+        last.base == base) {
+        w.parentFound = true;
+        w.dir = last.dir;
+        w.name = lastName;
+        if (Entry* e = entry_of(last.dir, lastName); e != nullptr) {
+            w.node = e->node.get();
+            w.found = true;
+        }
+        return w;
     }
     std::vector<std::string_view>& parts = components();
     parts.clear();
@@ -224,6 +268,12 @@ Where walk(std::string_view path, bool wantNative = false) {
         w.found = false;
         w.notDir = true;
         w.node = nullptr;
+    }
+    if (keyed && plain && w.dir != nullptr) {
+        last.base.assign(base);
+        last.rest.assign(dirPart);
+        last.treeChanges = state().treeChanges;
+        last.dir = w.dir;
     }
     return w;
 }
@@ -780,6 +830,7 @@ void use_memory_files(bool on) {
         Lock lock(s.mutex);
         s.open.clear();
         s.root = on ? new_node(true) : nullptr;
+        ++s.treeChanges;
     }
     detail::set_active(on ? &ops : nullptr);
 }
