@@ -36,13 +36,16 @@ void read_piece_file(const writer::AreaField& area, const FileCode& code, PieceF
 
 }  // namespace
 
-bool load_area(const writer::AreaField& area, AreaModel& m) {
+bool find_area_dir(const writer::AreaField& area, AreaModel& m) {
     m = AreaModel{};
     m.area = area;
-    const writer::io::AreaDir where = writer::io::area_dir(area);
-    m.dataDir = where.dir;
-    const uint32_t attributes = platform::get_attributes(where.dir.empty() ? "." : where.dir);
-    if (attributes == platform::kAttrInvalid || (attributes & platform::kAttrDirectory) == 0) return false;
+    m.dataDir = writer::io::area_dir(area).dir;
+    const uint32_t attributes = platform::get_attributes(m.dataDir.empty() ? "." : m.dataDir);
+    return attributes != platform::kAttrInvalid && (attributes & platform::kAttrDirectory) != 0;
+}
+
+bool load_area(const writer::AreaField& area, AreaModel& m) {
+    if (!find_area_dir(area, m)) return false;
 
     m.ctlPath = writer::area_path(area, writer::AreaFile::Control);
     m.ctlPresent = platform::exists(m.ctlPath);

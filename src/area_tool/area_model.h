@@ -57,6 +57,9 @@ struct AreaModel {
 
 // Reads the area. False when its data directory does not exist.
 bool load_area(const writer::AreaField& area, AreaModel& model);
+// Only the area and its directory (whether it exists): what a command that
+// reads the area under its lock needs to know before it.
+bool find_area_dir(const writer::AreaField& area, AreaModel& model);
 
 // The name of a piece as its bytes, the NUL padding after it dropped (a NUL
 // inside it kept: names are told apart by all 20 bytes).

@@ -131,7 +131,7 @@ bool settle_compaction(const writer::AreaField& area) {
 
 int run_compact(const writer::AreaField& area) {
     AreaModel m;
-    if (!load_area(area, m)) {
+    if (!find_area_dir(area, m)) {
         console_line("Bereich nicht lesbar: Verzeichnis " + console_text(m.dataDir) + " fehlt");
         return kExitUnreadable;
     }

@@ -216,7 +216,7 @@ int failed() {
 
 int run_repair(const writer::AreaField& area) {
     AreaModel m;
-    if (!load_area(area, m)) return unreadable(m);
+    if (!find_area_dir(area, m)) return unreadable(m);
     platform::console_name_line("Repariere Bereich ", area_text(area) + " (" + m.dataDir + ")");
     std::unique_ptr<writer::LockKeeper> lock = lock_for_change(area);
     if (!lock) return kExitUnreadable;

@@ -217,6 +217,10 @@ struct Renewals {
     std::condition_variable changed;
     std::vector<LockKeeper*> keepers;
     bool started = false;
+    // When the waiting thread wakes by itself (max: only when told). It is
+    // told only of a keeper due before that: a keeper that stops leaves it
+    // waiting, and when it wakes it looks at the list as it is then.
+    std::chrono::steady_clock::time_point wakes = std::chrono::steady_clock::time_point::max();
 };
 
 Renewals& renewals() {
@@ -228,6 +232,7 @@ void renew_loop(Renewals& r) {
     std::unique_lock<std::mutex> guard(r.mutex);
     for (;;) {
         if (r.keepers.empty()) {
+            r.wakes = std::chrono::steady_clock::time_point::max();
             r.changed.wait(guard);
             continue;
         }
@@ -235,6 +240,7 @@ void renew_loop(Renewals& r) {
         for (const LockKeeper* k : r.keepers) next = std::min(next, k->due());
         const auto now = std::chrono::steady_clock::now();
         if (now < next) {
+            r.wakes = next;
             r.changed.wait_until(guard, next);
             continue;
         }
@@ -257,7 +263,7 @@ LockKeeper::LockKeeper(HeldLock lock) : lock_(std::move(lock)) {
     }
     r.keepers.push_back(this);
     renewing_ = true;
-    r.changed.notify_all();
+    if (due_ < r.wakes) r.changed.notify_all();
 }
 
 LockKeeper::~LockKeeper() { stop(); }
@@ -281,7 +287,6 @@ void LockKeeper::stop() {
     if (!renewing_) return;
     std::erase(r.keepers, this);
     renewing_ = false;
-    r.changed.notify_all();
 }
 
 bool LockKeeper::still_ours() {
