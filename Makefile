@@ -1,6 +1,9 @@
 # Front door: `make demo` imports the examples into a demo area, `make test`
 # runs every test, plainly and under the sanitizers.
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# Tests at a time: one more than the cores, as one test waits 70 s in real
+# time without using one.
+TEST_JOBS ?= $(shell echo $$(($(JOBS) + 1)))
 CMAKE ?= cmake
 
 .PHONY: all build test test-plain test-asan test-windows fuzz fuzz-long windows bench bench-dxf bench-compact bench-network demo install package clean
@@ -12,17 +15,17 @@ build:
 	$(CMAKE) --build build -j $(JOBS)
 
 test-plain: build
-	cd build && ctest --output-on-failure -j $(JOBS)
+	cd build && ctest --output-on-failure -j $(TEST_JOBS)
 
 test-asan:
 	$(CMAKE) -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DTEILIMP_SANITIZE=ON
 	$(CMAKE) --build build/asan -j $(JOBS)
-	cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+	cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(TEST_JOBS)
 
 # The fuzz targets, each run for FUZZ_SECONDS (skipped without clang):
-# `make fuzz` briefly from a copy of the committed corpus, one target after
-# the other (part of make test), `make fuzz-long` for ten minutes each,
-# FUZZ_JOBS targets at a time, the corpus in fuzz/corpus/ grown and
+# `make fuzz` briefly from a copy of the committed corpus (part of make
+# test), `make fuzz-long` for ten minutes each, both FUZZ_JOBS targets at a
+# time (one a core here), the corpus in fuzz/corpus/ grown and
 # minimised in place (commit it afterwards).
 FUZZ_SECONDS ?= 30
 FUZZ_LONG_SECONDS = $(if $(filter command line environment,$(origin FUZZ_SECONDS)),$(FUZZ_SECONDS),600)
@@ -31,7 +34,7 @@ fuzz_build = $(CMAKE) -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BU
 	    -DTEILIMP_SANITIZE=ON -DTEILIMP_FUZZ=ON && $(CMAKE) --build build/fuzz -j $(JOBS)
 fuzz:
 	@if command -v clang++ >/dev/null 2>&1; then \
-	  $(fuzz_build) && FUZZ_JOBS=1 sh fuzz/run.sh build/fuzz $(FUZZ_SECONDS); \
+	  $(fuzz_build) && FUZZ_JOBS=$(FUZZ_JOBS) sh fuzz/run.sh build/fuzz $(FUZZ_SECONDS); \
 	else echo "clang++ not found: fuzzing skipped"; fi
 
 fuzz-long:
@@ -63,7 +66,7 @@ test-windows: build
 	    && [ -f /usr/src/googletest/CMakeLists.txt ]; then \
 	  $(call windows_configure,x64,x86_64) >/dev/null && \
 	  $(CMAKE) --build build/windows/x64 -j $(JOBS) && \
-	  TEILIMP_PARITY=$(CURDIR)/build/test_parity sh tests/windows/run_wine.sh build/windows/x64 -j $(JOBS); \
+	  TEILIMP_PARITY=$(CURDIR)/build/test_parity sh tests/windows/run_wine.sh build/windows/x64 -j $(TEST_JOBS); \
 	else \
 	  echo "MinGW-w64 (-posix compilers), Wine or the GoogleTest sources not installed: Windows tests skipped"; \
 	fi
