@@ -9,6 +9,7 @@
 #include <functional>
 #include <set>
 
+#include "area_tool/output.h"
 #include "area_tool/tool.h"
 #include "platform/platform.h"
 #include "reader/epn_reader.h"
@@ -807,6 +808,22 @@ TEST_F(CompactArea, CrashAnywhereThenRepair) {
         const ToolRun again = tool({k % 2 == 0 ? "repair" : "compact", "F:TEST"});
         ASSERT_NE(again.status, kExitUnreadable) << "operation " << k << ": " << describe(again);
         before_or_after("operation " + std::to_string(k));
+    }
+}
+
+// Every byte of code page 850 in a JSON string reads back as its character,
+// and in a name as shown reads back as itself, wherever it stands among
+// plain ones.
+TEST(ToolText, EveryByteSurvivesJsonAndTheShownName) {
+    std::string all;
+    for (int c = 0; c < 256; ++c) all += {'a', static_cast<char>(c), static_cast<char>(c)};
+    const auto parsed = testing::parse_json("[" + json_string(all) + "]");
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_EQ((*parsed)[0].string, platform::cp850_to_utf8(all));
+    for (size_t at = 0; at < all.size(); at += 19) {
+        // The last byte stays plain: trailing NULs are padding, not name.
+        const writer::PieceName name = writer::make_piece_name(all.substr(at, 19) + "z");
+        EXPECT_EQ(name_from_shown(name_shown(name)), name) << at;
     }
 }
 
