@@ -26,8 +26,9 @@ using exchange::istarts_with;
 using exchange::parse_int;
 using exchange::trim;
 
-std::vector<std::string_view> tokens(std::string_view s) {
-    std::vector<std::string_view> out;
+// The words of s into out (its room kept from text to text).
+void tokens(std::string_view s, std::vector<std::string_view>& out) {
+    out.clear();
     size_t i = 0;
     while (i < s.size()) {
         while (i < s.size() && s[i] == ' ') ++i;
@@ -36,7 +37,6 @@ std::vector<std::string_view> tokens(std::string_view s) {
         if (j > i) out.push_back(s.substr(i, j - i));
         i = j;
     }
-    return out;
 }
 
 bool parse_int16(std::string_view s, int16_t& out) {
@@ -114,6 +114,7 @@ bool label(std::string_view text, std::string_view name, std::string& value) {
 }
 
 bool collect(const Block& b, double tenths, Collected& c) {
+    std::vector<std::string_view> t;
     for (const Entity& e : b.entities) {
         const std::span<const Vec> pts = b.points_of(e);
         if (e.kind != Kind::Text) {
@@ -139,7 +140,7 @@ bool collect(const Block& b, double tenths, Collected& c) {
             continue;
         }
         if (e.layer != kLayerAnnotation || !text.starts_with("TEILIMP ")) continue;
-        const std::vector<std::string_view> t = tokens(text);
+        tokens(text, t);
         if (t.size() < 2) return false;
         if (t[1] == "P") {
             reader::ModelPoint p;
@@ -226,8 +227,9 @@ bool apply_attributes(const Collected& c, const rul::RuleTable* rules, ExportUni
     std::optional<std::string_view> baseSize, inner;
     std::vector<int32_t> fileNumbers;
     size_t count = 0;
+    std::vector<std::string_view> t;
     for (const std::string_view text : c.attributes) {
-        const std::vector<std::string_view> t = tokens(text);
+        tokens(text, t);
         const std::string_view kind = t[1];
         if (kind == "PIECE") {
             int32_t version = 0, base = 0, sizes = 0;

@@ -97,6 +97,14 @@ void read_texts(const Block& b, Texts& t) {
     for (const Entity& e : b.entities) {
         if (e.kind != Kind::Text) continue;
         const std::string_view s = b.text_of(e);
+        // Most texts are rule numbers and attributes: none of the labels'
+        // first letters.
+        const std::string_view lead = trim(s);
+        if (lead.empty()) continue;
+        switch (exchange::upper_ascii(lead.front())) {
+        case 'P': case 'S': case 'C': case 'A': case 'U': case 'G': break;
+        default: continue;
+        }
         std::string v;
         if (label_value(s, "Piece Name", v)) t.name = v;
         else if (label_value(s, "Sample Size", v)) { if (t.size.empty()) t.size = v; t.sampleSize = v; }
@@ -268,7 +276,7 @@ Shape take_apart(const Block& b, double mmPerUnit) {
 // rule text's number (RUL).
 struct Graded {
     Vec at;
-    std::vector<Vec> inSizes;  // empty: not graded from the nest
+    std::span<const Vec> inSizes;  // empty: not graded from the nest
     int32_t fileRule = -1;
     bool notch = false;
     bool hasAngle = false;
@@ -279,6 +287,7 @@ struct Graded {
 struct PieceLine {
     char type = ' ';
     std::vector<Graded> points;
+    std::vector<Vec> inSizes;  // the points' inSizes, point by point
 };
 
 struct PieceInput {
@@ -289,6 +298,7 @@ struct PieceInput {
     double mmPerUnit = 1;  // of the DXF
     double rulTenths = 10; // tenths per RUL unit
     Texts texts;           // the base block's
+    std::vector<Shape> shapes;  // nest: the blocks' shapes, in size order
 };
 
 const char* line_name(int32_t layer) {
@@ -327,6 +337,7 @@ PieceLine piece_line(const Line& base, size_t k, char type, const std::vector<Li
                      DxfPiece& out) {
     PieceLine pl;
     pl.type = type;
+    pl.points.reserve(base.points.size());
     for (const Vec& v : base.points) pl.points.push_back(Graded{v, {}, -1, false, false, 0, {}});
     if (shapes.empty()) return pl;
     std::vector<const Line*> match;
@@ -338,8 +349,12 @@ PieceLine piece_line(const Line& base, size_t k, char type, const std::vector<Li
         }
         match.push_back(l);
     }
-    for (size_t i = 0; i < pl.points.size(); ++i)
-        for (const Line* l : match) pl.points[i].inSizes.push_back(l->points[i]);
+    const size_t sizes = match.size();
+    pl.inSizes.resize(pl.points.size() * sizes);
+    for (size_t i = 0; i < pl.points.size(); ++i) {
+        for (size_t k = 0; k < sizes; ++k) pl.inSizes[i * sizes + k] = match[k]->points[i];
+        pl.points[i].inSizes = std::span<const Vec>(pl.inSizes).subspan(i * sizes, sizes);
+    }
     return pl;
 }
 
@@ -458,11 +473,10 @@ DxfStatus fail(DxfPiece& out, DxfStatus status, std::string_view size = {}) {
 
 DxfStatus build_piece(const PieceInput& in, DxfPiece& out) {
     const bool nest = in.rules == nullptr && in.blocks.size() > 1;
-    const Block& baseBlock = *in.blocks[nest ? static_cast<size_t>(in.baseIndex) : 0];
-    const Shape base = take_apart(baseBlock, in.mmPerUnit);
-    std::vector<Shape> shapes;
-    if (nest)
-        for (const Block* b : in.blocks) shapes.push_back(take_apart(*b, in.mmPerUnit));
+    Shape single;
+    if (!nest) single = take_apart(*in.blocks[0], in.mmPerUnit);
+    const Shape& base = nest ? in.shapes[static_cast<size_t>(in.baseIndex)] : single;
+    const std::span<const Shape> shapes = nest ? std::span<const Shape>(in.shapes) : std::span<const Shape>();
 
     for (const LeftOut& l : base.leftOut)
         add_note(out, std::string("nicht \x81" "bernommen: ") + l.kind + " (Schicht " +
@@ -477,9 +491,14 @@ DxfStatus build_piece(const PieceInput& in, DxfPiece& out) {
 
     // The piece's points, across its sizes.
     std::vector<Graded> contour;
+    contour.reserve(base.contour.size());
+    std::vector<Vec> contourInSizes(base.contour.size() * shapes.size());
     for (size_t i = 0; i < base.contour.size(); ++i) {
         Graded g{base.contour[i], {}, -1, false, false, 0, {}};
-        for (const Shape& s : shapes) g.inSizes.push_back(s.contour[i]);
+        if (!shapes.empty()) {
+            for (size_t k = 0; k < shapes.size(); ++k) contourInSizes[i * shapes.size() + k] = shapes[k].contour[i];
+            g.inSizes = std::span<const Vec>(contourInSizes).subspan(i * shapes.size(), shapes.size());
+        }
         contour.push_back(std::move(g));
     }
     std::vector<LineIndex> sizeLines;
@@ -532,15 +551,19 @@ DxfStatus build_piece(const PieceInput& in, DxfPiece& out) {
     // Rules: one per distinct set of offsets that moves anything.
     std::map<Offsets, int32_t, OffsetsLess> ruleOf;
     std::vector<const Offsets*> rules;
+    Offsets o;  // one point's, its room kept from point to point
     auto rule_for = [&](const Graded& g, int32_t& number) {
         number = 0;
         if (in.sizes.size() < 2) return true;
-        Offsets o;
         if (!offsets_of(g, in, base, o)) return false;
         if (std::all_of(o.begin(), o.end(), [](reader::XY v) { return v.x == 0 && v.y == 0; }))
             return true;
-        auto [it, added] = ruleOf.emplace(std::move(o), static_cast<int32_t>(ruleOf.size() + 1));
-        if (added) rules.push_back(&it->first);
+        if (const auto known = ruleOf.find(o); known != ruleOf.end()) {
+            number = known->second;
+            return true;
+        }
+        const auto it = ruleOf.emplace(o, static_cast<int32_t>(ruleOf.size() + 1)).first;
+        rules.push_back(&it->first);
         number = it->second;
         return true;
     };
@@ -548,6 +571,7 @@ DxfStatus build_piece(const PieceInput& in, DxfPiece& out) {
     // The EPN point tables.
     const double tenths = 10 * in.mmPerUnit;
     std::vector<reader::EpnPoint> perimeter, internal;
+    perimeter.reserve(contour.size());
     int32_t number = 0;
     auto make = [&](const Graded& g, char type, char flag, reader::EpnPoint& p) {
         p.pointNumber = ++number;
@@ -716,10 +740,10 @@ DxfStatus piece_input(const Group& g, const Texts& style, const rul::RuleTable* 
         // The base: the block with the rule texts and turn points, else
         // the style's sample size, else the first.
         std::optional<size_t> base;
-        for (size_t k = 0; k < order.size() && !base; ++k) {
-            const Shape s = take_apart(*g.blocks[order[k]], in.mmPerUnit);
-            if (!s.rules.empty() && s.turnPoints) base = k;
-        }
+        in.shapes.reserve(order.size());
+        for (size_t k : order) in.shapes.push_back(take_apart(*g.blocks[k], in.mmPerUnit));
+        for (size_t k = 0; k < order.size() && !base; ++k)
+            if (!in.shapes[k].rules.empty() && in.shapes[k].turnPoints) base = k;
         for (size_t k = 0; k < order.size() && !base; ++k)
             if (!style.sampleSize.empty() && g.texts[order[k]].size == style.sampleSize) base = k;
         in.baseIndex = static_cast<int32_t>(base.value_or(0));
