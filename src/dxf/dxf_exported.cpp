@@ -120,7 +120,10 @@ bool collect(const Block& b, double tenths, Collected& c) {
         if (e.kind != Kind::Text) {
             const bool lineLayer = e.layer == kLayerMirror || e.layer == kLayerGrain || e.layer == kLayerInternal ||
                                    e.layer == kLayerDrill;
-            if (e.layer == kLayerBoundary && e.kind == Kind::Polyline && e.closed && !c.contour) c.contour = pts;
+            if (e.layer == kLayerBoundary && e.kind == Kind::Polyline && e.closed && !c.contour) {
+                c.contour = pts;
+                c.contourPoints.reserve(pts.size());  // a text for each of them follows
+            }
             else if (lineLayer && !pts.empty()) c.lineGeometry.push_back(pts);
             continue;
         }

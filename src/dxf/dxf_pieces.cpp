@@ -875,21 +875,33 @@ std::string_view directory_of(std::string_view path) {
     return sep == std::string_view::npos ? std::string_view{} : path.substr(0, sep + 1);
 }
 
-// The name of a file in `dir` that equals `name` without regard to case.
-std::optional<std::string> find_in(std::string_view dir, std::string_view name) {
-    if (name.empty() || name.find_first_of("/\\:") != std::string_view::npos) return std::nullopt;
-    platform::FindHandle h;
-    platform::FindEntry e;
-    std::optional<std::string> found;
-    for (uint32_t rc = platform::find_first(std::string(dir) + "*", h, e); rc == 0;
-         rc = platform::find_next(h, e)) {
-        if (iequals(e.long_name, name)) {
-            found = std::string(dir) + e.long_name;
-            if (e.long_name == name) break;
+// The names in a directory, listed once for the names looked for there.
+class Listing {
+public:
+    explicit Listing(std::string_view dir) : dir_(dir) {}
+
+    // The name of a file in the directory that equals `name` without
+    // regard to case (the one of the same case where there are several).
+    std::optional<std::string> find(std::string_view name) {
+        if (name.empty() || name.find_first_of("/\\:") != std::string_view::npos) return std::nullopt;
+        if (!listed_) {
+            platform::find_names(dir_ + "*", names_);
+            listed_ = true;
         }
+        std::optional<std::string> found;
+        for (const platform::FoundName& e : names_) {
+            if (!iequals(e.name, name)) continue;
+            found = dir_ + e.name;
+            if (e.name == name) break;
+        }
+        return found;
     }
-    return found;
-}
+
+private:
+    std::string dir_;
+    bool listed_ = false;
+    std::vector<platform::FoundName> names_;
+};
 
 }  // namespace
 
@@ -913,13 +925,14 @@ DxfFile read_dxf_file(std::string_view path) {
     const std::string_view dir = directory_of(path);
     std::string_view stem = path.substr(dir.size());
     if (const size_t dot = stem.rfind('.'); dot != std::string_view::npos) stem = stem.substr(0, dot);
-    std::optional<std::string> rulPath = find_in(dir, std::string(stem) + ".rul");
+    Listing listing(dir);
+    std::optional<std::string> rulPath = listing.find(std::string(stem) + ".rul");
     if (!rulPath) {
         Texts style;
         read_texts(drawing.entities, style);
         if (!style.ruleTable.empty()) {
-            rulPath = find_in(dir, style.ruleTable);
-            if (!rulPath) rulPath = find_in(dir, style.ruleTable + ".rul");
+            rulPath = listing.find(style.ruleTable);
+            if (!rulPath) rulPath = listing.find(style.ruleTable + ".rul");
         }
     }
     rul::RuleTable table;

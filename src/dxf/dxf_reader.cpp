@@ -4,6 +4,9 @@
 #include "dxf/dxf_reader.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
 #include <optional>
 
 #include "platform/platform.h"
@@ -128,16 +131,67 @@ Next next_pair(exchange::LineCursor& lines, Pair& pair) {
     return lines.next(pair.value) ? Next::Pair : Next::Fault;
 }
 
+// Group 0 values as most files write them, upper-case and nothing around
+// them, are told by one look-up: their bytes as a number (the first byte
+// lowest), times a constant under which each of them has a slot of its own.
+constexpr uint64_t word_of(std::string_view name) {
+    uint64_t w = 0;
+    for (size_t i = 0; i < name.size(); ++i) w |= uint64_t{static_cast<uint8_t>(name[i])} << (8 * i);
+    return w;
+}
+constexpr uint64_t kZeroHash = 0x11180cd942fe9ca9ull;
+constexpr size_t zero_slot(uint64_t word) { return static_cast<size_t>((word * kZeroHash) >> 60); }
+struct ZeroSlot {
+    uint64_t word = 0;
+    Zero zero = Zero::Other;
+};
+constexpr std::array<ZeroSlot, 16> kZeroSlots = [] {
+    constexpr std::pair<std::string_view, Zero> names[] = {
+        {"EOF", Zero::Eof},       {"LINE", Zero::Line},       {"TEXT", Zero::Text},       {"BLOCK", Zero::Block},
+        {"POINT", Zero::Point},   {"MTEXT", Zero::MText},     {"VERTEX", Zero::Vertex},   {"SEQEND", Zero::SeqEnd},
+        {"ENDSEC", Zero::EndSec}, {"ENDBLK", Zero::EndBlk},   {"SECTION", Zero::Section}, {"POLYLINE", Zero::Polyline},
+    };
+    std::array<ZeroSlot, 16> slots{};
+    for (const auto& [name, zero] : names) {
+        ZeroSlot& s = slots[zero_slot(word_of(name))];
+        if (s.zero != Zero::Other) throw "two names in one slot";
+        s = {word_of(name), zero};
+    }
+    return slots;
+}();
+
 // The next pair, a group 0's value classified.
 Next next_pair_typed(exchange::LineCursor& lines, Pair& pair) {
     const Next n = next_pair(lines, pair);
-    if (n == Next::Pair && pair.code == 0) pair.zero = zero_of(trim(pair.value));
+    if (n != Next::Pair || pair.code != 0) return n;
+    const std::string_view v = pair.value;
+    const std::string_view rest = lines.rest();
+    if constexpr (std::endian::native == std::endian::little) {
+        // Eight bytes from the value on, within the bytes: the value's own
+        // and zeros. A match is the name followed by nothing but NULs,
+        // which trimming drops.
+        if (!v.empty() && v.size() <= 8 && rest.data() + rest.size() - v.data() >= 8) {
+            uint64_t w = 0;
+            std::memcpy(&w, v.data(), 8);
+            if (v.size() < 8) w &= (uint64_t{1} << (8 * v.size())) - 1;
+            const ZeroSlot& s = kZeroSlots[zero_slot(w)];
+            if (s.word == w) {
+                pair.zero = s.zero;
+                return n;
+            }
+        }
+    }
+    pair.zero = zero_of(trim(v));
     return n;
 }
 
 bool is_value(const Pair& p, Zero z) { return p.code == 0 && p.zero == z; }
 
 int32_t layer_number(std::string_view name) {
+    // Most layer names are one or two digits.
+    using exchange::detail::is_digit;
+    if (name.size() == 1 && is_digit(name[0])) return name[0] - '0';
+    if (name.size() == 2 && is_digit(name[0]) && is_digit(name[1])) return (name[0] - '0') * 10 + (name[1] - '0');
     int32_t n = kNoLayerNumber;
     if (!exchange::parse_int(name, n) || n < 0) return kNoLayerNumber;
     return n;
@@ -366,6 +420,13 @@ private:
             if (p.zero == Zero::Block) {
                 end_block_entities();  // a block not ended is dropped
                 open_.emplace();
+                // Room as the last block took: a style's blocks are alike.
+                if (!out_.blocks.empty()) {
+                    const Block& last = out_.blocks.back();
+                    open_->entities.reserve(last.entities.size());
+                    open_->points.reserve(last.points.size());
+                    open_->texts.reserve(last.texts.size());
+                }
                 builder_.reset();
                 inBlockHead_ = true;
                 return;

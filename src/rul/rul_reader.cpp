@@ -1,6 +1,7 @@
 #include "rul/rul_reader.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/platform.h"
 #include "rul/read_text.h"
@@ -20,6 +21,12 @@ template <typename Take>
 void for_each_word(std::string_view line, Take take) {
     size_t i = 0;
     while (i < line.size()) {
+        // Numbers are padded with runs of blanks: eight at a time.
+        constexpr uint64_t kBlanks = 0x2020202020202020ull;
+        for (uint64_t w = 0; i + 8 <= line.size(); i += 8) {
+            std::memcpy(&w, line.data() + i, 8);
+            if (w != kBlanks) break;
+        }
         while (i < line.size() && is_separator(line[i])) ++i;
         size_t j = i;
         while (j < line.size() && !is_separator(line[j])) ++j;
@@ -87,8 +94,9 @@ ReadStatus parse_rul(std::span<const uint8_t> bytes, RuleTable& out) {
             if (exchange::iequals(line, "END")) break;
             if (!rule) continue;
             for_each_word(line, [&](std::string_view word) {
+                // A word holds no blank: the plain form needs no trimming.
                 double v = 0;
-                if (exchange::parse_decimal(word, v)) values.push_back(v);
+                if (exchange::detail::simple_decimal(word, v) || exchange::parse_decimal(word, v)) values.push_back(v);
                 else rule->readable = false;
             });
             continue;
