@@ -104,16 +104,14 @@ namespace detail {
 inline bool is_digit(char c) { return static_cast<unsigned>(c - '0') <= 9; }
 
 // Digits with at most one point and no exponent ("-12.345"), at most 15
-// digits: their value is the integer of the digits divided by a power of
-// ten, both exact in a double, so that the one rounding of the division
-// gives the nearest double, as from_chars does. False (value untouched)
-// for anything else. `s` is trimmed and not empty.
-inline bool simple_decimal(std::string_view s, double& value) {
+// digits, from p on: their value is the integer of the digits divided by a
+// power of ten, both exact in a double, so that the one rounding of the
+// division gives the nearest double, as from_chars does. Where they end,
+// or null (value untouched) when there are none or too many.
+inline const char* decimal_prefix(const char* p, const char* end, double& value) {
     static constexpr double kTens[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-    const char* p = s.data();
-    const char* const end = p + s.size();
-    const bool negative = *p == '-';
+    const bool negative = p != end && *p == '-';
     if (negative) ++p;
     uint64_t digits = 0;
     const char* q = p;
@@ -127,9 +125,19 @@ inline bool simple_decimal(std::string_view s, double& value) {
     }
     // Past 15 digits the integer may have wrapped: only what was counted
     // is used.
-    if (q != end || whole + after == 0 || whole + after > 15) return false;
+    if (whole + after == 0 || whole + after > 15) return nullptr;
     const double v = static_cast<double>(digits) / kTens[after];
     value = negative ? -v : v;
+    return q;
+}
+
+// All of s (trimmed, not empty) in decimal_prefix's form; false (value
+// untouched) for anything else.
+inline bool simple_decimal(std::string_view s, double& value) {
+    const char* const end = s.data() + s.size();
+    double v = 0;
+    if (decimal_prefix(s.data(), end, v) != end) return false;
+    value = v;
     return true;
 }
 
