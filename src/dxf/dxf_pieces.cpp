@@ -502,6 +502,7 @@ DxfStatus build_piece(const PieceInput& in, DxfPiece& out) {
         contour.push_back(std::move(g));
     }
     std::vector<LineIndex> sizeLines;
+    sizeLines.reserve(shapes.size());
     for (const Shape& s : shapes) sizeLines.emplace_back(s);
     std::vector<PieceLine> lines;
     if (base.grain) lines.push_back(piece_line(*base.grain, 0, 'G', sizeLines, out));
@@ -798,11 +799,11 @@ DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules) {
     Texts style;
     read_texts(drawing.entities, style);
     // Units: the style's text, a block's, the header's.
+    std::vector<Texts> blockTexts(drawing.blocks.size());
+    for (size_t i = 0; i < drawing.blocks.size(); ++i) read_texts(drawing.blocks[i], blockTexts[i]);
     std::string unitsText = style.units;
-    for (const Block& b : drawing.blocks) {
+    for (const Texts& t : blockTexts) {
         if (!unitsText.empty()) break;
-        Texts t;
-        read_texts(b, t);
         unitsText = t.units;
     }
     bool known = false;
@@ -817,9 +818,9 @@ DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules) {
     // The pieces: blocks with an outline and a piece name, by name.
     std::vector<Group> groups;
     std::map<std::string, size_t> groupOf;
-    for (const Block& b : drawing.blocks) {
-        Texts t;
-        read_texts(b, t);
+    for (size_t i = 0; i < drawing.blocks.size(); ++i) {
+        const Block& b = drawing.blocks[i];
+        Texts& t = blockTexts[i];
         if (trim(t.name).empty()) continue;
         const bool outline = std::any_of(b.entities.begin(), b.entities.end(), [](const Entity& e) {
             return e.kind == Kind::Polyline && e.layer == 1 && e.pointCount > 0;
@@ -830,7 +831,7 @@ DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules) {
         if (added) groups.push_back({key, {}, {}});
         Group& g = groups[at->second];
         g.blocks.push_back(&b);
-        g.texts.push_back(t);
+        g.texts.push_back(std::move(t));
     }
     if (groups.empty()) {
         file.status = DxfStatus::NoPieces;
@@ -841,6 +842,7 @@ DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules) {
     const bool exported = written_by_export(drawing);
     const ExportUnits units{10 * mmPerUnit, rulTenths};
     for (const Group& g : groups) {
+        if (file.pieces.empty()) file.pieces.reserve(groups.size());
         DxfPiece& out = file.pieces.emplace_back();
         if (exported && g.blocks.size() == 1 && take_exported(*g.blocks[0], rules, units, out)) continue;
         out = DxfPiece{};
