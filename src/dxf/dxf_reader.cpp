@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstring>
 #include <optional>
+#include <utility>
 
 #include "platform/platform.h"
 #include "rul/read_text.h"
@@ -36,7 +37,6 @@ struct Pair {
 // One test of the length and the first letter, then the name.
 Zero zero_of(std::string_view t) {
     auto is = [&](std::string_view name, Zero z) { return iequals(t, name) ? z : Zero::Other; };
-    if (t.empty()) return Zero::Other;
     switch (t.size()) {
     case 3: return is("EOF", Zero::Eof);
     case 4:
@@ -133,7 +133,9 @@ Next next_pair(exchange::LineCursor& lines, Pair& pair) {
 
 // Group 0 values as most files write them, upper-case and nothing around
 // them, are told by one look-up: their bytes as a number (the first byte
-// lowest), times a constant under which each of them has a slot of its own.
+// lowest), times a constant under which each of them has a slot of its own
+// (found by trying; building the table fails to compile where two names
+// share a slot).
 constexpr uint64_t word_of(std::string_view name) {
     uint64_t w = 0;
     for (size_t i = 0; i < name.size(); ++i) w |= uint64_t{static_cast<uint8_t>(name[i])} << (8 * i);

@@ -84,8 +84,8 @@ private:
     // remembered in `known`: the bytes are searched once for each of the
     // two line-end bytes, whichever the file uses (searching the rest for
     // an LF at every line would go over a file of lone CRs once per line).
-    // memchr rather than a loop: lines are searched byte by byte millions
-    // of times while fuzzing.
+    // For the lines longer than kShortLine: memchr rather than a loop (a
+    // fuzzer's lines run long).
     size_t next_of(char c, size_t& known) {
         if (known != kUnknown && known >= pos_) return known;
         const void* at = std::memchr(data_.data() + pos_, c, data_.size() - pos_);
@@ -141,12 +141,13 @@ inline bool simple_decimal(std::string_view s, double& value) {
     return true;
 }
 
-// A line of at most eight bytes holding a number of simple_decimal's
-// form: "-" and up to eight digits and points, then CR or LF; true with
-// its value and the line's length (without its end), else false. Taken
-// apart eight bytes at once (so that its length, which differs from line
-// to line, costs no branch per byte): `rest` must hold at least 9 bytes
-// beyond the sign, the line's end among them.
+// The line at the start of `rest` when it holds a number of
+// simple_decimal's form in at most eight bytes after an optional '-'
+// (digits and at most one point), then CR or LF: true with its value and
+// the line's length (without its end), else false, also where `rest` has
+// fewer than nine bytes after the sign. Taken apart eight bytes at once,
+// so that the length, which differs from line to line, costs no branch
+// per byte.
 inline bool short_number_line(std::string_view rest, double& value, size_t& length) {
     if constexpr (std::endian::native != std::endian::little) return false;
     constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
