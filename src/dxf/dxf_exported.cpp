@@ -120,7 +120,9 @@ bool collect(const Block& b, double tenths, Collected& c) {
         if (e.kind != Kind::Text) {
             const bool lineLayer = e.layer == kLayerMirror || e.layer == kLayerGrain || e.layer == kLayerInternal ||
                                    e.layer == kLayerDrill;
-            if (e.layer == kLayerBoundary && e.kind == Kind::Polyline && e.closed && !c.contour) {
+            // An empty polyline is no contour (as in the conversion of
+            // other systems' blocks, which passes over empty entities).
+            if (e.layer == kLayerBoundary && e.kind == Kind::Polyline && e.closed && !c.contour && !pts.empty()) {
                 c.contour = pts;
                 c.contourPoints.reserve(pts.size());  // a text for each of them follows
             }
