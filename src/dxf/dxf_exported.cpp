@@ -292,8 +292,14 @@ bool rebuild_exported(const Block& block, const rul::RuleTable* rules, ExportUni
 }
 
 bool to_tenths(double value, double tenthsPerUnit, int32_t& out) {
-    const double v = std::round(value * tenthsPerUnit);  // halves away from zero
-    if (!(std::fabs(v) <= 2147483647.0)) return false;
+    // Rounded halves away from zero, as std::round, by hand (it is a call
+    // for each value): below 2^31 the whole part and the rest are exact.
+    const double x = value * tenthsPerUnit;
+    if (!(std::fabs(x) < 2147483648.0)) return false;
+    const auto whole = static_cast<int64_t>(x);
+    const double rest = x - static_cast<double>(whole);
+    const int64_t v = whole + (rest >= 0.5 ? 1 : 0) - (rest <= -0.5 ? 1 : 0);
+    if (v > 2147483647 || v < -2147483647) return false;
     out = static_cast<int32_t>(v);
     return true;
 }
