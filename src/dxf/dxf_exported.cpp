@@ -26,8 +26,9 @@ using exchange::istarts_with;
 using exchange::parse_int;
 using exchange::trim;
 
-std::vector<std::string_view> tokens(std::string_view s) {
-    std::vector<std::string_view> out;
+// The words of s into out (its room kept from text to text).
+void tokens(std::string_view s, std::vector<std::string_view>& out) {
+    out.clear();
     size_t i = 0;
     while (i < s.size()) {
         while (i < s.size() && s[i] == ' ') ++i;
@@ -36,7 +37,6 @@ std::vector<std::string_view> tokens(std::string_view s) {
         if (j > i) out.push_back(s.substr(i, j - i));
         i = j;
     }
-    return out;
 }
 
 bool parse_int16(std::string_view s, int16_t& out) {
@@ -114,12 +114,18 @@ bool label(std::string_view text, std::string_view name, std::string& value) {
 }
 
 bool collect(const Block& b, double tenths, Collected& c) {
+    std::vector<std::string_view> t;
     for (const Entity& e : b.entities) {
         const std::span<const Vec> pts = b.points_of(e);
         if (e.kind != Kind::Text) {
             const bool lineLayer = e.layer == kLayerMirror || e.layer == kLayerGrain || e.layer == kLayerInternal ||
                                    e.layer == kLayerDrill;
-            if (e.layer == kLayerBoundary && e.kind == Kind::Polyline && e.closed && !c.contour) c.contour = pts;
+            // An empty polyline is no contour (as in the conversion of
+            // other systems' blocks, which passes over empty entities).
+            if (e.layer == kLayerBoundary && e.kind == Kind::Polyline && e.closed && !c.contour && !pts.empty()) {
+                c.contour = pts;
+                c.contourPoints.reserve(pts.size());  // a text for each of them follows
+            }
             else if (lineLayer && !pts.empty()) c.lineGeometry.push_back(pts);
             continue;
         }
@@ -139,7 +145,7 @@ bool collect(const Block& b, double tenths, Collected& c) {
             continue;
         }
         if (e.layer != kLayerAnnotation || !text.starts_with("TEILIMP ")) continue;
-        const std::vector<std::string_view> t = tokens(text);
+        tokens(text, t);
         if (t.size() < 2) return false;
         if (t[1] == "P") {
             reader::ModelPoint p;
@@ -226,8 +232,9 @@ bool apply_attributes(const Collected& c, const rul::RuleTable* rules, ExportUni
     std::optional<std::string_view> baseSize, inner;
     std::vector<int32_t> fileNumbers;
     size_t count = 0;
+    std::vector<std::string_view> t;
     for (const std::string_view text : c.attributes) {
-        const std::vector<std::string_view> t = tokens(text);
+        tokens(text, t);
         const std::string_view kind = t[1];
         if (kind == "PIECE") {
             int32_t version = 0, base = 0, sizes = 0;
@@ -285,8 +292,14 @@ bool rebuild_exported(const Block& block, const rul::RuleTable* rules, ExportUni
 }
 
 bool to_tenths(double value, double tenthsPerUnit, int32_t& out) {
-    const double v = std::round(value * tenthsPerUnit);  // halves away from zero
-    if (!(std::fabs(v) <= 2147483647.0)) return false;
+    // Rounded halves away from zero, as std::round, by hand (it is a call
+    // for each value): below 2^31 the whole part and the rest are exact.
+    const double x = value * tenthsPerUnit;
+    if (!(std::fabs(x) < 2147483648.0)) return false;
+    const auto whole = static_cast<int64_t>(x);
+    const double rest = x - static_cast<double>(whole);
+    const int64_t v = whole + (rest >= 0.5 ? 1 : 0) - (rest <= -0.5 ? 1 : 0);
+    if (v > 2147483647 || v < -2147483647) return false;
     out = static_cast<int32_t>(v);
     return true;
 }

@@ -97,6 +97,14 @@ void read_texts(const Block& b, Texts& t) {
     for (const Entity& e : b.entities) {
         if (e.kind != Kind::Text) continue;
         const std::string_view s = b.text_of(e);
+        // Most texts are rule numbers and attributes: none of the labels'
+        // first letters.
+        const std::string_view lead = trim(s);
+        if (lead.empty()) continue;
+        switch (exchange::upper_ascii(lead.front())) {
+        case 'P': case 'S': case 'C': case 'A': case 'U': case 'G': break;
+        default: continue;
+        }
         std::string v;
         if (label_value(s, "Piece Name", v)) t.name = v;
         else if (label_value(s, "Sample Size", v)) { if (t.size.empty()) t.size = v; t.sampleSize = v; }
@@ -268,7 +276,7 @@ Shape take_apart(const Block& b, double mmPerUnit) {
 // rule text's number (RUL).
 struct Graded {
     Vec at;
-    std::vector<Vec> inSizes;  // empty: not graded from the nest
+    std::span<const Vec> inSizes;  // empty: not graded from the nest
     int32_t fileRule = -1;
     bool notch = false;
     bool hasAngle = false;
@@ -279,6 +287,7 @@ struct Graded {
 struct PieceLine {
     char type = ' ';
     std::vector<Graded> points;
+    std::vector<Vec> inSizes;  // the points' inSizes, point by point
 };
 
 struct PieceInput {
@@ -289,6 +298,7 @@ struct PieceInput {
     double mmPerUnit = 1;  // of the DXF
     double rulTenths = 10; // tenths per RUL unit
     Texts texts;           // the base block's
+    std::vector<Shape> shapes;  // nest: the blocks' shapes, in size order
 };
 
 const char* line_name(int32_t layer) {
@@ -327,6 +337,7 @@ PieceLine piece_line(const Line& base, size_t k, char type, const std::vector<Li
                      DxfPiece& out) {
     PieceLine pl;
     pl.type = type;
+    pl.points.reserve(base.points.size());
     for (const Vec& v : base.points) pl.points.push_back(Graded{v, {}, -1, false, false, 0, {}});
     if (shapes.empty()) return pl;
     std::vector<const Line*> match;
@@ -338,8 +349,12 @@ PieceLine piece_line(const Line& base, size_t k, char type, const std::vector<Li
         }
         match.push_back(l);
     }
-    for (size_t i = 0; i < pl.points.size(); ++i)
-        for (const Line* l : match) pl.points[i].inSizes.push_back(l->points[i]);
+    const size_t sizes = match.size();
+    pl.inSizes.resize(pl.points.size() * sizes);
+    for (size_t i = 0; i < pl.points.size(); ++i) {
+        for (size_t k = 0; k < sizes; ++k) pl.inSizes[i * sizes + k] = match[k]->points[i];
+        pl.points[i].inSizes = std::span<const Vec>(pl.inSizes).subspan(i * sizes, sizes);
+    }
     return pl;
 }
 
@@ -458,11 +473,10 @@ DxfStatus fail(DxfPiece& out, DxfStatus status, std::string_view size = {}) {
 
 DxfStatus build_piece(const PieceInput& in, DxfPiece& out) {
     const bool nest = in.rules == nullptr && in.blocks.size() > 1;
-    const Block& baseBlock = *in.blocks[nest ? static_cast<size_t>(in.baseIndex) : 0];
-    const Shape base = take_apart(baseBlock, in.mmPerUnit);
-    std::vector<Shape> shapes;
-    if (nest)
-        for (const Block* b : in.blocks) shapes.push_back(take_apart(*b, in.mmPerUnit));
+    Shape single;
+    if (!nest) single = take_apart(*in.blocks[0], in.mmPerUnit);
+    const Shape& base = nest ? in.shapes[static_cast<size_t>(in.baseIndex)] : single;
+    const std::span<const Shape> shapes = nest ? std::span<const Shape>(in.shapes) : std::span<const Shape>();
 
     for (const LeftOut& l : base.leftOut)
         add_note(out, std::string("nicht \x81" "bernommen: ") + l.kind + " (Schicht " +
@@ -477,12 +491,18 @@ DxfStatus build_piece(const PieceInput& in, DxfPiece& out) {
 
     // The piece's points, across its sizes.
     std::vector<Graded> contour;
+    contour.reserve(base.contour.size());
+    std::vector<Vec> contourInSizes(base.contour.size() * shapes.size());
     for (size_t i = 0; i < base.contour.size(); ++i) {
         Graded g{base.contour[i], {}, -1, false, false, 0, {}};
-        for (const Shape& s : shapes) g.inSizes.push_back(s.contour[i]);
+        if (!shapes.empty()) {
+            for (size_t k = 0; k < shapes.size(); ++k) contourInSizes[i * shapes.size() + k] = shapes[k].contour[i];
+            g.inSizes = std::span<const Vec>(contourInSizes).subspan(i * shapes.size(), shapes.size());
+        }
         contour.push_back(std::move(g));
     }
     std::vector<LineIndex> sizeLines;
+    sizeLines.reserve(shapes.size());
     for (const Shape& s : shapes) sizeLines.emplace_back(s);
     std::vector<PieceLine> lines;
     if (base.grain) lines.push_back(piece_line(*base.grain, 0, 'G', sizeLines, out));
@@ -532,15 +552,19 @@ DxfStatus build_piece(const PieceInput& in, DxfPiece& out) {
     // Rules: one per distinct set of offsets that moves anything.
     std::map<Offsets, int32_t, OffsetsLess> ruleOf;
     std::vector<const Offsets*> rules;
+    Offsets o;  // one point's, its room kept from point to point
     auto rule_for = [&](const Graded& g, int32_t& number) {
         number = 0;
         if (in.sizes.size() < 2) return true;
-        Offsets o;
         if (!offsets_of(g, in, base, o)) return false;
         if (std::all_of(o.begin(), o.end(), [](reader::XY v) { return v.x == 0 && v.y == 0; }))
             return true;
-        auto [it, added] = ruleOf.emplace(std::move(o), static_cast<int32_t>(ruleOf.size() + 1));
-        if (added) rules.push_back(&it->first);
+        if (const auto known = ruleOf.find(o); known != ruleOf.end()) {
+            number = known->second;
+            return true;
+        }
+        const auto it = ruleOf.emplace(o, static_cast<int32_t>(ruleOf.size() + 1)).first;
+        rules.push_back(&it->first);
         number = it->second;
         return true;
     };
@@ -548,6 +572,7 @@ DxfStatus build_piece(const PieceInput& in, DxfPiece& out) {
     // The EPN point tables.
     const double tenths = 10 * in.mmPerUnit;
     std::vector<reader::EpnPoint> perimeter, internal;
+    perimeter.reserve(contour.size());
     int32_t number = 0;
     auto make = [&](const Graded& g, char type, char flag, reader::EpnPoint& p) {
         p.pointNumber = ++number;
@@ -716,10 +741,10 @@ DxfStatus piece_input(const Group& g, const Texts& style, const rul::RuleTable* 
         // The base: the block with the rule texts and turn points, else
         // the style's sample size, else the first.
         std::optional<size_t> base;
-        for (size_t k = 0; k < order.size() && !base; ++k) {
-            const Shape s = take_apart(*g.blocks[order[k]], in.mmPerUnit);
-            if (!s.rules.empty() && s.turnPoints) base = k;
-        }
+        in.shapes.reserve(order.size());
+        for (size_t k : order) in.shapes.push_back(take_apart(*g.blocks[k], in.mmPerUnit));
+        for (size_t k = 0; k < order.size() && !base; ++k)
+            if (!in.shapes[k].rules.empty() && in.shapes[k].turnPoints) base = k;
         for (size_t k = 0; k < order.size() && !base; ++k)
             if (!style.sampleSize.empty() && g.texts[order[k]].size == style.sampleSize) base = k;
         in.baseIndex = static_cast<int32_t>(base.value_or(0));
@@ -774,11 +799,11 @@ DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules) {
     Texts style;
     read_texts(drawing.entities, style);
     // Units: the style's text, a block's, the header's.
+    std::vector<Texts> blockTexts(drawing.blocks.size());
+    for (size_t i = 0; i < drawing.blocks.size(); ++i) read_texts(drawing.blocks[i], blockTexts[i]);
     std::string unitsText = style.units;
-    for (const Block& b : drawing.blocks) {
+    for (const Texts& t : blockTexts) {
         if (!unitsText.empty()) break;
-        Texts t;
-        read_texts(b, t);
         unitsText = t.units;
     }
     bool known = false;
@@ -793,9 +818,9 @@ DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules) {
     // The pieces: blocks with an outline and a piece name, by name.
     std::vector<Group> groups;
     std::map<std::string, size_t> groupOf;
-    for (const Block& b : drawing.blocks) {
-        Texts t;
-        read_texts(b, t);
+    for (size_t i = 0; i < drawing.blocks.size(); ++i) {
+        const Block& b = drawing.blocks[i];
+        Texts& t = blockTexts[i];
         if (trim(t.name).empty()) continue;
         const bool outline = std::any_of(b.entities.begin(), b.entities.end(), [](const Entity& e) {
             return e.kind == Kind::Polyline && e.layer == 1 && e.pointCount > 0;
@@ -806,7 +831,7 @@ DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules) {
         if (added) groups.push_back({key, {}, {}});
         Group& g = groups[at->second];
         g.blocks.push_back(&b);
-        g.texts.push_back(t);
+        g.texts.push_back(std::move(t));
     }
     if (groups.empty()) {
         file.status = DxfStatus::NoPieces;
@@ -817,6 +842,7 @@ DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules) {
     const bool exported = written_by_export(drawing);
     const ExportUnits units{10 * mmPerUnit, rulTenths};
     for (const Group& g : groups) {
+        if (file.pieces.empty()) file.pieces.reserve(groups.size());
         DxfPiece& out = file.pieces.emplace_back();
         if (exported && g.blocks.size() == 1 && take_exported(*g.blocks[0], rules, units, out)) continue;
         out = DxfPiece{};
@@ -851,21 +877,33 @@ std::string_view directory_of(std::string_view path) {
     return sep == std::string_view::npos ? std::string_view{} : path.substr(0, sep + 1);
 }
 
-// The name of a file in `dir` that equals `name` without regard to case.
-std::optional<std::string> find_in(std::string_view dir, std::string_view name) {
-    if (name.empty() || name.find_first_of("/\\:") != std::string_view::npos) return std::nullopt;
-    platform::FindHandle h;
-    platform::FindEntry e;
-    std::optional<std::string> found;
-    for (uint32_t rc = platform::find_first(std::string(dir) + "*", h, e); rc == 0;
-         rc = platform::find_next(h, e)) {
-        if (iequals(e.long_name, name)) {
-            found = std::string(dir) + e.long_name;
-            if (e.long_name == name) break;
+// The names in a directory, listed once for the names looked for there.
+class Listing {
+public:
+    explicit Listing(std::string_view dir) : dir_(dir) {}
+
+    // The name of a file in the directory that equals `name` without
+    // regard to case (the one of the same case where there are several).
+    std::optional<std::string> find(std::string_view name) {
+        if (name.empty() || name.find_first_of("/\\:") != std::string_view::npos) return std::nullopt;
+        if (!listed_) {
+            platform::find_names(dir_ + "*", names_);
+            listed_ = true;
         }
+        std::optional<std::string> found;
+        for (const platform::FoundName& e : names_) {
+            if (!iequals(e.name, name)) continue;
+            found = dir_ + e.name;
+            if (e.name == name) break;
+        }
+        return found;
     }
-    return found;
-}
+
+private:
+    std::string dir_;
+    bool listed_ = false;
+    std::vector<platform::FoundName> names_;
+};
 
 }  // namespace
 
@@ -889,13 +927,14 @@ DxfFile read_dxf_file(std::string_view path) {
     const std::string_view dir = directory_of(path);
     std::string_view stem = path.substr(dir.size());
     if (const size_t dot = stem.rfind('.'); dot != std::string_view::npos) stem = stem.substr(0, dot);
-    std::optional<std::string> rulPath = find_in(dir, std::string(stem) + ".rul");
+    Listing listing(dir);
+    std::optional<std::string> rulPath = listing.find(std::string(stem) + ".rul");
     if (!rulPath) {
         Texts style;
         read_texts(drawing.entities, style);
         if (!style.ruleTable.empty()) {
-            rulPath = find_in(dir, style.ruleTable);
-            if (!rulPath) rulPath = find_in(dir, style.ruleTable + ".rul");
+            rulPath = listing.find(style.ruleTable);
+            if (!rulPath) rulPath = listing.find(style.ruleTable + ".rul");
         }
     }
     rul::RuleTable table;

@@ -4,7 +4,11 @@
 #include "dxf/dxf_reader.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
 #include <optional>
+#include <utility>
 
 #include "platform/platform.h"
 #include "rul/read_text.h"
@@ -16,10 +20,51 @@ namespace {
 using exchange::iequals;
 using exchange::trim;
 
+// The values of group 0 the reader acts on.
+enum class Zero : uint8_t {
+    Other, Section, EndSec, Eof, Block, EndBlk,
+    Vertex, SeqEnd, Polyline, LwPolyline, Line, Point, Text, MText,
+};
+
 struct Pair {
     int32_t code = 0;
     std::string_view value;
+    Zero zero = Zero::Other;  // code 0: what the value names (trimmed, any case)
+    bool hasNumber = false;   // a coordinate's value read as it was split off
+    double number = 0;
 };
+
+// One test of the length and the first letter, then the name.
+Zero zero_of(std::string_view t) {
+    auto is = [&](std::string_view name, Zero z) { return iequals(t, name) ? z : Zero::Other; };
+    switch (t.size()) {
+    case 3: return is("EOF", Zero::Eof);
+    case 4:
+        switch (exchange::upper_ascii(t[0])) {
+        case 'L': return is("LINE", Zero::Line);
+        case 'T': return is("TEXT", Zero::Text);
+        default: return Zero::Other;
+        }
+    case 5:
+        switch (exchange::upper_ascii(t[0])) {
+        case 'B': return is("BLOCK", Zero::Block);
+        case 'P': return is("POINT", Zero::Point);
+        case 'M': return is("MTEXT", Zero::MText);
+        default: return Zero::Other;
+        }
+    case 6:
+        switch (exchange::upper_ascii(t[0])) {
+        case 'V': return is("VERTEX", Zero::Vertex);
+        case 'S': return is("SEQEND", Zero::SeqEnd);
+        case 'E': return iequals(t, "ENDSEC") ? Zero::EndSec : is("ENDBLK", Zero::EndBlk);
+        default: return Zero::Other;
+        }
+    case 7: return is("SECTION", Zero::Section);
+    case 8: return is("POLYLINE", Zero::Polyline);
+    case 10: return is("LWPOLYLINE", Zero::LwPolyline);
+    default: return Zero::Other;
+    }
+}
 
 enum class Next : uint8_t { Pair, End, Fault };
 
@@ -42,7 +87,39 @@ bool group_code(std::string_view s, int32_t& code) {
     return true;
 }
 
+// A group code line as most writers write it, three bytes wide: "  8",
+// " 10", "100"; false (nothing taken) for any other line.
+bool short_group_code(exchange::LineCursor& lines, int32_t& code) {
+    const std::string_view r = lines.rest();
+    if (r.size() < 4 || (r[3] != '\n' && r[3] != '\r') || !exchange::detail::is_digit(r[2])) return false;
+    int32_t v = r[2] - '0';
+    if (exchange::detail::is_digit(r[1])) {
+        v += 10 * (r[1] - '0');
+        if (exchange::detail::is_digit(r[0])) v += 100 * (r[0] - '0');
+        else if (r[0] != ' ') return false;
+    } else if (r[1] != ' ' || r[0] != ' ') {
+        return false;
+    }
+    code = v;
+    lines.skip_line(3);
+    return true;
+}
+
 Next next_pair(exchange::LineCursor& lines, Pair& pair) {
+    pair.hasNumber = false;
+    if (short_group_code(lines, pair.code)) {
+        // Coordinates (10-39) are most of the values: where one is short,
+        // its line is split off and read in one.
+        size_t length = 0;
+        if (pair.code >= 10 && pair.code <= 39 &&
+            exchange::detail::short_number_line(lines.rest(), pair.number, length)) {
+            pair.hasNumber = true;
+            pair.value = lines.rest().substr(0, length);
+            lines.skip_line(length);
+            return Next::Pair;
+        }
+        return lines.next(pair.value) ? Next::Pair : Next::Fault;
+    }
     std::string_view codeLine;
     // Blank lines before the first group code (and between pairs, which some
     // writers leave at the end) are not pairs.
@@ -51,15 +128,72 @@ Next next_pair(exchange::LineCursor& lines, Pair& pair) {
         codeLine = trim(codeLine);
     } while (codeLine.empty());
     if (!group_code(codeLine, pair.code) || pair.code < -5 || pair.code > 1071) return Next::Fault;
-    if (!lines.next(pair.value)) return Next::Fault;
-    return Next::Pair;
+    return lines.next(pair.value) ? Next::Pair : Next::Fault;
 }
 
-bool is_value(const Pair& p, std::string_view name) {
-    return p.code == 0 && iequals(trim(p.value), name);
+// Group 0 values as most files write them, upper-case and nothing around
+// them, are told by one look-up: their bytes as a number (the first byte
+// lowest), times a constant under which each of them has a slot of its own
+// (found by trying; building the table fails to compile where two names
+// share a slot).
+constexpr uint64_t word_of(std::string_view name) {
+    uint64_t w = 0;
+    for (size_t i = 0; i < name.size(); ++i) w |= uint64_t{static_cast<uint8_t>(name[i])} << (8 * i);
+    return w;
 }
+constexpr uint64_t kZeroHash = 0x11180cd942fe9ca9ull;
+constexpr size_t zero_slot(uint64_t word) { return static_cast<size_t>((word * kZeroHash) >> 60); }
+struct ZeroSlot {
+    uint64_t word = 0;
+    Zero zero = Zero::Other;
+};
+constexpr std::array<ZeroSlot, 16> kZeroSlots = [] {
+    constexpr std::pair<std::string_view, Zero> names[] = {
+        {"EOF", Zero::Eof},       {"LINE", Zero::Line},       {"TEXT", Zero::Text},       {"BLOCK", Zero::Block},
+        {"POINT", Zero::Point},   {"MTEXT", Zero::MText},     {"VERTEX", Zero::Vertex},   {"SEQEND", Zero::SeqEnd},
+        {"ENDSEC", Zero::EndSec}, {"ENDBLK", Zero::EndBlk},   {"SECTION", Zero::Section}, {"POLYLINE", Zero::Polyline},
+    };
+    std::array<ZeroSlot, 16> slots{};
+    for (const auto& [name, zero] : names) {
+        ZeroSlot& s = slots[zero_slot(word_of(name))];
+        if (s.zero != Zero::Other) throw "two names in one slot";
+        s = {word_of(name), zero};
+    }
+    return slots;
+}();
+
+// The next pair, a group 0's value classified.
+Next next_pair_typed(exchange::LineCursor& lines, Pair& pair) {
+    const Next n = next_pair(lines, pair);
+    if (n != Next::Pair || pair.code != 0) return n;
+    const std::string_view v = pair.value;
+    const std::string_view rest = lines.rest();
+    if constexpr (std::endian::native == std::endian::little) {
+        // Eight bytes from the value on, within the bytes: the value's own
+        // and zeros. A match is the name followed by nothing but NULs,
+        // which trimming drops.
+        if (!v.empty() && v.size() <= 8 && rest.data() + rest.size() - v.data() >= 8) {
+            uint64_t w = 0;
+            std::memcpy(&w, v.data(), 8);
+            if (v.size() < 8) w &= (uint64_t{1} << (8 * v.size())) - 1;
+            const ZeroSlot& s = kZeroSlots[zero_slot(w)];
+            if (s.word == w) {
+                pair.zero = s.zero;
+                return n;
+            }
+        }
+    }
+    pair.zero = zero_of(trim(v));
+    return n;
+}
+
+bool is_value(const Pair& p, Zero z) { return p.code == 0 && p.zero == z; }
 
 int32_t layer_number(std::string_view name) {
+    // Most layer names are one or two digits.
+    using exchange::detail::is_digit;
+    if (name.size() == 1 && is_digit(name[0])) return name[0] - '0';
+    if (name.size() == 2 && is_digit(name[0]) && is_digit(name[1])) return (name[0] - '0') * 10 + (name[1] - '0');
     int32_t n = kNoLayerNumber;
     if (!exchange::parse_int(name, n) || n < 0) return kNoLayerNumber;
     return n;
@@ -72,10 +206,10 @@ public:
     explicit EntityBuilder(Block& block) : block_(block) {}
 
     // A group 0 inside the section: starts the next entity.
-    void start(std::string_view typeName) {
+    void start(const Pair& p) {
         finish();
-        const std::string_view t = trim(typeName);
-        if (iequals(t, "VERTEX")) {
+        switch (p.zero) {
+        case Zero::Vertex:
             if (inPolyline_) {
                 block_.points.push_back(Vec{});
                 block_.entities.back().pointCount += 1;
@@ -84,33 +218,40 @@ public:
                 state_ = State::Skip;
             }
             return;
-        }
-        if (iequals(t, "SEQEND")) {
+        case Zero::SeqEnd:
             inPolyline_ = false;
             state_ = State::Skip;
             return;
+        default: break;
         }
         inPolyline_ = false;
         Entity e;
         e.firstPoint = static_cast<uint32_t>(block_.points.size());
         e.textAt = static_cast<uint32_t>(block_.texts.size());
-        if (iequals(t, "POLYLINE")) {
+        switch (p.zero) {
+        case Zero::Polyline:
             e.kind = Kind::Polyline;
             state_ = State::Polyline;
             inPolyline_ = true;
-        } else if (iequals(t, "LWPOLYLINE")) {
+            break;
+        case Zero::LwPolyline:
             e.kind = Kind::Polyline;
             state_ = State::LwPolyline;
-        } else if (iequals(t, "LINE")) {
+            break;
+        case Zero::Line:
             e.kind = Kind::Line;
             e.pointCount = 2;
             state_ = State::Line;
-        } else if (iequals(t, "POINT") || iequals(t, "TEXT") || iequals(t, "MTEXT")) {
-            e.kind = iequals(t, "POINT") ? Kind::Point : Kind::Text;
+            break;
+        case Zero::Point:
+        case Zero::Text:
+        case Zero::MText:
+            e.kind = p.zero == Zero::Point ? Kind::Point : Kind::Text;
             e.pointCount = 1;
             state_ = State::Single;
-        } else {
-            other_ = std::string(t.substr(0, 32));
+            break;
+        default:
+            other_ = std::string(trim(p.value).substr(0, 32));
             std::transform(other_.begin(), other_.end(), other_.begin(), exchange::upper_ascii);
             otherLayer_ = kNoLayerNumber;
             state_ = State::Other;
@@ -173,9 +314,13 @@ public:
 private:
     enum class State : uint8_t { Skip, Polyline, Vertex, LwPolyline, Line, Single, Other };
 
+    static void number(const Pair& p, double& v) {
+        if (p.hasNumber) v = p.number;
+        else exchange::parse_decimal(p.value, v);
+    }
     static void coordinate(const Pair& p, Vec& v, int32_t xCode) {
-        if (p.code == xCode) exchange::parse_decimal(p.value, v.x);
-        else if (p.code == xCode + 10) exchange::parse_decimal(p.value, v.y);
+        if (p.code == xCode) number(p, v.x);
+        else if (p.code == xCode + 10) number(p, v.y);
     }
 
     void count_other() {
@@ -205,7 +350,7 @@ public:
     ReadStatus run(exchange::LineCursor& lines) {
         Pair p;
         for (;;) {
-            const Next n = next_pair(lines, p);
+            const Next n = next_pair_typed(lines, p);
             if (n == Next::Fault) return ReadStatus::Malformed;
             if (n == Next::End) break;
             if (!take(p)) break;  // EOF
@@ -226,12 +371,12 @@ private:
                 }
                 section_ = Section::Other;  // a section without a name
             } else {
-                if (is_value(p, "EOF")) return false;
-                if (is_value(p, "SECTION")) expectName_ = true;
+                if (is_value(p, Zero::Eof)) return false;
+                if (is_value(p, Zero::Section)) expectName_ = true;
                 return true;
             }
         }
-        if (is_value(p, "ENDSEC")) {
+        if (is_value(p, Zero::EndSec)) {
             end_block_entities();
             section_ = Section::None;
             return true;
@@ -274,15 +419,21 @@ private:
 
     void blocks(const Pair& p) {
         if (p.code == 0) {
-            const std::string_view type = trim(p.value);
-            if (iequals(type, "BLOCK")) {
+            if (p.zero == Zero::Block) {
                 end_block_entities();  // a block not ended is dropped
                 open_.emplace();
+                // Room as the last block took: a style's blocks are alike.
+                if (!out_.blocks.empty()) {
+                    const Block& last = out_.blocks.back();
+                    open_->entities.reserve(last.entities.size());
+                    open_->points.reserve(last.points.size());
+                    open_->texts.reserve(last.texts.size());
+                }
                 builder_.reset();
                 inBlockHead_ = true;
                 return;
             }
-            if (iequals(type, "ENDBLK")) {
+            if (p.zero == Zero::EndBlk) {
                 if (open_) {
                     if (builder_) builder_->finish();
                     builder_.reset();
@@ -295,7 +446,7 @@ private:
             if (!open_) return;
             inBlockHead_ = false;
             if (!builder_) builder_.emplace(*open_);
-            builder_->start(type);
+            builder_->start(p);
             return;
         }
         if (!open_) return;
@@ -308,7 +459,7 @@ private:
 
     void entities(const Pair& p) {
         if (!sectionBuilder_) sectionBuilder_.emplace(out_.entities);
-        if (p.code == 0) sectionBuilder_->start(p.value);
+        if (p.code == 0) sectionBuilder_->start(p);
         else sectionBuilder_->pair(p);
     }
 
@@ -339,7 +490,7 @@ private:
 bool looks_like_dxf(std::span<const uint8_t> bytes) {
     exchange::LineCursor lines(bytes);
     Pair p;
-    return next_pair(lines, p) == Next::Pair && is_value(p, "SECTION");
+    return next_pair_typed(lines, p) == Next::Pair && is_value(p, Zero::Section);
 }
 
 ReadStatus read_dxf(std::span<const uint8_t> bytes, Drawing& out) {

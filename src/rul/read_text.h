@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
@@ -44,27 +45,47 @@ public:
         if (data_.size() >= 3 && data_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;
     }
     bool at_end() const { return pos_ >= data_.size(); }
+    // The bytes from the start of the next line on, to look at a line
+    // before taking it; skip_line(n) then takes it, its first n bytes
+    // being all of it (the byte after them a line end or none).
+    std::string_view rest() const { return data_.substr(pos_); }
+    void skip_line(size_t n) {
+        pos_ += n;
+        if (pos_ < data_.size() && data_[pos_] == '\r') ++pos_;
+        if (pos_ < data_.size() && data_[pos_] == '\n') ++pos_;
+    }
     // The next line without its line end; false at the end of the bytes.
     bool next(std::string_view& line) {
         if (at_end()) return false;
         const size_t start = pos_;
-        const size_t end = std::min(next_of('\n', lf_), next_of('\r', cr_));
+        const size_t end = line_end();
         line = data_.substr(start, end - start);
-        pos_ = end;
-        if (pos_ < data_.size() && data_[pos_] == '\r') ++pos_;
-        if (pos_ < data_.size() && data_[pos_] == '\n') ++pos_;
+        pos_ = start;
+        skip_line(end - start);
         return true;
     }
 
 private:
     static constexpr size_t kUnknown = static_cast<size_t>(-1);
+    // Lines this long or shorter are looked at byte by byte: most lines
+    // of these files hold a group code or a number, and a call of memchr
+    // for each of the two line-end bytes costs more than the few bytes.
+    static constexpr size_t kShortLine = 32;
+
+    size_t line_end() {
+        const size_t stop = std::min(data_.size(), pos_ + kShortLine);
+        for (size_t i = pos_; i < stop; ++i)
+            if (data_[i] == '\n' || data_[i] == '\r') return i;
+        return stop == data_.size() ? stop : long_line_end();
+    }
+    size_t long_line_end() { return std::min(next_of('\n', lf_), next_of('\r', cr_)); }
 
     // Where the next `c` at or after pos_ stands (data_.size(): nowhere),
     // remembered in `known`: the bytes are searched once for each of the
     // two line-end bytes, whichever the file uses (searching the rest for
     // an LF at every line would go over a file of lone CRs once per line).
-    // memchr rather than a loop: lines are searched byte by byte millions
-    // of times while fuzzing.
+    // For the lines longer than kShortLine: memchr rather than a loop (a
+    // fuzzer's lines run long).
     size_t next_of(char c, size_t& known) {
         if (known != kUnknown && known >= pos_) return known;
         const void* at = std::memchr(data_.data() + pos_, c, data_.size() - pos_);
@@ -78,13 +99,115 @@ private:
     size_t cr_ = kUnknown;
 };
 
+namespace detail {
+
+inline bool is_digit(char c) { return static_cast<unsigned>(c - '0') <= 9; }
+
+// Digits with at most one point and no exponent ("-12.345"), at most 15
+// digits, from p on: their value is the integer of the digits divided by a
+// power of ten, both exact in a double, so that the one rounding of the
+// division gives the nearest double, as from_chars does. Where they end,
+// or null (value untouched) when there are none or too many.
+inline const char* decimal_prefix(const char* p, const char* end, double& value) {
+    static constexpr double kTens[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const bool negative = p != end && *p == '-';
+    if (negative) ++p;
+    uint64_t digits = 0;
+    const char* q = p;
+    while (q != end && is_digit(*q)) digits = digits * 10 + static_cast<uint64_t>(*q++ - '0');
+    const auto whole = static_cast<size_t>(q - p);
+    size_t after = 0;
+    if (q != end && *q == '.') {
+        const char* const fraction = ++q;
+        while (q != end && is_digit(*q)) digits = digits * 10 + static_cast<uint64_t>(*q++ - '0');
+        after = static_cast<size_t>(q - fraction);
+    }
+    // Past 15 digits the integer may have wrapped: only what was counted
+    // is used.
+    if (whole + after == 0 || whole + after > 15) return nullptr;
+    const double v = static_cast<double>(digits) / kTens[after];
+    value = negative ? -v : v;
+    return q;
+}
+
+// All of s (trimmed, not empty) in decimal_prefix's form; false (value
+// untouched) for anything else.
+inline bool simple_decimal(std::string_view s, double& value) {
+    const char* const end = s.data() + s.size();
+    double v = 0;
+    if (decimal_prefix(s.data(), end, v) != end) return false;
+    value = v;
+    return true;
+}
+
+// The line at the start of `rest` when it holds a number of
+// simple_decimal's form in at most eight bytes after an optional '-'
+// (digits and at most one point), then CR or LF: true with its value and
+// the line's length (without its end), else false, also where `rest` has
+// fewer than nine bytes after the sign. Taken apart eight bytes at once,
+// so that the length, which differs from line to line, costs no branch
+// per byte.
+inline bool short_number_line(std::string_view rest, double& value, size_t& length) {
+    if constexpr (std::endian::native != std::endian::little) return false;
+    constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+    const size_t sign = !rest.empty() && rest[0] == '-' ? 1 : 0;
+    if (rest.size() < sign + 9) return false;
+    uint64_t w = 0;
+    std::memcpy(&w, rest.data() + sign, 8);
+    // The high bit of each byte that equals b, no other bit.
+    auto marks = [](uint64_t x, uint8_t b) {
+        const uint64_t z = x ^ (kOnes * b);
+        return ~(((z & ~kHigh) + ~kHigh) | z | ~kHigh);
+    };
+    const char after8 = rest[sign + 8];
+    uint64_t ends = marks(w, '\n') | marks(w, '\r');
+    size_t n = 8;  // the number's bytes
+    if (ends) n = static_cast<size_t>(std::countr_zero(ends)) / 8;
+    else if (after8 != '\n' && after8 != '\r') return false;
+    if (n == 0) return false;
+    if (n < 8) w &= (uint64_t{1} << (8 * n)) - 1;
+    const uint64_t dots = marks(w, '.');
+    size_t count = n, fraction = 0;
+    if (dots) {
+        if (dots & (dots - 1)) return false;  // two points
+        const auto k = static_cast<size_t>(std::countr_zero(dots)) / 8;
+        const uint64_t low = w & ((uint64_t{1} << (8 * k)) - 1);
+        const uint64_t high = k < 7 ? (w >> (8 * k + 8)) << (8 * k) : 0;
+        w = low | high;
+        count = n - 1;
+        fraction = n - 1 - k;
+    }
+    if (count == 0) return false;
+    // The digits to the top of the word, '0's below them.
+    if (count < 8) w = (w << (8 * (8 - count))) | (kOnes * '0' & ((uint64_t{1} << (8 * (8 - count))) - 1));
+    if ((((w + kOnes * 0x46) | (w - kOnes * '0')) & kHigh) != 0) return false;  // not all digits
+    // Eight digits to their number: pairs, then fours, then the eight.
+    w -= kOnes * '0';
+    w = w * 10 + (w >> 8);
+    w = (((w & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
+         (((w >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >> 32;
+    static constexpr double kTens[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7};
+    const double v = static_cast<double>(w) / kTens[fraction];
+    value = sign ? -v : v;
+    length = sign + n;
+    return true;
+}
+
+}  // namespace detail
+
 // A decimal number as the files write it ("12", "-0.5", ".152", "+3e2",
 // "1.", blanks around it). False for anything else and for values that are
 // not finite.
 inline bool parse_decimal(std::string_view s, double& value) {
-    s = trim(s);
-    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-    if (s.empty()) return false;
+    const char* p = s.data();
+    const char* e = p + s.size();
+    while (p != e && (is_blank(*p) || *p == '\0')) ++p;
+    while (e != p && (is_blank(e[-1]) || e[-1] == '\0')) --e;
+    if (p != e && *p == '+') ++p;
+    if (p == e) return false;
+    s = std::string_view(p, static_cast<size_t>(e - p));
+    if (detail::simple_decimal(s, value)) return true;
     double v = 0;
     const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
     if (ec != std::errc() || end != s.data() + s.size() || !std::isfinite(v)) return false;

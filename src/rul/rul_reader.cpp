@@ -1,6 +1,7 @@
 #include "rul/rul_reader.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/platform.h"
 #include "rul/read_text.h"
@@ -25,6 +26,36 @@ void for_each_word(std::string_view line, Take take) {
         while (j < line.size() && !is_separator(line[j])) ++j;
         if (j > i) take(line.substr(i, j - i));
         i = j;
+    }
+}
+
+// The numbers of a line of values, each word read as parse_decimal reads
+// it (a plain one as it is found); a word that is none makes the rule
+// unreadable.
+void for_each_number(std::string_view line, std::vector<double>& values, Rule& rule) {
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    constexpr uint64_t kBlanks = 0x2020202020202020ull;
+    while (p != end) {
+        for (uint64_t w = 0; end - p >= 8; p += 8) {  // runs of blanks, eight at a time
+            std::memcpy(&w, p, 8);
+            if (w != kBlanks) break;
+        }
+        while (p != end && is_separator(*p)) ++p;
+        if (p == end) break;
+        double v = 0;
+        const char* q = exchange::detail::decimal_prefix(p, end, v);
+        if (q == nullptr || (q != end && !is_separator(*q))) {
+            q = p;
+            while (q != end && !is_separator(*q)) ++q;
+            if (!exchange::parse_decimal(std::string_view(p, static_cast<size_t>(q - p)), v)) {
+                rule.readable = false;
+                p = q;
+                continue;
+            }
+        }
+        values.push_back(v);
+        p = q;
     }
 }
 
@@ -86,11 +117,7 @@ ReadStatus parse_rul(std::span<const uint8_t> bytes, RuleTable& out) {
         if (line.find(':') == std::string_view::npos) {
             if (exchange::iequals(line, "END")) break;
             if (!rule) continue;
-            for_each_word(line, [&](std::string_view word) {
-                double v = 0;
-                if (exchange::parse_decimal(word, v)) values.push_back(v);
-                else rule->readable = false;
-            });
+            for_each_number(line, values, *rule);
             continue;
         }
         close_rule();

@@ -299,6 +299,29 @@ TEST_F(Export, ReadBackGivesTheStoredImages) {
         }
 }
 
+// An empty closed polyline on the outline's layer before each contour is
+// passed over, as in other systems' files: the pieces are rebuilt as
+// exported (before, an empty contour was taken, or the piece converted).
+TEST_F(Export, AnEmptyPolylineBeforeTheContourIsPassedOver) {
+    teilimp::testing::TempDir out;
+    const std::string dxf = out / "a.dxf";
+    ASSERT_EQ(teilarea({"-o", dxf}).status, 0);
+    std::string text = teilimp::testing::read_file(dxf);
+    const std::string contour = "  0\r\nPOLYLINE\r\n  8\r\n1\r\n";
+    const std::string empty = contour + " 66\r\n1\r\n 70\r\n1\r\n  0\r\nSEQEND\r\n  8\r\n1\r\n";
+    size_t edits = 0;
+    for (size_t at = 0; (at = text.find(contour, at)) != std::string::npos; at += empty.size() + contour.size(), ++edits)
+        text.insert(at, empty);
+    ASSERT_GT(edits, 0u);
+    const std::string edited = out / "b.dxf";
+    teilimp::testing::write_file(edited, text);
+    std::filesystem::copy_file(out / "a.rul", out / "b.rul");
+    const DxfFile f = read_dxf_file(edited);
+    ASSERT_EQ(number(f.status), 0);
+    ASSERT_FALSE(f.pieces.empty());
+    for (const DxfPiece& p : f.pieces) EXPECT_EQ(p.piece.image, images[p.name]) << p.name << p.reason;
+}
+
 // The EPN export is a fixed point: exported, imported and exported again,
 // the same bytes; names that would collide get "_2".
 TEST_F(Export, EpnExportIsAFixedPoint) {
