@@ -306,5 +306,31 @@ TEST_F(LockTest, KeepersOfTwoAreasRenewedTogether) {
     platform::test::set_lock_scale(1);
 }
 
+// A keeper due sooner than the one the renewing thread waits for is
+// renewed on its own period, also after others came and went.
+TEST_F(LockTest, KeeperDueSoonerThanTheOthersIsRenewedInTime) {
+    testing::make_dirs(dir / "userroot/storage/OTHER/data");
+    HeldLock slow, quick;
+    ASSERT_EQ(epn_lock(make_area("X:OTHER"), 1, slow), kLockTaken);
+    LockKeeper slowKeeper(slow);  // renewed every 30 s
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the thread waits for it
+    platform::test::set_lock_scale(0.005);
+    for (int k = 0; k < 3; ++k) {
+        ASSERT_EQ(epn_lock(area, 1, quick), kLockTaken);
+        ASSERT_TRUE(LockKeeper(quick).release());
+    }
+    ASSERT_EQ(epn_lock(area, 1, quick), kLockTaken);
+    ASSERT_EQ(platform::set_file_time(lockPath, platform::file_time_now() - 600 * kTicksPerSecond), 0u);
+    platform::file_stamp(lockPath, quick.mine);
+    LockKeeper quickKeeper(quick);
+    EXPECT_TRUE(testing::eventually([&] {
+        platform::FileStamp now;
+        return platform::file_stamp(lockPath, now) && now.writeTime > platform::file_time_now() - 10 * kTicksPerSecond;
+    }));
+    EXPECT_TRUE(quickKeeper.release());
+    EXPECT_TRUE(slowKeeper.release());
+    platform::test::set_lock_scale(1);
+}
+
 }  // namespace
 }  // namespace teilimp::writer
