@@ -234,19 +234,28 @@ TEST_F(LockTest, ARunKnowsItsOwnLock) {
     EXPECT_FALSE(lock_is_ours(renewed));
 }
 
+// A lock of ours written ten minutes ago: renewed, it is fresh again.
+void make_old(HeldLock& held) {
+    ASSERT_EQ(platform::set_file_time(held.path, platform::file_time_now() - 600 * kTicksPerSecond), 0u);
+    platform::file_stamp(held.path, held.mine);
+}
+
+// Waits for the lock file to be renewed (written in the last 10 s).
+bool becomes_fresh(const std::string& path) {
+    return testing::eventually([&] {
+        platform::FileStamp now;
+        return platform::file_stamp(path, now) && now.writeTime > platform::file_time_now() - 10 * kTicksPerSecond;
+    });
+}
+
 TEST_F(LockTest, KeeperRenewsUntilReleased) {
     platform::test::set_lock_scale(0.005);  // renewal every 150 ms
     HeldLock held;
     ASSERT_EQ(epn_lock(area, 1, held), kLockTaken);
-    ASSERT_EQ(platform::set_file_time(lockPath, platform::file_time_now() - 600 * kTicksPerSecond), 0u);
-    platform::file_stamp(lockPath, held.mine);
+    make_old(held);
     {
         LockKeeper keeper(held);
-        EXPECT_TRUE(testing::eventually([&] {
-            platform::FileStamp now;
-            return platform::file_stamp(lockPath, now) &&
-                   now.writeTime > platform::file_time_now() - 10 * kTicksPerSecond;
-        }));
+        EXPECT_TRUE(becomes_fresh(lockPath));
         EXPECT_TRUE(keeper.still_ours());
         EXPECT_TRUE(keeper.release());
     }
@@ -273,24 +282,15 @@ TEST_F(LockTest, KeepersOfTwoAreasRenewedTogether) {
     testing::make_dirs(dir / "userroot/storage/OTHER/data");
     const AreaField other = make_area("X:OTHER");
     const std::string otherLock = area_path(other, AreaFile::Lock);
-    const platform::FileTime old = platform::file_time_now() - 600 * kTicksPerSecond;
-    auto fresh = [&](const std::string& path) {
-        return testing::eventually([&] {
-            platform::FileStamp now;
-            return platform::file_stamp(path, now) && now.writeTime > platform::file_time_now() - 10 * kTicksPerSecond;
-        });
-    };
     HeldLock first, second;
     ASSERT_EQ(epn_lock(area, 1, first), kLockTaken);
     ASSERT_EQ(epn_lock(other, 1, second), kLockTaken);
-    for (HeldLock* held : {&first, &second}) {
-        ASSERT_EQ(platform::set_file_time(held->path, old), 0u);
-        platform::file_stamp(held->path, held->mine);
-    }
+    make_old(first);
+    make_old(second);
     auto keepFirst = std::make_unique<LockKeeper>(first);
     LockKeeper keepSecond(second);
-    EXPECT_TRUE(fresh(lockPath));
-    EXPECT_TRUE(fresh(otherLock));
+    EXPECT_TRUE(becomes_fresh(lockPath));
+    EXPECT_TRUE(becomes_fresh(otherLock));
     EXPECT_TRUE(keepFirst->release());
     keepFirst.reset();
     platform::FileStamp before;
@@ -320,13 +320,9 @@ TEST_F(LockTest, KeeperDueSoonerThanTheOthersIsRenewedInTime) {
         ASSERT_TRUE(LockKeeper(quick).release());
     }
     ASSERT_EQ(epn_lock(area, 1, quick), kLockTaken);
-    ASSERT_EQ(platform::set_file_time(lockPath, platform::file_time_now() - 600 * kTicksPerSecond), 0u);
-    platform::file_stamp(lockPath, quick.mine);
+    make_old(quick);
     LockKeeper quickKeeper(quick);
-    EXPECT_TRUE(testing::eventually([&] {
-        platform::FileStamp now;
-        return platform::file_stamp(lockPath, now) && now.writeTime > platform::file_time_now() - 10 * kTicksPerSecond;
-    }));
+    EXPECT_TRUE(becomes_fresh(lockPath));
     EXPECT_TRUE(quickKeeper.release());
     EXPECT_TRUE(slowKeeper.release());
     platform::test::set_lock_scale(1);
