@@ -12,6 +12,8 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <span>
+#include <utility>
 
 #include "dxf/dxf_exported.h"
 #include "platform/platform.h"
@@ -375,6 +377,98 @@ Graded* nearest(std::vector<Graded*>& all, Vec at, double limit) {
     return best;
 }
 
+// The foot of p on the side from a to b: where it lies, how far along the
+// side (0 at a, 1 at b) and how far p is from it.
+struct Foot {
+    Vec at;
+    double t = 0;
+    double d = INFINITY;
+};
+
+Foot foot_on_side(Vec p, Vec a, Vec b) {
+    const double dx = b.x - a.x, dy = b.y - a.y, len2 = dx * dx + dy * dy;
+    if (!(len2 > 0)) return {a, 0, dist(p, a)};
+    const double t = std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / len2, 0.0, 1.0);
+    const Vec at{a.x + t * dx, a.y + t * dy};
+    return {at, t, dist(p, at)};
+}
+
+// The side of the contour (from point i to point i + 1; the last point
+// repeats the first) nearest to p.
+std::pair<size_t, Foot> nearest_side(std::span<const Vec> contour, Vec p) {
+    std::pair<size_t, Foot> best{0, {}};
+    for (size_t i = 0; i + 1 < contour.size(); ++i) {
+        const Foot f = foot_on_side(p, contour[i], contour[i + 1]);
+        if (f.d < best.second.d) best = {i, f};
+    }
+    return best;
+}
+
+// A notch on a side of the contour, farther than `limit` from both its
+// ends, gets a contour point of its own at its foot: a match mark along a
+// straight seam is as much a part of the piece as one on a turn point, and
+// the side keeps its course. In a nest the new point stands, in each size,
+// where that size's notch on the same side nearest to the same share of it
+// lies, else at that share. `room` holds the new points' places in the
+// sizes (reserved here: the points' spans point into it).
+void notch_points(std::vector<Graded>& contour, const Shape& base, std::span<const Shape> shapes, double limit,
+                  std::vector<Vec>& room) {
+    struct New {
+        size_t side;
+        Foot foot;
+    };
+    std::vector<New> found;
+    std::vector<Vec> at;
+    at.reserve(contour.size());
+    for (const Graded& g : contour) at.push_back(g.at);
+    for (const Notch& notch : base.notches) {
+        const Vec n = notch.at;
+        bool onPoint = false;
+        for (size_t i = 0; i + 1 < at.size() && !onPoint; ++i) onPoint = dist(at[i], n) <= limit;
+        if (onPoint || at.size() < 2) continue;
+        const std::pair<size_t, Foot> near = nearest_side(at, n);
+        const size_t side = near.first;
+        const Foot f = near.second;
+        if (f.d > limit) continue;
+        const bool known = std::any_of(found.begin(), found.end(),
+                                       [&](const New& o) { return dist(o.foot.at, f.at) <= limit; });
+        if (!known) found.push_back({side, f});
+    }
+    if (found.empty()) return;
+    std::sort(found.begin(), found.end(), [](const New& a, const New& b) {
+        return a.side != b.side ? a.side < b.side : a.foot.t < b.foot.t;
+    });
+    room.assign(found.size() * shapes.size(), Vec{});
+    std::vector<Graded> merged;
+    merged.reserve(contour.size() + found.size());
+    size_t next = 0;
+    for (size_t i = 0; i < contour.size(); ++i) {
+        merged.push_back(std::move(contour[i]));
+        for (; next < found.size() && found[next].side == i; ++next) {
+            const New& nw = found[next];
+            Graded g{nw.foot.at, {}, -1, false, false, 0, {}};
+            if (!shapes.empty()) {
+                const std::span<Vec> places = std::span<Vec>(room).subspan(next * shapes.size(), shapes.size());
+                for (size_t s = 0; s < shapes.size(); ++s) {
+                    const std::vector<Vec>& c = shapes[s].contour;
+                    const Vec a = c[i], b = c[i + 1];
+                    places[s] = {a.x + nw.foot.t * (b.x - a.x), a.y + nw.foot.t * (b.y - a.y)};
+                    double share = INFINITY;
+                    for (const Notch& own : shapes[s].notches) {
+                        const Foot o = foot_on_side(own.at, a, b);
+                        if (o.d > limit || o.t <= 0 || o.t >= 1 || std::fabs(o.t - nw.foot.t) >= share) continue;
+                        share = std::fabs(o.t - nw.foot.t);
+                        places[s] = o.at;
+                    }
+                }
+                g.inSizes = places;
+            }
+            merged.push_back(std::move(g));
+        }
+    }
+    contour = std::move(merged);
+}
+
 using Offsets = std::vector<reader::XY>;
 
 struct OffsetsLess {
@@ -501,6 +595,12 @@ DxfStatus build_piece(const PieceInput& in, DxfPiece& out) {
         }
         contour.push_back(std::move(g));
     }
+    // Notches, to the contour point they lie on (the closing repeat aside);
+    // one on a side between two points first gets a point there.
+    const double notchLimit = kNotchMm / in.mmPerUnit;
+    std::vector<Vec> notchPlaces;
+    notch_points(contour, base, shapes, notchLimit, notchPlaces);
+    if (contour.size() > kMaxContourPoints) return fail(out, DxfStatus::OutOfLimits);
     std::vector<LineIndex> sizeLines;
     sizeLines.reserve(shapes.size());
     for (const Shape& s : shapes) sizeLines.emplace_back(s);
@@ -511,16 +611,16 @@ DxfStatus build_piece(const PieceInput& in, DxfPiece& out) {
     std::map<int32_t, size_t> perLayer;
     for (const Line& l : base.lines) lines.push_back(piece_line(l, perLayer[l.layer]++, ' ', sizeLines, out));
 
-    // Notches, to the contour point they lie on (the closing repeat aside).
-    const double notchLimit = kNotchMm / in.mmPerUnit;
     std::vector<Graded*> candidates;
+    std::vector<Vec> contourAt;
     for (size_t i = 0; i + 1 < contour.size(); ++i) candidates.push_back(&contour[i]);
+    for (const Graded& g : contour) contourAt.push_back(g.at);
     size_t farNotes = 0;
     for (const Notch& n : base.notches) {
         Graded* g = nearest(candidates, n.at, notchLimit);
         if (!g) {
-            double d = INFINITY;
-            for (const Graded* c : candidates) d = std::min(d, dist(c->at, n.at));
+            // How far from the contour, its sides as well as its points.
+            const double d = contourAt.size() > 1 ? nearest_side(contourAt, n.at).second.d : INFINITY;
             char text[64];
             std::snprintf(text, sizeof text, "Knipse %.1f mm neben der Kontur nicht \x81" "bernommen",
                           d * in.mmPerUnit);

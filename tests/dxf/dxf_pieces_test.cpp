@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -25,6 +26,10 @@ struct Spec {
     bool extraPoint = false;   // the nest's first size has one point more
     bool rul = true;
     bool commas = true;
+    // 1: a notch on the bottom side, 30 mm from its corner and 0.3 mm off
+    // it, and one 5 mm inside; 2: in a nest, every size's own, 2 mm further
+    // per size.
+    int sideNotch = 0;
 };
 
 struct Writer {
@@ -79,6 +84,12 @@ struct Writer {
         polyline(8, false, {{20, 20}, {40, 20}});
         entity("POINT", 13);
         num(10, 50), num(20, 50);
+        if (spec.sideNotch == 2 || (spec.sideNotch == 1 && base)) {
+            entity("POINT", 4);
+            num(10, 30 + 2 * k), num(20, 0.3);
+            entity("POINT", 4);
+            num(10, 50), num(20, 5);
+        }
         entity("POINT", 9);  // a stripe reference: left out
         num(10, 1), num(20, 1);
         if (base) {
@@ -174,6 +185,37 @@ TEST(DxfPieces, DialectsGiveTheSamePiece) {
         ASSERT_EQ(f.pieces.size(), 1u) << d.what;
         EXPECT_EQ(f.pieces[0].reason, "") << d.what;
         EXPECT_EQ(f.pieces[0].piece.image, p.piece.image) << d.what;
+    }
+}
+
+TEST(DxfPieces, ANotchOnASideGetsAPointThereThatGradesWithTheSide) {
+    struct Case {
+        const char* what;
+        Spec spec;
+        int64_t stepInL;  // the notch point's x offset in size L, in tenths
+    } cases[] = {
+        {"rule file: between its rule points", [] { Spec s; s.sideNotch = 1; return s; }(), 15},
+        {"nest, notch in the base size only: same share of the side",
+         [] { Spec s; s.nest = true; s.ruleLayer = 2; s.sideNotch = 1; return s; }(), 15},
+        {"nest, a notch in every size: where each lies",
+         [] { Spec s; s.nest = true; s.ruleLayer = 2; s.sideNotch = 2; return s; }(), 20},
+    };
+    for (const Case& c : cases) {
+        const DxfFile f = convert(c.spec);
+        ASSERT_EQ(f.pieces.size(), 1u) << c.what;
+        const DxfPiece& p = f.pieces[0];
+        ASSERT_EQ(number(p.status), 0) << c.what << p.reason;
+        EXPECT_EQ(p.contourPoints, 7) << c.what;
+        EXPECT_EQ(p.notes.back(), "   Hinweis: Knipse 5.0 mm neben der Kontur nicht \x81" "bernommen") << c.what;
+        reader::PieceModel m;
+        reader::ImageFault fault;
+        ASSERT_TRUE(reader::decode_piece(p.piece.image, nullptr, m, fault)) << fault.what;
+        // On the side, not 0.3 mm off it, and moving with it.
+        const auto q = std::find_if(m.contour.begin(), m.contour.end(),
+                                    [](const auto& q) { return q.notch != reader::NotchCode::None && q.y == 0; });
+        ASSERT_NE(q, m.contour.end()) << c.what;
+        EXPECT_EQ(q->x, 300) << c.what;
+        EXPECT_EQ(reader::point_offset(m, *q, 2).dx, c.stepInL) << c.what;
     }
 }
 
