@@ -26,9 +26,8 @@ struct Spec {
     bool extraPoint = false;   // the nest's first size has one point more
     bool rul = true;
     bool commas = true;
-    // 1: a notch on the bottom side, 30 mm from its corner and 0.3 mm off
-    // it, and one 5 mm inside; 2: in a nest, every size's own, 2 mm further
-    // per size.
+    // 1: notches 0.3 mm off the bottom side, 30 mm from its corner, and 5 mm
+    // inside; 2: in a nest, every size's own, 2 mm further per size.
     int sideNotch = 0;
 };
 
@@ -84,12 +83,8 @@ struct Writer {
         polyline(8, false, {{20, 20}, {40, 20}});
         entity("POINT", 13);
         num(10, 50), num(20, 50);
-        if (spec.sideNotch == 2 || (spec.sideNotch == 1 && base)) {
-            entity("POINT", 4);
-            num(10, 30 + 2 * k), num(20, 0.3);
-            entity("POINT", 4);
-            num(10, 50), num(20, 5);
-        }
+        if (spec.sideNotch == 2 || (spec.sideNotch == 1 && base))
+            for (auto [x, y] : {std::pair{30 + 2 * k, 0.3}, {50.0, 5.0}}) entity("POINT", 4), num(10, x), num(20, y);
         entity("POINT", 9);  // a stripe reference: left out
         num(10, 1), num(20, 1);
         if (base) {
