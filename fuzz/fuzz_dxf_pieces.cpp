@@ -52,7 +52,7 @@ void check_file(const teilimp::dxf::DxfFile& file) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace teilimp::dxf;
     static Drawing drawing;
-    if (read_dxf(std::span<const uint8_t>(data, size), drawing) != ReadStatus::Ok) return 0;
+    if (read_dxf(std::span<const uint8_t>(data, size), drawing, counted_only) != ReadStatus::Ok) return 0;
     check_file(convert_drawing(drawing, nullptr));
     check_file(convert_drawing(drawing, &rules()));
     return 0;

@@ -894,6 +894,8 @@ bool is_rul_name(std::string_view path) {
     return path.size() >= 4 && iequals(path.substr(path.size() - 4), ".rul");
 }
 
+bool counted_only(int32_t layer) { return left_out_kind(layer, false) != nullptr; }
+
 DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules) {
     DxfFile file;
     Texts style;
@@ -1017,7 +1019,7 @@ DxfFile read_dxf_file(std::string_view path) {
         return file;
     }
     Drawing drawing;
-    if (read_dxf(bytes, drawing) != ReadStatus::Ok) {
+    if (read_dxf(bytes, drawing, counted_only) != ReadStatus::Ok) {
         file.status = DxfStatus::NoPieces;
         file.reason = reason_line(DxfStatus::NoPieces, "");
         return file;

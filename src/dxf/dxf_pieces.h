@@ -59,6 +59,11 @@ struct DxfFile {
     std::string rulPath;           // the RUL file read, "" when none
 };
 
+// Layers whose entities the conversion only counts (stripe, plaid, cutter
+// instructions, annotations, validation curves): their polylines' vertices
+// need not be read (read_dxf's DropPoints).
+bool counted_only(int32_t layer);
+
 // Converts a drawing. `rules` is the style's RUL table, null when there is
 // none (or it could not be read): a piece of one block with rule texts is
 // then refused (status 26).

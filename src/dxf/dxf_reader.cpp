@@ -105,13 +105,16 @@ bool short_group_code(exchange::LineCursor& lines, int32_t& code) {
     return true;
 }
 
+// Numbers: false where the pair's value is of no use (an entity passed
+// over), so that its coordinates are only split off, not read.
+template <bool Numbers = true>
 Next next_pair(exchange::LineCursor& lines, Pair& pair) {
     pair.hasNumber = false;
     if (short_group_code(lines, pair.code)) {
         // Coordinates (10-39) are most of the values: where one is short,
         // its line is split off and read in one.
         size_t length = 0;
-        if (pair.code >= 10 && pair.code <= 39 &&
+        if (Numbers && pair.code >= 10 && pair.code <= 39 &&
             exchange::detail::short_number_line(lines.rest(), pair.number, length)) {
             pair.hasNumber = true;
             pair.value = lines.rest().substr(0, length);
@@ -163,8 +166,9 @@ constexpr std::array<ZeroSlot, 16> kZeroSlots = [] {
 }();
 
 // The next pair, a group 0's value classified.
+template <bool Numbers = true>
 Next next_pair_typed(exchange::LineCursor& lines, Pair& pair) {
-    const Next n = next_pair(lines, pair);
+    const Next n = next_pair<Numbers>(lines, pair);
     if (n != Next::Pair || pair.code != 0) return n;
     const std::string_view v = pair.value;
     const std::string_view rest = lines.rest();
@@ -203,14 +207,18 @@ int32_t layer_number(std::string_view name) {
 // pairs that follow each group 0.
 class EntityBuilder {
 public:
-    explicit EntityBuilder(Block& block) : block_(block) {}
+    EntityBuilder(Block& block, DropPoints drop) : block_(block), drop_(drop) {}
+
+    // The pairs up to the next group 0 change nothing.
+    bool skipping() const { return state_ == State::Skip; }
 
     // A group 0 inside the section: starts the next entity.
     void start(const Pair& p) {
         finish();
         switch (p.zero) {
         case Zero::Vertex:
-            if (inPolyline_) {
+            // The polyline's layer is known by its first vertex.
+            if (inPolyline_ && !(drop_ && drop_(block_.entities.back().layer))) {
                 block_.points.push_back(Vec{});
                 block_.entities.back().pointCount += 1;
                 state_ = State::Vertex;
@@ -335,6 +343,7 @@ private:
     }
 
     Block& block_;
+    DropPoints drop_;
     State state_ = State::Skip;
     bool inPolyline_ = false;
     std::string other_;
@@ -345,21 +354,47 @@ enum class Section : uint8_t { None, Header, Blocks, Entities, Other };
 
 class Reader {
 public:
-    explicit Reader(Drawing& out) : out_(out) {}
+    Reader(Drawing& out, DropPoints drop) : out_(out), drop_(drop) {}
 
     ReadStatus run(exchange::LineCursor& lines) {
         Pair p;
-        for (;;) {
-            const Next n = next_pair_typed(lines, p);
-            if (n == Next::Fault) return ReadStatus::Malformed;
-            if (n == Next::End) break;
+        Next n = next_pair_typed(lines, p);
+        while (n == Next::Pair) {
             if (!take(p)) break;  // EOF
+            n = p.code == 0 ? entity_pairs(lines, p) : next_pair_typed(lines, p);
         }
+        if (n == Next::Fault) return ReadStatus::Malformed;
         // Data ending inside a section is a cut-off file.
         return section_ == Section::None ? ReadStatus::Ok : ReadStatus::Malformed;
     }
 
 private:
+    // The entity a group 0 has just begun, if one is being built.
+    EntityBuilder* active_builder() {
+        if (section_ == Section::Blocks) return open_ && !inBlockHead_ && builder_ ? &*builder_ : nullptr;
+        if (section_ == Section::Entities) return sectionBuilder_ ? &*sectionBuilder_ : nullptr;
+        return nullptr;
+    }
+
+    // After a group 0: the entity's other pairs straight to its builder
+    // (take() would hand each of them there), up to the next group 0,
+    // which is left in p. Most of a file's pairs go this way.
+    Next entity_pairs(exchange::LineCursor& lines, Pair& p) {
+        EntityBuilder* b = active_builder();
+        if (!b) return next_pair_typed(lines, p);
+        if (b->skipping()) {
+            for (;;) {
+                const Next n = next_pair_typed<false>(lines, p);
+                if (n != Next::Pair || p.code == 0) return n;
+            }
+        }
+        for (;;) {
+            const Next n = next_pair_typed(lines, p);
+            if (n != Next::Pair || p.code == 0) return n;
+            b->pair(p);
+        }
+    }
+
     // False at group 0 EOF.
     bool take(const Pair& p) {
         if (section_ == Section::None) {
@@ -445,7 +480,7 @@ private:
             }
             if (!open_) return;
             inBlockHead_ = false;
-            if (!builder_) builder_.emplace(*open_);
+            if (!builder_) builder_.emplace(*open_, drop_);
             builder_->start(p);
             return;
         }
@@ -458,7 +493,7 @@ private:
     }
 
     void entities(const Pair& p) {
-        if (!sectionBuilder_) sectionBuilder_.emplace(out_.entities);
+        if (!sectionBuilder_) sectionBuilder_.emplace(out_.entities, drop_);
         if (p.code == 0) sectionBuilder_->start(p);
         else sectionBuilder_->pair(p);
     }
@@ -475,6 +510,7 @@ private:
     enum class Variable : uint8_t { Other, InsUnits, Measurement };
 
     Drawing& out_;
+    DropPoints drop_;
     Section section_ = Section::None;
     bool expectName_ = false;
     Variable variable_ = Variable::Other;
@@ -493,12 +529,12 @@ bool looks_like_dxf(std::span<const uint8_t> bytes) {
     return next_pair_typed(lines, p) == Next::Pair && is_value(p, Zero::Section);
 }
 
-ReadStatus read_dxf(std::span<const uint8_t> bytes, Drawing& out) {
+ReadStatus read_dxf(std::span<const uint8_t> bytes, Drawing& out, DropPoints drop) {
     out = Drawing{};
     if (bytes.size() > kMaxDxfBytes) return ReadStatus::TooLarge;
     if (!looks_like_dxf(bytes)) return ReadStatus::NotDxf;
     exchange::LineCursor lines(bytes);
-    Reader reader(out);
+    Reader reader(out, drop);
     return reader.run(lines);
 }
 

@@ -88,9 +88,14 @@ enum class ReadStatus : uint8_t {
 // group code 0 and SECTION, in any case.
 bool looks_like_dxf(std::span<const uint8_t> bytes);
 
+// A test of layers whose POLYLINEs are kept without their VERTEXes (the
+// entity, its layer and flags, pointCount 0): for a reader that only
+// counts what stands there. Other entities are kept whole.
+using DropPoints = bool (*)(int32_t layer);
+
 // Reads the bytes into out (cleared first). On Malformed, out holds what
 // was read up to the fault.
-ReadStatus read_dxf(std::span<const uint8_t> bytes, Drawing& out);
+ReadStatus read_dxf(std::span<const uint8_t> bytes, Drawing& out, DropPoints drop = nullptr);
 
 // Reads the whole file at path: Ok, TooLarge (nothing read) or CannotOpen.
 ReadStatus load_file(std::string_view path, std::vector<uint8_t>& bytes);

@@ -13,6 +13,10 @@
 #include <span>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace teilimp::exchange {
 
 inline bool is_blank(char c) { return c == ' ' || c == '\t'; }
@@ -35,6 +39,30 @@ inline bool iequals(std::string_view a, std::string_view b) {
 inline bool istarts_with(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && iequals(s.substr(0, prefix.size()), prefix);
 }
+
+namespace detail {
+
+// Bit k set where p[k] is CR or LF, for the n <= 64 bytes from p on.
+inline uint64_t line_end_mask(const char* p, size_t n) {
+#if defined(__SSE2__)
+    if (n == 64) {
+        const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+        uint64_t m = 0;
+        for (int k = 0; k < 4; ++k) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+            const __m128i e = _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr));
+            m |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(e))} << (16 * k);
+        }
+        return m;
+    }
+#endif
+    uint64_t m = 0;
+    for (size_t k = 0; k < n; ++k)
+        if (p[k] == '\n' || p[k] == '\r') m |= uint64_t{1} << k;
+    return m;
+}
+
+}  // namespace detail
 
 // Lines of a byte block: LF, CR LF and a lone CR each end a line; a UTF-8
 // byte-order mark at the start is skipped.
@@ -66,37 +94,28 @@ public:
     }
 
 private:
-    static constexpr size_t kUnknown = static_cast<size_t>(-1);
-    // Lines this long or shorter are looked at byte by byte: most lines
-    // of these files hold a group code or a number, and a call of memchr
-    // for each of the two line-end bytes costs more than the few bytes.
-    static constexpr size_t kShortLine = 32;
-
+    // The first CR or LF at or after pos_ (data_.size(): none). The line
+    // ends of 64 bytes at a time are kept as a mask: the lines of these
+    // files are a few bytes long, so a loop over their bytes would guess
+    // each line's end wrong; and the bytes are looked at once however
+    // long the lines are.
     size_t line_end() {
-        const size_t stop = std::min(data_.size(), pos_ + kShortLine);
-        for (size_t i = pos_; i < stop; ++i)
-            if (data_[i] == '\n' || data_[i] == '\r') return i;
-        return stop == data_.size() ? stop : long_line_end();
-    }
-    size_t long_line_end() { return std::min(next_of('\n', lf_), next_of('\r', cr_)); }
-
-    // Where the next `c` at or after pos_ stands (data_.size(): nowhere),
-    // remembered in `known`: the bytes are searched once for each of the
-    // two line-end bytes, whichever the file uses (searching the rest for
-    // an LF at every line would go over a file of lone CRs once per line).
-    // For the lines longer than kShortLine: memchr rather than a loop (a
-    // fuzzer's lines run long).
-    size_t next_of(char c, size_t& known) {
-        if (known != kUnknown && known >= pos_) return known;
-        const void* at = std::memchr(data_.data() + pos_, c, data_.size() - pos_);
-        known = at ? static_cast<size_t>(static_cast<const char*>(at) - data_.data()) : data_.size();
-        return known;
+        size_t at = pos_;
+        for (;;) {
+            if (at - maskAt_ >= 64) {
+                if (at >= data_.size()) return data_.size();
+                maskAt_ = at;
+                mask_ = detail::line_end_mask(data_.data() + at, std::min<size_t>(64, data_.size() - at));
+            }
+            if (const uint64_t m = mask_ >> (at - maskAt_)) return at + static_cast<size_t>(std::countr_zero(m));
+            at = maskAt_ + 64;
+        }
     }
 
     std::string_view data_;
     size_t pos_ = 0;
-    size_t lf_ = kUnknown;
-    size_t cr_ = kUnknown;
+    size_t maskAt_ = static_cast<size_t>(-64);  // no mask yet: every position is 64 or more past it
+    uint64_t mask_ = 0;
 };
 
 namespace detail {
