@@ -201,6 +201,17 @@ Shape take_apart(const Block& b, double mmPerUnit) {
     std::vector<std::vector<Vec>> open;
     std::vector<Vec> closed;
     bool haveClosed = false;
+    // Room for what the entities can give, so that the lists do not grow
+    // step by step: a nest has a shape for every size of every piece.
+    size_t texts = 0, points = 0, lines = 0;
+    for (const Entity& e : b.entities) {
+        texts += e.kind == Kind::Text;
+        points += e.kind == Kind::Point;
+        lines += e.layer == 8 || e.layer == 11 || e.layer == 14 || e.layer == 13;
+    }
+    s.rules.reserve(texts);
+    s.notches.reserve(points);
+    s.lines.reserve(lines);
     for (const Entity& e : b.entities) {
         const std::span<const Vec> pts = b.points_of(e);
         const int32_t layer = e.layer;
@@ -240,9 +251,10 @@ Shape take_apart(const Block& b, double mmPerUnit) {
         } else if (layer == 6 && !s.mirror && pts.size() >= 2) {
             s.mirror = Line{6, {pts.front(), pts.back()}};
         } else if (layer == 8 || layer == 11 || layer == 14) {
-            Line l{layer, {pts.begin(), pts.end()}};
+            Line& l = s.lines.emplace_back(Line{layer, {}});
+            l.points.reserve(pts.size() + 1);
+            l.points.assign(pts.begin(), pts.end());
             if (e.kind == Kind::Polyline && e.closed && pts.size() > 2) l.points.push_back(pts[0]);
-            s.lines.push_back(std::move(l));
         }
     }
     if (!s.hasOutline) {
@@ -323,15 +335,20 @@ void add_note(DxfPiece& out, std::string text) {
 // A shape's lines by layer, so that the k-th line of a layer is found at
 // once (the grain line and the mirror line under their layers).
 struct LineIndex {
-    std::map<int32_t, std::vector<const Line*>> layers;
+    std::vector<const Line*> byLayer;  // by layer, in block order within one
     explicit LineIndex(const Shape& s) {
-        if (s.grain) layers[7].push_back(&*s.grain);
-        if (s.mirror) layers[6].push_back(&*s.mirror);
-        for (const Line& l : s.lines) layers[l.layer].push_back(&l);
+        byLayer.reserve(s.lines.size() + 2);
+        if (s.grain) byLayer.push_back(&*s.grain);
+        if (s.mirror) byLayer.push_back(&*s.mirror);
+        for (const Line& l : s.lines) byLayer.push_back(&l);
+        std::stable_sort(byLayer.begin(), byLayer.end(),
+                         [](const Line* a, const Line* b) { return a->layer < b->layer; });
     }
     const Line* nth(int32_t layer, size_t k) const {
-        const auto it = layers.find(layer);
-        return it == layers.end() || k >= it->second.size() ? nullptr : it->second[k];
+        const auto first = std::lower_bound(byLayer.begin(), byLayer.end(), layer,
+                                            [](const Line* l, int32_t n) { return l->layer < n; });
+        const auto at = static_cast<size_t>(first - byLayer.begin()) + k;
+        return at < byLayer.size() && byLayer[at]->layer == layer ? byLayer[at] : nullptr;
     }
 };
 

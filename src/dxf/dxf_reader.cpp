@@ -89,7 +89,7 @@ bool group_code(std::string_view s, int32_t& code) {
 
 // A group code line as most writers write it, three bytes wide: "  8",
 // " 10", "100"; false (nothing taken) for any other line.
-bool short_group_code(exchange::LineCursor& lines, int32_t& code) {
+[[gnu::always_inline]] inline bool short_group_code(exchange::LineCursor& lines, int32_t& code) {
     const std::string_view r = lines.rest();
     if (r.size() < 4 || (r[3] != '\n' && r[3] != '\r') || !exchange::detail::is_digit(r[2])) return false;
     int32_t v = r[2] - '0';

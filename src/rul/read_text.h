@@ -167,7 +167,7 @@ inline bool simple_decimal(std::string_view s, double& value) {
 // fewer than nine bytes after the sign. Taken apart eight bytes at once,
 // so that the length, which differs from line to line, costs no branch
 // per byte.
-inline bool short_number_line(std::string_view rest, double& value, size_t& length) {
+[[gnu::always_inline]] inline bool short_number_line(std::string_view rest, double& value, size_t& length) {
     if constexpr (std::endian::native != std::endian::little) return false;
     constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
     const size_t sign = !rest.empty() && rest[0] == '-' ? 1 : 0;
