@@ -3,6 +3,7 @@
 // the reader keeps is bounded by the input.
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <span>
 
 #include "dxf/dxf_reader.h"
@@ -42,5 +43,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t kept = check_block(drawing.entities);
     for (const Block& b : drawing.blocks) kept += check_block(b) + b.name.size();
     check(kept <= size);
+
+    // Read again with the vertices of odd layers left out: the same
+    // entities, those polylines without points, all else as before.
+    static Drawing dropped;
+    check(read_dxf(bytes, dropped, [](int32_t layer) { return layer % 2 != 0; }) == status);
+    check(dropped.blocks.size() == drawing.blocks.size());
+    for (size_t i = 0; i <= drawing.blocks.size(); ++i) {
+        const Block& a = i < drawing.blocks.size() ? drawing.blocks[i] : drawing.entities;
+        const Block& b = i < drawing.blocks.size() ? dropped.blocks[i] : dropped.entities;
+        check(a.entities.size() == b.entities.size() && a.texts == b.texts);
+        for (size_t k = 0; k < a.entities.size(); ++k) {
+            const Entity &x = a.entities[k], &y = b.entities[k];
+            check(x.kind == y.kind && x.layer == y.layer && x.closed == y.closed);
+            const bool gone = y.pointCount == 0 && x.pointCount > 0;
+            check(gone ? x.kind == Kind::Polyline && x.layer % 2 != 0 : x.pointCount == y.pointCount);
+            if (!gone)
+                for (size_t j = 0; j < x.pointCount; ++j)
+                    check(std::memcmp(&a.points_of(x)[j], &b.points_of(y)[j], sizeof(Vec)) == 0);
+        }
+    }
     return 0;
 }
