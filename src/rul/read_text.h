@@ -83,7 +83,7 @@ public:
         if (pos_ < data_.size() && data_[pos_] == '\n') ++pos_;
     }
     // The next line without its line end; false at the end of the bytes.
-    bool next(std::string_view& line) {
+    [[gnu::always_inline]] bool next(std::string_view& line) {
         if (at_end()) return false;
         const size_t start = pos_;
         const size_t end = line_end();
