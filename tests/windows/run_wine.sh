@@ -29,7 +29,14 @@ wineserver -p </dev/null >/dev/null 2>&1
 # handles: started here, they hold no pipe of a test open.
 wineboot </dev/null >/dev/null 2>&1
 rc=0
-(cd "$build" && ctest --output-on-failure "$@") || rc=$?
+if ! (cd "$build" && ctest --output-on-failure "$@"); then
+  # Now and then Wine's server stalls while a test kills or interrupts a
+  # program, and the tests running beside it wait with it until their
+  # timeout. The tests that failed run once more, one at a time; a test
+  # that fails again fails the run.
+  echo "== tests failed under Wine: they run once more, one at a time"
+  (cd "$build" && ctest --output-on-failure --rerun-failed) || rc=$?
+fi
 # The Linux program against this Windows program, when the Linux build has
 # its parity test ($TEILIMP_PARITY: the test program).
 if [ -n "${TEILIMP_PARITY:-}" ]; then
