@@ -58,9 +58,8 @@ TEST(ReadText, ShortNumberPathsReadAsTheLongPath) {
     EXPECT_GT(fast, 4000);  // the short path is taken where it should be
 }
 
-// Lines of every length from 0 to 140 bytes with each line end, so that
-// ends fall on every place of the 64-byte masks and lines span several of
-// them, the last line without an end: the lines a plain split gives.
+// Lines of 0 to 140 bytes with each line end (ends on every place of the
+// 64-byte masks), the last without one: the lines a plain split gives.
 TEST(ReadText, LinesAreSplitAtEveryLineEnd) {
     std::string text;
     std::vector<std::string> want;
@@ -69,8 +68,7 @@ TEST(ReadText, LinesAreSplitAtEveryLineEnd) {
             want.push_back(std::string(length, static_cast<char>('a' + k++ % 26)));
             text += want.back() + end;
         }
-    want.push_back("tail");
-    text += "tail";
+    text += want.emplace_back("tail");
     LineCursor lines(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
     std::vector<std::string> got;
     for (std::string_view line; lines.next(line);) got.emplace_back(line);
