@@ -117,7 +117,7 @@ Next next_pair(exchange::LineCursor& lines, Pair& pair) {
         if (Numbers && pair.code >= 10 && pair.code <= 39 &&
             exchange::detail::short_number_line(lines.rest(), pair.number, length)) {
             pair.hasNumber = true;
-            pair.value = lines.rest().substr(0, length);
+            pair.value = std::string_view(lines.rest().data(), length);
             lines.skip_line(length);
             return Next::Pair;
         }
@@ -211,6 +211,11 @@ public:
 
     // The pairs up to the next group 0 change nothing.
     bool skipping() const { return state_ == State::Skip; }
+    // Inside a polyline on a layer whose points are not kept: its VERTEXes
+    // are skipped (start() would make nothing of them).
+    bool dropping_vertices() const {
+        return inPolyline_ && drop_ && !block_.entities.empty() && drop_(block_.entities.back().layer);
+    }
 
     // A group 0 inside the section: starts the next entity.
     void start(const Pair& p) {
@@ -383,9 +388,13 @@ private:
         EntityBuilder* b = active_builder();
         if (!b) return next_pair_typed(lines, p);
         if (b->skipping()) {
+            // The VERTEXes of a polyline whose points are not kept start
+            // nothing either: they are passed over here in one go.
+            const bool dropping = b->dropping_vertices();
             for (;;) {
                 const Next n = next_pair_typed<false>(lines, p);
-                if (n != Next::Pair || p.code == 0) return n;
+                if (n != Next::Pair) return n;
+                if (p.code == 0 && !(dropping && p.zero == Zero::Vertex)) return n;
             }
         }
         for (;;) {

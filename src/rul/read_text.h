@@ -69,52 +69,56 @@ inline uint64_t line_end_mask(const char* p, size_t n) {
 class LineCursor {
 public:
     explicit LineCursor(std::span<const uint8_t> bytes)
-        : data_(reinterpret_cast<const char*>(bytes.data()), bytes.size()) {
-        if (data_.size() >= 3 && data_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;
+        : pos_(reinterpret_cast<const char*>(bytes.data())), end_(pos_ + bytes.size()), maskAt_(pos_) {
+        load_mask(pos_);
+        if (bytes.size() >= 3 && std::memcmp(pos_, "\xEF\xBB\xBF", 3) == 0) pos_ += 3;
     }
-    bool at_end() const { return pos_ >= data_.size(); }
+    bool at_end() const { return pos_ >= end_; }
     // The bytes from the start of the next line on, to look at a line
     // before taking it; skip_line(n) then takes it, its first n bytes
-    // being all of it (the byte after them a line end or none).
-    std::string_view rest() const { return data_.substr(pos_); }
+    // being all of it and the byte after them its CR or LF.
+    std::string_view rest() const { return std::string_view(pos_, static_cast<size_t>(end_ - pos_)); }
     void skip_line(size_t n) {
-        pos_ += n;
-        if (pos_ < data_.size() && data_[pos_] == '\r') ++pos_;
-        if (pos_ < data_.size() && data_[pos_] == '\n') ++pos_;
+        const char* const end = pos_ + n;
+        pos_ = end + 1;
+        if (*end == '\r' && pos_ < end_ && *pos_ == '\n') ++pos_;
     }
     // The next line without its line end; false at the end of the bytes.
     [[gnu::always_inline]] bool next(std::string_view& line) {
         if (at_end()) return false;
-        const size_t start = pos_;
-        const size_t end = line_end();
-        line = data_.substr(start, end - start);
-        pos_ = start;
-        skip_line(end - start);
+        const char* const end = line_end();
+        line = std::string_view(pos_, static_cast<size_t>(end - pos_));
+        if (end == end_) pos_ = end_;  // the last line, without a line end
+        else skip_line(line.size());
         return true;
     }
 
 private:
-    // The first CR or LF at or after pos_ (data_.size(): none). The line
-    // ends of 64 bytes at a time are kept as a mask: the lines of these
-    // files are a few bytes long, so a loop over their bytes would guess
-    // each line's end wrong; and the bytes are looked at once however
-    // long the lines are.
-    size_t line_end() {
-        size_t at = pos_;
+    // The first CR or LF at or after pos_ (end_: none). The line ends of
+    // 64 bytes at a time are kept as a mask: the lines of these files are
+    // a few bytes long, so a loop over their bytes would guess each line's
+    // end wrong; and the bytes are looked at once however long the lines
+    // are.
+    const char* line_end() {
+        const char* at = pos_;
         for (;;) {
             if (at - maskAt_ >= 64) {
-                if (at >= data_.size()) return data_.size();
-                maskAt_ = at;
-                mask_ = detail::line_end_mask(data_.data() + at, std::min<size_t>(64, data_.size() - at));
+                if (at >= end_) return end_;
+                load_mask(at);
             }
-            if (const uint64_t m = mask_ >> (at - maskAt_)) return at + static_cast<size_t>(std::countr_zero(m));
+            if (const uint64_t m = mask_ >> (at - maskAt_)) return at + std::countr_zero(m);
+            if (end_ - maskAt_ <= 64) return end_;
             at = maskAt_ + 64;
         }
     }
+    void load_mask(const char* at) {
+        maskAt_ = at;
+        mask_ = detail::line_end_mask(at, std::min<size_t>(64, static_cast<size_t>(end_ - at)));
+    }
 
-    std::string_view data_;
-    size_t pos_ = 0;
-    size_t maskAt_ = static_cast<size_t>(-64);  // no mask yet: every position is 64 or more past it
+    const char* pos_;
+    const char* end_;
+    const char* maskAt_;  // the mask covers the 64 bytes from here (those there are)
     uint64_t mask_ = 0;
 };
 
