@@ -3,6 +3,8 @@
 //  - a generated style of 100 graded pieces (60 to 239 contour points,
 //    notches, internal lines, 8 sizes), stored in an area and written by
 //    `teilarea export` as ASTM (DXF + RUL), as AAMA and as EPN files;
+//  - 1,000 such pieces, each exported as an ASTM file of its own, all in
+//    one directory (a run of many files);
 //  - each sample of the exchange formats (a directory of DXF and RUL files
 //    from other systems), imported once and written as EPN files by the
 //    same export (skipped, and said so, where there is none).
@@ -72,6 +74,7 @@ struct Style {
     fs::path epnDir;                    // the same pieces, one EPN file each
     std::vector<std::string> epnFiles;
     int pieces = 0;                     // pieces stored from the DXF files
+    std::string dxfPattern;             // what the run is given instead of dxfFiles, where set
 };
 
 fs::path g_work;
@@ -201,8 +204,42 @@ std::vector<Style> generated_styles() {
         return {};
     }
     const std::vector<std::string> epn = epn_files_in(gen / "epn");
-    return {Style{"generated100_astm", {astm}, gen / "epn", epn, 100},
-            Style{"generated100_aama", {aama}, gen / "epn", epn, 100}};
+    return {Style{"generated100_astm", {astm}, gen / "epn", epn, 100, {}},
+            Style{"generated100_aama", {aama}, gen / "epn", epn, 100, {}}};
+}
+
+// 1,000 generated pieces, each exported as an ASTM file of its own (DXF
+// and RUL) into one directory, imported by the pattern "*.dxf": a run of
+// many files, where what is done for each file weighs.
+std::vector<Style> many_files_style() {
+    constexpr int kPieces = 1000;
+    const fs::path gen = g_work / "files";
+    if (!fresh_area(g_work / "drive/userroot/storage/FILES/data")) return {};
+    fs::create_directories(gen / "in");
+    fs::create_directories(gen / "astm");
+    for (int k = 0; k < kPieces; ++k) {
+        char file[32];
+        std::snprintf(file, sizeof file, "teil%04d.epn", k + 1);
+        if (!bench::write_bytes(gen / "in" / file, generated_piece(k))) return {};
+    }
+    std::string console;
+    if (import_run({(gen / "in/*.epn").string()}, "B:FILES", console) != 0 ||
+        count_of(console, "Teil importiert als:") != kPieces) {
+        std::fprintf(stderr, "the generated pieces were not all stored:\n%s", console.c_str());
+        return {};
+    }
+    std::vector<std::string> dxfFiles;
+    for (int k = 0; k < kPieces; ++k) {
+        char name[16], file[32];
+        std::snprintf(name, sizeof name, "TEIL%03d", k + 1);
+        std::snprintf(file, sizeof file, "teil%04d.dxf", k + 1);
+        dxfFiles.push_back((gen / "astm" / file).string());
+        if (area_tool_run({"teilarea", "export", "B:FILES", name, "-o", dxfFiles.back()}) != 0) return {};
+    }
+    if (area_tool_run({"teilarea", "export", "B:FILES", "--format", "epn", "-o", (gen / "epn").string()}) != 0)
+        return {};
+    return {Style{"files1000_astm", dxfFiles, gen / "epn", epn_files_in(gen / "epn"), kPieces,
+                  (gen / "astm/*.dxf").string()}};
 }
 
 fs::path samples_dir(int argc, char** argv) {
@@ -242,7 +279,7 @@ std::vector<Style> sample_styles(const fs::path& dir) {
         std::string name = "sample_" + fs::path(file).stem().string();
         for (char& c : name)
             if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') c = '_';
-        styles.push_back(Style{name, {file}, epn, epn_files_in(epn), stored});
+        styles.push_back(Style{name, {file}, epn, epn_files_in(epn), stored, {}});
         if (static_cast<int>(styles.back().epnFiles.size()) != stored)
             std::printf("sample %s: %d pieces stored, %zu EPN files\n", file.c_str(), stored,
                         styles.back().epnFiles.size());
@@ -277,7 +314,9 @@ void BM_Run(benchmark::State& state, const Style& style) {
             if (!fresh_area(area_data())) state.SkipWithError("cannot empty the area");
             const auto start = Clock::now();
             const double cpuStart = cpu_seconds();
-            const int status = import_run(isDxf ? style.dxfFiles : epnPattern, "B:BENCH", console);
+            const std::vector<std::string> dxfArgs =
+                style.dxfPattern.empty() ? style.dxfFiles : std::vector<std::string>{style.dxfPattern};
+            const int status = import_run(isDxf ? dxfArgs : epnPattern, "B:BENCH", console);
             const double s = seconds_since(start);
             (isDxf ? dxfCpu : epnCpu).push_back(cpu_seconds() - cpuStart);
             if (count_of(console, "Teil importiert als:") != style.pieces || (status != 0 && !isDxf)) {
@@ -306,8 +345,9 @@ void BM_Read(benchmark::State& state, const Style& style) {
             const bool isDxf = (turn == 0) == dxfFirst;
             const double start = cpu_seconds();
             if (isDxf) {
+                dxf::RulSearch search;  // as in a run: each directory listed once
                 for (const std::string& f : style.dxfFiles) {
-                    const dxf::DxfFile file = dxf::read_dxf_file(f);
+                    const dxf::DxfFile file = dxf::read_dxf_file(f, search);
                     benchmark::DoNotOptimize(file.pieces.data());
                 }
             } else {
@@ -383,6 +423,7 @@ int main(int argc, char** argv) {
 
     static std::vector<Style> styles = generated_styles();
     if (styles.empty()) return 1;
+    for (Style& s : many_files_style()) styles.push_back(std::move(s));
     const fs::path samples = samples_dir(argc, argv);
     if (samples.empty() || !fs::is_directory(samples)) {
         std::printf("no exchange samples (../shared/exchange/samples or TEILIMP_SAMPLES): samples skipped\n");

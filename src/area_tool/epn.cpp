@@ -70,8 +70,8 @@ void warnings(int32_t reversed, int32_t rotated) {
 }
 
 // Every piece of a DXF file, as the importer would take it.
-bool show_dxf(const std::string& path) {
-    const dxf::DxfFile file = dxf::read_dxf_file(path);
+bool show_dxf(const std::string& path, dxf::RulSearch& rulSearch) {
+    const dxf::DxfFile file = dxf::read_dxf_file(path, rulSearch);
     if (file.status != dxf::DxfStatus::Ok) {
         conversion_failed(number(file.status), file.reason);
         return false;
@@ -99,6 +99,7 @@ bool show_dxf(const std::string& path) {
 int run_epn(const std::vector<std::string>& arguments) {
     int status = kExitOk;
     reader::Piece piece;
+    dxf::RulSearch rulSearch;
     std::vector<std::string> files;
     for (const std::string& arg : arguments)
         for (const std::string& f : expand(arg)) files.push_back(f);
@@ -106,7 +107,7 @@ int run_epn(const std::vector<std::string>& arguments) {
         if (dxf::is_rul_name(path)) continue;  // read with its DXF file
         platform::console_name_line("Datei: ", path);
         if (dxf::file_looks_like_dxf(path)) {
-            if (!show_dxf(path)) status = kExitProblems;
+            if (!show_dxf(path, rulSearch)) status = kExitProblems;
             continue;
         }
         int32_t reversed = 0, rotated = 0;

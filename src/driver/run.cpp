@@ -135,6 +135,7 @@ struct Run {
     reader::Piece piece;
     writer::AreaRun areaRun;  // what the run knows of its area
     std::map<std::string, bool> rulFiles;  // RUL files read: true while every DXF file using them was deleted (/l)
+    dxf::RulSearch rulSearch;              // the DXF files' directories, each listed once
 };
 
 // A line that tells of a failure, followed by `name` as the file system
@@ -539,7 +540,7 @@ bool store_dxf_piece(Run& run) {
 
 void convert_dxf(Run& run, const std::string& path) {
     const Switches& sw = run.cmd.switches;
-    dxf::DxfFile file = dxf::read_dxf_file(path);
+    dxf::DxfFile file = dxf::read_dxf_file(path, run.rulSearch);
     if (file.status != dxf::DxfStatus::Ok) {
         ++run.counts.failed;
         if (!sw.quiet) {

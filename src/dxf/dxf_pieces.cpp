@@ -996,37 +996,37 @@ std::string_view directory_of(std::string_view path) {
     return sep == std::string_view::npos ? std::string_view{} : path.substr(0, sep + 1);
 }
 
-// The names in a directory, listed once for the names looked for there.
-class Listing {
-public:
-    explicit Listing(std::string_view dir) : dir_(dir) {}
-
-    // The name of a file in the directory that equals `name` without
-    // regard to case (the one of the same case where there are several).
-    std::optional<std::string> find(std::string_view name) {
-        if (name.empty() || name.find_first_of("/\\:") != std::string_view::npos) return std::nullopt;
-        if (!listed_) {
-            platform::find_names(dir_ + "*", names_);
-            listed_ = true;
-        }
-        std::optional<std::string> found;
-        for (const platform::FoundName& e : names_) {
-            if (!iequals(e.name, name)) continue;
-            found = dir_ + e.name;
-            if (e.name == name) break;
-        }
-        return found;
-    }
-
-private:
-    std::string dir_;
-    bool listed_ = false;
-    std::vector<platform::FoundName> names_;
-};
+std::string upper_key(std::string_view name) {
+    std::string key(name);
+    std::transform(key.begin(), key.end(), key.begin(), exchange::upper_ascii);
+    return key;
+}
 
 }  // namespace
 
+std::optional<std::string> RulSearch::find(std::string_view dir, std::string_view name) {
+    if (name.empty() || name.find_first_of("/\\:") != std::string_view::npos) return std::nullopt;
+    auto at = listings_.find(dir);
+    if (at == listings_.end()) {
+        Listing listing;
+        std::vector<platform::FoundName> names;
+        platform::find_names(std::string(dir) + "*", names);
+        for (platform::FoundName& e : names) listing.byKey[upper_key(e.name)].push_back(std::move(e.name));
+        at = listings_.emplace(std::string(dir), std::move(listing)).first;
+    }
+    const auto same = at->second.byKey.find(upper_key(name));
+    if (same == at->second.byKey.end()) return std::nullopt;
+    const std::vector<std::string>& candidates = same->second;
+    const auto exact = std::find(candidates.begin(), candidates.end(), name);
+    return std::string(dir) + (exact != candidates.end() ? *exact : candidates.back());
+}
+
 DxfFile read_dxf_file(std::string_view path) {
+    RulSearch search;
+    return read_dxf_file(path, search);
+}
+
+DxfFile read_dxf_file(std::string_view path, RulSearch& search) {
     DxfFile file;
     std::vector<uint8_t> bytes;
     const ReadStatus loaded = load_file(path, bytes);
@@ -1046,14 +1046,13 @@ DxfFile read_dxf_file(std::string_view path) {
     const std::string_view dir = directory_of(path);
     std::string_view stem = path.substr(dir.size());
     if (const size_t dot = stem.rfind('.'); dot != std::string_view::npos) stem = stem.substr(0, dot);
-    Listing listing(dir);
-    std::optional<std::string> rulPath = listing.find(std::string(stem) + ".rul");
+    std::optional<std::string> rulPath = search.find(dir, std::string(stem) + ".rul");
     if (!rulPath) {
         Texts style;
         read_texts(drawing.entities, style);
         if (!style.ruleTable.empty()) {
-            rulPath = listing.find(style.ruleTable);
-            if (!rulPath) rulPath = listing.find(style.ruleTable + ".rul");
+            rulPath = search.find(dir, style.ruleTable);
+            if (!rulPath) rulPath = search.find(dir, style.ruleTable + ".rul");
         }
     }
     rul::RuleTable table;

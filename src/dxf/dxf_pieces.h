@@ -5,8 +5,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "dxf/dxf_reader.h"
@@ -69,9 +73,30 @@ bool counted_only(int32_t layer);
 // then refused (status 26).
 DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules);
 
+// The names in the directories RUL files are looked for in, each directory
+// listed once: a run may read thousands of DXF files from one directory,
+// and listing it again for each of them costs time that grows with the
+// square of their number.
+class RulSearch {
+public:
+    // The file in directory `dir` (as typed, with its separator, or "")
+    // whose name equals `name` without regard to case (the one of the
+    // same case where there are several).
+    std::optional<std::string> find(std::string_view dir, std::string_view name);
+
+private:
+    struct Listing {
+        // The names under their upper-cased key, in the order listed.
+        std::unordered_map<std::string, std::vector<std::string>> byKey;
+    };
+    std::map<std::string, Listing, std::less<>> listings_;
+};
+
 // Reads the DXF file at `path` and its RUL file: `<stem>.rul` in any case
 // beside it, else the file that the drawing's "Grade Rule Table:" names
-// there.
+// there. The directory is listed by `search` (once for all files read
+// with it), or afresh without one.
+DxfFile read_dxf_file(std::string_view path, RulSearch& search);
 DxfFile read_dxf_file(std::string_view path);
 
 // True for a name ending in ".rul" in any case: such a file is never

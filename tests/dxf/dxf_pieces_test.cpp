@@ -246,6 +246,24 @@ TEST(DxfPieces, RefusedPiecesSayWhy) {
     EXPECT_EQ(none.reason, "   (keine Schnittteile im Format AAMA/ASTM)");
 }
 
+// A run reads every DXF file of a directory with one search: the directory
+// is listed once, not once a file (which grows with the square of their
+// number), and names are matched without regard to case.
+TEST(DxfPieces, RulFilesAreFoundInAnyCaseFromOneListingOfTheirDirectory) {
+    testing::TempDir dir;
+    testing::write_file(dir / "a.RUL", "");
+    testing::write_file(dir / "b.rul", "");
+    const std::string d = dir / "";
+    RulSearch search;
+    EXPECT_EQ(search.find(d, "A.rul"), d + "a.RUL");
+    EXPECT_EQ(search.find(d, "b.rul"), d + "b.rul");
+    EXPECT_EQ(search.find(d, "c.rul"), std::nullopt);
+    EXPECT_EQ(search.find(d, "sub/a.RUL"), std::nullopt);
+    testing::write_file(dir / "c.rul", "");
+    EXPECT_EQ(search.find(d, "c.rul"), std::nullopt);  // listed before it was made
+    EXPECT_EQ(RulSearch{}.find(d, "C.RUL"), d + "c.rul");
+}
+
 TEST(DxfPieces, EverySampleConvertsAndBothFormatsGiveTheSamePieces) {
     // Beside the checkout; a work tree stands one level further down.
     std::string dir = testing::build_path(TEILIMP_SOURCE_DIR) + "/../shared/exchange/samples/";
