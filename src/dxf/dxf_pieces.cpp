@@ -1021,6 +1021,15 @@ std::optional<std::string> RulSearch::find(std::string_view dir, std::string_vie
     return std::string(dir) + (exact != candidates.end() ? *exact : candidates.back());
 }
 
+const rul::RuleTable* RulSearch::rules(const std::string& path) {
+    if (path.empty()) return nullptr;
+    if (path != tablePath_) {
+        tablePath_ = path;
+        tableRead_ = rul::read_rul(path, table_) == rul::ReadStatus::Ok;
+    }
+    return tableRead_ ? &table_ : nullptr;
+}
+
 DxfFile read_dxf_file(std::string_view path) {
     RulSearch search;
     return read_dxf_file(path, search);
@@ -1055,13 +1064,9 @@ DxfFile read_dxf_file(std::string_view path, RulSearch& search) {
             if (!rulPath) rulPath = search.find(dir, style.ruleTable + ".rul");
         }
     }
-    rul::RuleTable table;
-    bool haveRules = false;
-    if (rulPath) {
-        haveRules = rul::read_rul(*rulPath, table) == rul::ReadStatus::Ok;
-        if (haveRules) file.rulPath = *rulPath;
-    }
-    DxfFile converted = convert_drawing(drawing, haveRules ? &table : nullptr);
+    const rul::RuleTable* table = rulPath ? search.rules(*rulPath) : nullptr;
+    if (table) file.rulPath = *rulPath;
+    DxfFile converted = convert_drawing(drawing, table);
     converted.rulPath = file.rulPath;
     return converted;
 }

@@ -74,15 +74,19 @@ bool counted_only(int32_t layer);
 DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules);
 
 // The names in the directories RUL files are looked for in, each directory
-// listed once: a run may read thousands of DXF files from one directory,
-// and listing it again for each of them costs time that grows with the
-// square of their number.
+// listed once, and the RUL file read last: a run may read thousands of DXF
+// files from one directory, all of one style's pieces naming one RUL file,
+// and listing the directory or reading that file again for each of them
+// costs time that grows with the square of their number.
 class RulSearch {
 public:
     // The file in directory `dir` (as typed, with its separator, or "")
     // whose name equals `name` without regard to case (the one of the
     // same case where there are several).
     std::optional<std::string> find(std::string_view dir, std::string_view name);
+    // The table of the RUL file at `path` (as find gives it), null where
+    // it cannot be read.
+    const rul::RuleTable* rules(const std::string& path);
 
 private:
     struct Listing {
@@ -90,6 +94,9 @@ private:
         std::unordered_map<std::string, std::vector<std::string>> byKey;
     };
     std::map<std::string, Listing, std::less<>> listings_;
+    std::string tablePath_;  // the file read last, "" before the first
+    bool tableRead_ = false;
+    rul::RuleTable table_;
 };
 
 // Reads the DXF file at `path` and its RUL file: `<stem>.rul` in any case

@@ -247,8 +247,8 @@ TEST(DxfPieces, RefusedPiecesSayWhy) {
 }
 
 // A run reads every DXF file of a directory with one search: the directory
-// is listed once, not once a file (which grows with the square of their
-// number), and names are matched without regard to case.
+// is listed and the shared RUL file read once, not once a file (which
+// grows with the square of their number); names match in any case.
 TEST(DxfPieces, RulFilesAreFoundInAnyCaseFromOneListingOfTheirDirectory) {
     testing::TempDir dir;
     testing::write_file(dir / "a.RUL", "");
@@ -262,6 +262,16 @@ TEST(DxfPieces, RulFilesAreFoundInAnyCaseFromOneListingOfTheirDirectory) {
     testing::write_file(dir / "c.rul", "");
     EXPECT_EQ(search.find(d, "c.rul"), std::nullopt);  // listed before it was made
     EXPECT_EQ(RulSearch{}.find(d, "C.RUL"), d + "c.rul");
+    // The table read last is read once, as the run's files share it.
+    const Spec spec;
+    testing::write_file(dir / "a.RUL", Writer{spec, {}}.rul());
+    const rul::RuleTable* table = search.rules(d + "a.RUL");
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->sizes.size(), 3u);
+    testing::write_file(dir / "a.RUL", "damaged");
+    EXPECT_EQ(search.rules(d + "a.RUL"), table);
+    EXPECT_EQ(RulSearch{}.rules(d + "a.RUL"), nullptr);
+    EXPECT_EQ(search.rules(d + "b.rul"), nullptr);
 }
 
 TEST(DxfPieces, EverySampleConvertsAndBothFormatsGiveTheSamePieces) {
