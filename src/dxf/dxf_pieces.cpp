@@ -74,7 +74,15 @@ std::string to_cp850(std::string_view latin1, bool upper) {
     return out;
 }
 
-double dist(Vec a, Vec b) { return std::hypot(a.x - b.x, a.y - b.y); }
+// The square root of the sum first: hypot's care for values near the
+// limits of a double makes it several times slower, and notches and rule
+// texts are matched against every point. Only where that overflows is it
+// needed.
+double dist(Vec a, Vec b) {
+    const double dx = a.x - b.x, dy = a.y - b.y;
+    const double d = std::sqrt(dx * dx + dy * dy);
+    return std::isfinite(d) ? d : std::hypot(dx, dy);
+}
 
 // The value of a "Label: value" text when it begins with one of the labels.
 bool label_value(std::string_view text, std::string_view label, std::string& value) {
@@ -427,8 +435,11 @@ std::pair<size_t, Foot> nearest_side(std::span<const Vec> contour, Vec p) {
 // the side keeps its course. In a nest the new point stands, in each size,
 // where that size's notch on the same side nearest to the same share of it
 // lies, else at that share. `room` holds the new points' places in the
-// sizes (reserved here: the points' spans point into it).
-void notch_points(std::vector<Graded>& contour, const Shape& base, std::span<const Shape> shapes, double limit,
+// sizes (reserved here: the points' spans point into it). False, as soon
+// as it is certain, where the new points would take the contour over its
+// limit: the piece is refused then, and a hostile file's thousands of
+// notches along long sides are not matched against every size's notches.
+bool notch_points(std::vector<Graded>& contour, const Shape& base, std::span<const Shape> shapes, double limit,
                   std::vector<Vec>& room) {
     struct New {
         size_t side;
@@ -450,12 +461,24 @@ void notch_points(std::vector<Graded>& contour, const Shape& base, std::span<con
         const bool known = std::any_of(found.begin(), found.end(),
                                        [&](const New& o) { return dist(o.foot.at, f.at) <= limit; });
         if (!known) found.push_back({side, f});
+        if (contour.size() + found.size() > kMaxContourPoints) return false;
     }
-    if (found.empty()) return;
+    if (found.empty()) return true;
     std::sort(found.begin(), found.end(), [](const New& a, const New& b) {
         return a.side != b.side ? a.side < b.side : a.foot.t < b.foot.t;
     });
     room.assign(found.size() * shapes.size(), Vec{});
+    // Each size's notches by x, so that a side is compared only with those
+    // that can lie within `limit` of it (a nest of many sizes, each with
+    // thousands of notches, would otherwise take minutes).
+    std::vector<std::vector<uint32_t>> byX(shapes.size());
+    for (size_t s = 0; s < shapes.size(); ++s) {
+        const std::vector<Notch>& own = shapes[s].notches;
+        byX[s].resize(own.size());
+        for (uint32_t k = 0; k < own.size(); ++k) byX[s][k] = k;
+        std::stable_sort(byX[s].begin(), byX[s].end(),
+                         [&](uint32_t u, uint32_t v) { return own[u].at.x < own[v].at.x; });
+    }
     std::vector<Graded> merged;
     merged.reserve(contour.size() + found.size());
     size_t next = 0;
@@ -470,11 +493,20 @@ void notch_points(std::vector<Graded>& contour, const Shape& base, std::span<con
                     const std::vector<Vec>& c = shapes[s].contour;
                     const Vec a = c[i], b = c[i + 1];
                     places[s] = {a.x + nw.foot.t * (b.x - a.x), a.y + nw.foot.t * (b.y - a.y)};
+                    // The nearest share wins; of equal ones, the first in the file.
+                    const std::vector<Notch>& own = shapes[s].notches;
+                    const double lo = std::min(a.x, b.x) - 2 * limit, hi = std::max(a.x, b.x) + 2 * limit;
+                    auto k = std::lower_bound(byX[s].begin(), byX[s].end(), lo,
+                                              [&](uint32_t u, double x) { return own[u].at.x < x; });
                     double share = INFINITY;
-                    for (const Notch& own : shapes[s].notches) {
-                        const Foot o = foot_on_side(own.at, a, b);
-                        if (o.d > limit || o.t <= 0 || o.t >= 1 || std::fabs(o.t - nw.foot.t) >= share) continue;
-                        share = std::fabs(o.t - nw.foot.t);
+                    uint32_t first = UINT32_MAX;
+                    for (; k != byX[s].end() && own[*k].at.x <= hi; ++k) {
+                        const Foot o = foot_on_side(own[*k].at, a, b);
+                        if (o.d > limit || o.t <= 0 || o.t >= 1) continue;
+                        const double d = std::fabs(o.t - nw.foot.t);
+                        if (d > share || (d == share && *k > first) || !(d <= share)) continue;
+                        share = d;
+                        first = *k;
                         places[s] = o.at;
                     }
                 }
@@ -484,6 +516,7 @@ void notch_points(std::vector<Graded>& contour, const Shape& base, std::span<con
         }
     }
     contour = std::move(merged);
+    return true;
 }
 
 using Offsets = std::vector<reader::XY>;
@@ -616,8 +649,8 @@ DxfStatus build_piece(const PieceInput& in, DxfPiece& out) {
     // one on a side between two points first gets a point there.
     const double notchLimit = kNotchMm / in.mmPerUnit;
     std::vector<Vec> notchPlaces;
-    notch_points(contour, base, shapes, notchLimit, notchPlaces);
-    if (contour.size() > kMaxContourPoints) return fail(out, DxfStatus::OutOfLimits);
+    if (!notch_points(contour, base, shapes, notchLimit, notchPlaces) || contour.size() > kMaxContourPoints)
+        return fail(out, DxfStatus::OutOfLimits);
     std::vector<LineIndex> sizeLines;
     sizeLines.reserve(shapes.size());
     for (const Shape& s : shapes) sizeLines.emplace_back(s);
