@@ -27,7 +27,8 @@ struct Spec {
     bool rul = true;
     bool commas = true;
     // 1: notches 0.3 mm off the bottom side, 30 mm from its corner, and 5 mm
-    // inside; 2: in a nest, every size's own, 2 mm further per size.
+    // inside; 2: in a nest, every size's own, 2 mm further per size; 3: as
+    // 2, and the other sizes one more on that side, farther from the share.
     int sideNotch = 0;
 };
 
@@ -83,8 +84,9 @@ struct Writer {
         polyline(8, false, {{20, 20}, {40, 20}});
         entity("POINT", 13);
         num(10, 50), num(20, 50);
-        if (spec.sideNotch == 2 || (spec.sideNotch == 1 && base))
+        if (spec.sideNotch >= 2 || (spec.sideNotch == 1 && base))
             for (auto [x, y] : {std::pair{30 + 2 * k, 0.3}, {50.0, 5.0}}) entity("POINT", 4), num(10, x), num(20, y);
+        if (spec.sideNotch == 3 && !base) entity("POINT", 4), num(10, 70), num(20, 0.2);
         entity("POINT", 9);  // a stripe reference: left out
         num(10, 1), num(20, 1);
         if (base) {
@@ -194,6 +196,8 @@ TEST(DxfPieces, ANotchOnASideGetsAPointThereThatGradesWithTheSide) {
          [] { Spec s; s.nest = true; s.ruleLayer = 2; s.sideNotch = 1; return s; }(), 15},
         {"nest, a notch in every size: where each lies",
          [] { Spec s; s.nest = true; s.ruleLayer = 2; s.sideNotch = 2; return s; }(), 20},
+        {"nest, two notches on that side in the other sizes: the one nearer the share",
+         [] { Spec s; s.nest = true; s.ruleLayer = 2; s.sideNotch = 3; return s; }(), 20},
     };
     for (const Case& c : cases) {
         const DxfFile f = convert(c.spec);
