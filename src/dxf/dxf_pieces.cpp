@@ -504,7 +504,7 @@ bool notch_points(std::vector<Graded>& contour, const Shape& base, std::span<con
                         const Foot o = foot_on_side(own[*k].at, a, b);
                         if (o.d > limit || o.t <= 0 || o.t >= 1) continue;
                         const double d = std::fabs(o.t - nw.foot.t);
-                        if (d > share || (d == share && *k > first) || !(d <= share)) continue;
+                        if (!(d <= share) || (d == share && *k > first)) continue;
                         share = d;
                         first = *k;
                         places[s] = o.at;
