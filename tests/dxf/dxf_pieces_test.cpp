@@ -248,6 +248,20 @@ TEST(DxfPieces, RefusedPiecesSayWhy) {
     const DxfFile none = read_dxf_file(dir / "x.dxf");
     EXPECT_EQ(number(none.status), 20);
     EXPECT_EQ(none.reason, "   (keine Schnittteile im Format AAMA/ASTM)");
+    // Notches along a side whose points would take the contour past its
+    // limit: refused as too many points, not cut.
+    const Spec spec;
+    Writer w{spec, {}};
+    w.pair(0, "SECTION"), w.pair(2, "BLOCKS"), w.pair(0, "BLOCK"), w.pair(2, "B");
+    w.text(1, 0, 0, "Piece Name: Teil");
+    w.polyline(1, true, {{0, 0}, {0, 100}, {7000, 100}, {7000, 0}});
+    for (int k = 1; k <= 10000; ++k) w.entity("POINT", 4), w.num(10, 0.6 * k), w.num(20, 0);
+    w.pair(0, "ENDBLK"), w.pair(0, "ENDSEC"), w.pair(0, "EOF");
+    testing::write_file(dir / "y.dxf", w.out);
+    const DxfFile many = read_dxf_file(dir / "y.dxf");
+    ASSERT_EQ(many.pieces.size(), 1u);
+    EXPECT_EQ(number(many.pieces[0].status), 11);
+    EXPECT_EQ(many.pieces[0].reason, "   (TEIL: zu viele Punkte, Gr\x94\xE1" "en oder Regeln, oder ein Wert zu gro\xE1)");
 }
 
 // A run reads every DXF file of a directory with one search: the directory
