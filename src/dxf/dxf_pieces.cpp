@@ -385,21 +385,137 @@ PieceLine piece_line(const Line& base, size_t k, char type, const std::vector<Li
     return pl;
 }
 
-// The point nearest to `at` within `limit` (in DXF units), or null.
-// Squared distances: this runs for every rule text over every point.
-Graded* nearest(std::vector<Graded*>& all, Vec at, double limit) {
+// Segments (a contour's sides, or points as segments of no length) by
+// where they lie: a grid of square cells, each listing the segments that
+// pass within `limit` of it, in their order. A notch or a rule text is then
+// measured only against what lies near it; against every side and point, a
+// hostile block's thousands of notches beside a contour of thousands of
+// points took seconds (a 256 MiB file of them, over twenty minutes).
+class Grid {
+public:
+    template <typename Segment>
+    Grid(size_t count, double limit, Segment segment) : count_(count) {
+        double x0 = INFINITY, y0 = INFINITY, x1 = -INFINITY, y1 = -INFINITY;
+        bool finite = true;
+        for (size_t i = 0; i < count; ++i) {
+            const auto [a, b] = segment(i);
+            finite = finite && std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(b.x) && std::isfinite(b.y);
+            x0 = std::min({x0, a.x, b.x});
+            y0 = std::min({y0, a.y, b.y});
+            x1 = std::max({x1, a.x, b.x});
+            y1 = std::max({y1, a.y, b.y});
+        }
+        // A little more than the limit, so that rounding in the chunks
+        // below never loses a segment at exactly the limit.
+        pad_ = limit * 1.001;
+        x0_ = x0 - pad_;
+        y0_ = y0 - pad_;
+        const double w = x1 + pad_ - x0_, h = y1 + pad_ - y0_;
+        const double side = std::ceil(std::sqrt(static_cast<double>(count)));
+        cell_ = std::max({w / side, h / side, 2 * pad_});
+        if (count == 0 || !finite || !std::isfinite(w) || !std::isfinite(h) || !std::isfinite(cell_) || !(cell_ > 0))
+            return;  // one list of all (values no grid can order)
+        // Where a contour crosses the whole piece again and again, the cells
+        // grow until the lists stay within a bound.
+        for (;;) {
+            nx_ = static_cast<size_t>(w / cell_) + 1;
+            ny_ = static_cast<size_t>(h / cell_) + 1;
+            start_.assign(nx_ * ny_ + 1, 0);
+            size_t total = 0;
+            walk(segment, [&](size_t c, uint32_t) { start_[c + 1] += 1, ++total; });
+            if (total <= 32 * count + 65536) break;
+            cell_ *= 2;
+        }
+        for (size_t c = 1; c < start_.size(); ++c) start_[c] += start_[c - 1];
+        items_.resize(start_.back());
+        std::vector<uint32_t> at(start_.begin(), start_.end() - 1);
+        walk(segment, [&](size_t c, uint32_t i) { items_[at[c]++] = i; });
+    }
+
+    // Every segment within the limit of p is among these (ascending); empty
+    // for the list of all, which `all` tells.
+    std::span<const uint32_t> near(Vec p) const {
+        if (start_.empty()) return {};
+        const double cx = std::floor((p.x - x0_) / cell_), cy = std::floor((p.y - y0_) / cell_);
+        if (!(cx >= 0 && cy >= 0 && cx < static_cast<double>(nx_) && cy < static_cast<double>(ny_))) return {};
+        const size_t c = static_cast<size_t>(cy) * nx_ + static_cast<size_t>(cx);
+        return std::span<const uint32_t>(items_).subspan(start_[c], start_[c + 1] - start_[c]);
+    }
+    bool all() const { return start_.empty(); }
+    size_t count() const { return count_; }
+
+private:
+    // Each segment in pieces no longer than a cell: each piece's box,
+    // widened by the pad, covers at most three cells across; a segment is
+    // listed once in a cell.
+    template <typename Segment, typename Visit>
+    void walk(Segment segment, Visit visit) {
+        std::vector<uint32_t> last(nx_ * ny_, UINT32_MAX);
+        for (size_t i = 0; i < count_; ++i) {
+            const auto [a, b] = segment(i);
+            const double pieces = std::max(1.0, std::ceil(dist(a, b) / cell_));
+            for (double k = 0; k < pieces; ++k) {
+                const double t0 = k / pieces, t1 = (k + 1) / pieces;
+                const Vec p{a.x + t0 * (b.x - a.x), a.y + t0 * (b.y - a.y)};
+                const Vec q{a.x + t1 * (b.x - a.x), a.y + t1 * (b.y - a.y)};
+                const size_t cx0 = index(std::min(p.x, q.x) - pad_ - x0_, nx_);
+                const size_t cx1 = index(std::max(p.x, q.x) + pad_ - x0_, nx_);
+                const size_t cy0 = index(std::min(p.y, q.y) - pad_ - y0_, ny_);
+                const size_t cy1 = index(std::max(p.y, q.y) + pad_ - y0_, ny_);
+                for (size_t cy = cy0; cy <= cy1; ++cy)
+                    for (size_t cx = cx0; cx <= cx1; ++cx) {
+                        const size_t c = cy * nx_ + cx;
+                        if (last[c] == i) continue;
+                        last[c] = static_cast<uint32_t>(i);
+                        visit(c, static_cast<uint32_t>(i));
+                    }
+            }
+        }
+    }
+    size_t index(double offset, size_t n) const {
+        const double c = std::floor(offset / cell_);
+        if (!(c > 0)) return 0;
+        return c >= static_cast<double>(n) ? n - 1 : static_cast<size_t>(c);
+    }
+
+    size_t count_ = 0;
+    double x0_ = 0, y0_ = 0, cell_ = 0, pad_ = 0;
+    size_t nx_ = 0, ny_ = 0;
+    std::vector<size_t> start_;
+    std::vector<uint32_t> items_;
+};
+
+// The indexes of what may lie near p: from the grid, or all of them.
+template <typename Visit>
+void near_items(const Grid& grid, Vec p, Visit visit) {
+    if (grid.all()) {
+        for (size_t i = 0; i < grid.count(); ++i) visit(i);
+        return;
+    }
+    for (const uint32_t i : grid.near(p)) visit(i);
+}
+
+// The point nearest to `at` within `limit` (in DXF units), or null; of
+// several at one distance the first. Squared distances: this runs for
+// every rule text and notch.
+Graded* nearest(std::vector<Graded*>& all, const Grid& grid, Vec at, double limit) {
     Graded* best = nullptr;
     double bestD = limit * limit;
-    for (Graded* g : all) {
+    near_items(grid, at, [&](size_t i) {
+        Graded* g = all[i];
+        if (best && bestD == 0) return;
         const double dx = g->at.x - at.x, dy = g->at.y - at.y;
         const double d = dx * dx + dy * dy;
         if (d <= bestD && (!best || d < bestD)) {
             best = g;
             bestD = d;
-            if (d == 0) break;  // none nearer; the first of several at one place
         }
-    }
+    });
     return best;
+}
+
+Grid point_grid(const std::vector<Graded*>& all, double limit) {
+    return Grid(all.size(), limit, [&](size_t i) { return std::pair<Vec, Vec>{all[i]->at, all[i]->at}; });
 }
 
 // The foot of p on the side from a to b: where it lies, how far along the
@@ -449,15 +565,22 @@ bool notch_points(std::vector<Graded>& contour, const Shape& base, std::span<con
     std::vector<Vec> at;
     at.reserve(contour.size());
     for (const Graded& g : contour) at.push_back(g.at);
+    if (at.size() < 2) return true;
+    // Side i begins at point i: a point within the limit of a notch is
+    // listed with its side.
+    const Grid sides(at.size() - 1, limit, [&](size_t i) { return std::pair<Vec, Vec>{at[i], at[i + 1]}; });
     for (const Notch& notch : base.notches) {
         const Vec n = notch.at;
         bool onPoint = false;
-        for (size_t i = 0; i + 1 < at.size() && !onPoint; ++i) onPoint = dist(at[i], n) <= limit;
-        if (onPoint || at.size() < 2) continue;
-        const std::pair<size_t, Foot> near = nearest_side(at, n);
-        const size_t side = near.first;
-        const Foot f = near.second;
-        if (f.d > limit) continue;
+        size_t side = 0;
+        Foot f;
+        near_items(sides, n, [&](size_t i) {
+            if (onPoint) return;
+            onPoint = dist(at[i], n) <= limit;
+            const Foot o = foot_on_side(n, at[i], at[i + 1]);
+            if (o.d < f.d) side = i, f = o;
+        });
+        if (onPoint || f.d > limit) continue;
         const bool known = std::any_of(found.begin(), found.end(),
                                        [&](const New& o) { return dist(o.foot.at, f.at) <= limit; });
         if (!known) found.push_back({side, f});
@@ -665,16 +788,18 @@ DxfStatus build_piece(const PieceInput& in, DxfPiece& out) {
     std::vector<Vec> contourAt;
     for (size_t i = 0; i + 1 < contour.size(); ++i) candidates.push_back(&contour[i]);
     for (const Graded& g : contour) contourAt.push_back(g.at);
+    const Grid candidateGrid = point_grid(candidates, notchLimit);
     size_t farNotes = 0;
     for (const Notch& n : base.notches) {
-        Graded* g = nearest(candidates, n.at, notchLimit);
+        Graded* g = nearest(candidates, candidateGrid, n.at, notchLimit);
         if (!g) {
+            if (farNotes++ >= 20) continue;  // the first twenty are told
             // How far from the contour, its sides as well as its points.
             const double d = contourAt.size() > 1 ? nearest_side(contourAt, n.at).second.d : INFINITY;
             char text[64];
             std::snprintf(text, sizeof text, "Knipse %.1f mm neben der Kontur nicht \x81" "bernommen",
                           d * in.mmPerUnit);
-            if (farNotes++ < 20) add_note(out, text);
+            add_note(out, text);
             continue;
         }
         g->notch = true;
@@ -690,9 +815,10 @@ DxfStatus build_piece(const PieceInput& in, DxfPiece& out) {
         for (PieceLine& l : lines)
             for (Graded& g : l.points) all.push_back(&g);
         const double limit = kRuleTextMm / in.mmPerUnit;
+        const Grid grid = point_grid(all, limit);
         for (const RuleText& t : base.rules) {
             if (!in.rules->find(t.number)) return fail(out, DxfStatus::NoRules);
-            if (Graded* g = nearest(all, t.at, limit)) g->fileRule = t.number;
+            if (Graded* g = nearest(all, grid, t.at, limit)) g->fileRule = t.number;
         }
         if (contour.size() > 1) contour.back().fileRule = contour.front().fileRule;
         if (in.sizes.size() > 1 && !interpolate_contour(contour, in, base))

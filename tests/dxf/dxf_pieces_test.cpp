@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -216,6 +217,52 @@ TEST(DxfPieces, ANotchOnASideGetsAPointThereThatGradesWithTheSide) {
         EXPECT_EQ(q->x, 300) << c.what;
         EXPECT_EQ(reader::point_offset(m, *q, 2).dx, c.stepInL) << c.what;
     }
+}
+
+// Notches all round a contour of many points, each just inside or just
+// outside the limit of a point or a side: every one is found wherever on
+// the piece it lies, and of those too far off the first twenty are told
+// (each a different distance: equal notes are one).
+TEST(DxfPieces, NotchesAllRoundAContourOfManyPointsAreMatchedUpToTheLimit) {
+    constexpr int kPoints = 400, kR = 1000;
+    const Spec spec;
+    Writer w{spec, {}};
+    w.pair(0, "SECTION"), w.pair(2, "BLOCKS"), w.pair(0, "BLOCK"), w.pair(2, "B");
+    w.text(1, 0, 0, "Piece Name: Rund");
+    std::vector<std::pair<double, double>> pts;
+    const double turn = 6.283185307179586 / kPoints;
+    for (int i = 0; i < kPoints; ++i) pts.push_back({kR * std::cos(i * turn), kR * std::sin(i * turn)});
+    w.polyline(1, true, pts);
+    // Radially off point i, or off the middle of side i (the middle is
+    // inside the circle by r(1 - cos(turn/2))).
+    const double inside = kR * (1 - std::cos(turn / 2));
+    int onPoint = 0, onSide = 0, off = 0;
+    for (int i = 0; i < kPoints; i += 3) {
+        const double a = (i % 2 ? i + 0.5 : i) * turn;
+        const double by[] = {0.45, 0.499, 0.501 + 0.1 * off, 0.501 + 0.1 * off};
+        const double r = by[(i / 3) % 4];
+        const double d = i % 2 ? kR - inside + r : kR + r;
+        w.entity("POINT", 4), w.num(10, d * std::cos(a)), w.num(20, d * std::sin(a));
+        (r > 0.5 ? off : i % 2 ? onSide : onPoint) += 1;
+    }
+    w.pair(0, "ENDBLK"), w.pair(0, "ENDSEC"), w.pair(0, "EOF");
+    testing::TempDir dir;
+    testing::write_file(dir / "rund.dxf", w.out);
+    const DxfFile f = read_dxf_file(dir / "rund.dxf");
+    ASSERT_EQ(f.pieces.size(), 1u);
+    const DxfPiece& p = f.pieces[0];
+    ASSERT_EQ(number(p.status), 0) << p.reason;
+    EXPECT_EQ(p.contourPoints, kPoints + 1 + onSide);
+    reader::PieceModel m;
+    reader::ImageFault fault;
+    ASSERT_TRUE(reader::decode_piece(p.piece.image, nullptr, m, fault)) << fault.what;
+    EXPECT_EQ(std::count_if(m.contour.begin(), m.contour.end(),
+                            [](const auto& q) { return q.notch != reader::NotchCode::None; }),
+              onPoint + onSide);
+    ASSERT_GT(off, 20);
+    EXPECT_EQ(std::count_if(p.notes.begin(), p.notes.end(),
+                            [](const std::string& n) { return n.find("Knipse ") != std::string::npos; }),
+              20);
 }
 
 TEST(DxfPieces, RefusedPiecesSayWhy) {
