@@ -13,6 +13,7 @@
 #include <optional>
 #include <set>
 #include <span>
+#include <unordered_map>
 #include <utility>
 
 #include "dxf/dxf_exported.h"
@@ -545,6 +546,46 @@ std::pair<size_t, Foot> nearest_side(std::span<const Vec> contour, Vec p) {
     return best;
 }
 
+// The points found so far, by square cells twice the limit wide: a point
+// within the limit of another lies in its cell or in one beside it. (Those
+// with values no cell can number are compared with every one.)
+class Seen {
+public:
+    // True when one of `found` lies within `limit` of p; p is then added.
+    template <typename Found>
+    bool known(const std::vector<Found>& found, Vec p, double limit) {
+        int64_t cx = 0, cy = 0;
+        const auto near = [&](uint32_t k) { return dist(found[k].foot.at, p) <= limit; };
+        if (!cell_of(p, 2 * limit, cx, cy)) {
+            for (uint32_t k = 0; k < found.size(); ++k)
+                if (near(k)) return true;
+            uncelled_.push_back(static_cast<uint32_t>(found.size()));
+            return false;
+        }
+        for (int64_t y = cy - 1; y <= cy + 1; ++y)
+            for (int64_t x = cx - 1; x <= cx + 1; ++x)
+                if (const auto c = cells_.find(key(x, y)); c != cells_.end())
+                    if (std::any_of(c->second.begin(), c->second.end(), near)) return true;
+        if (std::any_of(uncelled_.begin(), uncelled_.end(), near)) return true;
+        cells_[key(cx, cy)].push_back(static_cast<uint32_t>(found.size()));
+        return false;
+    }
+
+private:
+    static bool cell_of(Vec p, double wide, int64_t& cx, int64_t& cy) {
+        const double x = std::floor(p.x / wide), y = std::floor(p.y / wide);
+        if (!(std::fabs(x) < 1e9 && std::fabs(y) < 1e9)) return false;
+        cx = static_cast<int64_t>(x);
+        cy = static_cast<int64_t>(y);
+        return true;
+    }
+    static uint64_t key(int64_t x, int64_t y) {
+        return static_cast<uint64_t>(x + (int64_t{1} << 31)) << 32 | static_cast<uint64_t>(y + (int64_t{1} << 31));
+    }
+    std::unordered_map<uint64_t, std::vector<uint32_t>> cells_;
+    std::vector<uint32_t> uncelled_;
+};
+
 // A notch on a side of the contour, farther than `limit` from both its
 // ends, gets a contour point of its own at its foot: a match mark along a
 // straight seam is as much a part of the piece as one on a turn point, and
@@ -562,6 +603,7 @@ bool notch_points(std::vector<Graded>& contour, const Shape& base, std::span<con
         Foot foot;
     };
     std::vector<New> found;
+    Seen seen;
     std::vector<Vec> at;
     at.reserve(contour.size());
     for (const Graded& g : contour) at.push_back(g.at);
@@ -581,9 +623,7 @@ bool notch_points(std::vector<Graded>& contour, const Shape& base, std::span<con
             if (o.d < f.d) side = i, f = o;
         });
         if (onPoint || f.d > limit) continue;
-        const bool known = std::any_of(found.begin(), found.end(),
-                                       [&](const New& o) { return dist(o.foot.at, f.at) <= limit; });
-        if (!known) found.push_back({side, f});
+        if (!seen.known(found, f.at, limit)) found.push_back({side, f});
         if (contour.size() + found.size() > kMaxContourPoints) return false;
     }
     if (found.empty()) return true;
