@@ -182,23 +182,143 @@ void count_left_out(Shape& s, const char* kind, int32_t layer) {
     s.leftOut.push_back({kind, layer, 1});
 }
 
+// Segments (a contour's sides, or points as segments of no length) by
+// where they lie: a grid of square cells, each listing the segments that
+// pass within `limit` of it, in their order. A notch or a rule text is then
+// measured only against what lies near it; against every side and point, a
+// hostile block's thousands of notches beside a contour of thousands of
+// points took seconds (a 256 MiB file of them, over twenty minutes).
+class Grid {
+public:
+    template <typename Segment>
+    Grid(size_t count, double limit, Segment segment) : count_(count) {
+        double x0 = INFINITY, y0 = INFINITY, x1 = -INFINITY, y1 = -INFINITY;
+        bool finite = true;
+        for (size_t i = 0; i < count; ++i) {
+            const auto [a, b] = segment(i);
+            finite = finite && std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(b.x) && std::isfinite(b.y);
+            x0 = std::min({x0, a.x, b.x});
+            y0 = std::min({y0, a.y, b.y});
+            x1 = std::max({x1, a.x, b.x});
+            y1 = std::max({y1, a.y, b.y});
+        }
+        // A little more than the limit, so that rounding in the chunks
+        // below never loses a segment at exactly the limit.
+        pad_ = limit * 1.001;
+        x0_ = x0 - pad_;
+        y0_ = y0 - pad_;
+        const double w = x1 + pad_ - x0_, h = y1 + pad_ - y0_;
+        const double side = std::ceil(std::sqrt(static_cast<double>(count)));
+        cell_ = std::max({w / side, h / side, 2 * pad_});
+        if (count == 0 || !finite || !std::isfinite(w) || !std::isfinite(h) || !std::isfinite(cell_) || !(cell_ > 0))
+            return;  // one list of all (values no grid can order)
+        // Where a contour crosses the whole piece again and again, the cells
+        // grow until the lists stay within a bound.
+        for (;;) {
+            nx_ = static_cast<size_t>(w / cell_) + 1;
+            ny_ = static_cast<size_t>(h / cell_) + 1;
+            start_.assign(nx_ * ny_ + 1, 0);
+            size_t total = 0;
+            walk(segment, [&](size_t c, uint32_t) { start_[c + 1] += 1, ++total; });
+            if (total <= 32 * count + 65536) break;
+            cell_ *= 2;
+        }
+        for (size_t c = 1; c < start_.size(); ++c) start_[c] += start_[c - 1];
+        items_.resize(start_.back());
+        std::vector<uint32_t> at(start_.begin(), start_.end() - 1);
+        walk(segment, [&](size_t c, uint32_t i) { items_[at[c]++] = i; });
+    }
+
+    // Every segment within the limit of p is among these (ascending); empty
+    // for the list of all, which `all` tells.
+    std::span<const uint32_t> near(Vec p) const {
+        if (start_.empty()) return {};
+        const double cx = std::floor((p.x - x0_) / cell_), cy = std::floor((p.y - y0_) / cell_);
+        if (!(cx >= 0 && cy >= 0 && cx < static_cast<double>(nx_) && cy < static_cast<double>(ny_))) return {};
+        const size_t c = static_cast<size_t>(cy) * nx_ + static_cast<size_t>(cx);
+        return std::span<const uint32_t>(items_).subspan(start_[c], start_[c + 1] - start_[c]);
+    }
+    bool all() const { return start_.empty(); }
+    size_t count() const { return count_; }
+
+private:
+    // Each segment in pieces no longer than a cell: each piece's box,
+    // widened by the pad, covers at most three cells across; a segment is
+    // listed once in a cell.
+    template <typename Segment, typename Visit>
+    void walk(Segment segment, Visit visit) {
+        std::vector<uint32_t> last(nx_ * ny_, UINT32_MAX);
+        for (size_t i = 0; i < count_; ++i) {
+            const auto [a, b] = segment(i);
+            const double pieces = std::max(1.0, std::ceil(dist(a, b) / cell_));
+            for (double k = 0; k < pieces; ++k) {
+                const double t0 = k / pieces, t1 = (k + 1) / pieces;
+                const Vec p{a.x + t0 * (b.x - a.x), a.y + t0 * (b.y - a.y)};
+                const Vec q{a.x + t1 * (b.x - a.x), a.y + t1 * (b.y - a.y)};
+                const size_t cx0 = index(std::min(p.x, q.x) - pad_ - x0_, nx_);
+                const size_t cx1 = index(std::max(p.x, q.x) + pad_ - x0_, nx_);
+                const size_t cy0 = index(std::min(p.y, q.y) - pad_ - y0_, ny_);
+                const size_t cy1 = index(std::max(p.y, q.y) + pad_ - y0_, ny_);
+                for (size_t cy = cy0; cy <= cy1; ++cy)
+                    for (size_t cx = cx0; cx <= cx1; ++cx) {
+                        const size_t c = cy * nx_ + cx;
+                        if (last[c] == i) continue;
+                        last[c] = static_cast<uint32_t>(i);
+                        visit(c, static_cast<uint32_t>(i));
+                    }
+            }
+        }
+    }
+    size_t index(double offset, size_t n) const {
+        const double c = std::floor(offset / cell_);
+        if (!(c > 0)) return 0;
+        return c >= static_cast<double>(n) ? n - 1 : static_cast<size_t>(c);
+    }
+
+    size_t count_ = 0;
+    double x0_ = 0, y0_ = 0, cell_ = 0, pad_ = 0;
+    size_t nx_ = 0, ny_ = 0;
+    std::vector<size_t> start_;
+    std::vector<uint32_t> items_;
+};
+
+// The indexes of what may lie near p: from the grid, or all of them.
+template <typename Visit>
+void near_items(const Grid& grid, Vec p, Visit visit) {
+    if (grid.all()) {
+        for (size_t i = 0; i < grid.count(); ++i) visit(i);
+        return;
+    }
+    for (const uint32_t i : grid.near(p)) visit(i);
+}
+
 // Joins the outline: one closed polyline, or open ones that run end to end
-// (in any direction).
+// (in any direction). The next piece is the first in the file with an end
+// at the end reached; their ends are looked up in a grid, since a hostile
+// outline of thousands of pieces would otherwise be searched through for
+// each.
 DxfStatus join_outline(std::vector<std::vector<Vec>>& open, std::vector<Vec>& out, double join) {
+    // End 2k is the front of piece k, 2k + 1 its back.
+    const Grid ends(2 * open.size(), join, [&](size_t e) {
+        const std::vector<Vec>& piece = open[e / 2];
+        const Vec p = piece.empty() ? Vec{} : e % 2 ? piece.back() : piece.front();
+        return std::pair<Vec, Vec>{p, p};
+    });
     out = std::move(open.front());
     std::vector<bool> used(open.size(), false);
     used[0] = true;
     for (size_t placed = 1; placed < open.size(); ++placed) {
-        bool found = false;
-        for (size_t i = 1; i < open.size() && !found; ++i) {
-            if (used[i] || open[i].empty()) continue;
-            std::vector<Vec>& next = open[i];
-            if (dist(next.back(), out.back()) <= join) std::reverse(next.begin(), next.end());
-            if (dist(next.front(), out.back()) > join) continue;
-            out.insert(out.end(), next.begin() + 1, next.end());
-            used[i] = found = true;
-        }
-        if (!found) return DxfStatus::OpenOutline;
+        size_t next = 0;
+        near_items(ends, out.back(), [&](size_t e) {
+            const size_t i = e / 2;
+            if (next != 0 || used[i] || open[i].empty()) return;
+            if (dist(open[i].front(), out.back()) <= join || dist(open[i].back(), out.back()) <= join) next = i;
+        });
+        if (next == 0) return DxfStatus::OpenOutline;
+        std::vector<Vec>& piece = open[next];
+        if (dist(piece.back(), out.back()) <= join) std::reverse(piece.begin(), piece.end());
+        out.insert(out.end(), piece.begin() + 1, piece.end());
+        used[next] = true;
     }
     if (out.size() < 2 || dist(out.front(), out.back()) > join) return DxfStatus::OpenOutline;
     out.back() = out.front();
@@ -384,116 +504,6 @@ PieceLine piece_line(const Line& base, size_t k, char type, const std::vector<Li
         pl.points[i].inSizes = std::span<const Vec>(pl.inSizes).subspan(i * sizes, sizes);
     }
     return pl;
-}
-
-// Segments (a contour's sides, or points as segments of no length) by
-// where they lie: a grid of square cells, each listing the segments that
-// pass within `limit` of it, in their order. A notch or a rule text is then
-// measured only against what lies near it; against every side and point, a
-// hostile block's thousands of notches beside a contour of thousands of
-// points took seconds (a 256 MiB file of them, over twenty minutes).
-class Grid {
-public:
-    template <typename Segment>
-    Grid(size_t count, double limit, Segment segment) : count_(count) {
-        double x0 = INFINITY, y0 = INFINITY, x1 = -INFINITY, y1 = -INFINITY;
-        bool finite = true;
-        for (size_t i = 0; i < count; ++i) {
-            const auto [a, b] = segment(i);
-            finite = finite && std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(b.x) && std::isfinite(b.y);
-            x0 = std::min({x0, a.x, b.x});
-            y0 = std::min({y0, a.y, b.y});
-            x1 = std::max({x1, a.x, b.x});
-            y1 = std::max({y1, a.y, b.y});
-        }
-        // A little more than the limit, so that rounding in the chunks
-        // below never loses a segment at exactly the limit.
-        pad_ = limit * 1.001;
-        x0_ = x0 - pad_;
-        y0_ = y0 - pad_;
-        const double w = x1 + pad_ - x0_, h = y1 + pad_ - y0_;
-        const double side = std::ceil(std::sqrt(static_cast<double>(count)));
-        cell_ = std::max({w / side, h / side, 2 * pad_});
-        if (count == 0 || !finite || !std::isfinite(w) || !std::isfinite(h) || !std::isfinite(cell_) || !(cell_ > 0))
-            return;  // one list of all (values no grid can order)
-        // Where a contour crosses the whole piece again and again, the cells
-        // grow until the lists stay within a bound.
-        for (;;) {
-            nx_ = static_cast<size_t>(w / cell_) + 1;
-            ny_ = static_cast<size_t>(h / cell_) + 1;
-            start_.assign(nx_ * ny_ + 1, 0);
-            size_t total = 0;
-            walk(segment, [&](size_t c, uint32_t) { start_[c + 1] += 1, ++total; });
-            if (total <= 32 * count + 65536) break;
-            cell_ *= 2;
-        }
-        for (size_t c = 1; c < start_.size(); ++c) start_[c] += start_[c - 1];
-        items_.resize(start_.back());
-        std::vector<uint32_t> at(start_.begin(), start_.end() - 1);
-        walk(segment, [&](size_t c, uint32_t i) { items_[at[c]++] = i; });
-    }
-
-    // Every segment within the limit of p is among these (ascending); empty
-    // for the list of all, which `all` tells.
-    std::span<const uint32_t> near(Vec p) const {
-        if (start_.empty()) return {};
-        const double cx = std::floor((p.x - x0_) / cell_), cy = std::floor((p.y - y0_) / cell_);
-        if (!(cx >= 0 && cy >= 0 && cx < static_cast<double>(nx_) && cy < static_cast<double>(ny_))) return {};
-        const size_t c = static_cast<size_t>(cy) * nx_ + static_cast<size_t>(cx);
-        return std::span<const uint32_t>(items_).subspan(start_[c], start_[c + 1] - start_[c]);
-    }
-    bool all() const { return start_.empty(); }
-    size_t count() const { return count_; }
-
-private:
-    // Each segment in pieces no longer than a cell: each piece's box,
-    // widened by the pad, covers at most three cells across; a segment is
-    // listed once in a cell.
-    template <typename Segment, typename Visit>
-    void walk(Segment segment, Visit visit) {
-        std::vector<uint32_t> last(nx_ * ny_, UINT32_MAX);
-        for (size_t i = 0; i < count_; ++i) {
-            const auto [a, b] = segment(i);
-            const double pieces = std::max(1.0, std::ceil(dist(a, b) / cell_));
-            for (double k = 0; k < pieces; ++k) {
-                const double t0 = k / pieces, t1 = (k + 1) / pieces;
-                const Vec p{a.x + t0 * (b.x - a.x), a.y + t0 * (b.y - a.y)};
-                const Vec q{a.x + t1 * (b.x - a.x), a.y + t1 * (b.y - a.y)};
-                const size_t cx0 = index(std::min(p.x, q.x) - pad_ - x0_, nx_);
-                const size_t cx1 = index(std::max(p.x, q.x) + pad_ - x0_, nx_);
-                const size_t cy0 = index(std::min(p.y, q.y) - pad_ - y0_, ny_);
-                const size_t cy1 = index(std::max(p.y, q.y) + pad_ - y0_, ny_);
-                for (size_t cy = cy0; cy <= cy1; ++cy)
-                    for (size_t cx = cx0; cx <= cx1; ++cx) {
-                        const size_t c = cy * nx_ + cx;
-                        if (last[c] == i) continue;
-                        last[c] = static_cast<uint32_t>(i);
-                        visit(c, static_cast<uint32_t>(i));
-                    }
-            }
-        }
-    }
-    size_t index(double offset, size_t n) const {
-        const double c = std::floor(offset / cell_);
-        if (!(c > 0)) return 0;
-        return c >= static_cast<double>(n) ? n - 1 : static_cast<size_t>(c);
-    }
-
-    size_t count_ = 0;
-    double x0_ = 0, y0_ = 0, cell_ = 0, pad_ = 0;
-    size_t nx_ = 0, ny_ = 0;
-    std::vector<size_t> start_;
-    std::vector<uint32_t> items_;
-};
-
-// The indexes of what may lie near p: from the grid, or all of them.
-template <typename Visit>
-void near_items(const Grid& grid, Vec p, Visit visit) {
-    if (grid.all()) {
-        for (size_t i = 0; i < grid.count(); ++i) visit(i);
-        return;
-    }
-    for (const uint32_t i : grid.near(p)) visit(i);
 }
 
 // The point nearest to `at` within `limit` (in DXF units), or null; of
