@@ -70,26 +70,32 @@ void warnings(int32_t reversed, int32_t rotated) {
 }
 
 // Every piece of a DXF file, as the importer would take it.
+// Each piece is shown as soon as it is built: a file of many pieces is
+// never held whole.
 bool show_dxf(const std::string& path, dxf::RulSearch& rulSearch) {
-    const dxf::DxfFile file = dxf::read_dxf_file(path, rulSearch);
+    const dxf::LoadedDxf loaded = dxf::load_dxf_file(path, rulSearch);
+    if (loaded.status != dxf::DxfStatus::Ok) {
+        conversion_failed(number(loaded.status), loaded.reason);
+        return false;
+    }
+    bool all = true;
+    const dxf::DxfFile file =
+        dxf::convert_drawing(loaded.drawing, loaded.rules, [&](dxf::DxfPiece& p, size_t k, size_t m) {
+            if (k == 0 && !loaded.rulPath.empty()) platform::console_name_line("   RUL-Datei: ", loaded.rulPath);
+            console_line("   Teil " + std::to_string(k + 1) + "/" + std::to_string(m) + ": " + console_text(p.name));
+            if (p.status != dxf::DxfStatus::Ok) {
+                conversion_failed(number(p.status), p.reason);
+                all = false;
+            } else {
+                describe_piece(p.piece);
+                warnings(p.contourReversed, p.grainRotated);
+            }
+            for (const std::string& note : p.notes) console_line(note);
+            return true;
+        });
     if (file.status != dxf::DxfStatus::Ok) {
         conversion_failed(number(file.status), file.reason);
         return false;
-    }
-    if (!file.rulPath.empty()) platform::console_name_line("   RUL-Datei: ", file.rulPath);
-    bool all = true;
-    const size_t m = file.pieces.size();
-    for (size_t k = 0; k < m; ++k) {
-        const dxf::DxfPiece& p = file.pieces[k];
-        console_line("   Teil " + std::to_string(k + 1) + "/" + std::to_string(m) + ": " + console_text(p.name));
-        if (p.status != dxf::DxfStatus::Ok) {
-            conversion_failed(number(p.status), p.reason);
-            all = false;
-        } else {
-            describe_piece(p.piece);
-            warnings(p.contourReversed, p.grainRotated);
-        }
-        for (const std::string& note : p.notes) console_line(note);
     }
     return all;
 }

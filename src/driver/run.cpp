@@ -538,49 +538,53 @@ bool store_dxf_piece(Run& run) {
     return true;
 }
 
+// Each piece is stored as soon as it is built: a file of many pieces is
+// never held whole.
 void convert_dxf(Run& run, const std::string& path) {
     const Switches& sw = run.cmd.switches;
-    dxf::DxfFile file = dxf::read_dxf_file(path, run.rulSearch);
-    if (file.status != dxf::DxfStatus::Ok) {
+    auto file_failed = [&](dxf::DxfStatus status, const std::string& reason) {
         ++run.counts.failed;
         if (!sw.quiet) {
-            console_line(util::status_line("Fehler beim Konvertieren:", number(file.status)));
-            console_line(file.reason);
+            console_line(util::status_line("Fehler beim Konvertieren:", number(status)));
+            console_line(reason);
         }
-        return;
-    }
+    };
+    dxf::LoadedDxf loaded = dxf::load_dxf_file(path, run.rulSearch);
+    if (loaded.status != dxf::DxfStatus::Ok) return file_failed(loaded.status, loaded.reason);
     const bool lastFile = run.lastFile;
-    const size_t m = file.pieces.size();
     bool all = true;
-    for (size_t k = 0; k < m && !run.stopped; ++k) {
-        dxf::DxfPiece& p = file.pieces[k];
-        if (!sw.quiet)
-            console_line("   Teil " + std::to_string(k + 1) + "/" + std::to_string(m) + ": " + p.name);
-        run.lastFile = lastFile && k + 1 == m;
-        bool stored = false;
-        if (p.status != dxf::DxfStatus::Ok) {
-            ++run.counts.failed;
-            if (!sw.quiet) {
-                console_line(util::status_line("Fehler beim Konvertieren:", number(p.status)));
-                console_line(p.reason);
+    const dxf::DxfFile file =
+        dxf::convert_drawing(loaded.drawing, loaded.rules, [&](dxf::DxfPiece& p, size_t k, size_t m) {
+            if (run.stopped) return false;
+            if (!sw.quiet)
+                console_line("   Teil " + std::to_string(k + 1) + "/" + std::to_string(m) + ": " + p.name);
+            run.lastFile = lastFile && k + 1 == m;
+            bool stored = false;
+            if (p.status != dxf::DxfStatus::Ok) {
+                ++run.counts.failed;
+                if (!sw.quiet) {
+                    console_line(util::status_line("Fehler beim Konvertieren:", number(p.status)));
+                    console_line(p.reason);
+                }
+            } else {
+                if (p.contourReversed == 1) console_line("   Achtung: Umlaufsinn der Kontur ge\x84ndert.");
+                if (p.grainRotated == 1) console_line("   Achtung: Fadenlauf nach rechts gedreht.");
+                run.piece.pieceName = p.piece.pieceName;
+                run.piece.image.swap(p.piece.image);
+                stored = store_dxf_piece(run);
             }
-        } else {
-            if (p.contourReversed == 1) console_line("   Achtung: Umlaufsinn der Kontur ge\x84ndert.");
-            if (p.grainRotated == 1) console_line("   Achtung: Fadenlauf nach rechts gedreht.");
-            run.piece.pieceName = p.piece.pieceName;
-            run.piece.image.swap(p.piece.image);
-            stored = store_dxf_piece(run);
-        }
-        all = all && stored;
-        if (!sw.quiet)
-            for (const std::string& note : p.notes) console_line(note);
-        if (platform::interrupted()) {
-            all = false;
-            break;
-        }
-    }
-    if (!file.rulPath.empty()) {
-        auto [it, added] = run.rulFiles.emplace(file.rulPath, true);
+            all = all && stored;
+            if (!sw.quiet)
+                for (const std::string& note : p.notes) console_line(note);
+            if (platform::interrupted()) {
+                all = false;
+                return false;
+            }
+            return !run.stopped;
+        });
+    if (file.status != dxf::DxfStatus::Ok) return file_failed(file.status, file.reason);
+    if (!loaded.rulPath.empty()) {
+        auto [it, added] = run.rulFiles.emplace(loaded.rulPath, true);
         it->second = it->second && all;
     }
     if (all && sw.deleteAfterImport) util::FTNFDE(path);

@@ -1093,6 +1093,42 @@ DxfStatus piece_input(const Group& g, const Texts& style, const rul::RuleTable* 
     return DxfStatus::Ok;
 }
 
+// What the pieces of one drawing share.
+struct Conversion {
+    const Texts& style;
+    const rul::RuleTable* rules;
+    double mmPerUnit;
+    double rulTenths;
+    bool unitsKnown;
+    bool exported;  // written by our export
+};
+
+void convert_group(const Group& g, const Conversion& c, DxfPiece& out) {
+    if (c.exported && g.blocks.size() == 1 &&
+        take_exported(*g.blocks[0], c.rules, ExportUnits{10 * c.mmPerUnit, c.rulTenths}, out))
+        return;
+    out = DxfPiece{};
+    out.name = g.key;
+    if (!c.unitsKnown) add_note(out, "keine Einheit in der Datei; Millimeter angenommen");
+    if (out.name.size() > 20) {
+        fail(out, DxfStatus::NameTooLong);
+        return;
+    }
+    out.piece.pieceName = reader::make_field<20>(out.name);
+    try {
+        PieceInput in;
+        in.mmPerUnit = c.mmPerUnit;
+        in.rulTenths = c.rulTenths;
+        std::string size;
+        if (const DxfStatus status = piece_input(g, c.style, c.rules, in, size); status != DxfStatus::Ok)
+            fail(out, status, size);
+        else
+            build_piece(in, out);
+    } catch (const std::bad_alloc&) {
+        fail(out, DxfStatus::OutOfLimits);
+    }
+}
+
 }  // namespace
 
 std::string reason_line(DxfStatus status, std::string_view name, std::string_view size) {
@@ -1122,17 +1158,37 @@ bool is_rul_name(std::string_view path) {
 
 bool counted_only(int32_t layer) { return left_out_kind(layer, false) != nullptr; }
 
-DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules) {
+DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules, const PieceSink& take) {
     DxfFile file;
     Texts style;
     read_texts(drawing.entities, style);
-    // Units: the style's text, a block's, the header's.
-    std::vector<Texts> blockTexts(drawing.blocks.size());
-    for (size_t i = 0; i < drawing.blocks.size(); ++i) read_texts(drawing.blocks[i], blockTexts[i]);
+    // The pieces: blocks with an outline and a piece name, by name. Units:
+    // the style's text, a block's, the header's.
     std::string unitsText = style.units;
-    for (const Texts& t : blockTexts) {
-        if (!unitsText.empty()) break;
-        unitsText = t.units;
+    std::vector<Group> groups;
+    {
+        std::map<std::string, size_t> groupOf;
+        for (const Block& b : drawing.blocks) {
+            Texts t;
+            read_texts(b, t);
+            if (unitsText.empty()) unitsText = t.units;
+            if (trim(t.name).empty()) continue;
+            const bool outline = std::any_of(b.entities.begin(), b.entities.end(), [](const Entity& e) {
+                return e.kind == Kind::Polyline && e.layer == 1 && e.pointCount > 0;
+            });
+            if (!outline) continue;
+            const std::string key = to_cp850(trim(t.name), true);
+            const auto [at, added] = groupOf.emplace(key, groups.size());
+            if (added) groups.push_back({key, {}, {}});
+            Group& g = groups[at->second];
+            g.blocks.push_back(&b);
+            g.texts.push_back(std::move(t));
+        }
+    }
+    if (groups.empty()) {
+        file.status = DxfStatus::NoPieces;
+        file.reason = reason_line(DxfStatus::NoPieces, "");
+        return file;
     }
     bool known = false;
     double mmPerUnit = mm_per_unit(unitsText, known);
@@ -1143,57 +1199,23 @@ DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules) {
     double rulTenths = 10 * mmPerUnit;
     if (rules && rules->units != rul::TableUnits::None) rulTenths = rules->units == rul::TableUnits::Inch ? 254 : 10;
 
-    // The pieces: blocks with an outline and a piece name, by name.
-    std::vector<Group> groups;
-    std::map<std::string, size_t> groupOf;
-    for (size_t i = 0; i < drawing.blocks.size(); ++i) {
-        const Block& b = drawing.blocks[i];
-        Texts& t = blockTexts[i];
-        if (trim(t.name).empty()) continue;
-        const bool outline = std::any_of(b.entities.begin(), b.entities.end(), [](const Entity& e) {
-            return e.kind == Kind::Polyline && e.layer == 1 && e.pointCount > 0;
-        });
-        if (!outline) continue;
-        const std::string key = to_cp850(trim(t.name), true);
-        const auto [at, added] = groupOf.emplace(key, groups.size());
-        if (added) groups.push_back({key, {}, {}});
-        Group& g = groups[at->second];
-        g.blocks.push_back(&b);
-        g.texts.push_back(std::move(t));
+    const Conversion c{style, rules, mmPerUnit, rulTenths, known, written_by_export(drawing)};
+    for (size_t k = 0; k < groups.size(); ++k) {
+        DxfPiece out;
+        convert_group(groups[k], c, out);
+        if (!take(out, k, groups.size())) break;
     }
-    if (groups.empty()) {
-        file.status = DxfStatus::NoPieces;
-        file.reason = reason_line(DxfStatus::NoPieces, "");
-        return file;
-    }
+    return file;
+}
 
-    const bool exported = written_by_export(drawing);
-    const ExportUnits units{10 * mmPerUnit, rulTenths};
-    for (const Group& g : groups) {
-        if (file.pieces.empty()) file.pieces.reserve(groups.size());
-        DxfPiece& out = file.pieces.emplace_back();
-        if (exported && g.blocks.size() == 1 && take_exported(*g.blocks[0], rules, units, out)) continue;
-        out = DxfPiece{};
-        out.name = g.key;
-        if (!known) add_note(out, "keine Einheit in der Datei; Millimeter angenommen");
-        if (out.name.size() > 20) {
-            fail(out, DxfStatus::NameTooLong);
-            continue;
-        }
-        out.piece.pieceName = reader::make_field<20>(out.name);
-        try {
-            PieceInput in;
-            in.mmPerUnit = mmPerUnit;
-            in.rulTenths = rulTenths;
-            std::string size;
-            if (const DxfStatus status = piece_input(g, style, rules, in, size); status != DxfStatus::Ok)
-                fail(out, status, size);
-            else
-                build_piece(in, out);
-        } catch (const std::bad_alloc&) {
-            fail(out, DxfStatus::OutOfLimits);
-        }
-    }
+DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules) {
+    std::vector<DxfPiece> pieces;
+    DxfFile file = convert_drawing(drawing, rules, [&](DxfPiece& p, size_t, size_t m) {
+        pieces.reserve(m);
+        pieces.push_back(std::move(p));
+        return true;
+    });
+    file.pieces = std::move(pieces);
     return file;
 }
 
@@ -1239,13 +1261,8 @@ const rul::RuleTable* RulSearch::rules(const std::string& path) {
     return tableRead_ ? &table_ : nullptr;
 }
 
-DxfFile read_dxf_file(std::string_view path) {
-    RulSearch search;
-    return read_dxf_file(path, search);
-}
-
-DxfFile read_dxf_file(std::string_view path, RulSearch& search) {
-    DxfFile file;
+LoadedDxf load_dxf_file(std::string_view path, RulSearch& search) {
+    LoadedDxf file;
     std::vector<uint8_t> bytes;
     const ReadStatus loaded = load_file(path, bytes);
     if (loaded != ReadStatus::Ok) {
@@ -1253,8 +1270,8 @@ DxfFile read_dxf_file(std::string_view path, RulSearch& search) {
         file.reason = reason_line(file.status, "");
         return file;
     }
-    Drawing drawing;
-    if (read_dxf(bytes, drawing, counted_only) != ReadStatus::Ok) {
+    if (read_dxf(bytes, file.drawing, counted_only) != ReadStatus::Ok) {
+        file.drawing = Drawing{};
         file.status = DxfStatus::NoPieces;
         file.reason = reason_line(DxfStatus::NoPieces, "");
         return file;
@@ -1267,16 +1284,27 @@ DxfFile read_dxf_file(std::string_view path, RulSearch& search) {
     std::optional<std::string> rulPath = search.find(dir, std::string(stem) + ".rul");
     if (!rulPath) {
         Texts style;
-        read_texts(drawing.entities, style);
+        read_texts(file.drawing.entities, style);
         if (!style.ruleTable.empty()) {
             rulPath = search.find(dir, style.ruleTable);
             if (!rulPath) rulPath = search.find(dir, style.ruleTable + ".rul");
         }
     }
-    const rul::RuleTable* table = rulPath ? search.rules(*rulPath) : nullptr;
-    if (table) file.rulPath = *rulPath;
-    DxfFile converted = convert_drawing(drawing, table);
-    converted.rulPath = file.rulPath;
+    file.rules = rulPath ? search.rules(*rulPath) : nullptr;
+    if (file.rules) file.rulPath = *rulPath;
+    return file;
+}
+
+DxfFile read_dxf_file(std::string_view path) {
+    RulSearch search;
+    return read_dxf_file(path, search);
+}
+
+DxfFile read_dxf_file(std::string_view path, RulSearch& search) {
+    const LoadedDxf loaded = load_dxf_file(path, search);
+    if (loaded.status != DxfStatus::Ok) return DxfFile{loaded.status, loaded.reason, {}, {}};
+    DxfFile converted = convert_drawing(loaded.drawing, loaded.rules);
+    converted.rulPath = loaded.rulPath;
     return converted;
 }
 

@@ -68,9 +68,16 @@ struct DxfFile {
 // need not be read (read_dxf's DropPoints).
 bool counted_only(int32_t layer);
 
+// Takes a file's pieces one by one as they are built: piece k (from 0) of
+// m. False stops the conversion there.
+using PieceSink = std::function<bool(DxfPiece& piece, size_t k, size_t m)>;
+
 // Converts a drawing. `rules` is the style's RUL table, null when there is
 // none (or it could not be read): a piece of one block with rule texts is
-// then refused (status 26).
+// then refused (status 26). With `take` each piece goes there as soon as it
+// is built and is not kept (the file's `pieces` stay empty): a file of a
+// hundred thousand small pieces needs room for one of them, not for all.
+DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules, const PieceSink& take);
 DxfFile convert_drawing(const Drawing& drawing, const rul::RuleTable* rules);
 
 // The names in the directories RUL files are looked for in, each directory
@@ -99,10 +106,21 @@ private:
     rul::RuleTable table_;
 };
 
+// A DXF file read, with its RUL file, to be converted.
+struct LoadedDxf {
+    DxfStatus status = DxfStatus::Ok;  // else the file cannot be converted: `reason` says why
+    std::string reason;
+    Drawing drawing;
+    const rul::RuleTable* rules = nullptr;  // held by the search, up to its next file
+    std::string rulPath;                    // "" when none was read
+};
+
 // Reads the DXF file at `path` and its RUL file: `<stem>.rul` in any case
 // beside it, else the file that the drawing's "Grade Rule Table:" names
 // there. The directory is listed by `search` (once for all files read
 // with it), or afresh without one.
+LoadedDxf load_dxf_file(std::string_view path, RulSearch& search);
+// The same, converted, all pieces kept.
 DxfFile read_dxf_file(std::string_view path, RulSearch& search);
 DxfFile read_dxf_file(std::string_view path);
 

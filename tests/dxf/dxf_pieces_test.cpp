@@ -311,6 +311,35 @@ TEST(DxfPieces, RefusedPiecesSayWhy) {
     EXPECT_EQ(many.pieces[0].reason, "   (TEIL: zu viele Punkte, Gr\x94\xE1" "en oder Regeln, oder ein Wert zu gro\xE1)");
 }
 
+// Pieces go to the taker one by one as they are built, in the file's order,
+// and nothing more is built once it says stop.
+TEST(DxfPieces, PiecesAreHandedOverOneByOneAsTheyAreBuilt) {
+    const Spec spec;
+    Writer w{spec, {}};
+    w.pair(0, "SECTION"), w.pair(2, "BLOCKS");
+    for (const char* name : {"C", "A", "B"}) {
+        w.pair(0, "BLOCK"), w.pair(2, name);
+        w.text(1, 0, 0, std::string("Piece Name: ") + name);
+        w.polyline(1, true, {{0, 0}, {0, 100}, {100, 100}, {100, 0}});
+        w.pair(0, "ENDBLK");
+    }
+    w.pair(0, "ENDSEC"), w.pair(0, "EOF");
+    testing::TempDir dir;
+    testing::write_file(dir / "drei.dxf", w.out);
+    RulSearch search;
+    const LoadedDxf loaded = load_dxf_file(dir / "drei.dxf", search);
+    ASSERT_EQ(number(loaded.status), 0);
+    std::vector<std::string> seen;
+    const DxfFile f = convert_drawing(loaded.drawing, nullptr, [&](DxfPiece& p, size_t k, size_t m) {
+        seen.push_back(p.name + " " + std::to_string(k) + "/" + std::to_string(m));
+        EXPECT_FALSE(p.piece.image.empty());
+        return k < 1;
+    });
+    EXPECT_EQ(number(f.status), 0);
+    EXPECT_TRUE(f.pieces.empty());
+    EXPECT_EQ(seen, (std::vector<std::string>{"C 0/3", "A 1/3"}));
+}
+
 // A run reads every DXF file of a directory with one search: the directory
 // is listed and the shared RUL file read once, not once a file (which
 // grows with the square of their number); names match in any case.
