@@ -542,7 +542,7 @@ bool store_dxf_piece(Run& run) {
 // never held whole.
 void convert_dxf(Run& run, const std::string& path) {
     const Switches& sw = run.cmd.switches;
-    auto file_failed = [&](dxf::DxfStatus status, const std::string& reason) {
+    auto failed = [&](dxf::DxfStatus status, const std::string& reason) {
         ++run.counts.failed;
         if (!sw.quiet) {
             console_line(util::status_line("Fehler beim Konvertieren:", number(status)));
@@ -550,7 +550,7 @@ void convert_dxf(Run& run, const std::string& path) {
         }
     };
     dxf::LoadedDxf loaded = dxf::load_dxf_file(path, run.rulSearch);
-    if (loaded.status != dxf::DxfStatus::Ok) return file_failed(loaded.status, loaded.reason);
+    if (loaded.status != dxf::DxfStatus::Ok) return failed(loaded.status, loaded.reason);
     const bool lastFile = run.lastFile;
     bool all = true;
     const dxf::DxfFile file =
@@ -561,11 +561,7 @@ void convert_dxf(Run& run, const std::string& path) {
             run.lastFile = lastFile && k + 1 == m;
             bool stored = false;
             if (p.status != dxf::DxfStatus::Ok) {
-                ++run.counts.failed;
-                if (!sw.quiet) {
-                    console_line(util::status_line("Fehler beim Konvertieren:", number(p.status)));
-                    console_line(p.reason);
-                }
+                failed(p.status, p.reason);
             } else {
                 if (p.contourReversed == 1) console_line("   Achtung: Umlaufsinn der Kontur ge\x84ndert.");
                 if (p.grainRotated == 1) console_line("   Achtung: Fadenlauf nach rechts gedreht.");
@@ -582,7 +578,7 @@ void convert_dxf(Run& run, const std::string& path) {
             }
             return !run.stopped;
         });
-    if (file.status != dxf::DxfStatus::Ok) return file_failed(file.status, file.reason);
+    if (file.status != dxf::DxfStatus::Ok) return failed(file.status, file.reason);
     if (!loaded.rulPath.empty()) {
         auto [it, added] = run.rulFiles.emplace(loaded.rulPath, true);
         it->second = it->second && all;

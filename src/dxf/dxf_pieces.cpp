@@ -617,7 +617,7 @@ bool notch_points(std::vector<Graded>& contour, const Shape& base, std::span<con
     std::vector<Vec> at;
     at.reserve(contour.size());
     for (const Graded& g : contour) at.push_back(g.at);
-    if (at.size() < 2) return true;
+    if (at.size() < 2 || base.notches.empty()) return true;
     // Side i begins at point i: a point within the limit of a notch is
     // listed with its side.
     const Grid sides(at.size() - 1, limit, [&](size_t i) { return std::pair<Vec, Vec>{at[i], at[i + 1]}; });
@@ -838,7 +838,7 @@ DxfStatus build_piece(const PieceInput& in, DxfPiece& out) {
     std::vector<Vec> contourAt;
     for (size_t i = 0; i + 1 < contour.size(); ++i) candidates.push_back(&contour[i]);
     for (const Graded& g : contour) contourAt.push_back(g.at);
-    const Grid candidateGrid = point_grid(candidates, notchLimit);
+    const Grid candidateGrid = point_grid(base.notches.empty() ? std::vector<Graded*>{} : candidates, notchLimit);
     size_t farNotes = 0;
     for (const Notch& n : base.notches) {
         Graded* g = nearest(candidates, candidateGrid, n.at, notchLimit);
